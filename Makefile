@@ -1,0 +1,36 @@
+# The two commands: `make run` and `make test`. Both install what is missing first.
+.PHONY: all bootstrap native windows test test-native test-windows run bench format clean
+
+all: native windows
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+native: bootstrap
+	cmake --preset native >/dev/null
+	cmake --build --preset native
+
+windows: bootstrap
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows
+
+test-native: native
+	ctest --preset native
+
+test-windows: windows
+	scripts/test-windows.sh
+
+# Native first, so the last line is the Windows run's summary.
+test: test-native test-windows
+
+run: windows
+	scripts/run.sh
+
+bench: bootstrap
+	scripts/bench.sh
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,12 @@
+// Store texts are 8-bit in the system code page; the windows are UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ui {
+
+std::wstring FromAnsi(std::string_view text);
+std::string ToAnsi(std::wstring_view text);
+
+} // namespace ui

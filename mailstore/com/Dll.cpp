@@ -1,0 +1,124 @@
+// The DLL's exports: class objects, unloading and registration.
+#include "Module.h"
+#include "Registration.h"
+#include "StoreApi.h"
+#include "StoreObjects.h"
+
+#include <atomic>
+#include <cwchar>
+#include <new>
+
+using namespace mailstore::com;
+
+namespace {
+
+HMODULE g_module = nullptr;
+
+using Creator = HRESULT (*)(REFIID, void**);
+
+struct ClassEntry {
+    const CLSID* clsid;
+    Creator create;
+};
+
+// Both ids make a namespace: our own class, and the store's class for callers
+// that reach us through TreatAs or load the DLL directly.
+const ClassEntry kClasses[] = {
+    {&CLSID_MailStoreServer, &CreateNamespace},
+    {&CLSID_StoreNamespace, &CreateNamespace},
+};
+
+class ClassFactory final : public IClassFactory {
+  public:
+    explicit ClassFactory(Creator create) : create_(create) { ObjectCreated(); }
+    ClassFactory(const ClassFactory&) = delete;
+    ClassFactory& operator=(const ClassFactory&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) {
+            return E_POINTER;
+        }
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (ppv) {
+            *ppv = nullptr;
+        }
+        if (outer) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        return Guarded([&] { return create_(riid, ppv); });
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        ServerLock(lock != FALSE);
+        return S_OK;
+    }
+
+  private:
+    ~ClassFactory() { ObjectDestroyed(); }
+    std::atomic<ULONG> refs_{1};
+    Creator create_;
+};
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    if (!ppv) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    for (const auto& entry : kClasses) {
+        if (rclsid == *entry.clsid) {
+            auto* factory = new (std::nothrow) ClassFactory(entry.create);
+            if (!factory) {
+                return E_OUTOFMEMORY;
+            }
+            const HRESULT hr = factory->QueryInterface(riid, ppv);
+            factory->Release();
+            return hr;
+        }
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() {
+    return ModuleInUse() ? S_FALSE : S_OK;
+}
+
+STDAPI DllRegisterServer() {
+    return Guarded([] { return RegisterServer(g_module, false); });
+}
+
+STDAPI DllUnregisterServer() {
+    return Guarded([] { return UnregisterServer(false); });
+}
+
+// regsvr32 /n /i:user registers for the current user only (no administrator
+// rights needed on Windows).
+STDAPI DllInstall(BOOL install, LPCWSTR cmdLine) {
+    const bool perUser = cmdLine && _wcsicmp(cmdLine, L"user") == 0;
+    return Guarded(
+        [&] { return install ? RegisterServer(g_module, perUser) : UnregisterServer(perUser); });
+}

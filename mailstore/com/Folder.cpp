@@ -1,0 +1,281 @@
+#include "StoreObjects.h"
+
+#include "Module.h"
+#include "SourceStream.h"
+#include "Text.h"
+
+#include <algorithm>
+
+namespace mailstore::com {
+namespace {
+
+FILETIME ToFileTime(uint64_t ticks) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+// The engine's reader as a stream source; holds the session so the store
+// stays open while the stream lives.
+class EngineSource final : public SourceReader {
+  public:
+    EngineSource(std::shared_ptr<StoreSession> session,
+                 std::unique_ptr<mailstore::MessageReader> reader)
+        : session_(std::move(session)), reader_(std::move(reader)) {}
+    uint64_t Size() const override { return reader_->Size(); }
+    bool ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) override {
+        return reader_->ReadAt(offset, buf, len, got).ok();
+    }
+
+  private:
+    std::shared_ptr<StoreSession> session_;
+    std::unique_ptr<mailstore::MessageReader> reader_;
+};
+
+} // namespace
+
+HRESULT FillMessageProps(const mailstore::MessageInfo& info, MESSAGEPROPS* props) {
+    LPSTR subject = TaskStringDup(Utf8ToCodePage(info.subject));
+    LPSTR to = TaskStringDup(Utf8ToCodePage(info.to));
+    LPSTR from = TaskStringDup(Utf8ToCodePage(info.from));
+    if (!subject || !to || !from) {
+        CoTaskMemFree(subject);
+        CoTaskMemFree(to);
+        CoTaskMemFree(from);
+        return E_OUTOFMEMORY;
+    }
+    props->dwReserved = 0;
+    props->dwMessageId = info.id;
+    props->dwUnused12 = 0;
+    props->dwState = info.state;
+    props->cbMessage = info.size;
+    props->priority = info.priority;
+    props->ftReceived = ToFileTime(info.received);
+    props->ftSent = ToFileTime(info.sent);
+    props->pszSubject = subject;
+    props->pszDisplayTo = to;
+    props->pszDisplayFrom = from;
+    props->pszUnused56 = nullptr;
+    props->dwUnused60 = 0;
+    props->pStmOffsetTable = nullptr; // no offset table is kept
+    return S_OK;
+}
+
+void ReleaseMessageProps(MESSAGEPROPS* props) {
+    CoTaskMemFree(props->pszSubject);
+    CoTaskMemFree(props->pszDisplayTo);
+    CoTaskMemFree(props->pszDisplayFrom);
+    CoTaskMemFree(props->pszUnused56);
+    props->pszSubject = nullptr;
+    props->pszDisplayTo = nullptr;
+    props->pszDisplayFrom = nullptr;
+    props->pszUnused56 = nullptr;
+    if (props->pStmOffsetTable) {
+        props->pStmOffsetTable->Release();
+        props->pStmOffsetTable = nullptr;
+    }
+}
+
+STDMETHODIMP Folder::Reserved3() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved7() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved9() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved11() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved12() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved13() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved14() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved15() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved16() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Folder::Reserved19() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP Folder::GetMessageProps(MESSAGEID dwMessageId, DWORD, MESSAGEPROPS* pProps) {
+    return Guarded([&]() -> HRESULT {
+        if (!pProps) {
+            return E_POINTER;
+        }
+        if (pProps->cbSize != MESSAGEPROPS_SIZE) {
+            return E_INVALIDARG;
+        }
+        mailstore::MessageInfo info;
+        const mailstore::Status st = session_->store().GetMessage(id_, dwMessageId, &info);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        return FillMessageProps(info, pProps);
+    });
+}
+
+STDMETHODIMP Folder::FreeMessageProps(MESSAGEPROPS* pProps) {
+    if (!pProps) {
+        return E_POINTER;
+    }
+    if (pProps->cbSize != MESSAGEPROPS_SIZE) {
+        return E_INVALIDARG;
+    }
+    ReleaseMessageProps(pProps);
+    return S_OK;
+}
+
+STDMETHODIMP Folder::DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD, IUnknown*) {
+    return Guarded([&]() -> HRESULT {
+        std::vector<mailstore::MessageId> present;
+        mailstore::Status st = session_->store().GetMessageIds(id_, &present);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        std::vector<mailstore::MessageId> ids;
+        const HRESULT hr = ReadIdList(pMsgIdList, present.size(), &ids);
+        if (FAILED(hr) || ids.empty()) {
+            return hr;
+        }
+        st = session_->store().DeleteMessages(id_, ids);
+        session_->Publish();
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Folder::MarkMessagesAsRead(BOOL fRead, DWORD, MESSAGEIDLIST* pMsgIdList) {
+    return Guarded([&]() -> HRESULT {
+        mailstore::Status st;
+        if (!pMsgIdList) {
+            // No list: the whole folder.
+            st = session_->store().MarkAllRead(id_, fRead != FALSE);
+        } else {
+            std::vector<mailstore::MessageId> present;
+            st = session_->store().GetMessageIds(id_, &present);
+            if (!st.ok()) {
+                return ToHResult(st);
+            }
+            std::vector<mailstore::MessageId> ids;
+            const HRESULT hr = ReadIdList(pMsgIdList, present.size(), &ids);
+            if (FAILED(hr) || ids.empty()) {
+                return hr;
+            }
+            st = session_->store().MarkRead(id_, ids, fRead != FALSE);
+        }
+        session_->Publish();
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Folder::OpenMessage(MESSAGEID dwMessageId, REFIID riid, void** ppvObject) {
+    return Guarded([&]() -> HRESULT {
+        if (!ppvObject) {
+            return E_POINTER;
+        }
+        *ppvObject = nullptr;
+        if (riid != IID_IStream) {
+            return E_NOINTERFACE;
+        }
+        std::unique_ptr<mailstore::MessageReader> reader;
+        const mailstore::Status st = session_->store().OpenMessageSource(id_, dwMessageId, &reader);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        return SourceStream::Create(std::make_unique<EngineSource>(session_, std::move(reader)),
+                                    reinterpret_cast<IStream**>(ppvObject));
+    });
+}
+
+STDMETHODIMP Folder::RegisterNotification(DWORD, HWND hwnd) {
+    return Guarded([&]() -> HRESULT {
+        if (!hwnd || !IsWindow(hwnd)) {
+            return E_INVALIDARG;
+        }
+        session_->listeners().Add(this, hwnd, true, id_);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Folder::UnregisterNotification(DWORD, HWND hwnd) {
+    return Guarded([&]() -> HRESULT {
+        session_->listeners().Remove(this, hwnd);
+        return S_OK;
+    });
+}
+
+HRESULT Folder::FillNext(MessageEnum& e, MESSAGEPROPS* props) {
+    while (e.next < e.ids.size()) {
+        const MESSAGEID id = e.ids[e.next++];
+        mailstore::MessageInfo info;
+        const mailstore::Status st = session_->store().GetMessage(id_, id, &info);
+        if (st.ok()) {
+            return FillMessageProps(info, props);
+        }
+        if (st.code() != mailstore::ErrorCode::UnknownMessage) {
+            return ToHResult(st); // the folder itself is gone
+        }
+    }
+    return S_FALSE;
+}
+
+STDMETHODIMP Folder::GetFirstMessage(DWORD, DWORD, MESSAGEID dwMsgIdFirst, MESSAGEPROPS* pProps,
+                                     HENUMSTORE* phEnum) {
+    return Guarded([&]() -> HRESULT {
+        if (!pProps || !phEnum) {
+            return E_POINTER;
+        }
+        *phEnum = nullptr;
+        if (pProps->cbSize != MESSAGEPROPS_SIZE) {
+            return E_INVALIDARG;
+        }
+        auto e = std::make_unique<MessageEnum>();
+        const mailstore::Status st = session_->store().GetMessageIds(id_, &e->ids);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        // -1 starts at the beginning; any other id at the first message from it on.
+        if (dwMsgIdFirst != static_cast<MESSAGEID>(-1)) {
+            e->next = static_cast<size_t>(
+                std::lower_bound(e->ids.begin(), e->ids.end(), dwMsgIdFirst) - e->ids.begin());
+        }
+        const HRESULT hr = FillNext(*e, pProps);
+        if (hr != S_OK) {
+            return hr;
+        }
+        *phEnum = enums_.Add(std::move(e));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Folder::GetNextMessage(HENUMSTORE hEnum, DWORD, MESSAGEPROPS* pProps) {
+    return Guarded([&]() -> HRESULT {
+        if (!pProps) {
+            return E_POINTER;
+        }
+        if (pProps->cbSize != MESSAGEPROPS_SIZE) {
+            return E_INVALIDARG;
+        }
+        MessageEnum* e = enums_.Find(hEnum);
+        if (!e) {
+            return E_HANDLE;
+        }
+        return FillNext(*e, pProps);
+    });
+}
+
+STDMETHODIMP Folder::GetMessageClose(HENUMSTORE hEnum) {
+    return enums_.Remove(hEnum) ? S_OK : E_HANDLE;
+}
+
+} // namespace mailstore::com

@@ -1,0 +1,422 @@
+#include "StoreObjects.h"
+
+#include "Module.h"
+#include "Registration.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace mailstore::com {
+namespace {
+
+// Our own folders recognise this id and hand back their object.
+// {67178864-446A-43D0-A512-4D7B922C661C}
+constexpr IID IID_FolderObject = {
+    0x67178864, 0x446A, 0x43D0, {0xA5, 0x12, 0x4D, 0x7B, 0x92, 0x2C, 0x66, 0x1C}};
+
+constexpr HRESULT kNotInitialized = E_UNEXPECTED;
+
+} // namespace
+
+HRESULT CreateNamespace(REFIID riid, void** ppv) {
+    if (!ppv) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    auto* ns = new (std::nothrow) Namespace();
+    if (!ns) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = ns->QueryInterface(riid, ppv);
+    ns->Release();
+    return hr;
+}
+
+void FillFolderProps(const mailstore::FolderInfo& info, FOLDERPROPS* props) {
+    props->FolderId = info.id;
+    props->cSubFolders = static_cast<LONG>(info.subFolderCount);
+    props->sfType = info.type;
+    props->cUnread = info.unreadCount;
+    props->cMessage = info.messageCount;
+    const std::string name = Utf8ToCodePage(info.name, CP_ACP, kMaxNameBytes);
+    std::memset(props->szName, 0, sizeof props->szName);
+    std::memcpy(props->szName, name.data(), name.size());
+}
+
+HRESULT ReadIdList(const MESSAGEIDLIST* list, size_t limit,
+                   std::vector<mailstore::MessageId>* ids) {
+    if (!list) {
+        return E_POINTER;
+    }
+    if (list->cbSize != MESSAGEIDLIST_SIZE) {
+        return E_INVALIDARG;
+    }
+    if (list->cMsgs > 0 && !list->prgdwMsgId) {
+        return E_POINTER;
+    }
+    if (list->cMsgs > limit) {
+        return E_INVALIDARG;
+    }
+    ids->assign(list->prgdwMsgId, list->prgdwMsgId + list->cMsgs);
+    return S_OK;
+}
+
+Namespace::Namespace() {
+    ObjectCreated();
+}
+
+Namespace::~Namespace() {
+    if (session_) {
+        session_->listeners().RemoveOwner(this);
+    }
+    ObjectDestroyed();
+}
+
+STDMETHODIMP Namespace::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) {
+        return E_POINTER;
+    }
+    if (riid == IID_IUnknown || riid == IID_IStoreNamespace) {
+        *ppv = static_cast<IStoreNamespace*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) Namespace::AddRef() {
+    return ++refs_;
+}
+
+STDMETHODIMP_(ULONG) Namespace::Release() {
+    const ULONG left = --refs_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+STDMETHODIMP Namespace::Initialize(HWND, DWORD) {
+    return Guarded([&] {
+        if (session_) {
+            return S_OK;
+        }
+        return StoreSession::Open(StoreDirectory(), &session_);
+    });
+}
+
+STDMETHODIMP Namespace::GetDirectory(LPSTR pszPath, DWORD cchMaxPath) {
+    return Guarded([&]() -> HRESULT {
+        if (!pszPath) {
+            return E_POINTER;
+        }
+        if (cchMaxPath == 0) {
+            return E_INVALIDARG;
+        }
+        const std::wstring dir = session_ ? session_->directory() : StoreDirectory();
+        const int n = WideCharToMultiByte(CP_ACP, 0, dir.c_str(), -1, nullptr, 0, "?", nullptr);
+        if (n <= 0 || static_cast<DWORD>(n) > cchMaxPath) {
+            pszPath[0] = '\0';
+            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        }
+        WideCharToMultiByte(CP_ACP, 0, dir.c_str(), -1, pszPath, n, "?", nullptr);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Namespace::Reserved5() {
+    return E_NOTIMPL;
+}
+STDMETHODIMP Namespace::Reserved15() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP Namespace::OpenFolder(STOREFOLDERID dwFolderId, DWORD, IStoreFolder** ppFolder) {
+    return Guarded([&]() -> HRESULT {
+        if (!ppFolder) {
+            return E_POINTER;
+        }
+        *ppFolder = nullptr;
+        if (!session_) {
+            return kNotInitialized;
+        }
+        if (dwFolderId == FOLDERID_ROOT) {
+            return E_INVALIDARG; // the root holds no messages
+        }
+        mailstore::FolderInfo info;
+        const mailstore::Status st = session_->store().GetFolder(dwFolderId, &info);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        *ppFolder = new Folder(session_, dwFolderId);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Namespace::CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, DWORD,
+                                     STOREFOLDERID* pdwFolderId) {
+    return Guarded([&]() -> HRESULT {
+        if (pdwFolderId) {
+            *pdwFolderId = 0;
+        }
+        if (!pszName) {
+            return E_POINTER;
+        }
+        if (!session_) {
+            return kNotInitialized;
+        }
+        mailstore::FolderId id = 0;
+        const mailstore::Status st =
+            session_->store().CreateFolder(dwParentId, CodePageToUtf8(pszName), &id);
+        session_->Publish();
+        if (st.ok() && pdwFolderId) {
+            *pdwFolderId = id;
+        }
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR pszNewName) {
+    return Guarded([&]() -> HRESULT {
+        if (!pszNewName) {
+            return E_POINTER;
+        }
+        if (!session_) {
+            return kNotInitialized;
+        }
+        const mailstore::Status st =
+            session_->store().RenameFolder(dwFolderId, CodePageToUtf8(pszNewName));
+        session_->Publish();
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Namespace::MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwParentId, DWORD) {
+    return Guarded([&]() -> HRESULT {
+        if (!session_) {
+            return kNotInitialized;
+        }
+        const mailstore::Status st = session_->store().MoveFolder(dwFolderId, dwParentId);
+        session_->Publish();
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Namespace::DeleteFolder(STOREFOLDERID dwFolderId, DWORD) {
+    return Guarded([&]() -> HRESULT {
+        if (!session_) {
+            return kNotInitialized;
+        }
+        const mailstore::Status st = session_->store().DeleteFolder(dwFolderId);
+        session_->Publish();
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Namespace::GetFolderProps(STOREFOLDERID dwFolderId, DWORD, FOLDERPROPS* pProps) {
+    return Guarded([&]() -> HRESULT {
+        if (!pProps) {
+            return E_POINTER;
+        }
+        if (pProps->cbSize != FOLDERPROPS_SIZE) {
+            return E_INVALIDARG;
+        }
+        if (!session_) {
+            return kNotInitialized;
+        }
+        mailstore::FolderInfo info;
+        const mailstore::Status st = session_->store().GetFolder(dwFolderId, &info);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        FillFolderProps(info, pProps);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Namespace::CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pDest,
+                                         MESSAGEIDLIST* pMsgIdList, DWORD dwFlags, DWORD,
+                                         IUnknown*) {
+    return Guarded([&]() -> HRESULT {
+        if (!pSource || !pDest || !pMsgIdList) {
+            return E_POINTER;
+        }
+        if (!session_) {
+            return kNotInitialized;
+        }
+        Folder* from = Folder::FromInterface(pSource);
+        Folder* to = Folder::FromInterface(pDest);
+        if (!from || !to || from->session() != session_.get() || to->session() != session_.get()) {
+            return E_INVALIDARG; // folders of another store or another implementation
+        }
+        const bool move = (dwFlags & 1) != 0;
+        if (move && from->id() == to->id()) {
+            return E_INVALIDARG;
+        }
+        std::vector<mailstore::MessageId> present;
+        mailstore::Status st = session_->store().GetMessageIds(from->id(), &present);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        std::vector<mailstore::MessageId> ids;
+        const HRESULT hr = ReadIdList(pMsgIdList, present.size(), &ids);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (ids.empty()) {
+            return S_OK;
+        }
+        std::vector<mailstore::MessageId> newIds;
+        st = move ? session_->store().MoveMessages(from->id(), to->id(), ids, &newIds)
+                  : session_->store().CopyMessages(from->id(), to->id(), ids, &newIds);
+        session_->Publish();
+        return ToHResult(st);
+    });
+}
+
+STDMETHODIMP Namespace::RegisterNotification(DWORD, HWND hwnd) {
+    return Guarded([&]() -> HRESULT {
+        if (!session_) {
+            return kNotInitialized;
+        }
+        if (!hwnd || !IsWindow(hwnd)) {
+            return E_INVALIDARG;
+        }
+        session_->listeners().Add(this, hwnd, false, 0);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Namespace::UnregisterNotification(DWORD, HWND hwnd) {
+    return Guarded([&]() -> HRESULT {
+        if (session_) {
+            session_->listeners().Remove(this, hwnd);
+        }
+        return S_OK;
+    });
+}
+
+HRESULT Namespace::FillNextChild(SubFolderEnum& e, FOLDERPROPS* props) {
+    // Children are looked up afresh each time, so folders added or removed
+    // meanwhile are seen or skipped.
+    std::vector<mailstore::FolderId> children;
+    const mailstore::Status st = session_->store().GetChildren(e.parent, &children);
+    if (!st.ok()) {
+        return S_FALSE; // the parent went away: the enumeration is over
+    }
+    auto it = std::upper_bound(children.begin(), children.end(), e.last);
+    for (; it != children.end(); ++it) {
+        mailstore::FolderInfo info;
+        if (session_->store().GetFolder(*it, &info).ok()) {
+            FillFolderProps(info, props);
+            e.last = *it;
+            return S_OK;
+        }
+    }
+    return S_FALSE;
+}
+
+STDMETHODIMP Namespace::GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS* pProps,
+                                          HENUMSTORE* phEnum) {
+    return Guarded([&]() -> HRESULT {
+        if (!pProps || !phEnum) {
+            return E_POINTER;
+        }
+        *phEnum = nullptr;
+        if (pProps->cbSize != FOLDERPROPS_SIZE) {
+            return E_INVALIDARG;
+        }
+        if (!session_) {
+            return kNotInitialized;
+        }
+        mailstore::FolderInfo parent;
+        const mailstore::Status st = session_->store().GetFolder(dwFolderId, &parent);
+        if (!st.ok()) {
+            return ToHResult(st);
+        }
+        SubFolderEnum e{dwFolderId, 0};
+        const HRESULT hr = FillNextChild(e, pProps);
+        if (hr != S_OK) {
+            return hr;
+        }
+        *phEnum = enums_.Add(std::make_unique<SubFolderEnum>(e));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP Namespace::GetNextSubFolder(HENUMSTORE hEnum, FOLDERPROPS* pProps) {
+    return Guarded([&]() -> HRESULT {
+        if (!pProps) {
+            return E_POINTER;
+        }
+        if (pProps->cbSize != FOLDERPROPS_SIZE) {
+            return E_INVALIDARG;
+        }
+        SubFolderEnum* e = enums_.Find(hEnum);
+        if (!e || !session_) {
+            return E_HANDLE;
+        }
+        return FillNextChild(*e, pProps);
+    });
+}
+
+STDMETHODIMP Namespace::GetSubFolderClose(HENUMSTORE hEnum) {
+    return enums_.Remove(hEnum) ? S_OK : E_HANDLE;
+}
+
+// ---- Folder ------------------------------------------------------------------
+
+Folder::Folder(std::shared_ptr<StoreSession> session, STOREFOLDERID id)
+    : session_(std::move(session)), id_(id) {
+    ObjectCreated();
+}
+
+Folder::~Folder() {
+    session_->listeners().RemoveOwner(this);
+    ObjectDestroyed();
+}
+
+Folder* Folder::FromInterface(IStoreFolder* folder) {
+    void* object = nullptr;
+    if (!folder || FAILED(folder->QueryInterface(IID_FolderObject, &object)) || !object) {
+        return nullptr;
+    }
+    auto* ours = static_cast<Folder*>(object);
+    ours->Release(); // the caller's reference keeps it alive
+    return ours;
+}
+
+STDMETHODIMP Folder::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) {
+        return E_POINTER;
+    }
+    if (riid == IID_IUnknown || riid == IID_IStoreFolder) {
+        *ppv = static_cast<IStoreFolder*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (riid == IID_FolderObject) {
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) Folder::AddRef() {
+    return ++refs_;
+}
+
+STDMETHODIMP_(ULONG) Folder::Release() {
+    const ULONG left = --refs_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+} // namespace mailstore::com

@@ -1,0 +1,135 @@
+// The store's COM objects: the namespace (folders) and an open folder
+// (messages). Apartment-threaded: each object is used on the thread that made it.
+#pragma once
+
+#include "HandleTable.h"
+#include "StoreApi.h"
+#include "StoreSession.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace mailstore::com {
+
+// Creates a namespace object for `riid`; the class factory's CreateInstance.
+HRESULT CreateNamespace(REFIID riid, void** ppv);
+
+class Namespace final : public IStoreNamespace {
+  public:
+    Namespace();
+    Namespace(const Namespace&) = delete;
+    Namespace& operator=(const Namespace&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Initialize(HWND hwndOwner, DWORD dwReserved) override;
+    STDMETHODIMP GetDirectory(LPSTR pszPath, DWORD cchMaxPath) override;
+    STDMETHODIMP Reserved5() override;
+    STDMETHODIMP OpenFolder(STOREFOLDERID dwFolderId, DWORD dwReserved,
+                            IStoreFolder** ppFolder) override;
+    STDMETHODIMP CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, DWORD dwReserved,
+                              STOREFOLDERID* pdwFolderId) override;
+    STDMETHODIMP RenameFolder(STOREFOLDERID dwFolderId, DWORD dwReserved,
+                              LPCSTR pszNewName) override;
+    STDMETHODIMP MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwParentId,
+                            DWORD dwReserved) override;
+    STDMETHODIMP DeleteFolder(STOREFOLDERID dwFolderId, DWORD dwReserved) override;
+    STDMETHODIMP GetFolderProps(STOREFOLDERID dwFolderId, DWORD dwReserved,
+                                FOLDERPROPS* pProps) override;
+    STDMETHODIMP CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pDest,
+                                  MESSAGEIDLIST* pMsgIdList, DWORD dwFlags, DWORD dwFlagsRemove,
+                                  IUnknown* pProgress) override;
+    STDMETHODIMP RegisterNotification(DWORD dwReserved, HWND hwnd) override;
+    STDMETHODIMP UnregisterNotification(DWORD dwReserved, HWND hwnd) override;
+    STDMETHODIMP Reserved15() override;
+    STDMETHODIMP GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS* pProps,
+                                   HENUMSTORE* phEnum) override;
+    STDMETHODIMP GetNextSubFolder(HENUMSTORE hEnum, FOLDERPROPS* pProps) override;
+    STDMETHODIMP GetSubFolderClose(HENUMSTORE hEnum) override;
+
+  private:
+    ~Namespace();
+
+    struct SubFolderEnum {
+        STOREFOLDERID parent;
+        STOREFOLDERID last; // the last child given out
+    };
+
+    HRESULT FillNextChild(SubFolderEnum& e, FOLDERPROPS* props);
+
+    std::atomic<ULONG> refs_{1};
+    std::shared_ptr<StoreSession> session_;
+    HandleTable<SubFolderEnum> enums_;
+};
+
+class Folder final : public IStoreFolder {
+  public:
+    Folder(std::shared_ptr<StoreSession> session, STOREFOLDERID id);
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // The folder behind `folder` if it is one of ours; no reference is added.
+    static Folder* FromInterface(IStoreFolder* folder);
+
+    STOREFOLDERID id() const { return id_; }
+    StoreSession* session() const { return session_.get(); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Reserved3() override;
+    STDMETHODIMP GetMessageProps(MESSAGEID dwMessageId, DWORD dwFlags,
+                                 MESSAGEPROPS* pProps) override;
+    STDMETHODIMP FreeMessageProps(MESSAGEPROPS* pProps) override;
+    STDMETHODIMP DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD dwReserved,
+                                IUnknown* pProgress) override;
+    STDMETHODIMP Reserved7() override;
+    STDMETHODIMP MarkMessagesAsRead(BOOL fRead, DWORD dwReserved,
+                                    MESSAGEIDLIST* pMsgIdList) override;
+    STDMETHODIMP Reserved9() override;
+    STDMETHODIMP OpenMessage(MESSAGEID dwMessageId, REFIID riid, void** ppvObject) override;
+    STDMETHODIMP Reserved11() override;
+    STDMETHODIMP Reserved12() override;
+    STDMETHODIMP Reserved13() override;
+    STDMETHODIMP Reserved14() override;
+    STDMETHODIMP Reserved15() override;
+    STDMETHODIMP Reserved16() override;
+    STDMETHODIMP RegisterNotification(DWORD dwReserved, HWND hwnd) override;
+    STDMETHODIMP UnregisterNotification(DWORD dwReserved, HWND hwnd) override;
+    STDMETHODIMP Reserved19() override;
+    STDMETHODIMP GetFirstMessage(DWORD dwFlags, DWORD dwMsgFlags, MESSAGEID dwMsgIdFirst,
+                                 MESSAGEPROPS* pProps, HENUMSTORE* phEnum) override;
+    STDMETHODIMP GetNextMessage(HENUMSTORE hEnum, DWORD dwFlags, MESSAGEPROPS* pProps) override;
+    STDMETHODIMP GetMessageClose(HENUMSTORE hEnum) override;
+
+  private:
+    ~Folder();
+
+    struct MessageEnum {
+        std::vector<mailstore::MessageId> ids; // taken at the start; vanished ones are skipped
+        size_t next = 0;
+    };
+
+    HRESULT FillNext(MessageEnum& e, MESSAGEPROPS* props);
+
+    std::atomic<ULONG> refs_{1};
+    std::shared_ptr<StoreSession> session_;
+    STOREFOLDERID id_;
+    HandleTable<MessageEnum> enums_;
+};
+
+// Checks a caller's id list and copies its ids. `limit` bounds the count before
+// the array is read, so a wrong count cannot make us read far past the array.
+HRESULT ReadIdList(const MESSAGEIDLIST* list, size_t limit, std::vector<mailstore::MessageId>* ids);
+
+// Fills a folder record, name converted and cut to fit.
+void FillFolderProps(const mailstore::FolderInfo& info, FOLDERPROPS* props);
+// Fills a message record; the caller frees it with FreeMessageProps.
+HRESULT FillMessageProps(const mailstore::MessageInfo& info, MESSAGEPROPS* props);
+void ReleaseMessageProps(MESSAGEPROPS* props);
+
+} // namespace mailstore::com

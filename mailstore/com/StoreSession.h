@@ -1,0 +1,58 @@
+// One open store per thread and directory, shared by every namespace and folder
+// object on that thread: the engine, the registered windows, and the turning
+// of the engine's change events into window notifications.
+#pragma once
+
+#include "NotifyHub.h"
+#include "StoreApi.h"
+
+#include "Store.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mailstore::com {
+
+// The status word for an engine result.
+HRESULT ToHResult(const mailstore::Status& status);
+
+// Which notifications one engine event becomes, in order.
+std::vector<Notification> NotificationsFor(const mailstore::ChangeEvent& event);
+
+class StoreSession : public std::enable_shared_from_this<StoreSession> {
+  public:
+    // Opens the store in `directory`, creating it (and the directory) when
+    // missing, or returns the one this thread already has open there.
+    static HRESULT Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out);
+
+    StoreSession(const StoreSession&) = delete;
+    StoreSession& operator=(const StoreSession&) = delete;
+    ~StoreSession();
+
+    mailstore::Store& store() { return *store_; }
+    const std::wstring& directory() const { return directory_; }
+    Listeners& listeners() { return *listeners_; }
+
+    // Queues notifications for the engine's pending change events. Called after
+    // every change and on every poll.
+    void Publish();
+    // Picks up other processes' changes, then publishes.
+    void Poll();
+
+  private:
+    StoreSession() = default;
+
+    std::wstring directory_;
+    std::wstring key_;
+    DWORD thread_ = 0;
+    std::shared_ptr<NotifyHub> hub_;
+    std::unique_ptr<mailstore::Store> store_;
+    std::shared_ptr<Listeners> listeners_ = std::make_shared<Listeners>();
+    NotifyHub::PollerId poller_ = 0;
+};
+
+// UTF-16 path to the engine's form (UTF-8, '/' separators) and back.
+std::string EnginePath(const std::wstring& path);
+
+} // namespace mailstore::com

@@ -1,11 +1,17 @@
 // The message list's rows, kept beside an owner-data list view: the view asks
 // for what it shows, so filling and emptying stay cheap on big folders.
+//
+// Rows live in blocks of a few hundred, so inserting or deleting in the middle
+// of 100,000 rows moves only one block, and an id index (built on first use)
+// finds the first row with an id without walking all rows.
 #pragma once
 
 #include "StoreApi.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct MessageRow {
@@ -14,30 +20,60 @@ struct MessageRow {
     bool flagged = false;    // column 4 shows the flag picture
     std::wstring from;       // column 1
     std::wstring subject;    // column 2
-    std::wstring received;   // column 3
+    SYSTEMTIME receivedAt{}; // column 3, the calendar value already resolved
+
+    // Column 3's text; formatted on first read, since locale formatting is the
+    // dearest part of a row and most rows of a big folder are never shown.
+    const std::wstring& Received() const;
+
+  private:
+    mutable std::wstring received_;
+    mutable bool formatted_ = false;
 };
 
 class MessageRows {
   public:
-    size_t Count() const { return rows_.size(); }
-    const MessageRow& At(size_t index) const { return rows_[index]; }
-    MessageRow& At(size_t index) { return rows_[index]; }
+    MessageRows() = default;
+    MessageRows(const MessageRows&) = delete;
+    MessageRows& operator=(const MessageRows&) = delete;
 
-    void Clear() { rows_.clear(); }
-    void Append(MessageRow row) { rows_.push_back(std::move(row)); }
-    void Insert(size_t index, MessageRow row) {
-        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(index), std::move(row));
-    }
-    void Erase(size_t index) { rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index)); }
+    size_t Count() const { return count_; }
+    const MessageRow& At(size_t index) const;
+
+    void Clear();
+    void Append(MessageRow row);
+    void Insert(size_t index, MessageRow row);
+    void Erase(size_t index);
+    void SetImage(size_t index, int image);
+    void SetAllImages(int image);
 
     // Index of the first row with this id, or -1.
-    std::ptrdiff_t FindFirst(MESSAGEID id) const {
-        for (size_t i = 0; i < rows_.size(); ++i)
-            if (rows_[i].id == id)
-                return static_cast<std::ptrdiff_t>(i);
-        return -1;
-    }
+    std::ptrdiff_t FindFirst(MESSAGEID id) const;
+    // Index of the first row at or after `start` with this id, or -1.
+    std::ptrdiff_t FindFrom(MESSAGEID id, size_t start) const;
 
   private:
-    std::vector<MessageRow> rows_;
+    struct Block {
+        std::vector<MessageRow> rows;
+        size_t ordinal = 0; // place in blocks_
+        size_t start = 0;   // index of its first row, valid below startsValidTo_
+    };
+
+    // Finds the block holding `index` and the row's place inside it.
+    std::pair<Block*, size_t> Locate(size_t index) const;
+    void RefreshStarts() const;
+    void MarkStartsFrom(size_t ordinal) const;
+    void Renumber(size_t fromOrdinal);
+    void SplitIfFull(Block* block);
+    void BuildIndex() const;
+    void IndexAdd(MESSAGEID id, Block* block) const;
+    void IndexRemove(MESSAGEID id, Block* block) const;
+    void IndexMove(MESSAGEID id, Block* from, Block* to) const;
+
+    std::vector<std::unique_ptr<Block>> blocks_;
+    size_t count_ = 0;
+    mutable size_t startsValidTo_ = 0; // blocks below this ordinal have a valid start
+    // id -> one entry per row with that id, naming the row's block.
+    mutable std::unordered_multimap<MESSAGEID, Block*> index_;
+    mutable bool indexBuilt_ = false;
 };

@@ -1,0 +1,162 @@
+// The folder tree's rebuild and the folder panel.
+#include "FolderTree.h"
+
+#include "MainUnit.h"
+#include "RedrawGuard.h"
+#include "StoreRecords.h"
+#include "ui/Text.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace folder_tree {
+
+namespace {
+
+class FlagSet {
+  public:
+    explicit FlagSet(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagSet() { flag_ = false; }
+    FlagSet(const FlagSet&) = delete;
+    FlagSet& operator=(const FlagSet&) = delete;
+
+  private:
+    bool& flag_;
+};
+
+// Ends a sub-folder enumeration however the loop is left.
+class SubFolderEnum {
+  public:
+    explicit SubFolderEnum(IStoreNamespace* store) : store_(store) {}
+    ~SubFolderEnum() {
+        if (handle_)
+            store_->GetSubFolderClose(handle_);
+    }
+    SubFolderEnum(const SubFolderEnum&) = delete;
+    SubFolderEnum& operator=(const SubFolderEnum&) = delete;
+    HENUMSTORE* Out() { return &handle_; }
+    HENUMSTORE Get() const { return handle_; }
+
+  private:
+    IStoreNamespace* store_;
+    HENUMSTORE handle_ = nullptr;
+};
+
+struct Sibling {
+    STOREFOLDERID id;
+    HTREEITEM node;
+};
+
+void AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, HTREEITEM parent,
+                   STOREFOLDERID wantedId) {
+    FOLDERPROPS props = store::NewFolderProps();
+    SubFolderEnum folders(store);
+    if (store->GetFirstSubFolder(parentId, &props, folders.Out()) != S_OK)
+        return;
+    // This level's nodes in id order, so each new one goes straight to its place.
+    std::vector<Sibling> siblings;
+    do {
+        auto place = std::upper_bound(siblings.begin(), siblings.end(), props.FolderId,
+                                      [](STOREFOLDERID id, const Sibling& sibling) {
+                                          return CompareIds(id, sibling.id) < 0;
+                                      });
+        std::wstring name = ui::FromAnsi(store::FolderName(props));
+        int image = store::FolderTypeImage(props.sfType);
+        TVINSERTSTRUCTW insert{};
+        insert.hParent = parent ? parent : TVI_ROOT;
+        insert.hInsertAfter = place == siblings.begin() ? TVI_FIRST : (place - 1)->node;
+        insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+        insert.item.pszText = name.data();
+        insert.item.lParam = static_cast<LPARAM>(props.FolderId);
+        insert.item.iImage = image;
+        insert.item.iSelectedImage = image;
+        insert.item.state = TVIS_EXPANDED;
+        insert.item.stateMask = TVIS_EXPANDED;
+        auto node = reinterpret_cast<HTREEITEM>(
+            SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+        if (node) {
+            siblings.insert(place, Sibling{props.FolderId, node});
+            if (props.FolderId == wantedId)
+                TreeView_SelectItem(tree, node);
+            if (props.cSubFolders > 0)
+                AddSubFolders(tree, store, props.FolderId, node, wantedId);
+        }
+    } while (store->GetNextSubFolder(folders.Get(), &props) == S_OK);
+}
+
+} // namespace
+
+int CompareIds(STOREFOLDERID first, STOREFOLDERID second) {
+    return static_cast<LONG>(first) > static_cast<LONG>(second) ? 1 : -1;
+}
+
+int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM) {
+    return CompareIds(static_cast<STOREFOLDERID>(first), static_cast<STOREFOLDERID>(second));
+}
+
+STOREFOLDERID NodeId(HWND tree, HTREEITEM node) {
+    TVITEMW item{};
+    item.mask = TVIF_PARAM | TVIF_HANDLE;
+    item.hItem = node;
+    if (!TreeView_GetItem(tree, &item))
+        return 0;
+    return static_cast<STOREFOLDERID>(item.lParam);
+}
+
+void ResortNode(HWND tree, HTREEITEM node) {
+    TVSORTCB sort{};
+    sort.hParent = TreeView_GetParent(tree, node);
+    if (!sort.hParent)
+        sort.hParent = TVI_ROOT;
+    sort.lpfnCompare = CompareNodes;
+    TreeView_SortChildrenCB(tree, &sort, FALSE);
+}
+
+void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& suppressChange) {
+    RedrawGuard redraw(tree);
+    {
+        FlagSet suppress(suppressChange);
+        TreeView_DeleteAllItems(tree);
+    }
+    if (store)
+        AddSubFolders(tree, store, FOLDERID_ROOT, nullptr, wantedId);
+    HTREEITEM first = TreeView_GetRoot(tree);
+    if (first && (!TreeView_GetSelection(tree) || wantedId == 0))
+        TreeView_SelectItem(tree, first);
+    // Every node went in expanded, so there is nothing left to expand.
+    if (HTREEITEM selected = TreeView_GetSelection(tree))
+        TreeView_EnsureVisible(tree, selected);
+}
+
+} // namespace folder_tree
+
+void TBrisvanderMain::RebuildTree(HWND tree, STOREFOLDERID wantedId) {
+    folder_tree::Rebuild(tree, namespace_.Get(), wantedId, suppressTreeChange_);
+}
+
+void TBrisvanderMain::ShowFolderPanel(STOREFOLDERID folderId) {
+    if (!namespace_)
+        return;
+    FOLDERPROPS props = store::NewFolderProps();
+    if (namespace_->GetFolderProps(folderId, 0, &props) != S_OK)
+        return;
+    SetWindowTextW(LabelFolderId, std::to_wstring(props.FolderId).c_str());
+    SetWindowTextW(LabelcSubFolders, std::to_wstring(props.cSubFolders).c_str());
+    if (const char* type = store::FolderTypeText(props.sfType))
+        SetWindowTextW(LabelFolderType, ui::FromAnsi(type).c_str());
+    SetWindowTextW(LabelcMessage, std::to_wstring(props.cMessage).c_str());
+    SetWindowTextW(LabelcUnread, std::to_wstring(props.cUnread).c_str());
+}
+
+void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
+    if (suppressTreeChange_ || !node)
+        return;
+    STOREFOLDERID id = folder_tree::NodeId(TreeViewFolders, node);
+    if (id == currentFolderId_)
+        return;
+    currentFolderId_ = id;
+    ShowFolderPanel(id);
+    FillMessageList(id);
+}

@@ -1,0 +1,30 @@
+// Filling a folder tree from the store: one routine for the main window's tree
+// and the folder selection dialog's tree.
+#pragma once
+
+#include "StoreApi.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+namespace folder_tree {
+
+// Sibling order: folder ids compared as signed 32-bit numbers; never 0, so the
+// order of two nodes never depends on where the sort found them.
+int CompareIds(STOREFOLDERID first, STOREFOLDERID second);
+// The same comparison as a tree-view sort callback over item data.
+int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM unused);
+// Moves `node` to its id position among its siblings (after its data changed).
+void ResortNode(HWND tree, HTREEITEM node);
+
+// The folder id a node carries as its data word.
+STOREFOLDERID NodeId(HWND tree, HTREEITEM node);
+
+// Empties `tree` and refills it with every folder under the root, each node
+// already expanded and at its id position, selects the wanted folder (the
+// first top-level one when it is missing or 0) and scrolls it into view.
+// `suppressChange` is set while the old nodes are deleted. Repainting is
+// stopped during the rebuild and restored even when a step throws.
+void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& suppressChange);
+
+} // namespace folder_tree

@@ -1,0 +1,345 @@
+// The message list: columns, rows from the store, and the owner-data view.
+#include "MessageList.h"
+
+#include "LocalTime.h"
+#include "MainUnit.h"
+#include "RedrawGuard.h"
+#include "StoreRecords.h"
+#include "ui/Text.h"
+
+#include <strsafe.h>
+
+#include <vector>
+
+namespace message_list {
+
+namespace {
+
+constexpr int kReadImage = 0;
+constexpr int kUnreadImage = 1;
+constexpr int kFlagImage = 3;
+constexpr int kFlagHeaderImage = 4;
+constexpr int kNoImage = -1;
+
+void AddColumn(HWND list, int index, const wchar_t* caption, int width, int format, int image) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+    column.fmt = format;
+    column.cx = width;
+    column.pszText = const_cast<wchar_t*>(caption);
+    column.iSubItem = index;
+    if (image >= 0) {
+        column.mask |= LVCF_IMAGE;
+        column.fmt |= LVCFMT_IMAGE;
+        column.iImage = image;
+    }
+    SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&column));
+}
+
+int ItemCount(HWND list) {
+    return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+void SetCount(HWND list, size_t count) {
+    SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count),
+                 LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+}
+
+void SetState(HWND list, int index, UINT state, UINT mask) {
+    LVITEMW item{};
+    item.state = state;
+    item.stateMask = mask;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
+int NextItem(HWND list, int start, UINT flags) {
+    return static_cast<int>(
+        SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
+}
+
+// Selected items at or after `from`, ascending.
+std::vector<int> SelectedFrom(HWND list, int from) {
+    std::vector<int> selected;
+    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0)
+        return selected;
+    for (int i = NextItem(list, from - 1, LVNI_SELECTED); i >= 0;
+         i = NextItem(list, i, LVNI_SELECTED))
+        selected.push_back(i);
+    return selected;
+}
+
+// Repaints rows from `first` on, if any of them is on screen.
+void InvalidateFrom(HWND list, size_t first) {
+    int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+    int page = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    if (static_cast<long long>(first) <= static_cast<long long>(top) + page)
+        InvalidateRect(list, nullptr, FALSE);
+}
+
+void CopyText(const std::wstring& text, LVITEMW& item) {
+    if (item.pszText && item.cchTextMax > 0)
+        StringCchCopyW(item.pszText, static_cast<size_t>(item.cchTextMax), text.c_str());
+}
+
+bool MatchesText(const std::wstring& text, const LVFINDINFOW& find) {
+    if (!find.psz)
+        return false;
+    int wanted = lstrlenW(find.psz);
+    int length = static_cast<int>(text.size());
+    if (find.flags & LVFI_PARTIAL) {
+        if (length < wanted)
+            return false;
+        length = wanted;
+    } else if (length != wanted) {
+        return false;
+    }
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.c_str(), length, find.psz,
+                          wanted) == CSTR_EQUAL;
+}
+
+int FindItem(const MessageRows& rows, const NMLVFINDITEMW& request) {
+    const LVFINDINFOW& find = request.lvfi;
+    size_t count = rows.Count();
+    if (count == 0)
+        return -1;
+    size_t start = request.iStart >= 0 ? static_cast<size_t>(request.iStart) : 0;
+    if (start >= count)
+        start = (find.flags & LVFI_WRAP) ? 0 : count;
+    if (find.flags & LVFI_PARAM) {
+        auto id = static_cast<MESSAGEID>(find.lParam);
+        std::ptrdiff_t found = rows.FindFrom(id, start);
+        if (found < 0 && (find.flags & LVFI_WRAP))
+            found = rows.FindFirst(id);
+        return static_cast<int>(found);
+    }
+    if (!(find.flags & (LVFI_STRING | LVFI_PARTIAL)))
+        return -1;
+    size_t visits = (find.flags & LVFI_WRAP) ? count : count - start;
+    for (size_t step = 0; step < visits; ++step) {
+        size_t index = (start + step) % count;
+        if (MatchesText(rows.At(index).from, find))
+            return static_cast<int>(index);
+    }
+    return -1;
+}
+
+void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
+    if (item.iItem < 0 || static_cast<size_t>(item.iItem) >= rows.Count())
+        return;
+    const MessageRow& row = rows.At(static_cast<size_t>(item.iItem));
+    if (item.mask & LVIF_TEXT) {
+        switch (item.iSubItem) {
+        case 0:
+            CopyText(row.from, item);
+            break;
+        case 1:
+            CopyText(row.subject, item);
+            break;
+        case 2:
+            CopyText(row.Received(), item);
+            break;
+        default:
+            CopyText(std::wstring(), item);
+            break;
+        }
+    }
+    if (item.mask & LVIF_IMAGE) {
+        if (item.iSubItem == 0)
+            item.iImage = row.image;
+        else if (item.iSubItem == 3 && row.flagged)
+            item.iImage = kFlagImage;
+        else
+            item.iImage = kNoImage;
+    }
+    if (item.mask & LVIF_PARAM)
+        item.lParam = static_cast<LPARAM>(row.id);
+    if (item.mask & LVIF_INDENT)
+        item.iIndent = 0;
+}
+
+} // namespace
+
+void SetUpColumns(HWND list, HIMAGELIST images) {
+    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES;
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+    SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+    AddColumn(list, 0, L"From", 120, LVCFMT_LEFT, -1);
+    AddColumn(list, 1, L"Subject", 150, LVCFMT_LEFT, -1);
+    AddColumn(list, 2, L"Received", 120, LVCFMT_LEFT, -1);
+    AddColumn(list, 3, L"", 40, LVCFMT_CENTER, kFlagHeaderImage);
+}
+
+MessageRow RowFromProps(const MESSAGEPROPS& props) {
+    MessageRow row;
+    row.id = props.dwMessageId;
+    row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
+    row.flagged = store::IsFlagged(props);
+    row.from = ui::FromAnsi(store::Text(props.pszDisplayFrom));
+    row.subject = ui::FromAnsi(store::Text(props.pszSubject));
+    row.receivedAt = localtime_text::LocalDateTime(props.ftReceived);
+    return row;
+}
+
+StoreRecord::StoreRecord(IStoreFolder* folder)
+    : folder_(folder), props_(store::NewMessageProps()) {}
+
+void StoreRecord::Free() {
+    if (filled_) {
+        filled_ = false;
+        folder_->FreeMessageProps(&props_);
+    }
+    if (props_.pStmOffsetTable) {
+        props_.pStmOffsetTable->Release();
+        props_.pStmOffsetTable = nullptr;
+    }
+}
+
+bool MessageEnum::First(StoreRecord& record) {
+    if (folder_->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), record.Get(), &handle_) != S_OK)
+        return false;
+    open_ = true;
+    record.MarkFilled();
+    return true;
+}
+
+bool MessageEnum::Next(StoreRecord& record) {
+    if (folder_->GetNextMessage(handle_, 0, record.Get()) != S_OK)
+        return false;
+    record.MarkFilled();
+    return true;
+}
+
+void MessageEnum::Close() {
+    if (open_) {
+        open_ = false;
+        folder_->GetMessageClose(handle_);
+    }
+}
+
+void Clear(HWND list, MessageRows& rows) {
+    SetState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    SendMessageW(list, LVM_SETSELECTIONMARK, 0, -1);
+    rows.Clear();
+    SendMessageW(list, LVM_SETITEMCOUNT, 0, 0);
+}
+
+void ShowAppended(HWND list, const MessageRows& rows) {
+    auto shown = static_cast<size_t>(ItemCount(list));
+    if (shown == rows.Count())
+        return;
+    SetCount(list, rows.Count());
+    InvalidateFrom(list, shown);
+}
+
+void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
+    if (index > rows.Count())
+        index = rows.Count();
+    int at = static_cast<int>(index);
+    std::vector<int> selected = SelectedFrom(list, at);
+    int focus = NextItem(list, -1, LVNI_FOCUSED);
+    int mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+    rows.Insert(index, std::move(row));
+    SetCount(list, rows.Count());
+    // A plain list view moves the states of the rows below down by one.
+    for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
+        SetState(list, *it, 0, LVIS_SELECTED);
+        SetState(list, *it + 1, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (focus >= at)
+        SetState(list, focus + 1, LVIS_FOCUSED, LVIS_FOCUSED);
+    if (mark >= at)
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, mark + 1);
+    InvalidateFrom(list, index);
+}
+
+void DeleteRow(HWND list, MessageRows& rows, size_t index) {
+    if (index >= rows.Count())
+        return;
+    int at = static_cast<int>(index);
+    std::vector<int> selected = SelectedFrom(list, at);
+    int focus = NextItem(list, -1, LVNI_FOCUSED);
+    int mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+    rows.Erase(index);
+    for (int item : selected) {
+        SetState(list, item, 0, LVIS_SELECTED);
+        if (item > at)
+            SetState(list, item - 1, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (focus > at)
+        SetState(list, focus - 1, LVIS_FOCUSED, LVIS_FOCUSED);
+    else if (focus == at)
+        SetState(list, focus, 0, LVIS_FOCUSED);
+    if (mark > at)
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, mark - 1);
+    else if (mark == at)
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, -1);
+    SetCount(list, rows.Count());
+    InvalidateFrom(list, index);
+}
+
+void SetRowImage(HWND list, MessageRows& rows, size_t index, int image) {
+    if (index >= rows.Count())
+        return;
+    rows.SetImage(index, image);
+    SendMessageW(list, LVM_REDRAWITEMS, index, index);
+}
+
+void SetAllRowImages(HWND list, MessageRows& rows, int image) {
+    rows.SetAllImages(image);
+    InvalidateRect(list, nullptr, FALSE);
+}
+
+bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result) {
+    switch (header->code) {
+    case LVN_GETDISPINFOW: {
+        auto* info = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(header));
+        FillDisplayInfo(rows, info->item);
+        result = 0;
+        return true;
+    }
+    case LVN_ODFINDITEMW: {
+        auto* request = reinterpret_cast<const NMLVFINDITEMW*>(header);
+        result = FindItem(rows, *request);
+        return true;
+    }
+    case LVN_ODCACHEHINT:
+    case LVN_ODSTATECHANGED:
+        // Rows are all in memory; the view keeps the selection itself.
+        result = 0;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace message_list
+
+void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
+    if (openFolder_) {
+        openFolder_->UnregisterNotification(0, hwnd_);
+        openFolder_.Reset();
+    }
+    RedrawGuard redraw(ListViewMessages);
+    message_list::Clear(ListViewMessages, *rows_);
+    if (!namespace_)
+        return;
+    Microsoft::WRL::ComPtr<IStoreFolder> folder;
+    if (namespace_->OpenFolder(folderId, 0, folder.GetAddressOf()) != S_OK || !folder)
+        return;
+    openFolder_ = folder;
+    {
+        message_list::StoreRecord record(folder.Get());
+        message_list::MessageEnum messages(folder.Get());
+        if (messages.First(record)) {
+            do {
+                rows_->Append(message_list::RowFromProps(record.Props()));
+                record.Free();
+            } while (messages.Next(record));
+        }
+        messages.Close();
+        message_list::ShowAppended(ListViewMessages, *rows_);
+    }
+    folder->RegisterNotification(0, hwnd_);
+}

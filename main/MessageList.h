@@ -1,0 +1,78 @@
+// The message list: an owner-data report list view that shows MessageRows.
+// Rows change only through these functions, which keep the view's item count,
+// selection and focus where a plain list view would keep them.
+#pragma once
+
+#include "MessageRows.h"
+#include "StoreApi.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+namespace message_list {
+
+// Column captions, widths and alignment, the header image of column 4, the
+// row images and the extended styles. `list` must have LVS_OWNERDATA.
+void SetUpColumns(HWND list, HIMAGELIST images);
+
+// A row in the list's format from a record the store filled.
+MessageRow RowFromProps(const MESSAGEPROPS& props);
+
+// A message record filled by the store, handed back exactly once: by Free()
+// or, if the caller leaves early, by the destructor.
+class StoreRecord {
+  public:
+    explicit StoreRecord(IStoreFolder* folder);
+    ~StoreRecord() { Free(); }
+    StoreRecord(const StoreRecord&) = delete;
+    StoreRecord& operator=(const StoreRecord&) = delete;
+
+    MESSAGEPROPS* Get() { return &props_; }
+    const MESSAGEPROPS& Props() const { return props_; }
+    // Call after the store filled the record successfully.
+    void MarkFilled() { filled_ = true; }
+    // FreeMessageProps, then releases any stream the record still holds.
+    void Free();
+
+  private:
+    IStoreFolder* folder_;
+    MESSAGEPROPS props_;
+    bool filled_ = false;
+};
+
+// A message enumeration, closed with GetMessageClose once it was opened.
+class MessageEnum {
+  public:
+    explicit MessageEnum(IStoreFolder* folder) : folder_(folder) {}
+    ~MessageEnum() { Close(); }
+    MessageEnum(const MessageEnum&) = delete;
+    MessageEnum& operator=(const MessageEnum&) = delete;
+
+    // GetFirstMessage(0, 0, -1, ...); true when a first message was filled.
+    bool First(StoreRecord& record);
+    // GetNextMessage(handle, 0, ...); true when another message was filled.
+    bool Next(StoreRecord& record);
+    void Close();
+
+  private:
+    IStoreFolder* folder_;
+    HENUMSTORE handle_ = nullptr;
+    bool open_ = false;
+};
+
+// Empties the rows and the view.
+void Clear(HWND list, MessageRows& rows);
+// Tells the view about rows appended since the last call.
+void ShowAppended(HWND list, const MessageRows& rows);
+// Inserts a row at `index` (Count() appends), shifting the selection below it.
+void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row);
+// Deletes the row at `index`, shifting the selection below it.
+void DeleteRow(HWND list, MessageRows& rows, size_t index);
+void SetRowImage(HWND list, MessageRows& rows, size_t index, int image);
+void SetAllRowImages(HWND list, MessageRows& rows, int image);
+
+// Answers the owner-data list's questions (LVN_GETDISPINFO, LVN_ODFINDITEM,
+// LVN_ODCACHEHINT, LVN_ODSTATECHANGED). False for any other notification.
+bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result);
+
+} // namespace message_list

@@ -1,0 +1,172 @@
+#include "Charsets.h"
+
+#include <cctype>
+
+namespace mailstore {
+
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+std::string Normalise(std::string_view name) {
+    std::string n;
+    for (char c : name) {
+        if (c == '*') // RFC 2231 language tag
+            break;
+        n += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    while (!n.empty() && (n.back() == ' ' || n.back() == '\t'))
+        n.pop_back();
+    if (n == "utf8")
+        return "utf-8";
+    if (n == "ascii" || n == "us_ascii" || n == "ansi_x3.4-1968" || n == "iso646-us")
+        return "us-ascii";
+    if (n == "latin1" || n == "l1" || n == "iso8859-1" || n == "iso_8859-1" || n == "iso88591")
+        return "iso-8859-1";
+    if (n == "koi8r")
+        return "koi8-r";
+    if (n.rfind("iso8859-", 0) == 0)
+        return "iso-8859-" + n.substr(8);
+    if (n.rfind("iso_8859-", 0) == 0)
+        return "iso-8859-" + n.substr(9);
+    if (n.rfind("cp125", 0) == 0 && n.size() == 6)
+        return "windows-" + n.substr(2);
+    if (n.rfind("win-125", 0) == 0 && n.size() == 8)
+        return "windows-" + n.substr(4);
+    if (n == "latin2")
+        return "iso-8859-2";
+    if (n == "latin-9" || n == "latin9")
+        return "iso-8859-15";
+    return n;
+}
+
+// Decodes UTF-8, replacing each maximal invalid subpart with U+FFFD.
+void DecodeUtf8(std::string_view in, std::string* out) {
+    size_t i = 0;
+    const size_t n = in.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c < 0x80) {
+            out->push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        int len = 0;
+        uint32_t cp = 0;
+        uint32_t min = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+            min = 0x10000;
+        } else {
+            AppendUtf8(kReplacement, out);
+            ++i;
+            continue;
+        }
+        int k = 1;
+        for (; k < len && i + k < n; ++k) {
+            unsigned char cc = static_cast<unsigned char>(in[i + k]);
+            if ((cc & 0xC0) != 0x80)
+                break;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            AppendUtf8(kReplacement, out);
+            i += (k > 1 && k < len) ? k : 1;
+            continue;
+        }
+        AppendUtf8(cp, out);
+        i += len;
+    }
+}
+
+const uint16_t* FindTable(const std::string& name) {
+    for (size_t i = 0; i < detail::kCharsetTableCount; ++i) {
+        if (name == detail::kCharsetTables[i].name)
+            return detail::kCharsetTables[i].upper;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void AppendUtf8(uint32_t cp, std::string* out) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = kReplacement;
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::string decoded;
+    decoded.reserve(bytes.size());
+    DecodeUtf8(bytes, &decoded);
+    return decoded == bytes;
+}
+
+bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string* out) {
+    const std::string name = Normalise(charset);
+    if (name == "utf-8") {
+        DecodeUtf8(bytes, out);
+        return true;
+    }
+    if (name == "us-ascii") {
+        for (char c : bytes) {
+            unsigned char b = static_cast<unsigned char>(c);
+            if (b < 0x80)
+                out->push_back(c);
+            else
+                AppendUtf8(kReplacement, out);
+        }
+        return true;
+    }
+    const uint16_t* upper = nullptr;
+    if (name != "iso-8859-1") {
+        upper = FindTable(name);
+        if (upper == nullptr)
+            return false;
+    }
+    for (char c : bytes) {
+        unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out->push_back(c);
+        } else if (upper == nullptr) {
+            AppendUtf8(b, out);
+        } else {
+            uint16_t cp = upper[b - 0x80];
+            AppendUtf8(cp == 0 ? kReplacement : cp, out);
+        }
+    }
+    return true;
+}
+
+std::string BytesToUtf8(std::string_view bytes) {
+    if (IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    CharsetToUtf8("windows-1252", bytes, &out);
+    return out;
+}
+
+} // namespace mailstore

@@ -1,0 +1,34 @@
+// Conversion of header text in the common mail charsets to UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mailstore {
+
+// Appends code point cp as UTF-8 (invalid code points become U+FFFD).
+void AppendUtf8(uint32_t cp, std::string* out);
+
+// Converts bytes in the named charset (case-insensitive, common aliases accepted,
+// an RFC 2231 "*language" suffix ignored) to UTF-8. Returns false for a charset it
+// does not know; bytes a charset leaves undefined and broken UTF-8 become U+FFFD.
+bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string* out);
+
+// Text that is valid UTF-8 is kept; otherwise it is read as windows-1252, which
+// is what unlabelled 8-bit header text nearly always is.
+std::string BytesToUtf8(std::string_view bytes);
+
+bool IsValidUtf8(std::string_view bytes);
+
+namespace detail {
+struct CharsetTable {
+    const char* name;
+    const uint16_t* upper; // code points of bytes 0x80..0xFF, 0 = undefined
+};
+extern const CharsetTable kCharsetTables[];
+extern const size_t kCharsetTableCount;
+} // namespace detail
+
+} // namespace mailstore

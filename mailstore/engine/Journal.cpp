@@ -1,0 +1,92 @@
+#include "Journal.h"
+
+#include "Codec.h"
+
+namespace mailstore::detail {
+
+namespace {
+
+constexpr uint32_t kJournalMagic = 0x314A534D; // "MSJ1"
+constexpr uint32_t kJournalVersion = 1;
+constexpr uint32_t kRecordMagic = 0x524A534D; // "MSJR"
+
+// Length of a good record starting at data[pos], or 0.
+size_t GoodRecordAt(std::string_view data, size_t pos) {
+    if (data.size() - pos < kRecordHeaderSize)
+        return 0;
+    const char* h = data.data() + pos;
+    if (LoadU32(h) != kRecordMagic)
+        return 0;
+    if (Crc32(h, 12) != LoadU32(h + 12))
+        return 0;
+    uint32_t len = LoadU32(h + 4);
+    if (len > kMaxRecordPayload || data.size() - pos - kRecordHeaderSize < len)
+        return 0;
+    if (Crc32(h + kRecordHeaderSize, len) != LoadU32(h + 8))
+        return 0;
+    return kRecordHeaderSize + len;
+}
+
+} // namespace
+
+std::string EncodeJournalHeader(uint64_t generation) {
+    std::string out;
+    Encoder e(&out);
+    e.U32(kJournalMagic);
+    e.U32(kJournalVersion);
+    e.U64(generation);
+    e.U32(0);
+    e.U32(Crc32(out));
+    return out;
+}
+
+bool DecodeJournalHeader(std::string_view bytes, uint64_t* generation) {
+    if (bytes.size() < kJournalHeaderSize)
+        return false;
+    if (Crc32(bytes.data(), 20) != LoadU32(bytes.data() + 20))
+        return false;
+    Decoder d(bytes.substr(0, 20));
+    if (d.U32() != kJournalMagic || d.U32() != kJournalVersion)
+        return false;
+    *generation = d.U64();
+    return true;
+}
+
+void AppendRecord(std::string_view payload, std::string* out) {
+    std::string header;
+    Encoder e(&header);
+    e.U32(kRecordMagic);
+    e.U32(static_cast<uint32_t>(payload.size()));
+    e.U32(Crc32(payload));
+    e.U32(Crc32(header));
+    out->append(header);
+    out->append(payload.data(), payload.size());
+}
+
+ScanResult ScanRecords(std::string_view data, uint64_t base) {
+    ScanResult r;
+    size_t pos = 0;
+    while (pos < data.size()) {
+        size_t len = GoodRecordAt(data, pos);
+        if (len == 0)
+            break;
+        r.records.push_back(
+            {base + pos, data.substr(pos + kRecordHeaderSize, len - kRecordHeaderSize)});
+        pos += len;
+    }
+    r.validEnd = base + pos;
+    if (pos == data.size())
+        return r;
+    // Something bad at pos: damage if any good record starts later.
+    for (size_t p = pos + 1; p + kRecordHeaderSize <= data.size(); ++p) {
+        if (data[p] == 'M' && GoodRecordAt(data, p) != 0) {
+            r.damaged = true;
+            r.damageOffset = base + pos;
+            return r;
+        }
+    }
+    r.torn = true;
+    return r;
+}
+
+} // namespace mailstore::detail

@@ -1,0 +1,43 @@
+// Framing of the journal file: a header naming the snapshot generation it
+// continues, then records of [magic, length, payload crc, header crc] + payload.
+// Each record is one committed transaction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mailstore::detail {
+
+constexpr size_t kJournalHeaderSize = 24;
+constexpr size_t kRecordHeaderSize = 16;
+// No transaction comes near this; a larger length is damage, not a big record.
+constexpr uint32_t kMaxRecordPayload = 256u << 20;
+
+std::string EncodeJournalHeader(uint64_t generation);
+// False when the bytes are not a journal header.
+bool DecodeJournalHeader(std::string_view bytes, uint64_t* generation);
+
+void AppendRecord(std::string_view payload, std::string* out);
+
+struct ScannedRecord {
+    uint64_t offset = 0; // of the record header, from the start of the file
+    std::string_view payload;
+};
+
+struct ScanResult {
+    std::vector<ScannedRecord> records;
+    uint64_t validEnd = 0; // just past the last good record
+    bool torn = false;     // bytes after validEnd that no good record follows
+    bool damaged = false;  // a bad record with a good one after it
+    uint64_t damageOffset = 0;
+};
+
+// Scans records in data, which holds the file from offset `base` on. A bad record
+// followed by nothing good is a torn tail (a write cut short); a bad record with
+// a good one after it is damage.
+ScanResult ScanRecords(std::string_view data, uint64_t base);
+
+} // namespace mailstore::detail

@@ -1,0 +1,795 @@
+#include "State.h"
+
+#include "Codec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_set>
+
+namespace mailstore::detail {
+
+namespace {
+
+constexpr uint32_t kSnapshotMagic = 0x3153534D; // "MSS1"
+constexpr uint32_t kSnapshotVersion = 1;
+constexpr size_t kTextChunk = 256 * 1024;
+
+// The smallest encoded size of one element, to reject counts the bytes cannot hold
+// before reserving memory for them.
+constexpr size_t kMinEncodedMessage = 4 * 4 + 3 * 8 + 3 * 4;
+
+Status Damaged(const std::string& what) {
+    return Status(ErrorCode::Corrupt, what);
+}
+
+} // namespace
+
+std::string_view TextPool::Add(std::string_view s) {
+    if (s.empty())
+        return {};
+    if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < s.size()) {
+        chunks_.emplace_back();
+        chunks_.back().reserve(std::max(kTextChunk, s.size()));
+    }
+    std::string& chunk = chunks_.back();
+    size_t at = chunk.size();
+    chunk.append(s.data(), s.size());
+    return std::string_view(chunk.data() + at, s.size());
+}
+
+std::string_view TextPool::Adopt(std::string buffer) {
+    // Put it in front so the last chunk stays the one Add appends to.
+    chunks_.push_front(std::move(buffer));
+    return std::string_view(chunks_.front());
+}
+
+const MessageRec* FolderRec::Find(MessageId id) const {
+    auto it = std::lower_bound(messages.begin(), messages.end(), id,
+                               [](const MessageRec& m, MessageId v) { return m.id < v; });
+    return (it != messages.end() && it->id == id) ? &*it : nullptr;
+}
+
+MessageRec* FolderRec::Find(MessageId id) {
+    return const_cast<MessageRec*>(static_cast<const FolderRec*>(this)->Find(id));
+}
+
+std::string MessageFileName(uint64_t fileNo) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%016llx.eml", static_cast<unsigned long long>(fileNo));
+    return buf;
+}
+
+bool ParseMessageFileName(std::string_view name, uint64_t* fileNo) {
+    if (name.size() != 20 || name.substr(16) != ".eml")
+        return false;
+    uint64_t v = 0;
+    for (size_t i = 0; i < 16; ++i) {
+        char c = name[i];
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else
+            return false;
+        v = (v << 4) | static_cast<uint64_t>(d);
+    }
+    *fileNo = v;
+    return true;
+}
+
+// ---- Transactions --------------------------------------------------------------
+
+void EncodeTransaction(const Transaction& tx, std::string* out) {
+    Encoder e(out);
+    e.U64(tx.seq);
+    e.U32(static_cast<uint32_t>(tx.ops.size()));
+    for (const Op& op : tx.ops) {
+        e.U8(static_cast<uint8_t>(op.type));
+        e.U32(op.folder);
+        switch (op.type) {
+        case OpType::CreateFolder:
+            e.U32(op.parent);
+            e.I32(op.folderType);
+            e.Str(op.name);
+            break;
+        case OpType::RenameFolder:
+            e.Str(op.name);
+            break;
+        case OpType::MoveFolder:
+            e.U32(op.parent);
+            break;
+        case OpType::DeleteFolder:
+            break;
+        case OpType::AddMessages:
+            e.U32(static_cast<uint32_t>(op.messages.size()));
+            for (const NewMessage& m : op.messages) {
+                e.U32(m.rec.id);
+                e.U32(m.rec.state);
+                e.U32(m.rec.priority);
+                e.U32(m.rec.size);
+                e.U64(m.rec.fileNo);
+                e.U64(m.rec.received);
+                e.U64(m.rec.sent);
+                e.Str(m.subject);
+                e.Str(m.to);
+                e.Str(m.from);
+            }
+            break;
+        case OpType::DeleteMessages:
+            e.U32(static_cast<uint32_t>(op.ids.size()));
+            for (MessageId id : op.ids)
+                e.U32(id);
+            break;
+        case OpType::MoveMessages:
+            e.U32(op.parent);
+            e.U32(static_cast<uint32_t>(op.ids.size()));
+            for (size_t i = 0; i < op.ids.size(); ++i) {
+                e.U32(op.ids[i]);
+                e.U32(op.newIds[i]);
+            }
+            break;
+        case OpType::SetState:
+            e.U32(op.mask);
+            e.U32(op.value);
+            e.U32(static_cast<uint32_t>(op.ids.size()));
+            for (MessageId id : op.ids)
+                e.U32(id);
+            break;
+        case OpType::SetStateAll:
+            e.U32(op.mask);
+            e.U32(op.value);
+            break;
+        }
+    }
+}
+
+bool DecodeTransaction(std::string_view payload, Transaction* tx) {
+    Decoder d(payload);
+    tx->seq = d.U64();
+    uint32_t count = d.U32();
+    if (d.failed() || count > d.remaining() / 5)
+        return false;
+    tx->ops.clear();
+    tx->ops.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        Op op;
+        uint8_t type = d.U8();
+        op.folder = d.U32();
+        switch (type) {
+        case static_cast<uint8_t>(OpType::CreateFolder):
+            op.parent = d.U32();
+            op.folderType = d.I32();
+            op.name = std::string(d.Str());
+            break;
+        case static_cast<uint8_t>(OpType::RenameFolder):
+            op.name = std::string(d.Str());
+            break;
+        case static_cast<uint8_t>(OpType::MoveFolder):
+            op.parent = d.U32();
+            break;
+        case static_cast<uint8_t>(OpType::DeleteFolder):
+            break;
+        case static_cast<uint8_t>(OpType::AddMessages): {
+            uint32_t n = d.U32();
+            if (d.failed() || n > d.remaining() / kMinEncodedMessage)
+                return false;
+            op.messages.resize(n);
+            for (NewMessage& m : op.messages) {
+                m.rec.id = d.U32();
+                m.rec.state = d.U32();
+                m.rec.priority = d.U32();
+                m.rec.size = d.U32();
+                m.rec.fileNo = d.U64();
+                m.rec.received = d.U64();
+                m.rec.sent = d.U64();
+                m.subject = std::string(d.Str());
+                m.to = std::string(d.Str());
+                m.from = std::string(d.Str());
+            }
+            break;
+        }
+        case static_cast<uint8_t>(OpType::DeleteMessages): {
+            uint32_t n = d.U32();
+            if (d.failed() || n > d.remaining() / 4)
+                return false;
+            op.ids.resize(n);
+            for (MessageId& id : op.ids)
+                id = d.U32();
+            break;
+        }
+        case static_cast<uint8_t>(OpType::MoveMessages): {
+            op.parent = d.U32();
+            uint32_t n = d.U32();
+            if (d.failed() || n > d.remaining() / 8)
+                return false;
+            op.ids.resize(n);
+            op.newIds.resize(n);
+            for (uint32_t k = 0; k < n; ++k) {
+                op.ids[k] = d.U32();
+                op.newIds[k] = d.U32();
+            }
+            break;
+        }
+        case static_cast<uint8_t>(OpType::SetState): {
+            op.mask = d.U32();
+            op.value = d.U32();
+            uint32_t n = d.U32();
+            if (d.failed() || n > d.remaining() / 4)
+                return false;
+            op.ids.resize(n);
+            for (MessageId& id : op.ids)
+                id = d.U32();
+            break;
+        }
+        case static_cast<uint8_t>(OpType::SetStateAll):
+            op.mask = d.U32();
+            op.value = d.U32();
+            break;
+        default:
+            return false;
+        }
+        if (d.failed())
+            return false;
+        op.type = static_cast<OpType>(type);
+        tx->ops.push_back(std::move(op));
+    }
+    return !d.failed() && d.remaining() == 0;
+}
+
+// ---- State ---------------------------------------------------------------------
+
+State::State() : text_(std::make_shared<TextPool>()) {
+    FolderRec root;
+    root.id = kRootFolder;
+    root.parent = kRootFolder;
+    folders_.emplace(kRootFolder, std::move(root));
+}
+
+State State::Initial() {
+    State s;
+    static const char* const kNames[] = {"Inbox", "Outbox", "Sent Items", "Deleted Items",
+                                         "Drafts"};
+    for (int32_t type = kFolderInbox; type <= kFolderDrafts; ++type) {
+        FolderRec f;
+        f.id = static_cast<FolderId>(type + 1);
+        f.parent = kRootFolder;
+        f.type = type;
+        f.name = kNames[type];
+        s.folders_[kRootFolder].children.insert(f.id);
+        s.folders_.emplace(f.id, std::move(f));
+    }
+    s.nextFolderId = 6;
+    return s;
+}
+
+const FolderRec* State::Folder(FolderId id) const {
+    auto it = folders_.find(id);
+    return it == folders_.end() ? nullptr : &it->second;
+}
+
+bool State::IsAncestorOrSelf(FolderId ancestor, FolderId folder) const {
+    // Bounded by the folder count so a damaged parent chain cannot loop forever.
+    for (size_t steps = 0; steps <= folders_.size(); ++steps) {
+        if (folder == ancestor)
+            return true;
+        if (folder == kRootFolder)
+            return false;
+        const FolderRec* f = Folder(folder);
+        if (f == nullptr)
+            return false;
+        folder = f->parent;
+    }
+    return false;
+}
+
+const FolderRec* State::ChildByName(FolderId parent, std::string_view name) const {
+    const FolderRec* p = Folder(parent);
+    if (p == nullptr)
+        return nullptr;
+    for (FolderId c : p->children) {
+        const FolderRec* f = Folder(c);
+        if (f != nullptr && f->name == name)
+            return f;
+    }
+    return nullptr;
+}
+
+void State::CountsEvent(FolderId folder, bool unreadChanged, std::vector<ChangeEvent>* events) {
+    if (events == nullptr)
+        return;
+    ChangeEvent e;
+    e.kind = EventKind::FolderCountsChanged;
+    e.folder = folder;
+    e.unreadChanged = unreadChanged;
+    events->push_back(e);
+}
+
+namespace {
+
+void Push(std::vector<ChangeEvent>* events, const ChangeEvent& e) {
+    if (events != nullptr)
+        events->push_back(e);
+}
+
+ChangeEvent MakeEvent(EventKind kind, FolderId folder, MessageId message = 0) {
+    ChangeEvent e;
+    e.kind = kind;
+    e.folder = folder;
+    e.message = message;
+    return e;
+}
+
+// Sorted, duplicate-free copy of ids, and whether all of them are in f.
+bool AllPresent(const FolderRec& f, const std::vector<MessageId>& ids) {
+    for (MessageId id : ids) {
+        if (f.Find(id) == nullptr)
+            return false;
+    }
+    return true;
+}
+
+bool HasDuplicates(std::vector<MessageId> ids) {
+    std::sort(ids.begin(), ids.end());
+    return std::adjacent_find(ids.begin(), ids.end()) != ids.end();
+}
+
+} // namespace
+
+Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
+                    std::vector<uint64_t>* freedFiles) {
+    if (op.type == OpType::CreateFolder) {
+        if (op.folder == kRootFolder || folders_.count(op.folder) != 0)
+            return Damaged("folder id already in use");
+        FolderRec* parent = folders_.count(op.parent) ? &folders_[op.parent] : nullptr;
+        if (parent == nullptr)
+            return Damaged("new folder under an unknown parent");
+        if (op.name.empty() || ChildByName(op.parent, op.name) != nullptr)
+            return Damaged("folder name empty or taken");
+        if (op.folderType < kFolderNormal || op.folderType > kFolderDrafts)
+            return Damaged("bad folder type");
+        FolderRec f;
+        f.id = op.folder;
+        f.parent = op.parent;
+        f.type = op.folderType;
+        f.name = op.name;
+        parent->children.insert(op.folder);
+        folders_.emplace(op.folder, std::move(f));
+        nextFolderId = std::max(nextFolderId, op.folder + 1);
+        ChangeEvent e = MakeEvent(EventKind::FolderCreated, op.folder);
+        e.newParent = op.parent;
+        Push(events, e);
+        return Status();
+    }
+
+    auto fit = folders_.find(op.folder);
+    if (fit == folders_.end())
+        return Damaged("change names an unknown folder");
+    FolderRec& f = fit->second;
+
+    switch (op.type) {
+    case OpType::CreateFolder:
+        break; // handled above
+    case OpType::RenameFolder: {
+        if (op.folder == kRootFolder || op.name.empty())
+            return Damaged("bad folder rename");
+        const FolderRec* clash = ChildByName(f.parent, op.name);
+        if (clash != nullptr && clash->id != op.folder)
+            return Damaged("folder name taken");
+        f.name = op.name;
+        Push(events, MakeEvent(EventKind::FolderRenamed, op.folder));
+        return Status();
+    }
+    case OpType::MoveFolder: {
+        if (op.folder == kRootFolder || folders_.count(op.parent) == 0 ||
+            IsAncestorOrSelf(op.folder, op.parent))
+            return Damaged("bad folder move");
+        const FolderRec* clash = ChildByName(op.parent, f.name);
+        if (clash != nullptr && clash->id != op.folder)
+            return Damaged("folder name taken");
+        ChangeEvent e = MakeEvent(EventKind::FolderMoved, op.folder);
+        e.oldParent = f.parent;
+        e.newParent = op.parent;
+        folders_[f.parent].children.erase(op.folder);
+        folders_[op.parent].children.insert(op.folder);
+        f.parent = op.parent;
+        Push(events, e);
+        return Status();
+    }
+    case OpType::DeleteFolder: {
+        if (op.folder == kRootFolder)
+            return Damaged("root deleted");
+        std::vector<FolderId> doomed{op.folder};
+        for (size_t i = 0; i < doomed.size(); ++i) {
+            for (FolderId c : folders_[doomed[i]].children)
+                doomed.push_back(c);
+            if (doomed.size() > folders_.size())
+                return Damaged("folder tree has a cycle");
+        }
+        ChangeEvent e = MakeEvent(EventKind::FolderDeleted, op.folder);
+        e.oldParent = f.parent;
+        folders_[f.parent].children.erase(op.folder);
+        for (FolderId id : doomed) {
+            FolderRec& d = folders_[id];
+            if (freedFiles != nullptr) {
+                for (const MessageRec& m : d.messages)
+                    freedFiles->push_back(m.fileNo);
+            }
+            folders_.erase(id);
+        }
+        Push(events, e);
+        return Status();
+    }
+    case OpType::AddMessages: {
+        if (op.folder == kRootFolder)
+            return Damaged("message in the root");
+        MessageId last = f.messages.empty() ? 0 : f.messages.back().id;
+        for (const NewMessage& m : op.messages) {
+            if (m.rec.id <= last || (m.rec.state & ~kKnownStateBits) != 0)
+                return Damaged("message ids out of order");
+            last = m.rec.id;
+        }
+        bool unreadChanged = false;
+        f.messages.reserve(f.messages.size() + op.messages.size());
+        for (const NewMessage& m : op.messages) {
+            MessageRec r = m.rec;
+            r.subject = text_->Add(m.subject);
+            r.to = text_->Add(m.to);
+            r.from = text_->Add(m.from);
+            f.messages.push_back(r);
+            if (r.state & kStateUnread) {
+                ++f.unread;
+                unreadChanged = true;
+            }
+            nextMessageId = std::max(nextMessageId, r.id + 1);
+            nextFileNo = std::max(nextFileNo, r.fileNo + 1);
+            Push(events, MakeEvent(EventKind::MessageAdded, op.folder, r.id));
+        }
+        if (!op.messages.empty())
+            CountsEvent(op.folder, unreadChanged, events);
+        return Status();
+    }
+    case OpType::DeleteMessages: {
+        if (!AllPresent(f, op.ids) || HasDuplicates(op.ids))
+            return Damaged("deleting unknown messages");
+        std::unordered_set<MessageId> gone(op.ids.begin(), op.ids.end());
+        bool unreadChanged = false;
+        auto keep = std::remove_if(f.messages.begin(), f.messages.end(), [&](const MessageRec& m) {
+            if (gone.count(m.id) == 0)
+                return false;
+            if (m.state & kStateUnread) {
+                --f.unread;
+                unreadChanged = true;
+            }
+            if (freedFiles != nullptr)
+                freedFiles->push_back(m.fileNo);
+            return true;
+        });
+        f.messages.erase(keep, f.messages.end());
+        for (MessageId id : op.ids)
+            Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
+        if (!op.ids.empty())
+            CountsEvent(op.folder, unreadChanged, events);
+        return Status();
+    }
+    case OpType::MoveMessages: {
+        auto tit = folders_.find(op.parent);
+        if (tit == folders_.end() || op.parent == op.folder || op.parent == kRootFolder ||
+            op.ids.size() != op.newIds.size() || !AllPresent(f, op.ids) || HasDuplicates(op.ids))
+            return Damaged("bad message move");
+        FolderRec& t = tit->second;
+        MessageId last = t.messages.empty() ? 0 : t.messages.back().id;
+        for (MessageId id : op.newIds) {
+            if (id <= last)
+                return Damaged("message ids out of order");
+            last = id;
+        }
+        std::vector<MessageRec> moving;
+        moving.reserve(op.ids.size());
+        for (MessageId id : op.ids)
+            moving.push_back(*f.Find(id));
+        std::unordered_set<MessageId> gone(op.ids.begin(), op.ids.end());
+        f.messages.erase(std::remove_if(f.messages.begin(), f.messages.end(),
+                                        [&](const MessageRec& m) { return gone.count(m.id); }),
+                         f.messages.end());
+        bool unreadMoved = false;
+        for (size_t i = 0; i < moving.size(); ++i) {
+            MessageRec r = moving[i];
+            if (r.state & kStateUnread) {
+                --f.unread;
+                ++t.unread;
+                unreadMoved = true;
+            }
+            r.id = op.newIds[i];
+            t.messages.push_back(r);
+            nextMessageId = std::max(nextMessageId, r.id + 1);
+        }
+        for (MessageId id : op.ids)
+            Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
+        for (MessageId id : op.newIds)
+            Push(events, MakeEvent(EventKind::MessageAdded, op.parent, id));
+        if (!op.ids.empty()) {
+            CountsEvent(op.folder, unreadMoved, events);
+            CountsEvent(op.parent, unreadMoved, events);
+        }
+        return Status();
+    }
+    case OpType::SetState:
+    case OpType::SetStateAll: {
+        if ((op.mask & ~kKnownStateBits) != 0 || (op.value & ~op.mask) != 0)
+            return Damaged("bad state change");
+        if (op.type == OpType::SetState && !AllPresent(f, op.ids))
+            return Damaged("marking unknown messages");
+        bool unreadChanged = false;
+        bool anyUnreadChange = false;
+        auto change = [&](MessageRec& m) {
+            uint32_t before = m.state;
+            m.state = (m.state & ~op.mask) | op.value;
+            uint32_t diff = before ^ m.state;
+            if (diff & kStateUnread) {
+                unreadChanged = true;
+                anyUnreadChange = true;
+                if (m.state & kStateUnread)
+                    ++f.unread;
+                else
+                    --f.unread;
+            }
+            return diff;
+        };
+        if (op.type == OpType::SetState) {
+            for (MessageId id : op.ids) {
+                MessageRec& m = *f.Find(id);
+                uint32_t diff = change(m);
+                if (diff & kStateUnread)
+                    Push(events, MakeEvent((m.state & kStateUnread) ? EventKind::MessageMarkedUnread
+                                                                    : EventKind::MessageMarkedRead,
+                                           op.folder, id));
+                if (diff & kStateFlagged) {
+                    ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, op.folder, id);
+                    e.flagged = (m.state & kStateFlagged) != 0;
+                    Push(events, e);
+                }
+            }
+        } else {
+            bool anyFlag = false;
+            for (MessageRec& m : f.messages) {
+                if (change(m) & kStateFlagged)
+                    anyFlag = true;
+            }
+            if (anyUnreadChange) {
+                ChangeEvent e = MakeEvent((op.value & kStateUnread) ? EventKind::MessageMarkedUnread
+                                                                    : EventKind::MessageMarkedRead,
+                                          op.folder);
+                e.allMessages = true;
+                Push(events, e);
+            }
+            if (anyFlag) {
+                ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, op.folder);
+                e.allMessages = true;
+                e.flagged = (op.value & kStateFlagged) != 0;
+                Push(events, e);
+            }
+        }
+        if (unreadChanged)
+            CountsEvent(op.folder, true, events);
+        return Status();
+    }
+    }
+    return Damaged("unknown change type");
+}
+
+Status State::Apply(const Transaction& tx, std::vector<ChangeEvent>* events,
+                    std::vector<uint64_t>* freedFiles) {
+    if (tx.seq != lastSeq + 1)
+        return Damaged("change out of sequence");
+    for (const Op& op : tx.ops) {
+        Status s = Apply(op, events, freedFiles);
+        if (!s.ok())
+            return s;
+    }
+    lastSeq = tx.seq;
+    return Status();
+}
+
+// ---- Snapshot ------------------------------------------------------------------
+
+void State::EncodeSnapshot(uint64_t generation, std::string* out) const {
+    out->clear();
+    size_t estimate = 64;
+    for (const auto& [id, f] : folders_) {
+        estimate += 32 + f.name.size();
+        for (const MessageRec& m : f.messages)
+            estimate += 64 + m.subject.size() + m.to.size() + m.from.size();
+    }
+    out->reserve(estimate);
+    Encoder e(out);
+    e.U32(kSnapshotMagic);
+    e.U32(kSnapshotVersion);
+    e.U64(generation);
+    e.U64(lastSeq);
+    e.U32(nextFolderId);
+    e.U32(nextMessageId);
+    e.U64(nextFileNo);
+    e.U32(static_cast<uint32_t>(folders_.size() - 1));
+    for (const auto& [id, f] : folders_) {
+        if (id == kRootFolder)
+            continue;
+        e.U32(f.id);
+        e.U32(f.parent);
+        e.I32(f.type);
+        e.Str(f.name);
+        e.U32(static_cast<uint32_t>(f.messages.size()));
+        for (const MessageRec& m : f.messages) {
+            e.U32(m.id);
+            e.U32(m.state);
+            e.U32(m.priority);
+            e.U32(m.size);
+            e.U64(m.fileNo);
+            e.U64(m.received);
+            e.U64(m.sent);
+            e.Str(m.subject);
+            e.Str(m.to);
+            e.Str(m.from);
+        }
+    }
+    e.U32(Crc32(*out));
+}
+
+Status State::DecodeSnapshot(std::string buffer, const std::string& fileName, uint64_t* generation,
+                             State* out) {
+    auto bad = [&](size_t offset, const char* what) {
+        return Damaged(fileName + ": " + what + " at offset " + std::to_string(offset));
+    };
+    if (buffer.size() < 48)
+        return bad(0, "file too short");
+    const size_t bodyLen = buffer.size() - 4;
+    if (Crc32(buffer.data(), bodyLen) != LoadU32(buffer.data() + bodyLen))
+        return bad(bodyLen, "checksum mismatch");
+    State s;
+    std::string_view data = s.text_->Adopt(std::move(buffer));
+    data = data.substr(0, bodyLen);
+    Decoder d(data);
+    if (d.U32() != kSnapshotMagic)
+        return bad(0, "not a store snapshot");
+    if (d.U32() != kSnapshotVersion)
+        return bad(4, "unknown snapshot version");
+    *generation = d.U64();
+    s.lastSeq = d.U64();
+    s.nextFolderId = d.U32();
+    s.nextMessageId = d.U32();
+    s.nextFileNo = d.U64();
+    uint32_t folderCount = d.U32();
+    if (d.failed() || folderCount > d.remaining() / 20)
+        return bad(d.pos(), "bad folder count");
+    for (uint32_t i = 0; i < folderCount; ++i) {
+        size_t at = d.pos();
+        FolderRec f;
+        f.id = d.U32();
+        f.parent = d.U32();
+        f.type = d.I32();
+        f.name = std::string(d.Str());
+        uint32_t n = d.U32();
+        if (d.failed() || f.id == kRootFolder || s.folders_.count(f.id) != 0 || f.name.empty() ||
+            n > d.remaining() / kMinEncodedMessage || f.id >= s.nextFolderId)
+            return bad(at, "bad folder record");
+        f.messages.resize(n);
+        MessageId last = 0;
+        for (MessageRec& m : f.messages) {
+            size_t mat = d.pos();
+            m.id = d.U32();
+            m.state = d.U32();
+            m.priority = d.U32();
+            m.size = d.U32();
+            m.fileNo = d.U64();
+            m.received = d.U64();
+            m.sent = d.U64();
+            m.subject = d.Str();
+            m.to = d.Str();
+            m.from = d.Str();
+            if (d.failed() || m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
+                (m.state & ~kKnownStateBits) != 0)
+                return bad(mat, "bad message record");
+            last = m.id;
+            if (m.state & kStateUnread)
+                ++f.unread;
+        }
+        s.folders_.emplace(f.id, std::move(f));
+    }
+    if (d.remaining() != 0)
+        return bad(d.pos(), "trailing bytes");
+    for (auto& [id, f] : s.folders_) {
+        if (id == kRootFolder)
+            continue;
+        auto p = s.folders_.find(f.parent);
+        if (p == s.folders_.end())
+            return bad(0, "folder with an unknown parent");
+        p->second.children.insert(id);
+    }
+    for (const auto& [id, f] : s.folders_) {
+        if (id != kRootFolder && !s.IsAncestorOrSelf(kRootFolder, id))
+            return bad(0, "folder tree has a cycle");
+    }
+    *out = std::move(s);
+    return Status();
+}
+
+// ---- Diff ----------------------------------------------------------------------
+
+void State::Diff(const State& before, const State& after, std::vector<ChangeEvent>* events) {
+    for (const auto& [id, f] : before.folders_) {
+        if (after.folders_.count(id) != 0)
+            continue;
+        // Only the top of a deleted sub-tree is reported, as for a local delete.
+        if (after.folders_.count(f.parent) != 0) {
+            ChangeEvent e = MakeEvent(EventKind::FolderDeleted, id);
+            e.oldParent = f.parent;
+            events->push_back(e);
+        }
+    }
+    // New folders parents first.
+    std::vector<std::pair<size_t, FolderId>> created;
+    for (const auto& [id, f] : after.folders_) {
+        if (before.folders_.count(id) != 0)
+            continue;
+        size_t depth = 0;
+        for (FolderId p = f.parent; p != kRootFolder && depth <= after.folders_.size(); ++depth)
+            p = after.folders_.at(p).parent;
+        created.emplace_back(depth, id);
+    }
+    std::sort(created.begin(), created.end());
+    for (const auto& c : created) {
+        ChangeEvent e = MakeEvent(EventKind::FolderCreated, c.second);
+        e.newParent = after.folders_.at(c.second).parent;
+        events->push_back(e);
+    }
+    for (const auto& [id, f] : after.folders_) {
+        auto b = before.folders_.find(id);
+        if (b == before.folders_.end() || id == kRootFolder)
+            continue;
+        if (b->second.name != f.name)
+            events->push_back(MakeEvent(EventKind::FolderRenamed, id));
+        if (b->second.parent != f.parent) {
+            ChangeEvent e = MakeEvent(EventKind::FolderMoved, id);
+            e.oldParent = b->second.parent;
+            e.newParent = f.parent;
+            events->push_back(e);
+        }
+    }
+    static const FolderRec kEmpty;
+    for (const auto& [id, f] : after.folders_) {
+        auto b = before.folders_.find(id);
+        const FolderRec& old = b == before.folders_.end() ? kEmpty : b->second;
+        size_t i = 0, j = 0;
+        while (i < old.messages.size() || j < f.messages.size()) {
+            if (j == f.messages.size() ||
+                (i < old.messages.size() && old.messages[i].id < f.messages[j].id)) {
+                events->push_back(MakeEvent(EventKind::MessageDeleted, id, old.messages[i].id));
+                ++i;
+            } else if (i == old.messages.size() || f.messages[j].id < old.messages[i].id) {
+                events->push_back(MakeEvent(EventKind::MessageAdded, id, f.messages[j].id));
+                ++j;
+            } else {
+                uint32_t diff = old.messages[i].state ^ f.messages[j].state;
+                if (diff & kStateUnread)
+                    events->push_back(MakeEvent((f.messages[j].state & kStateUnread)
+                                                    ? EventKind::MessageMarkedUnread
+                                                    : EventKind::MessageMarkedRead,
+                                                id, f.messages[j].id));
+                if (diff & kStateFlagged) {
+                    ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, id, f.messages[j].id);
+                    e.flagged = (f.messages[j].state & kStateFlagged) != 0;
+                    events->push_back(e);
+                }
+                ++i;
+                ++j;
+            }
+        }
+        if (old.messages.size() != f.messages.size() || old.unread != f.unread) {
+            ChangeEvent e = MakeEvent(EventKind::FolderCountsChanged, id);
+            e.unreadChanged = old.unread != f.unread;
+            events->push_back(e);
+        }
+    }
+}
+
+} // namespace mailstore::detail

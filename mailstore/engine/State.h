@@ -1,0 +1,139 @@
+// The store's metadata in memory, the logical changes the journal records, and
+// the snapshot encoding. Replay at open, own commits and changes picked up from
+// other processes all go through State::Apply, so they cannot disagree.
+#pragma once
+
+#include "Status.h"
+#include "Store.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace mailstore::detail {
+
+// Owns the text of message props. Views handed out stay valid while the pool
+// lives: chunks are never reallocated.
+class TextPool {
+  public:
+    std::string_view Add(std::string_view s);
+    // Takes a whole buffer (a snapshot) whose bytes views may point into.
+    std::string_view Adopt(std::string buffer);
+
+  private:
+    std::deque<std::string> chunks_;
+};
+
+struct MessageRec {
+    MessageId id = 0;
+    uint32_t state = 0;
+    uint32_t priority = 3;
+    uint32_t size = 0;
+    uint64_t fileNo = 0; // the source is messages/<fileNo as 16 hex digits>.eml
+    uint64_t received = 0;
+    uint64_t sent = 0;
+    std::string_view subject;
+    std::string_view to;
+    std::string_view from;
+};
+
+struct FolderRec {
+    FolderId id = 0;
+    FolderId parent = 0;
+    int32_t type = kFolderNormal;
+    std::string name;
+    std::set<FolderId> children;
+    std::vector<MessageRec> messages; // ascending id
+    uint32_t unread = 0;
+
+    const MessageRec* Find(MessageId id) const;
+    MessageRec* Find(MessageId id);
+};
+
+enum class OpType : uint8_t {
+    CreateFolder = 1, // folder, parent, type, name
+    RenameFolder,     // folder, name
+    MoveFolder,       // folder, parent
+    DeleteFolder,     // folder (with its sub-tree and messages)
+    AddMessages,      // folder, messages
+    DeleteMessages,   // folder, ids
+    MoveMessages,     // folder -> target, pairs (ids[i] becomes newIds[i])
+    SetState,         // folder, ids, mask, value
+    SetStateAll,      // folder, mask, value
+};
+
+struct NewMessage {
+    MessageRec rec; // views point into the Op's own strings until applied
+    std::string subject, to, from;
+};
+
+struct Op {
+    OpType type = OpType::CreateFolder;
+    FolderId folder = 0;
+    FolderId parent = 0; // CreateFolder, MoveFolder; target for MoveMessages
+    int32_t folderType = kFolderNormal;
+    std::string name;
+    std::vector<MessageId> ids;
+    std::vector<MessageId> newIds;
+    std::vector<NewMessage> messages;
+    uint32_t mask = 0;
+    uint32_t value = 0;
+};
+
+struct Transaction {
+    uint64_t seq = 0;
+    std::vector<Op> ops;
+};
+
+void EncodeTransaction(const Transaction& tx, std::string* out);
+bool DecodeTransaction(std::string_view payload, Transaction* tx);
+
+class State {
+  public:
+    State();
+
+    // A new store: the root and the five special folders.
+    static State Initial();
+
+    const FolderRec* Folder(FolderId id) const;
+    bool IsAncestorOrSelf(FolderId ancestor, FolderId folder) const;
+    const FolderRec* ChildByName(FolderId parent, std::string_view name) const;
+
+    // Applies one committed change. Fails (changing nothing) when the change does
+    // not fit the state, which for a journal record means damage. Files no longer
+    // referenced are added to *freedFiles.
+    Status Apply(const Op& op, std::vector<ChangeEvent>* events, std::vector<uint64_t>* freedFiles);
+    Status Apply(const Transaction& tx, std::vector<ChangeEvent>* events,
+                 std::vector<uint64_t>* freedFiles);
+
+    void EncodeSnapshot(uint64_t generation, std::string* out) const;
+    // Parses a snapshot; on damage returns Corrupt naming fileName and an offset.
+    static Status DecodeSnapshot(std::string buffer, const std::string& fileName,
+                                 uint64_t* generation, State* out);
+
+    // Events that turn `before` into `after`, for changes whose records were
+    // folded into a snapshot before this process saw them.
+    static void Diff(const State& before, const State& after, std::vector<ChangeEvent>* events);
+
+    const std::map<FolderId, FolderRec>& folders() const { return folders_; }
+    uint32_t nextFolderId = 1;
+    uint32_t nextMessageId = 1;
+    uint64_t nextFileNo = 1;
+    uint64_t lastSeq = 0;
+
+  private:
+    void CountsEvent(FolderId folder, bool unreadChanged, std::vector<ChangeEvent>* events);
+    std::map<FolderId, FolderRec> folders_;
+    std::shared_ptr<TextPool> text_;
+};
+
+std::string MessageFileName(uint64_t fileNo);
+// Parses "<16 hex>.eml"; false for any other name.
+bool ParseMessageFileName(std::string_view name, uint64_t* fileNo);
+
+} // namespace mailstore::detail

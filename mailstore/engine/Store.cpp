@@ -1,0 +1,1169 @@
+#include "Store.h"
+
+#include "Charsets.h"
+#include "Journal.h"
+#include "MessageParser.h"
+#include "State.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace mailstore {
+
+using detail::FolderRec;
+using detail::MessageRec;
+using detail::NewMessage;
+using detail::Op;
+using detail::OpType;
+using detail::State;
+using detail::Transaction;
+
+namespace {
+
+constexpr const char* kSnapshotName = "snapshot.bin";
+constexpr const char* kJournalName = "journal.bin";
+constexpr const char* kLockName = "lock";
+constexpr const char* kMessagesDir = "messages";
+constexpr uint64_t kMaxMessageSize = 0xFFFFFFFFull;
+
+Status ReadWhole(FileSystem& fs, const std::string& path, std::string* out, bool* missing) {
+    std::unique_ptr<File> f;
+    Status s = fs.Open(path, OpenMode::Read, &f, missing);
+    if (!s.ok())
+        return s;
+    uint64_t size = 0;
+    s = f->Size(&size);
+    if (!s.ok())
+        return s;
+    out->resize(static_cast<size_t>(size));
+    size_t got = 0;
+    s = f->ReadAt(0, out->data(), out->size(), &got);
+    if (!s.ok())
+        return s;
+    out->resize(got);
+    return Status();
+}
+
+// Writes a whole new file under a temporary name, flushes it and renames it over
+// path, so readers see the old file or the new one, never a part.
+Status ReplaceFile(FileSystem& fs, const std::string& dir, const std::string& name,
+                   std::string_view bytes) {
+    const std::string tmp = dir + "/" + name + ".tmp";
+    {
+        std::unique_ptr<File> f;
+        Status s = fs.Open(tmp, OpenMode::CreateAlways, &f);
+        if (!s.ok())
+            return s;
+        s = f->WriteAt(0, bytes.data(), bytes.size());
+        if (s.ok())
+            s = f->Flush();
+        if (!s.ok())
+            return s;
+    }
+    Status s = fs.Rename(tmp, dir + "/" + name);
+    if (!s.ok())
+        return s;
+    return fs.SyncDir(dir);
+}
+
+Status ValidateName(std::string_view name) {
+    if (name.empty())
+        return Status(ErrorCode::InvalidName, "a folder name cannot be empty");
+    if (name.size() > kMaxFolderNameBytes)
+        return Status(ErrorCode::InvalidName, "a folder name is at most 255 bytes");
+    if (!IsValidUtf8(name))
+        return Status(ErrorCode::InvalidName, "a folder name must be valid UTF-8 text");
+    for (size_t i = 0; i < name.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        bool c1 = c == 0xC2 && i + 1 < name.size() &&
+                  static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                  static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1)
+            return Status(ErrorCode::InvalidName, "a folder name cannot hold control characters");
+    }
+    return Status();
+}
+
+Status UnknownFolder(FolderId id) {
+    return Status(ErrorCode::UnknownFolder, "no folder with id " + std::to_string(id));
+}
+
+Status UnknownMessage(FolderId folder, MessageId id) {
+    return Status(ErrorCode::UnknownMessage, "no message with id " + std::to_string(id) +
+                                                 " in folder " + std::to_string(folder));
+}
+
+// Ids without repeats, first occurrence kept.
+std::vector<MessageId> Unique(const std::vector<MessageId>& ids) {
+    std::vector<MessageId> out;
+    std::unordered_set<MessageId> seen;
+    out.reserve(ids.size());
+    for (MessageId id : ids) {
+        if (seen.insert(id).second)
+            out.push_back(id);
+    }
+    return out;
+}
+
+class FileMessageReader : public MessageReader {
+  public:
+    FileMessageReader(std::unique_ptr<File> file, uint64_t size)
+        : file_(std::move(file)), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    Status ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) override {
+        *got = 0;
+        if (offset >= size_)
+            return Status();
+        if (len > size_ - offset)
+            len = static_cast<size_t>(size_ - offset);
+        return file_->ReadAt(offset, buf, len, got);
+    }
+
+  private:
+    std::unique_ptr<File> file_;
+    uint64_t size_;
+};
+
+} // namespace
+
+// ---- Loading -------------------------------------------------------------------------
+
+struct Loaded {
+    State state;
+    uint64_t generation = 0;
+    uint64_t journalEnd = 0;
+    bool journalStale = false; // journal missing or older than the snapshot
+    bool torn = false;
+    uint64_t journalRecords = 0;
+    std::vector<uint64_t> freedFiles; // freed by records since the snapshot
+};
+
+namespace {
+
+// Applies journal records (file bytes from offset base on) to state.
+Status ReplayRecords(std::string_view data, uint64_t base, const std::string& journalPath,
+                     State* state, std::vector<ChangeEvent>* events, std::vector<uint64_t>* freed,
+                     detail::ScanResult* scan) {
+    *scan = detail::ScanRecords(data, base);
+    if (scan->damaged)
+        return Status(ErrorCode::Corrupt, journalPath + ": damaged record at offset " +
+                                              std::to_string(scan->damageOffset));
+    for (const detail::ScannedRecord& r : scan->records) {
+        Transaction tx;
+        if (!detail::DecodeTransaction(r.payload, &tx))
+            return Status(ErrorCode::Corrupt, journalPath + ": unreadable record at offset " +
+                                                  std::to_string(r.offset));
+        Status s = state->Apply(tx, events, freed);
+        if (!s.ok())
+            return Status(ErrorCode::Corrupt, journalPath + ": record at offset " +
+                                                  std::to_string(r.offset) +
+                                                  " does not fit: " + s.message());
+    }
+    return Status();
+}
+
+Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out) {
+    const std::string snapPath = dir + "/" + kSnapshotName;
+    const std::string journalPath = dir + "/" + kJournalName;
+    std::string snap;
+    bool missing = false;
+    Status s = ReadWhole(fs, snapPath, &snap, &missing);
+    if (!s.ok()) {
+        if (missing)
+            return Status(ErrorCode::NotAStore, dir + " holds no mail store");
+        return s;
+    }
+    s = State::DecodeSnapshot(std::move(snap), snapPath, &out->generation, &out->state);
+    if (!s.ok())
+        return s;
+    std::string journal;
+    s = ReadWhole(fs, journalPath, &journal, &missing);
+    if (!s.ok()) {
+        if (!missing)
+            return s;
+        out->journalStale = true;
+        out->journalEnd = 0;
+        return Status();
+    }
+    uint64_t jgen = 0;
+    if (!detail::DecodeJournalHeader(journal, &jgen))
+        return Status(ErrorCode::Corrupt, journalPath + ": bad header at offset 0");
+    if (jgen < out->generation) {
+        out->journalStale = true; // its records are all in the snapshot already
+        out->journalEnd = 0;
+        return Status();
+    }
+    if (jgen > out->generation)
+        return Status(ErrorCode::Corrupt,
+                      journalPath + ": continues a snapshot that is missing (offset 8)");
+    detail::ScanResult scan;
+    std::string_view body = std::string_view(journal).substr(detail::kJournalHeaderSize);
+    s = ReplayRecords(body, detail::kJournalHeaderSize, journalPath, &out->state, nullptr,
+                      &out->freedFiles, &scan);
+    if (!s.ok())
+        return s;
+    out->journalEnd = scan.validEnd;
+    out->torn = scan.torn;
+    out->journalRecords = scan.records.size();
+    return Status();
+}
+
+} // namespace
+
+// ---- Impl ----------------------------------------------------------------------------
+
+class Store::Impl {
+  public:
+    Impl(std::string directory, const OpenOptions& options)
+        : dir(std::move(directory)), fs(options.fs ? options.fs : &DefaultFileSystem()),
+          opts(options) {
+        if (!opts.clock)
+            opts.clock = FileTimeNow;
+    }
+
+    std::string dir;
+    FileSystem* fs;
+    OpenOptions opts;
+    State state;
+    uint64_t generation = 0;
+    uint64_t journalEnd = 0;
+    bool journalStale = false;
+    uint64_t fileFloor = 0; // file numbers below this are taken or were seen on disk
+    std::vector<ChangeEvent> events;
+    Status broken; // set when memory and disk can no longer be trusted to agree
+
+    std::string Path(const char* name) const { return dir + "/" + name; }
+    std::string MessagesDir() const { return dir + "/" + kMessagesDir; }
+    std::string MessagePath(uint64_t fileNo) const {
+        return MessagesDir() + "/" + detail::MessageFileName(fileNo);
+    }
+
+    void Adopt(Loaded&& l) {
+        state = std::move(l.state);
+        generation = l.generation;
+        journalEnd = l.journalEnd;
+        journalStale = l.journalStale;
+    }
+
+    // ---- Catching up with other processes ----
+
+    Status CatchUp(bool* changed) {
+        if (changed)
+            *changed = false;
+        if (!broken.ok())
+            return broken;
+        const std::string journalPath = Path(kJournalName);
+        std::unique_ptr<File> f;
+        bool missing = false;
+        Status s = fs->Open(journalPath, OpenMode::Read, &f, &missing);
+        if (!s.ok())
+            return missing ? Status() : s;
+        std::string header(detail::kJournalHeaderSize, '\0');
+        size_t got = 0;
+        s = f->ReadAt(0, header.data(), header.size(), &got);
+        if (!s.ok())
+            return s;
+        uint64_t jgen = 0;
+        if (got < header.size() || !detail::DecodeJournalHeader(header, &jgen))
+            return Status(ErrorCode::Corrupt, journalPath + ": bad header at offset 0");
+        if (jgen < generation)
+            return Status(); // a compaction is half-way; its snapshot is what we have
+        if (jgen == generation) {
+            if (journalStale) {
+                // Another writer started the journal this snapshot continues.
+                journalStale = false;
+                journalEnd = detail::kJournalHeaderSize;
+            }
+            uint64_t size = 0;
+            s = f->Size(&size);
+            if (!s.ok() || size <= journalEnd)
+                return s;
+            std::string tail(static_cast<size_t>(size - journalEnd), '\0');
+            s = f->ReadAt(journalEnd, tail.data(), tail.size(), &got);
+            if (!s.ok())
+                return s;
+            tail.resize(got);
+            f.reset();
+            return ApplyTail(tail, journalEnd, changed);
+        }
+        f.reset();
+        return Reload(changed);
+    }
+
+    Status ApplyTail(std::string_view tail, uint64_t base, bool* changed) {
+        std::vector<ChangeEvent> newEvents;
+        std::vector<uint64_t> freed;
+        detail::ScanResult scan;
+        Status s = ReplayRecords(tail, base, Path(kJournalName), &state, &newEvents, &freed, &scan);
+        if (!s.ok()) {
+            broken = s;
+            return s;
+        }
+        journalEnd = scan.validEnd;
+        if (changed && !scan.records.empty())
+            *changed = true;
+        events.insert(events.end(), newEvents.begin(), newEvents.end());
+        return Status();
+    }
+
+    // Another process compacted: read its snapshot and continue from there.
+    Status Reload(bool* changed) {
+        Loaded l;
+        Status s = LoadStore(*fs, dir, &l);
+        if (!s.ok())
+            return s;
+        std::vector<ChangeEvent> diff;
+        State::Diff(state, l.state, &diff);
+        if (changed && !diff.empty())
+            *changed = true;
+        events.insert(events.end(), diff.begin(), diff.end());
+        Adopt(std::move(l));
+        return Status();
+    }
+
+    // ---- Writing ----
+
+    Status Lock(std::unique_ptr<FileLock>* lock) {
+        if (!broken.ok())
+            return broken;
+        return fs->Lock(Path(kLockName), opts.lockTimeoutMs, lock);
+    }
+
+    // Takes the writer lock and brings the state up to date; every change starts here.
+    Status Begin(std::unique_ptr<FileLock>* lock) {
+        Status s = Lock(lock);
+        if (s.ok())
+            s = CatchUp(nullptr);
+        if (s.ok() && journalStale)
+            s = StartJournal();
+        if (!s.ok())
+            lock->reset();
+        return s;
+    }
+
+    Status StartJournal() {
+        Status s = ReplaceFile(*fs, dir, kJournalName, detail::EncodeJournalHeader(generation));
+        if (!s.ok())
+            return s;
+        journalStale = false;
+        journalEnd = detail::kJournalHeaderSize;
+        return Status();
+    }
+
+    uint64_t NextFileNo() const { return std::max(state.nextFileNo, fileFloor); }
+
+    // Writes a new message file under a name never used before and flushes it.
+    Status WriteMessageFile(std::string_view bytes, uint64_t* fileNo) {
+        uint64_t no = NextFileNo();
+        for (int attempt = 0;; ++attempt, ++no) {
+            std::unique_ptr<File> f;
+            Status s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f);
+            if (s.code() == ErrorCode::AlreadyExists && attempt < 1000) {
+                // Left by a writer that died before committing: nothing refers to it.
+                fs->Remove(MessagePath(no));
+                continue;
+            }
+            if (!s.ok())
+                return s;
+            fileFloor = no + 1;
+            s = f->WriteAt(0, bytes.data(), bytes.size());
+            if (s.ok())
+                s = f->Flush();
+            if (!s.ok()) {
+                f.reset();
+                fs->Remove(MessagePath(no));
+                return s;
+            }
+            *fileNo = no;
+            return Status();
+        }
+    }
+
+    void RemoveFiles(const std::vector<uint64_t>& files) {
+        for (uint64_t no : files)
+            fs->Remove(MessagePath(no));
+    }
+
+    // Appends one record and makes it durable, then applies it. *undone tells, on
+    // failure, that the record is certainly not in the journal.
+    Status Commit(Transaction tx, bool* undone) {
+        *undone = false;
+        tx.seq = state.lastSeq + 1;
+        std::string payload;
+        detail::EncodeTransaction(tx, &payload);
+        std::string record;
+        detail::AppendRecord(payload, &record);
+
+        const std::string journalPath = Path(kJournalName);
+        std::unique_ptr<File> f;
+        Status s = fs->Open(journalPath, OpenMode::ReadWrite, &f);
+        if (!s.ok()) {
+            *undone = true;
+            return s;
+        }
+        uint64_t size = 0;
+        s = f->Size(&size);
+        if (s.ok() && size != journalEnd)
+            s = f->Truncate(journalEnd); // a torn tail left by a writer that died
+        if (!s.ok()) {
+            *undone = true;
+            return s;
+        }
+        s = f->WriteAt(journalEnd, record.data(), record.size());
+        if (s.ok())
+            s = f->Flush();
+        if (!s.ok()) {
+            // Try to take the record back; if that fails too it may yet be read as
+            // committed, which the next catch-up handles like any other record.
+            if (f->Truncate(journalEnd).ok() && f->Flush().ok())
+                *undone = true;
+            return s;
+        }
+        f.reset();
+        std::vector<uint64_t> freed;
+        s = state.Apply(tx, &events, &freed);
+        if (!s.ok()) {
+            broken = Status(ErrorCode::Corrupt, "internal error applying a change: " + s.message());
+            return broken;
+        }
+        journalEnd += record.size();
+        RemoveFiles(freed);
+        if (journalEnd > opts.compactJournalBytes)
+            CompactLocked(); // the change is durable either way
+        return Status();
+    }
+
+    Status CommitOps(std::vector<Op> ops) {
+        Transaction tx;
+        tx.ops = std::move(ops);
+        bool undone = false;
+        return Commit(std::move(tx), &undone);
+    }
+
+    Status CompactLocked() {
+        std::string snap;
+        const uint64_t newGen = generation + 1;
+        state.EncodeSnapshot(newGen, &snap);
+        const std::string tmpSnap = Path(kSnapshotName) + std::string(".tmp");
+        const std::string tmpJournal = Path(kJournalName) + std::string(".tmp");
+        auto writeFile = [&](const std::string& path, std::string_view bytes) {
+            std::unique_ptr<File> f;
+            Status s = fs->Open(path, OpenMode::CreateAlways, &f);
+            if (s.ok())
+                s = f->WriteAt(0, bytes.data(), bytes.size());
+            if (s.ok())
+                s = f->Flush();
+            return s;
+        };
+        Status s = writeFile(tmpSnap, snap);
+        if (s.ok())
+            s = writeFile(tmpJournal, detail::EncodeJournalHeader(newGen));
+        // From this rename on, the old journal is stale: its records are in the snapshot.
+        if (s.ok())
+            s = fs->Rename(tmpSnap, Path(kSnapshotName));
+        if (s.ok())
+            s = fs->SyncDir(dir);
+        if (!s.ok())
+            return s;
+        generation = newGen;
+        journalStale = true;
+        s = fs->Rename(tmpJournal, Path(kJournalName));
+        if (s.ok())
+            s = fs->SyncDir(dir);
+        if (!s.ok())
+            return s;
+        journalStale = false;
+        journalEnd = detail::kJournalHeaderSize;
+        SweepOrphans();
+        return Status();
+    }
+
+    // Removes message files nothing refers to. Only under the writer lock.
+    void SweepOrphans() {
+        std::vector<std::string> names;
+        if (!fs->ListDir(MessagesDir(), &names).ok())
+            return;
+        std::unordered_set<uint64_t> used;
+        for (const auto& [id, f] : state.folders()) {
+            for (const MessageRec& m : f.messages)
+                used.insert(m.fileNo);
+        }
+        for (const std::string& name : names) {
+            uint64_t no = 0;
+            if (detail::ParseMessageFileName(name, &no) && used.count(no) == 0) {
+                fs->Remove(MessagesDir() + "/" + name);
+                fileFloor = std::max(fileFloor, no + 1);
+            }
+        }
+    }
+
+    // At open, under the lock: files freed by committed deletes whose removal a
+    // crash cut short, and files a dead writer wrote but never committed.
+    void RecoverFiles(const std::vector<uint64_t>& freed) {
+        for (uint64_t no : freed) {
+            if (fs->Exists(MessagePath(no)))
+                fs->Remove(MessagePath(no));
+        }
+        uint64_t no = state.nextFileNo;
+        while (fs->Exists(MessagePath(no))) {
+            fs->Remove(MessagePath(no));
+            ++no;
+        }
+        fileFloor = std::max(fileFloor, no);
+    }
+
+    // ---- Validation helpers ----
+
+    Status NeedFolder(FolderId id, const FolderRec** out) const {
+        *out = state.Folder(id);
+        return *out ? Status() : UnknownFolder(id);
+    }
+
+    Status NeedMessages(const FolderRec& f, const std::vector<MessageId>& ids) const {
+        for (MessageId id : ids) {
+            if (f.Find(id) == nullptr)
+                return UnknownMessage(f.id, id);
+        }
+        return Status();
+    }
+};
+
+// ---- Store ---------------------------------------------------------------------------
+
+Store::Store(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Store::~Store() = default;
+
+Status Store::Open(const std::string& dir, const OpenOptions& options,
+                   std::unique_ptr<Store>* out) {
+    if (dir.empty())
+        return Status(ErrorCode::InvalidArgument, "no store directory given");
+    auto impl = std::make_unique<Impl>(dir, options);
+    FileSystem& fs = *impl->fs;
+    const std::string snapPath = impl->Path(kSnapshotName);
+    if (options.create && !fs.Exists(snapPath)) {
+        Status s = fs.CreateDir(dir);
+        if (s.ok())
+            s = fs.CreateDir(impl->MessagesDir());
+        std::unique_ptr<FileLock> lock;
+        if (s.ok())
+            s = fs.Lock(impl->Path(kLockName), options.lockTimeoutMs, &lock);
+        if (!s.ok())
+            return s;
+        if (!fs.Exists(snapPath)) {
+            // Journal first: a snapshot is what marks the directory as a store.
+            std::string snap;
+            State::Initial().EncodeSnapshot(1, &snap);
+            s = ReplaceFile(fs, dir, kJournalName, detail::EncodeJournalHeader(1));
+            if (s.ok())
+                s = ReplaceFile(fs, dir, kSnapshotName, snap);
+            if (!s.ok())
+                return s;
+        }
+    }
+
+    // Open under the lock when it can be had, so crash leftovers can be cleaned;
+    // a store another process keeps busy still opens, just without that.
+    std::unique_ptr<FileLock> lock;
+    Status lockStatus = fs.Lock(impl->Path(kLockName), options.lockTimeoutMs, &lock);
+    if (!lockStatus.ok() && lockStatus.code() != ErrorCode::Busy && !fs.Exists(snapPath))
+        return Status(ErrorCode::NotAStore, dir + " holds no mail store");
+    Loaded loaded;
+    Status s = LoadStore(fs, dir, &loaded);
+    if (!s.ok())
+        return s;
+    std::vector<uint64_t> freed = std::move(loaded.freedFiles);
+    impl->Adopt(std::move(loaded));
+    if (lock) {
+        fs.CreateDir(impl->MessagesDir());
+        impl->RecoverFiles(freed);
+    }
+    out->reset(new Store(std::move(impl)));
+    return Status();
+}
+
+const std::string& Store::Directory() const {
+    return impl_->dir;
+}
+
+Status Store::GetChildren(FolderId parent, std::vector<FolderId>* out) const {
+    const FolderRec* f;
+    Status s = impl_->NeedFolder(parent, &f);
+    if (!s.ok())
+        return s;
+    out->assign(f->children.begin(), f->children.end());
+    return Status();
+}
+
+Status Store::GetFolder(FolderId folder, FolderInfo* out) const {
+    const FolderRec* f;
+    Status s = impl_->NeedFolder(folder, &f);
+    if (!s.ok())
+        return s;
+    out->id = f->id;
+    out->parent = f->parent;
+    out->name = f->name;
+    out->type = f->type;
+    out->subFolderCount = static_cast<uint32_t>(f->children.size());
+    out->messageCount = static_cast<uint32_t>(f->messages.size());
+    out->unreadCount = f->unread;
+    return Status();
+}
+
+Status Store::FindChild(FolderId parent, std::string_view name, FolderId* out) const {
+    const FolderRec* p;
+    Status s = impl_->NeedFolder(parent, &p);
+    if (!s.ok())
+        return s;
+    const FolderRec* c = impl_->state.ChildByName(parent, name);
+    if (c == nullptr)
+        return Status(ErrorCode::UnknownFolder, "no folder named \"" + std::string(name) + "\"");
+    *out = c->id;
+    return Status();
+}
+
+Status Store::FindFolderByPath(std::string_view path, FolderId* out) const {
+    FolderId cur = kRootFolder;
+    while (!path.empty()) {
+        size_t slash = path.find('/');
+        std::string_view part = path.substr(0, slash);
+        if (!part.empty()) {
+            Status s = FindChild(cur, part, &cur);
+            if (!s.ok())
+                return s;
+        }
+        if (slash == std::string_view::npos)
+            break;
+        path.remove_prefix(slash + 1);
+    }
+    if (cur == kRootFolder)
+        return Status(ErrorCode::InvalidArgument, "no folder named");
+    *out = cur;
+    return Status();
+}
+
+Status Store::GetMessageIds(FolderId folder, std::vector<MessageId>* out) const {
+    const FolderRec* f;
+    Status s = impl_->NeedFolder(folder, &f);
+    if (!s.ok())
+        return s;
+    out->clear();
+    out->reserve(f->messages.size());
+    for (const MessageRec& m : f->messages)
+        out->push_back(m.id);
+    return Status();
+}
+
+Status Store::GetMessage(FolderId folder, MessageId message, MessageInfo* out) const {
+    const FolderRec* f;
+    Status s = impl_->NeedFolder(folder, &f);
+    if (!s.ok())
+        return s;
+    const MessageRec* m = f->Find(message);
+    if (m == nullptr)
+        return UnknownMessage(folder, message);
+    out->id = m->id;
+    out->folder = folder;
+    out->state = m->state;
+    out->priority = m->priority;
+    out->received = m->received;
+    out->sent = m->sent;
+    out->size = m->size;
+    out->subject.assign(m->subject);
+    out->to.assign(m->to);
+    out->from.assign(m->from);
+    return Status();
+}
+
+Status Store::OpenMessageSource(FolderId folder, MessageId message,
+                                std::unique_ptr<MessageReader>* out) const {
+    const FolderRec* f;
+    Status s = impl_->NeedFolder(folder, &f);
+    if (!s.ok())
+        return s;
+    const MessageRec* m = f->Find(message);
+    if (m == nullptr)
+        return UnknownMessage(folder, message);
+    std::unique_ptr<File> file;
+    s = impl_->fs->Open(impl_->MessagePath(m->fileNo), OpenMode::Read, &file);
+    if (!s.ok())
+        return s;
+    *out = std::make_unique<FileMessageReader>(std::move(file), m->size);
+    return Status();
+}
+
+// ---- Folder changes ---------------------------------------------------------------------
+
+Status Store::CreateFolder(FolderId parent, std::string_view name, FolderId* newId) {
+    Status s = ValidateName(name);
+    if (!s.ok())
+        return s;
+    std::unique_ptr<FileLock> lock;
+    s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* p;
+    s = impl_->NeedFolder(parent, &p);
+    if (!s.ok())
+        return s;
+    if (impl_->state.ChildByName(parent, name) != nullptr)
+        return Status(ErrorCode::NameExists,
+                      "a folder named \"" + std::string(name) + "\" already exists there");
+    if (impl_->state.nextFolderId == 0xFFFFFFFFu)
+        return Status(ErrorCode::InvalidArgument, "no folder ids left");
+    Op op;
+    op.type = OpType::CreateFolder;
+    op.folder = impl_->state.nextFolderId;
+    op.parent = parent;
+    op.name = std::string(name);
+    s = impl_->CommitOps({op});
+    if (s.ok() && newId != nullptr)
+        *newId = op.folder;
+    return s;
+}
+
+namespace {
+Status CheckChangeable(const FolderRec* f, const char* what) {
+    if (f->id == kRootFolder)
+        return Status(ErrorCode::InvalidArgument, std::string("the root folder cannot be ") + what);
+    if (f->type != kFolderNormal)
+        return Status(ErrorCode::SpecialFolder,
+                      "\"" + f->name + "\" is a special folder and cannot be " + what);
+    return Status();
+}
+} // namespace
+
+Status Store::RenameFolder(FolderId folder, std::string_view newName) {
+    Status s = ValidateName(newName);
+    if (!s.ok())
+        return s;
+    std::unique_ptr<FileLock> lock;
+    s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    s = impl_->NeedFolder(folder, &f);
+    if (s.ok())
+        s = CheckChangeable(f, "renamed");
+    if (!s.ok())
+        return s;
+    if (f->name == newName)
+        return Status();
+    if (impl_->state.ChildByName(f->parent, newName) != nullptr)
+        return Status(ErrorCode::NameExists,
+                      "a folder named \"" + std::string(newName) + "\" already exists there");
+    Op op;
+    op.type = OpType::RenameFolder;
+    op.folder = folder;
+    op.name = std::string(newName);
+    return impl_->CommitOps({op});
+}
+
+Status Store::MoveFolder(FolderId folder, FolderId newParent) {
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    const FolderRec* p;
+    s = impl_->NeedFolder(folder, &f);
+    if (s.ok())
+        s = impl_->NeedFolder(newParent, &p);
+    if (s.ok())
+        s = CheckChangeable(f, "moved");
+    if (!s.ok())
+        return s;
+    if (impl_->state.IsAncestorOrSelf(folder, newParent))
+        return Status(ErrorCode::IntoOwnSubtree,
+                      "a folder cannot move into itself or one of its sub-folders");
+    if (f->parent == newParent)
+        return Status();
+    if (impl_->state.ChildByName(newParent, f->name) != nullptr)
+        return Status(ErrorCode::NameExists,
+                      "a folder named \"" + f->name + "\" already exists there");
+    Op op;
+    op.type = OpType::MoveFolder;
+    op.folder = folder;
+    op.parent = newParent;
+    return impl_->CommitOps({op});
+}
+
+Status Store::DeleteFolder(FolderId folder) {
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    s = impl_->NeedFolder(folder, &f);
+    if (s.ok())
+        s = CheckChangeable(f, "deleted");
+    if (!s.ok())
+        return s;
+    Op op;
+    op.type = OpType::DeleteFolder;
+    op.folder = folder;
+    return impl_->CommitOps({op});
+}
+
+// ---- Message changes --------------------------------------------------------------------
+
+Status Store::ImportMessage(FolderId folder, std::string_view source, MessageId* newId,
+                            std::optional<uint32_t> state) {
+    ImportItem item;
+    item.source = source;
+    item.state = state;
+    std::vector<MessageId> ids;
+    Status s = ImportMessages(folder, {item}, &ids);
+    if (s.ok() && newId != nullptr)
+        *newId = ids.front();
+    return s;
+}
+
+Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& items,
+                             std::vector<MessageId>* newIds) {
+    // Parse before taking the lock: it is the slow part and needs no store state.
+    Op op;
+    op.type = OpType::AddMessages;
+    op.folder = folder;
+    op.messages.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const ImportItem& item = items[i];
+        if (item.source.empty())
+            return Status(ErrorCode::InvalidArgument, "an empty message cannot be imported");
+        if (item.source.size() > kMaxMessageSize)
+            return Status(ErrorCode::TooLarge, "a message of 4 GiB or more cannot be stored");
+        if (item.state && (*item.state & ~kKnownStateBits) != 0)
+            return Status(ErrorCode::InvalidArgument, "unknown message state bits");
+        ParsedHeaders h = ParseHeaders(item.source);
+        NewMessage& m = op.messages[i];
+        m.rec.state = item.state ? *item.state : kStateUnread;
+        m.rec.priority = h.priority;
+        m.rec.size = static_cast<uint32_t>(item.source.size());
+        m.rec.sent = h.sent;
+        m.rec.received =
+            item.received ? *item.received : (h.received ? h.received : impl_->opts.clock());
+        m.subject = std::move(h.subject);
+        m.to = std::move(h.to);
+        m.from = std::move(h.from);
+    }
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    s = impl_->NeedFolder(folder, &f);
+    if (!s.ok())
+        return s;
+    if (folder == kRootFolder)
+        return Status(ErrorCode::InvalidArgument, "messages cannot be stored in the root folder");
+    if (items.empty()) {
+        if (newIds)
+            newIds->clear();
+        return Status();
+    }
+    if (uint64_t(impl_->state.nextMessageId) + items.size() > 0xFFFFFFFFull)
+        return Status(ErrorCode::InvalidArgument, "no message ids left");
+    std::vector<uint64_t> written;
+    for (size_t i = 0; i < items.size(); ++i) {
+        s = impl_->WriteMessageFile(items[i].source, &op.messages[i].rec.fileNo);
+        if (!s.ok()) {
+            impl_->RemoveFiles(written);
+            return s;
+        }
+        written.push_back(op.messages[i].rec.fileNo);
+        op.messages[i].rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
+    }
+    s = impl_->fs->SyncDir(impl_->MessagesDir());
+    if (!s.ok()) {
+        impl_->RemoveFiles(written);
+        return s;
+    }
+    Transaction tx;
+    tx.ops.push_back(std::move(op));
+    std::vector<MessageId> ids;
+    for (const NewMessage& m : tx.ops[0].messages)
+        ids.push_back(m.rec.id);
+    bool undone = false;
+    s = impl_->Commit(std::move(tx), &undone);
+    if (!s.ok()) {
+        if (undone)
+            impl_->RemoveFiles(written);
+        return s;
+    }
+    if (newIds)
+        *newIds = std::move(ids);
+    return Status();
+}
+
+namespace {
+Status CheckTransfer(Store::Impl& impl, FolderId from, FolderId to,
+                     const std::vector<MessageId>& ids, const FolderRec** src) {
+    const FolderRec* dst;
+    Status s = impl.NeedFolder(from, src);
+    if (s.ok())
+        s = impl.NeedFolder(to, &dst);
+    if (s.ok())
+        s = impl.NeedMessages(**src, ids);
+    if (!s.ok())
+        return s;
+    if (to == kRootFolder)
+        return Status(ErrorCode::InvalidArgument, "messages cannot be stored in the root folder");
+    if (uint64_t(impl.state.nextMessageId) + ids.size() > 0xFFFFFFFFull)
+        return Status(ErrorCode::InvalidArgument, "no message ids left");
+    return Status();
+}
+} // namespace
+
+Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<MessageId>& idsIn,
+                           std::vector<MessageId>* newIds) {
+    const std::vector<MessageId> ids = Unique(idsIn);
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* src;
+    s = CheckTransfer(*impl_, from, to, ids, &src);
+    if (!s.ok())
+        return s;
+    if (ids.empty()) {
+        if (newIds)
+            newIds->clear();
+        return Status();
+    }
+    Op op;
+    op.type = OpType::AddMessages;
+    op.folder = to;
+    std::vector<uint64_t> written;
+    auto fail = [&](Status st) {
+        impl_->RemoveFiles(written);
+        return st;
+    };
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const MessageRec& m = *src->Find(ids[i]);
+        std::string bytes;
+        bool missing = false;
+        s = ReadWhole(*impl_->fs, impl_->MessagePath(m.fileNo), &bytes, &missing);
+        if (!s.ok())
+            return fail(s);
+        NewMessage n;
+        n.rec = m;
+        n.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
+        n.subject.assign(m.subject);
+        n.to.assign(m.to);
+        n.from.assign(m.from);
+        s = impl_->WriteMessageFile(bytes, &n.rec.fileNo);
+        if (!s.ok())
+            return fail(s);
+        written.push_back(n.rec.fileNo);
+        op.messages.push_back(std::move(n));
+    }
+    s = impl_->fs->SyncDir(impl_->MessagesDir());
+    if (!s.ok())
+        return fail(s);
+    std::vector<MessageId> ids2;
+    for (const NewMessage& n : op.messages)
+        ids2.push_back(n.rec.id);
+    Transaction tx;
+    tx.ops.push_back(std::move(op));
+    bool undone = false;
+    s = impl_->Commit(std::move(tx), &undone);
+    if (!s.ok())
+        return undone ? fail(s) : s;
+    if (newIds)
+        *newIds = std::move(ids2);
+    return Status();
+}
+
+Status Store::MoveMessages(FolderId from, FolderId to, const std::vector<MessageId>& idsIn,
+                           std::vector<MessageId>* newIds) {
+    const std::vector<MessageId> ids = Unique(idsIn);
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* src;
+    s = CheckTransfer(*impl_, from, to, ids, &src);
+    if (!s.ok())
+        return s;
+    if (from == to)
+        return Status(ErrorCode::InvalidArgument, "source and target are the same folder");
+    if (ids.empty()) {
+        if (newIds)
+            newIds->clear();
+        return Status();
+    }
+    Op op;
+    op.type = OpType::MoveMessages;
+    op.folder = from;
+    op.parent = to;
+    op.ids = ids;
+    for (size_t i = 0; i < ids.size(); ++i)
+        op.newIds.push_back(impl_->state.nextMessageId + static_cast<MessageId>(i));
+    std::vector<MessageId> ids2 = op.newIds;
+    s = impl_->CommitOps({std::move(op)});
+    if (s.ok() && newIds)
+        *newIds = std::move(ids2);
+    return s;
+}
+
+Status Store::DeleteMessages(FolderId folder, const std::vector<MessageId>& idsIn) {
+    const std::vector<MessageId> ids = Unique(idsIn);
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    s = impl_->NeedFolder(folder, &f);
+    if (s.ok())
+        s = impl_->NeedMessages(*f, ids);
+    if (!s.ok() || ids.empty())
+        return s;
+    Op op;
+    op.type = OpType::DeleteMessages;
+    op.folder = folder;
+    op.ids = ids;
+    return impl_->CommitOps({std::move(op)});
+}
+
+namespace {
+Status SetBits(Store::Impl& impl, FolderId folder, const std::vector<MessageId>& idsIn,
+               uint32_t mask, bool on) {
+    const std::vector<MessageId> ids = Unique(idsIn);
+    std::unique_ptr<FileLock> lock;
+    Status s = impl.Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    s = impl.NeedFolder(folder, &f);
+    if (s.ok())
+        s = impl.NeedMessages(*f, ids);
+    if (!s.ok())
+        return s;
+    Op op;
+    op.type = OpType::SetState;
+    op.folder = folder;
+    op.mask = mask;
+    op.value = on ? mask : 0;
+    // Only messages that change are recorded, so a repeated mark costs nothing.
+    for (MessageId id : ids) {
+        if (((f->Find(id)->state & mask) != 0) != on)
+            op.ids.push_back(id);
+    }
+    if (op.ids.empty())
+        return Status();
+    return impl.CommitOps({std::move(op)});
+}
+} // namespace
+
+Status Store::MarkRead(FolderId folder, const std::vector<MessageId>& ids, bool read) {
+    return SetBits(*impl_, folder, ids, kStateUnread, !read);
+}
+
+Status Store::SetFlagged(FolderId folder, const std::vector<MessageId>& ids, bool flagged) {
+    return SetBits(*impl_, folder, ids, kStateFlagged, flagged);
+}
+
+Status Store::MarkAllRead(FolderId folder, bool read) {
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    const FolderRec* f;
+    s = impl_->NeedFolder(folder, &f);
+    if (!s.ok())
+        return s;
+    bool any = false;
+    for (const MessageRec& m : f->messages) {
+        if (((m.state & kStateUnread) != 0) == read) {
+            any = true;
+            break;
+        }
+    }
+    if (!any)
+        return Status();
+    Op op;
+    op.type = OpType::SetStateAll;
+    op.folder = folder;
+    op.mask = kStateUnread;
+    op.value = read ? 0 : kStateUnread;
+    return impl_->CommitOps({std::move(op)});
+}
+
+Status Store::Compact() {
+    std::unique_ptr<FileLock> lock;
+    Status s = impl_->Begin(&lock);
+    if (!s.ok())
+        return s;
+    return impl_->CompactLocked();
+}
+
+Status Store::Refresh(bool* changed) {
+    return impl_->CatchUp(changed);
+}
+
+std::vector<ChangeEvent> Store::TakeEvents() {
+    std::vector<ChangeEvent> out;
+    out.swap(impl_->events);
+    return out;
+}
+
+bool Store::HasEvents() const {
+    return !impl_->events.empty();
+}
+
+// ---- Check -----------------------------------------------------------------------------
+
+Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* report) {
+    FileSystem& fs = fsIn ? *fsIn : DefaultFileSystem();
+    *report = CheckReport();
+    Loaded l;
+    Status s = LoadStore(fs, dir, &l);
+    if (s.code() == ErrorCode::NotAStore)
+        return s;
+    if (!s.ok()) {
+        report->ok = false;
+        report->problems.push_back(s.message());
+        return Status();
+    }
+    report->journalRecords = l.journalRecords;
+    if (l.torn) {
+        uint64_t size = 0;
+        std::unique_ptr<File> f;
+        if (fs.Open(dir + "/" + kJournalName, OpenMode::Read, &f).ok() && f->Size(&size).ok())
+            report->tornTailBytes = size - l.journalEnd;
+    }
+    std::unordered_set<uint64_t> used;
+    const std::string msgDir = dir + "/" + kMessagesDir;
+    for (const auto& [id, f] : l.state.folders()) {
+        if (id != kRootFolder)
+            ++report->folders;
+        for (const MessageRec& m : f.messages) {
+            ++report->messages;
+            used.insert(m.fileNo);
+            const std::string path = msgDir + "/" + detail::MessageFileName(m.fileNo);
+            std::unique_ptr<File> file;
+            uint64_t size = 0;
+            Status fst = fs.Open(path, OpenMode::Read, &file);
+            if (fst.ok())
+                fst = file->Size(&size);
+            if (!fst.ok()) {
+                report->problems.push_back("message " + std::to_string(m.id) + " in folder " +
+                                           std::to_string(id) + ": " + fst.message());
+            } else if (size != m.size) {
+                report->problems.push_back(path + ": " + std::to_string(size) +
+                                           " bytes, the record says " + std::to_string(m.size));
+            }
+        }
+    }
+    std::vector<std::string> names;
+    if (fs.ListDir(msgDir, &names).ok()) {
+        for (const std::string& name : names) {
+            uint64_t no = 0;
+            if (detail::ParseMessageFileName(name, &no) && used.count(no) == 0)
+                ++report->orphanFiles;
+        }
+    }
+    report->ok = report->problems.empty();
+    return Status();
+}
+
+} // namespace mailstore

@@ -1,0 +1,44 @@
+#include "ImageLists.h"
+
+#include "resource.h"
+
+namespace {
+
+UniqueBitmap LoadPicture(HINSTANCE instance, int id) {
+    // A DIB section keeps the exact colours, so the mask colour survives on any display depth.
+    return UniqueBitmap{static_cast<HBITMAP>(
+        LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))};
+}
+
+HIMAGELIST CreateMaskedList(HINSTANCE instance, int bitmapId, int count) {
+    UniqueBitmap strip = LoadPicture(instance, bitmapId);
+    if (!strip) {
+        return nullptr;
+    }
+    BITMAP info{};
+    if (GetObjectW(strip.get(), sizeof info, &info) != sizeof info ||
+        info.bmWidth != count * kImageListSize || info.bmHeight != kImageListSize) {
+        return nullptr;
+    }
+    UniqueImageList list{
+        ImageList_Create(kImageListSize, kImageListSize, ILC_COLOR24 | ILC_MASK, count, 0)};
+    if (!list || ImageList_AddMasked(list.get(), strip.get(), kTransparentColour) < 0 ||
+        ImageList_GetImageCount(list.get()) != count) {
+        return nullptr;
+    }
+    return list.release();
+}
+
+} // namespace
+
+HIMAGELIST CreateFolderImageList(HINSTANCE instance) {
+    return CreateMaskedList(instance, IDB_FOLDERS, kFolderImageCount);
+}
+
+HIMAGELIST CreateMessageImageList(HINSTANCE instance) {
+    return CreateMaskedList(instance, IDB_MESSAGES, kMessageImageCount);
+}
+
+HBITMAP LoadAboutPicture(HINSTANCE instance) {
+    return LoadPicture(instance, IDB_ABOUT).release();
+}

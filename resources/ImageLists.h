@@ -1,0 +1,54 @@
+// The pictures of the folder tree, the message list and the About box, loaded
+// from the program's resources.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <type_traits>
+
+// Indexes into the folder image list: the store's folder type plus one.
+enum FolderImage : int {
+    kFolderImagePlain = 0,
+    kFolderImageInbox = 1,
+    kFolderImageOutbox = 2,
+    kFolderImageSent = 3,
+    kFolderImageDeleted = 4,
+    kFolderImageDrafts = 5,
+};
+inline constexpr int kFolderImageCount = 6;
+
+// Indexes into the message image list.
+enum MessageImage : int {
+    kMessageImageRead = 0,
+    kMessageImageUnread = 1,
+    kMessageImageAttachment = 2,
+    kMessageImageFlag = 3,
+    kMessageImageFlagOutline = 4,
+};
+inline constexpr int kMessageImageCount = 5;
+
+inline constexpr int kImageListSize = 16;
+
+// Pixels of this colour are transparent in every bitmap the resources hold.
+inline constexpr COLORREF kTransparentColour = RGB(255, 0, 255);
+
+// Masked 16 x 16 lists; the caller owns the list (ImageList_Destroy).
+// Return null when the bitmap is missing or has the wrong size.
+HIMAGELIST CreateFolderImageList(HINSTANCE instance);
+HIMAGELIST CreateMessageImageList(HINSTANCE instance);
+
+// The 36 x 36 About picture as a DIB section, background in kTransparentColour;
+// the caller owns it (DeleteObject).
+HBITMAP LoadAboutPicture(HINSTANCE instance);
+
+struct ImageListDeleter {
+    void operator()(HIMAGELIST list) const noexcept { ImageList_Destroy(list); }
+};
+using UniqueImageList = std::unique_ptr<std::remove_pointer_t<HIMAGELIST>, ImageListDeleter>;
+
+struct BitmapDeleter {
+    void operator()(HBITMAP bitmap) const noexcept { DeleteObject(bitmap); }
+};
+using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter>;

@@ -5,11 +5,14 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <winver.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
+#include <cwctype>
 #include <vector>
 
 namespace {
@@ -380,6 +383,51 @@ TEST(AboutPicture, Is36By36TrueColourOnMagenta) {
     EXPECT_GE(CountOpaque(p), 36u * 36u / 2);
     EXPECT_LT(CountOpaque(p), 36u * 36u);
     EXPECT_GE(CountColours(p), 8u);
+}
+
+} // namespace
+
+namespace {
+
+// The manifest must bring in the themed common controls, or the tree and list fall back
+// to the old look.
+TEST(ProgramResources, ManifestSelectsCommonControls6) {
+    // Version 6 is a side-by-side assembly; without the manifest the system folder's
+    // version 5 loads instead. (Its DllGetVersion does not tell them apart everywhere.)
+    HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
+    ASSERT_NE(comctl, nullptr);
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(comctl, path, MAX_PATH), 0u);
+    std::wstring lower(path);
+    std::transform(lower.begin(), lower.end(), lower.begin(), towlower);
+    EXPECT_NE(lower.find(L"\\winsxs\\"), std::wstring::npos) << "loaded from " << path;
+}
+
+TEST(ProgramResources, VersionInfoNamesTheProductWithoutCompany) {
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1)); // 1.0
+    auto text = [&](const wchar_t* name) -> std::wstring {
+        wchar_t* value = nullptr;
+        UINT chars = 0;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+        if (!VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) ||
+            chars == 0) {
+            return L"(none)";
+        }
+        return value;
+    };
+    EXPECT_EQ(text(L"ProductName"), L"Brisvander");
+    EXPECT_EQ(text(L"ProductVersion"), L"1.0");
+    EXPECT_EQ(text(L"CompanyName"), L"(none)");
 }
 
 } // namespace

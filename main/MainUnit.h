@@ -3,6 +3,8 @@
 #pragma once
 
 #include "StoreApi.h"
+#include "ui/Handles.h"
+#include "ui/Window.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -26,11 +28,44 @@ using StoreFactory = std::function<HRESULT(IStoreNamespace** result)>;
 // The production factory: the store's class, no outer object, context 1.
 HRESULT CreateSystemStore(IStoreNamespace** result);
 
-class TBrisvanderMain {
+// Command ids of the two context menus' entries.
+enum MainCommand : UINT {
+    IDM_CREATESUBFOLDER1 = 40001,
+    IDM_RENAME1,
+    IDM_DELETE1,
+    IDM_MOVE1,
+    IDM_MARKASREAD1 = 40101,
+    IDM_MARKASUNREAD1,
+    IDM_MOVETOFOLDER1,
+    IDM_COPYTOFOLDER1,
+    IDM_DELETE2,
+    IDM_SAVETOFILE1,
+    IDM_PROPERTIES1,
+};
+
+// Child window ids; also the order the layout code creates them in.
+enum MainControl : int {
+    IDC_MEMOINFO = 1001,
+    IDC_TREEVIEWFOLDERS,
+    IDC_GROUPBOX1,
+    IDC_LISTVIEWMESSAGES,
+    IDC_LABELFOLDERS,
+    IDC_LABELMESSAGES,
+    IDC_LABELABOUT,
+};
+
+class TBrisvanderMain final : public ui::Window {
   public:
+    static constexpr wchar_t kClassName[] = L"TBrisvanderMain";
+    static constexpr wchar_t kCaption[] = L"Brisvander";
+    static constexpr int kInitialWidth = 689;
+    static constexpr int kInitialHeight = 480;
+    static constexpr int kMinWidth = 680;
+    static constexpr int kMinHeight = 450;
+
     explicit TBrisvanderMain(StoreFactory factory = CreateSystemStore,
                              ui::ModalHost* modal = nullptr);
-    ~TBrisvanderMain();
+    ~TBrisvanderMain() override;
     TBrisvanderMain(const TBrisvanderMain&) = delete;
     TBrisvanderMain& operator=(const TBrisvanderMain&) = delete;
 
@@ -39,6 +74,11 @@ class TBrisvanderMain {
     // Destroys the window (running the teardown steps); safe to call twice.
     void Destroy();
     HWND Handle() const { return hwnd_; }
+    // The program ends its message loop when this window goes.
+    void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
+    // What a click on the About link does (the About dialog, once it exists).
+    void OnAboutClick(std::function<void()> handler) { aboutClick_ = std::move(handler); }
+    ui::ModalHost& Modal() const;
 
     // ---- State, owned by the window ------------------------------------------------
     IStoreNamespace* Namespace() const { return namespace_.Get(); }
@@ -59,16 +99,20 @@ class TBrisvanderMain {
     HWND LabelcUnread = nullptr;
     HWND ListViewMessages = nullptr;
     HWND MemoInfo = nullptr;
-    HMENU PopupMenuFolders = nullptr;  // owned by menus_
-    HMENU PopupMenuMessages = nullptr; // owned by menus_
-    HIMAGELIST ImageListFolders = nullptr;  // owned by images_
-    HIMAGELIST ImageListMessages = nullptr; // owned by images_
+    // Caption labels of the folder panel, left to right, top to bottom.
+    HWND LabelCaptions[5] = {};
+    HMENU PopupMenuFolders = nullptr;       // owned by menuFolders_
+    HMENU PopupMenuMessages = nullptr;      // owned by menuMessages_
+    HIMAGELIST ImageListFolders = nullptr;  // owned by imagesFolders_
+    HIMAGELIST ImageListMessages = nullptr; // owned by imagesMessages_
 
     // ---- Log panel (LogPanel.cpp) --------------------------------------------------------
     // Appends one line; lines show in order, are never cleared.
     void Log(std::string_view line);
     // The log's whole text as the panel will show it (pending lines included).
     std::string LogText() const;
+    // Shows pending lines now instead of when the queue is next idle.
+    void FlushLog();
 
     // ---- Folder tree and panel (FolderTree.cpp) ----------------------------------------
     // Empties and refills `tree` from the store and selects the wanted folder.
@@ -85,17 +129,29 @@ class TBrisvanderMain {
     void HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void ReportError(const std::wstring& message) override;
 
+    void CreateControls();
+    void LayoutControls();
+    LRESULT ColorStatic(HDC dc, HWND control);
     void FormCreate();
     void FormDestroy();
 
     StoreFactory factory_;
     ui::ModalHost* modal_;
-    HWND hwnd_ = nullptr;
+    bool quitOnDestroy_ = false;
+    std::function<void()> aboutClick_;
+
+    ui::UniqueFont font_;
+    ui::UniqueFont boldFont_;
+    ui::UniqueFont linkFont_;
+    ui::UniqueMenu menuFolders_;
+    ui::UniqueMenu menuMessages_;
+    ui::UniqueImageList imagesFolders_;
+    ui::UniqueImageList imagesMessages_;
+    SIZE designClient_{}; // client size the control places refer to
 
     Microsoft::WRL::ComPtr<IStoreNamespace> namespace_;
     Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;

@@ -1,0 +1,427 @@
+#include "MainUnit.h"
+
+#include "LogPanel.h"
+#include "MessageRows.h"
+#include "resources/resource.h"
+#include "ui/Modal.h"
+
+#include <commctrl.h>
+#include <strsafe.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr COLORREF kNavy = RGB(0, 0, 128);
+
+struct Place {
+    int x, y, width, height;
+};
+
+// Control places in client pixels at the initial window size.
+constexpr Place kTree{7, 16, 218, 188};
+constexpr Place kGroupBox{7, 208, 219, 112};
+constexpr Place kList{230, 16, 444, 304};
+constexpr Place kMemo{7, 325, 668, 117};
+constexpr POINT kLabelFolders{11, 2};
+constexpr POINT kLabelMessages{243, 2};
+constexpr POINT kLabelAbout{640, 1};
+
+// The folder panel inside the group box: caption at (8, captionY), value
+// right-aligned so that its right edge stays at valueRight.
+struct PanelRow {
+    const wchar_t* caption;
+    int captionY;
+    int valueY;
+    int valueRight;
+};
+constexpr PanelRow kPanelRows[5] = {
+    {L"FolderId:", 19, 21, 202},
+    {L"Number of sub-folders:", 36, 38, 202},
+    {L"Folder type:", 54, 55, 203},
+    {L"Number of messages:", 71, 74, 203},
+    {L"Number of un-read messages:", 90, 89, 203},
+};
+constexpr int kPanelCaptionX = 8;
+
+ui::UniqueFont MakeFont(int weight, bool underline) {
+    LOGFONTW font{};
+    ui::WindowDC screen(nullptr);
+    font.lfHeight = -MulDiv(8, GetDeviceCaps(screen.Get(), LOGPIXELSY), 72);
+    font.lfWeight = weight;
+    font.lfUnderline = underline ? TRUE : FALSE;
+    font.lfCharSet = DEFAULT_CHARSET;
+    StringCchCopyW(font.lfFaceName, LF_FACESIZE, L"MS Sans Serif");
+    return ui::UniqueFont(CreateFontIndirectW(&font));
+}
+
+SIZE TextSize(HFONT font, const wchar_t* text) {
+    ui::WindowDC screen(nullptr);
+    ui::SelectGuard select(screen.Get(), font);
+    SIZE size{};
+    GetTextExtentPoint32W(screen.Get(), text, static_cast<int>(wcslen(text)), &size);
+    return size;
+}
+
+HWND MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle, int x,
+               int y, int width, int height, HWND parent, int id, HFONT font) {
+    HWND child = CreateWindowExW(
+        exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+    if (child && font)
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return child;
+}
+
+// A label sized to its text, as an auto-sized label is.
+HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int id, HFONT font) {
+    SIZE size = TextSize(font, text);
+    return MakeChild(L"STATIC", text, SS_LEFT | SS_NOPREFIX | style, 0, x, y, size.cx, size.cy,
+                     parent, id, font);
+}
+
+// The group box's labels ask their parent for colours; the main window answers.
+LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                              DWORD_PTR) {
+    if (message == WM_CTLCOLORSTATIC)
+        return SendMessageW(GetParent(hwnd), message, wParam, lParam);
+    if (message == WM_ERASEBKGND) {
+        // A group box paints only its frame; the window below clips it out.
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+        return TRUE;
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, GroupBoxProc, id);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+void AppendItem(HMENU menu, UINT id, const wchar_t* caption) {
+    AppendMenuW(menu, MF_STRING, id, caption);
+}
+void AppendSeparator(HMENU menu) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+}
+
+} // namespace
+
+HRESULT CreateSystemStore(IStoreNamespace** result) {
+    if (!result)
+        return E_POINTER;
+    *result = nullptr;
+    return CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_IStoreNamespace, reinterpret_cast<void**>(result));
+}
+
+TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
+    : factory_(std::move(factory)), modal_(modal), rows_(std::make_unique<MessageRows>()) {}
+
+TBrisvanderMain::~TBrisvanderMain() {
+    Destroy();
+}
+
+ui::ModalHost& TBrisvanderMain::Modal() const {
+    return modal_ ? *modal_ : ui::DefaultModalHost();
+}
+
+bool TBrisvanderMain::Create(HINSTANCE instance, int showCommand) {
+    if (hwnd_)
+        return true;
+    WNDCLASSEXW windowClass{};
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    windowClass.lpszClassName = kClassName;
+    windowClass.hIcon = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_BRISVANDER), IMAGE_ICON, 32, 32, LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_BRISVANDER), IMAGE_ICON, 16, 16, LR_SHARED));
+    if (!RegisterWindowClass(windowClass))
+        return false;
+
+    int x = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - kInitialWidth) / 2);
+    int y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - kInitialHeight) / 2);
+    if (!CreateWindowFor(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y,
+                         kInitialWidth, kInitialHeight, nullptr, nullptr, instance))
+        return false;
+    ShowWindow(hwnd_, showCommand);
+    UpdateWindow(hwnd_);
+    return true;
+}
+
+void TBrisvanderMain::Destroy() {
+    if (hwnd_)
+        DestroyWindow(hwnd_);
+}
+
+// ---- Controls ------------------------------------------------------------------------------
+
+void TBrisvanderMain::CreateControls() {
+    font_ = MakeFont(FW_NORMAL, false);
+    boldFont_ = MakeFont(FW_BOLD, false);
+    linkFont_ = MakeFont(FW_NORMAL, true);
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    designClient_ = {client.right, client.bottom};
+
+    // Creation order is the tab order: log, tree, group box, list.
+    MemoInfo = MakeChild(L"EDIT", L"",
+                         ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
+                         WS_EX_CLIENTEDGE, kMemo.x, kMemo.y, kMemo.width, kMemo.height, hwnd_,
+                         IDC_MEMOINFO, font_.Get());
+    log_ = std::make_unique<LogPanel>(MemoInfo);
+
+    TreeViewFolders = MakeChild(WC_TREEVIEWW, L"",
+                                TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
+                                    TVS_SHOWSELALWAYS | TVS_EDITLABELS | WS_TABSTOP,
+                                WS_EX_CLIENTEDGE, kTree.x, kTree.y, kTree.width, kTree.height,
+                                hwnd_, IDC_TREEVIEWFOLDERS, font_.Get());
+    TreeView_SetIndent(TreeViewFolders, 19);
+
+    // The group box holds only labels, so Tab passes over it.
+    GroupBox1 =
+        MakeChild(L"BUTTON", L" Folder properties ", BS_GROUPBOX, 0, kGroupBox.x, kGroupBox.y,
+                  kGroupBox.width, kGroupBox.height, hwnd_, IDC_GROUPBOX1, font_.Get());
+    SetWindowSubclass(GroupBox1, GroupBoxProc, 1, 0);
+    HWND* values[5] = {&LabelFolderId, &LabelcSubFolders, &LabelFolderType, &LabelcMessage,
+                       &LabelcUnread};
+    for (int i = 0; i < 5; ++i) {
+        const PanelRow& row = kPanelRows[i];
+        LabelCaptions[i] =
+            MakeLabel(row.caption, 0, kPanelCaptionX, row.captionY, GroupBox1, -1, font_.Get());
+        SIZE caption = TextSize(font_.Get(), row.caption);
+        int left = kPanelCaptionX + caption.cx + 4;
+        *values[i] = MakeChild(L"STATIC", L"0", SS_RIGHT | SS_NOPREFIX, 0, left, row.valueY,
+                               row.valueRight - left, caption.cy, GroupBox1, -1, font_.Get());
+    }
+
+    ListViewMessages =
+        MakeChild(WC_LISTVIEWW, L"", LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA | WS_TABSTOP,
+                  WS_EX_CLIENTEDGE, kList.x, kList.y, kList.width, kList.height, hwnd_,
+                  IDC_LISTVIEWMESSAGES, font_.Get());
+    ListView_SetExtendedListViewStyle(ListViewMessages,
+                                      LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES);
+
+    LabelFolders = MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
+                             IDC_LABELFOLDERS, boldFont_.Get());
+    LabelMessages = MakeLabel(L"Messages:", 0, kLabelMessages.x, kLabelMessages.y, hwnd_,
+                              IDC_LABELMESSAGES, boldFont_.Get());
+    LabelAbout = MakeLabel(L"About", SS_NOTIFY, kLabelAbout.x, kLabelAbout.y, hwnd_, IDC_LABELABOUT,
+                           linkFont_.Get());
+
+    menuFolders_.Reset(CreatePopupMenu());
+    PopupMenuFolders = menuFolders_.Get();
+    AppendItem(PopupMenuFolders, IDM_CREATESUBFOLDER1, L"Create SubFolder");
+    AppendSeparator(PopupMenuFolders);
+    AppendItem(PopupMenuFolders, IDM_RENAME1, L"Rename");
+    AppendItem(PopupMenuFolders, IDM_DELETE1, L"Delete");
+    AppendItem(PopupMenuFolders, IDM_MOVE1, L"Move");
+
+    menuMessages_.Reset(CreatePopupMenu());
+    PopupMenuMessages = menuMessages_.Get();
+    AppendItem(PopupMenuMessages, IDM_MARKASREAD1, L"Mark as read");
+    AppendItem(PopupMenuMessages, IDM_MARKASUNREAD1, L"Mark as unread");
+    AppendSeparator(PopupMenuMessages);
+    AppendItem(PopupMenuMessages, IDM_MOVETOFOLDER1, L"Move to folder...");
+    AppendItem(PopupMenuMessages, IDM_COPYTOFOLDER1, L"Copy to folder...");
+    AppendSeparator(PopupMenuMessages);
+    AppendItem(PopupMenuMessages, IDM_DELETE2, L"Delete");
+    AppendSeparator(PopupMenuMessages);
+    AppendItem(PopupMenuMessages, IDM_SAVETOFILE1, L"Save to file");
+    AppendSeparator(PopupMenuMessages);
+    AppendItem(PopupMenuMessages, IDM_PROPERTIES1, L"Properties");
+}
+
+// The list grows to the right, the log both ways, the About link keeps its
+// distance to the right edge; everything else stays where it is.
+void TBrisvanderMain::LayoutControls() {
+    if (!MemoInfo)
+        return;
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    int dx = client.right - designClient_.cx;
+    int dy = client.bottom - designClient_.cy;
+    HDWP defer = BeginDeferWindowPos(3);
+    auto place = [&](HWND control, int x, int y, int width, int height, UINT flags) {
+        if (defer)
+            defer = DeferWindowPos(defer, control, nullptr, x, y, std::max(0, width),
+                                   std::max(0, height), flags | SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    place(ListViewMessages, 0, 0, kList.width + dx, kList.height, SWP_NOMOVE);
+    place(MemoInfo, 0, 0, kMemo.width + dx, kMemo.height + dy, SWP_NOMOVE);
+    place(LabelAbout, kLabelAbout.x + dx, kLabelAbout.y, 0, 0, SWP_NOSIZE);
+    if (defer)
+        EndDeferWindowPos(defer);
+}
+
+LRESULT TBrisvanderMain::ColorStatic(HDC dc, HWND control) {
+    if (control == MemoInfo) {
+        // Read-only, but it reads as the text box it is.
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
+    COLORREF text = GetSysColor(COLOR_BTNTEXT);
+    if (control == LabelFolders || control == LabelMessages)
+        text = kBlue;
+    else if (control == LabelFolderId || control == LabelcSubFolders ||
+             control == LabelFolderType || control == LabelcMessage || control == LabelcUnread)
+        text = kNavy;
+    SetTextColor(dc, text);
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+// ---- Start-up and teardown ----------------------------------------------------------------
+
+void TBrisvanderMain::FormCreate() {
+    openFolder_.Reset();
+
+    previousWindowProc_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TBrisvanderMain::StoreDispatcher)));
+
+    currentFolderId_ = 0;
+    suppressTreeChange_ = false;
+
+    Microsoft::WRL::ComPtr<IStoreNamespace> created;
+    HRESULT status = factory_ ? factory_(created.GetAddressOf()) : E_NOTIMPL;
+    if (FAILED(status) || !created) {
+        Log("ERROR: Can't create StoreNamespace");
+        return;
+    }
+    namespace_ = created;
+
+    if (namespace_->Initialize(hwnd_, 0) != S_OK) {
+        Log("ERROR: Can't initialize StoreNamespace");
+        return;
+    }
+
+    Log("PATH OF MAIL MESSAGE STORE:");
+    // Zeroed first: a store that fails here must not put stray bytes in the log.
+    char directory[MAX_PATH];
+    std::memset(directory, 0, sizeof directory);
+    namespace_->GetDirectory(directory, sizeof directory);
+    Log(std::string_view(directory, strnlen(directory, sizeof directory)));
+    Log("");
+
+    if (namespace_->RegisterNotification(0, hwnd_) != S_OK)
+        Log("Can't RegisterNotification");
+}
+
+void TBrisvanderMain::FormDestroy() {
+    if (openFolder_) {
+        openFolder_->UnregisterNotification(0, hwnd_);
+        openFolder_.Reset();
+    }
+    if (namespace_) {
+        namespace_->UnregisterNotification(0, hwnd_);
+        namespace_.Reset();
+    }
+}
+
+// ---- Log ---------------------------------------------------------------------------------------
+
+void TBrisvanderMain::Log(std::string_view line) {
+    if (log_)
+        log_->Append(line);
+}
+
+std::string TBrisvanderMain::LogText() const {
+    return log_ ? log_->Text() : std::string();
+}
+
+void TBrisvanderMain::FlushLog() {
+    if (log_)
+        log_->Flush();
+}
+
+// ---- Window procedures ---------------------------------------------------------------------
+
+void TBrisvanderMain::ReportError(const std::wstring& message) {
+    Modal().ErrorBox(hwnd_, message);
+}
+
+LRESULT CALLBACK TBrisvanderMain::StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam,
+                                                  LPARAM lParam) {
+    auto* self = static_cast<TBrisvanderMain*>(ui::Window::FromHandle(hwnd));
+    WNDPROC previous = self && self->previousWindowProc_
+                           ? self->previousWindowProc_
+                           : reinterpret_cast<WNDPROC>(GetClassLongPtrW(hwnd, GCLP_WNDPROC));
+    if (self) {
+        try {
+            self->HandleStoreMessage(message, wParam, lParam);
+        } catch (...) {
+            try {
+                self->ReportError(ui::DescribeCurrentException());
+            } catch (...) {
+            }
+        }
+    }
+    // Every message goes on to the window's own procedure, handled or not.
+    return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+}
+
+LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        CreateControls();
+        FormCreate();
+        return 0;
+
+    case WM_DESTROY:
+        FormDestroy();
+        if (quitOnDestroy_)
+            PostQuitMessage(0);
+        return 0;
+
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = {kMinWidth, kMinHeight};
+        return 0;
+    }
+
+    case WM_SIZE:
+        LayoutControls();
+        return 0;
+
+    case WM_CTLCOLORSTATIC:
+        return ColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+
+    case WM_SETCURSOR:
+        if (reinterpret_cast<HWND>(wParam) == LabelAbout && LabelAbout) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        break;
+
+    case WM_COMMAND:
+        if (reinterpret_cast<HWND>(lParam) == LabelAbout && LabelAbout &&
+            HIWORD(wParam) == STN_CLICKED) {
+            if (aboutClick_)
+                aboutClick_();
+            return 0;
+        }
+        break;
+
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == ListViewMessages && ListViewMessages) {
+            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            if (lParam == -1) { // from the keyboard: below the list's top-left corner
+                at = {0, 0};
+                ClientToScreen(ListViewMessages, &at);
+            }
+            TrackPopupMenu(PopupMenuMessages, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_,
+                           nullptr);
+            return 0;
+        }
+        break;
+    }
+    return DefaultProc(message, wParam, lParam);
+}

@@ -44,17 +44,26 @@ class SubFolderEnum {
     HENUMSTORE handle_ = nullptr;
 };
 
+void ClearExpanded(HWND tree, HTREEITEM node) {
+    TVITEMW item{};
+    item.mask = TVIF_STATE | TVIF_HANDLE;
+    item.hItem = node;
+    item.stateMask = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
+    TreeView_SetItem(tree, &item);
+}
+
 struct Sibling {
     STOREFOLDERID id;
     HTREEITEM node;
 };
 
-void AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, HTREEITEM parent,
-                   STOREFOLDERID wantedId) {
+// Returns the number of nodes added at this level.
+size_t AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, HTREEITEM parent,
+                     STOREFOLDERID wantedId) {
     FOLDERPROPS props = store::NewFolderProps();
     SubFolderEnum folders(store);
     if (store->GetFirstSubFolder(parentId, &props, folders.Out()) != S_OK)
-        return;
+        return 0;
     // This level's nodes in id order, so each new one goes straight to its place.
     std::vector<Sibling> siblings;
     do {
@@ -72,18 +81,22 @@ void AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, HT
         insert.item.lParam = static_cast<LPARAM>(props.FolderId);
         insert.item.iImage = image;
         insert.item.iSelectedImage = image;
-        insert.item.state = TVIS_EXPANDED;
-        insert.item.stateMask = TVIS_EXPANDED;
+        // Expanded from the start: expanding node by node afterwards costs far more.
+        // A node never gets children unless it reports sub-folders.
+        insert.item.state = props.cSubFolders > 0 ? TVIS_EXPANDED | TVIS_EXPANDEDONCE : 0;
+        insert.item.stateMask = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
         auto node = reinterpret_cast<HTREEITEM>(
             SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
         if (node) {
             siblings.insert(place, Sibling{props.FolderId, node});
             if (props.FolderId == wantedId)
                 TreeView_SelectItem(tree, node);
-            if (props.cSubFolders > 0)
-                AddSubFolders(tree, store, props.FolderId, node, wantedId);
+            if (props.cSubFolders > 0 &&
+                AddSubFolders(tree, store, props.FolderId, node, wantedId) == 0)
+                ClearExpanded(tree, node); // as expanding a childless node would leave it
         }
     } while (store->GetNextSubFolder(folders.Get(), &props) == S_OK);
+    return siblings.size();
 }
 
 } // namespace

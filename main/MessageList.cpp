@@ -267,14 +267,13 @@ void DeleteRow(HWND list, MessageRows& rows, size_t index) {
         if (item > at)
             SetState(list, item - 1, LVIS_SELECTED, LVIS_SELECTED);
     }
-    if (focus > at)
+    // Focus and mark on the deleted row stay at its index, on the row that
+    // follows; on the last row they move to the new last row.
+    int last = static_cast<int>(rows.Count()) - 1;
+    if (focus > at || (focus == at && at > last && last >= 0))
         SetState(list, focus - 1, LVIS_FOCUSED, LVIS_FOCUSED);
-    else if (focus == at)
-        SetState(list, focus, 0, LVIS_FOCUSED);
-    if (mark > at)
+    if (mark > at || (mark == at && at > last))
         SendMessageW(list, LVM_SETSELECTIONMARK, 0, mark - 1);
-    else if (mark == at)
-        SendMessageW(list, LVM_SETSELECTIONMARK, 0, -1);
     SetCount(list, rows.Count());
     InvalidateFrom(list, index);
 }
@@ -289,6 +288,19 @@ void SetRowImage(HWND list, MessageRows& rows, size_t index, int image) {
 void SetAllRowImages(HWND list, MessageRows& rows, int image) {
     rows.SetAllImages(image);
     InvalidateRect(list, nullptr, FALSE);
+}
+
+void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder) {
+    StoreRecord record(folder);
+    MessageEnum messages(folder);
+    if (messages.First(record)) {
+        do {
+            rows.Append(RowFromProps(record.Props()));
+            record.Free();
+        } while (messages.Next(record));
+    }
+    messages.Close();
+    ShowAppended(list, rows);
 }
 
 bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result) {
@@ -329,17 +341,6 @@ void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
     if (namespace_->OpenFolder(folderId, 0, folder.GetAddressOf()) != S_OK || !folder)
         return;
     openFolder_ = folder;
-    {
-        message_list::StoreRecord record(folder.Get());
-        message_list::MessageEnum messages(folder.Get());
-        if (messages.First(record)) {
-            do {
-                rows_->Append(message_list::RowFromProps(record.Props()));
-                record.Free();
-            } while (messages.Next(record));
-        }
-        messages.Close();
-        message_list::ShowAppended(ListViewMessages, *rows_);
-    }
+    message_list::AppendFolder(ListViewMessages, *rows_, folder.Get());
     folder->RegisterNotification(0, hwnd_);
 }

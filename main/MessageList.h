@@ -60,6 +60,10 @@ class MessageEnum {
     bool open_ = false;
 };
 
+// Appends a row for every message the folder enumerates, in its order, and
+// hands every record back.
+void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder);
+
 // Empties the rows and the view.
 void Clear(HWND list, MessageRows& rows);
 // Tells the view about rows appended since the last call.

@@ -1,0 +1,145 @@
+// Filling the message list for 1,000, 10,000 and 100,000 messages, against the
+// store's own enumeration of the same folder in the same run; and, for
+// comparison, a plain report list view filled and emptied with the same rows.
+#include "BenchSupport.h"
+#include "MessageList.h"
+#include "StoreDouble.h"
+#include "StoreRecords.h"
+
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+using storedouble::StoreDouble;
+
+namespace {
+
+MessageRows* g_rows = nullptr;
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NOTIFY && g_rows) {
+        LRESULT result = 0;
+        if (message_list::HandleNotify(*g_rows, reinterpret_cast<NMHDR*>(lParam), result))
+            return result;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void FillStore(StoreDouble& store, STOREFOLDERID folder, int count) {
+    store.AddFolder(folder, 0, "Folder " + std::to_string(count));
+    for (int i = 0; i < count; ++i) {
+        auto message = storedouble::Message(
+            static_cast<MESSAGEID>(i + 1), "Sender " + std::to_string(i % 97) + " <s@example.org>",
+            "Subject line number " + std::to_string(i),
+            (i % 3 == 0 ? MSGSTATE_UNREAD : 0) | (i % 11 == 0 ? MSGSTATE_FLAGGED : 0));
+        // A received time every 7 minutes, going back from 2024.
+        message.received = storedouble::FileTime(
+            133500000000000000ull - static_cast<unsigned long long>(i) * 4200000000ull);
+        store.AddMessage(folder, std::move(message));
+    }
+}
+
+double Enumerate(IStoreFolder* folder) {
+    return bench::BestOf(3, nullptr, [&] {
+        MESSAGEPROPS props = store::NewMessageProps();
+        HENUMSTORE handle = nullptr;
+        if (folder->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &handle) != S_OK)
+            return;
+        do
+            folder->FreeMessageProps(&props);
+        while (folder->GetNextMessage(handle, 0, &props) == S_OK);
+        folder->GetMessageClose(handle);
+    });
+}
+
+} // namespace
+
+int main() {
+    bench::InitControls();
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = HostProc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"BenchListHost";
+    RegisterClassW(&cls);
+    HWND host = CreateWindowExW(0, cls.lpszClassName, L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                0, 700, 500, nullptr, nullptr, cls.hInstance, nullptr);
+    DWORD style = WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS;
+    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", style | LVS_OWNERDATA, 0, 0, 680, 460, host,
+                                nullptr, cls.hInstance, nullptr);
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
+    message_list::SetUpColumns(list, images);
+    MessageRows rows;
+    g_rows = &rows;
+
+    std::printf("message list fill (ms; best of 3)\n");
+    std::printf("%8s %12s %12s %8s %14s\n", "messages", "enumerate", "fill+paint", "ratio",
+                "plain list");
+    for (int count : {1000, 10000, 100000}) {
+        auto store = StoreDouble::Create();
+        FillStore(*store.Get(), 1, count);
+        ComPtr<IStoreFolder> folder;
+        store->OpenFolder(1, 0, folder.GetAddressOf());
+        double enumerate = Enumerate(folder.Get());
+        double fill = bench::BestOf(
+            3,
+            [&] {
+                message_list::Clear(list, rows);
+                bench::Paint(host);
+            },
+            [&] {
+                message_list::Clear(list, rows);
+                message_list::AppendFolder(list, rows, folder.Get());
+                bench::Paint(host);
+            });
+
+        // The plain list view: a row and its three texts per message, then emptied.
+        double plain = 0;
+        if (count <= 10000 || GetEnvironmentVariableW(L"BRIS_BENCH_PLAIN", nullptr, 0) > 0) {
+            HWND plainList = CreateWindowExW(0, WC_LISTVIEWW, L"", style, 0, 0, 680, 460, host,
+                                             nullptr, cls.hInstance, nullptr);
+            for (int c = 0; c < 4; ++c) {
+                LVCOLUMNW column{};
+                column.mask = LVCF_WIDTH;
+                column.cx = 100;
+                SendMessageW(plainList, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c),
+                             reinterpret_cast<LPARAM>(&column));
+            }
+            ShowWindow(list, SW_HIDE);
+            double start = bench::Now();
+            SendMessageW(plainList, WM_SETREDRAW, FALSE, 0);
+            for (size_t i = 0; i < rows.Count(); ++i) {
+                const MessageRow& row = rows.At(i);
+                LVITEMW item{};
+                item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
+                item.iItem = static_cast<int>(i);
+                item.pszText = const_cast<wchar_t*>(row.from.c_str());
+                item.lParam = static_cast<LPARAM>(row.id);
+                item.iImage = row.image;
+                SendMessageW(plainList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                item.mask = LVIF_TEXT;
+                item.iSubItem = 1;
+                item.pszText = const_cast<wchar_t*>(row.subject.c_str());
+                SendMessageW(plainList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                item.iSubItem = 2;
+                item.pszText = const_cast<wchar_t*>(row.Received().c_str());
+                SendMessageW(plainList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            }
+            SendMessageW(plainList, LVM_DELETEALLITEMS, 0, 0);
+            SendMessageW(plainList, WM_SETREDRAW, TRUE, 0);
+            bench::Paint(host);
+            plain = bench::Now() - start;
+            DestroyWindow(plainList);
+            ShowWindow(list, SW_SHOW);
+        }
+        std::printf("%8d %12.1f %12.1f %8.2f %14.1f\n", count, enumerate, fill, fill / enumerate,
+                    plain);
+        std::fflush(stdout);
+        message_list::Clear(list, rows);
+    }
+    g_rows = nullptr;
+    DestroyWindow(host);
+    ImageList_Destroy(images);
+    return 0;
+}

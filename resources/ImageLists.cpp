@@ -16,7 +16,7 @@ HIMAGELIST CreateMaskedList(HINSTANCE instance, int bitmapId, int count) {
         return nullptr;
     }
     BITMAP info{};
-    if (GetObjectW(strip.get(), sizeof info, &info) != sizeof info ||
+    if (GetObjectW(strip.get(), sizeof info, &info) != static_cast<int>(sizeof info) ||
         info.bmWidth != count * kImageListSize || info.bmHeight != kImageListSize) {
         return nullptr;
     }

@@ -414,7 +414,7 @@ TEST(ProgramResources, VersionInfoNamesTheProductWithoutCompany) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1)); // 1.0
+    EXPECT_EQ(fixed->dwProductVersionMS, DWORD{0x00010000}); // 1.0
     auto text = [&](const wchar_t* name) -> std::wstring {
         wchar_t* value = nullptr;
         UINT chars = 0;

@@ -12,6 +12,10 @@ wineserver -p
 # Start Wine's own background processes now, detached from ctest's pipes: started
 # by the first test instead, they would hold its output open and stall ctest.
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+# The store server's tests reach it through the registry: register this build's.
+if [ -f "${BRIS_BUILD_DIR:-$root/build/windows}/mailstore.dll" ]; then
+  "$root/scripts/register-store.sh" "${BRIS_BUILD_DIR:-$root/build/windows}"
+fi
 rc=0
 if [ -n "${BRIS_BUILD_DIR:-}" ]; then
   ctest --test-dir "$BRIS_BUILD_DIR" --output-on-failure --timeout 600 "$@" || rc=$?

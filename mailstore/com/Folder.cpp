@@ -116,8 +116,9 @@ STDMETHODIMP Folder::GetMessageProps(MESSAGEID dwMessageId, DWORD, MESSAGEPROPS*
         if (pProps->cbSize != MESSAGEPROPS_SIZE) {
             return E_INVALIDARG;
         }
+        session_->Poll();
         mailstore::MessageInfo info;
-        const mailstore::Status st = session_->store().GetMessage(id_, dwMessageId, &info);
+        const mailstore::Status st = session_->ReadMessage(id_, dwMessageId, &info);
         if (!st.ok()) {
             return ToHResult(st);
         }
@@ -187,6 +188,7 @@ STDMETHODIMP Folder::OpenMessage(MESSAGEID dwMessageId, REFIID riid, void** ppvO
         if (riid != IID_IStream) {
             return E_NOINTERFACE;
         }
+        session_->Poll();
         std::unique_ptr<mailstore::MessageReader> reader;
         const mailstore::Status st = session_->store().OpenMessageSource(id_, dwMessageId, &reader);
         if (!st.ok()) {
@@ -218,7 +220,7 @@ HRESULT Folder::FillNext(MessageEnum& e, MESSAGEPROPS* props) {
     while (e.next < e.ids.size()) {
         const MESSAGEID id = e.ids[e.next++];
         mailstore::MessageInfo info;
-        const mailstore::Status st = session_->store().GetMessage(id_, id, &info);
+        const mailstore::Status st = session_->ReadMessage(id_, id, &info);
         if (st.ok()) {
             return FillMessageProps(info, props);
         }
@@ -239,6 +241,7 @@ STDMETHODIMP Folder::GetFirstMessage(DWORD, DWORD, MESSAGEID dwMsgIdFirst, MESSA
         if (pProps->cbSize != MESSAGEPROPS_SIZE) {
             return E_INVALIDARG;
         }
+        session_->Poll();
         auto e = std::make_unique<MessageEnum>();
         const mailstore::Status st = session_->store().GetMessageIds(id_, &e->ids);
         if (!st.ok()) {

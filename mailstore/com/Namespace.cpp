@@ -146,6 +146,7 @@ STDMETHODIMP Namespace::OpenFolder(STOREFOLDERID dwFolderId, DWORD, IStoreFolder
         if (dwFolderId == FOLDERID_ROOT) {
             return E_INVALIDARG; // the root holds no messages
         }
+        session_->Poll();
         mailstore::FolderInfo info;
         const mailstore::Status st = session_->store().GetFolder(dwFolderId, &info);
         if (!st.ok()) {
@@ -227,6 +228,7 @@ STDMETHODIMP Namespace::GetFolderProps(STOREFOLDERID dwFolderId, DWORD, FOLDERPR
         if (!session_) {
             return kNotInitialized;
         }
+        session_->Poll();
         mailstore::FolderInfo info;
         const mailstore::Status st = session_->store().GetFolder(dwFolderId, &info);
         if (!st.ok()) {
@@ -332,6 +334,7 @@ STDMETHODIMP Namespace::GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS*
         if (!session_) {
             return kNotInitialized;
         }
+        session_->Poll();
         mailstore::FolderInfo parent;
         const mailstore::Status st = session_->store().GetFolder(dwFolderId, &parent);
         if (!st.ok()) {

@@ -1,0 +1,177 @@
+// Notifications from the server, received by real windows through the
+// thread's message loop.
+#include "ServerFixture.h"
+
+#include "StoreRecords.h"
+
+#include <fstream>
+
+using namespace comtest;
+
+namespace {
+
+MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
+    return MESSAGEIDLIST{MESSAGEIDLIST_SIZE, static_cast<DWORD>(ids.size()), ids.data()};
+}
+
+struct Expect {
+    UINT message;
+    DWORD type; // folder-notify type, or the message id
+    STOREFOLDERID old = 0;
+    STOREFOLDERID now = 0;
+};
+
+// Compares what a window received with the expected list, in order.
+void ExpectReceived(const std::vector<Received>& got, const std::vector<Expect>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE("notification " + std::to_string(i));
+        EXPECT_EQ(got[i].message, want[i].message);
+        if (got[i].message == WM_FOLDERNOTIFY) {
+            EXPECT_EQ(got[i].record.type, want[i].type);
+            EXPECT_EQ(got[i].record.idFolderOld, want[i].old);
+            EXPECT_EQ(got[i].record.idFolderNew, want[i].now);
+        } else {
+            EXPECT_EQ(got[i].id, want[i].type);
+        }
+    }
+}
+
+// Lets every queued notification and one more poll arrive.
+void Settle() {
+    PumpFor(600);
+}
+
+} // namespace
+
+TEST_F(ServerTest, FolderChangesReachNamespaceWindowsAfterTheCall) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    RecorderWindow window;
+    RecorderWindow unregistered;
+    ASSERT_EQ(ns->RegisterNotification(0, window.hwnd()), S_OK);
+    EXPECT_EQ(ns->RegisterNotification(0, nullptr), E_INVALIDARG);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    const STOREFOLDERID sent = SpecialFolder(ns.Get(), FOLDER_SENT);
+
+    STOREFOLDERID id = 0;
+    ASSERT_EQ(ns->CreateFolder(inbox, "Work", 0, &id), S_OK);
+    EXPECT_TRUE(window.received.empty()) << "delivered through the loop, not inside the call";
+    ASSERT_EQ(ns->RenameFolder(id, 0, "Projects"), S_OK);
+    ASSERT_EQ(ns->MoveFolder(id, sent, 0), S_OK);
+    ASSERT_EQ(ns->DeleteFolder(id, 0), S_OK);
+    EXPECT_TRUE(FAILED(ns->DeleteFolder(id, 0))); // a failure sends nothing
+    Settle();
+    ExpectReceived(window.received, {{WM_FOLDERNOTIFY, NEW_FOLDER, inbox, id},
+                                     {WM_FOLDERNOTIFY, RENAME_FOLDER, id, id},
+                                     {WM_FOLDERNOTIFY, MOVE_FOLDER, inbox, id},
+                                     {WM_FOLDERNOTIFY, DELETE_FOLDER, sent, id}});
+    EXPECT_TRUE(unregistered.received.empty());
+
+    // Unregistering twice is harmless; nothing arrives afterwards.
+    EXPECT_EQ(ns->UnregisterNotification(0, window.hwnd()), S_OK);
+    EXPECT_EQ(ns->UnregisterNotification(0, window.hwnd()), S_OK);
+    ASSERT_EQ(ns->CreateFolder(inbox, "Quiet", 0, &id), S_OK);
+    Settle();
+    EXPECT_EQ(window.received.size(), 4u);
+}
+
+TEST_F(ServerTest, MessageChangesReachTheFolderWindowsInOrder) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    const STOREFOLDERID drafts = SpecialFolder(ns.Get(), FOLDER_DRAFT);
+    auto ids = Seed(inbox, {Mail("a"), Mail("b"), Mail("c")});
+    ComPtr<IStoreFolder> in, out;
+    ASSERT_EQ(ns->OpenFolder(inbox, 0, in.GetAddressOf()), S_OK);
+    ASSERT_EQ(ns->OpenFolder(drafts, 0, out.GetAddressOf()), S_OK);
+    Settle();
+
+    RecorderWindow nsWindow, inWindow, outWindow;
+    ASSERT_EQ(ns->RegisterNotification(0, nsWindow.hwnd()), S_OK);
+    ASSERT_EQ(in->RegisterNotification(0, inWindow.hwnd()), S_OK);
+    ASSERT_EQ(out->RegisterNotification(0, outWindow.hwnd()), S_OK);
+    EXPECT_EQ(in->RegisterNotification(0, reinterpret_cast<HWND>(0x1234)), E_INVALIDARG);
+
+    std::vector<MESSAGEID> first{ids[0]};
+    MESSAGEIDLIST list = IdList(first);
+    ASSERT_EQ(in->MarkMessagesAsRead(TRUE, 0, &list), S_OK);
+    ASSERT_EQ(in->MarkMessagesAsRead(FALSE, 0, nullptr), S_OK);
+    std::vector<MESSAGEID> two{ids[1], ids[2]};
+    MESSAGEIDLIST moveList = IdList(two);
+    ASSERT_EQ(ns->CopyMoveMessages(in.Get(), out.Get(), &moveList, 1, 2, nullptr), S_OK);
+    Settle();
+
+    const auto moved = MessageIds(out.Get());
+    ASSERT_EQ(moved.size(), 2u);
+    ExpectReceived(inWindow.received, {{WM_MARKEDASREAD, ids[0]},
+                                       {WM_MARKEDASUNREAD, 0},
+                                       {WM_DELETEMSGS, ids[1]},
+                                       {WM_DELETEMSGS, ids[2]}});
+    ASSERT_EQ(inWindow.received.size(), 4u);
+    EXPECT_TRUE(inWindow.received[1].allMessages);
+    EXPECT_FALSE(inWindow.received[0].allMessages);
+    // Each moved message is new in the target, in the same order.
+    ExpectReceived(outWindow.received, {{WM_NEWMSGS, moved[0]}, {WM_NEWMSGS, moved[1]}});
+
+    // The namespace window hears the count changes of both folders.
+    bool inboxUnread = false, inboxProps = false, draftsProps = false;
+    for (const auto& r : nsWindow.received) {
+        ASSERT_EQ(r.message, WM_FOLDERNOTIFY);
+        inboxUnread |= r.record.type == UNREAD_CHANGE && r.record.idFolderNew == inbox;
+        inboxProps |= r.record.type == FOLDER_PROPS_CHANGED && r.record.idFolderNew == inbox;
+        draftsProps |= r.record.type == FOLDER_PROPS_CHANGED && r.record.idFolderNew == drafts;
+    }
+    EXPECT_TRUE(inboxUnread && inboxProps && draftsProps);
+
+    // Delete: one message each; a destroyed window is dropped, others still hear.
+    RecorderWindow second;
+    ASSERT_EQ(out->RegisterNotification(0, second.hwnd()), S_OK);
+    outWindow.Destroy();
+    std::vector<MESSAGEID> gone = moved;
+    MESSAGEIDLIST goneList = IdList(gone);
+    ASSERT_EQ(out->DeleteMessages(&goneList, 0, nullptr), S_OK);
+    Settle();
+    ExpectReceived(second.received, {{WM_DELETEMSGS, moved[0]}, {WM_DELETEMSGS, moved[1]}});
+
+    // A handler may call back into the store while its notification is delivered.
+    MESSAGEID seenInHandler = 0;
+    second.onMessage = [&](const Received& r) {
+        if (r.message == WM_NEWMSGS) {
+            MESSAGEPROPS props = store::NewMessageProps();
+            if (out->GetMessageProps(r.id, 0, &props) == S_OK) {
+                seenInHandler = props.dwMessageId;
+                out->FreeMessageProps(&props);
+            }
+        }
+    };
+    std::vector<MESSAGEID> copyOne{ids[0]};
+    MESSAGEIDLIST copyList = IdList(copyOne);
+    ASSERT_EQ(ns->CopyMoveMessages(in.Get(), out.Get(), &copyList, 0, 2, nullptr), S_OK);
+    Settle();
+    ASSERT_EQ(second.received.size(), 3u);
+    EXPECT_EQ(seenInHandler, second.received[2].id);
+}
+
+TEST_F(ServerTest, ChangesFromAnotherWriterArriveWithinASecondOrSo) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    ComPtr<IStoreFolder> folder;
+    ASSERT_EQ(ns->OpenFolder(inbox, 0, folder.GetAddressOf()), S_OK);
+    RecorderWindow nsWindow, folderWindow;
+    ASSERT_EQ(ns->RegisterNotification(0, nsWindow.hwnd()), S_OK);
+    ASSERT_EQ(folder->RegisterNotification(0, folderWindow.hwnd()), S_OK);
+
+    const MESSAGEID id = Seed(inbox, {Mail("from elsewhere")}).at(0);
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(PumpUntil([&] { return !folderWindow.received.empty(); }, 5000));
+    const ULONGLONG took = GetTickCount64() - start;
+    PumpFor(300);
+    ExpectReceived(folderWindow.received, {{WM_NEWMSGS, id}});
+    ASSERT_FALSE(nsWindow.received.empty());
+    EXPECT_EQ(nsWindow.received.back().record.type, static_cast<DWORD>(FOLDER_PROPS_CHANGED));
+    EXPECT_EQ(nsWindow.received.back().record.idFolderNew, inbox);
+    RecordProperty("arrival_ms", static_cast<int>(took));
+    std::printf("another writer's message arrived after %llu ms\n", took);
+}

@@ -229,6 +229,7 @@ class Store::Impl {
     uint64_t journalEnd = 0;
     bool journalStale = false;
     uint64_t fileFloor = 0; // file numbers below this are taken or were seen on disk
+    std::vector<uint64_t> suspects;
     std::vector<ChangeEvent> events;
     Status broken; // set when memory and disk can no longer be trusted to agree
 
@@ -336,6 +337,8 @@ class Store::Impl {
             s = CatchUp(nullptr);
         if (s.ok() && journalStale)
             s = StartJournal();
+        if (s.ok() && !suspects.empty())
+            DropSuspects();
         if (!s.ok())
             lock->reset();
         return s;
@@ -379,9 +382,27 @@ class Store::Impl {
         }
     }
 
+    // Files of a commit whose outcome was unknown: now that the journal has been
+    // read again, those no message refers to are removed.
+    void DropSuspects() {
+        std::unordered_set<uint64_t> used;
+        for (const auto& [id, f] : state.folders()) {
+            for (const MessageRec& m : f.messages)
+                used.insert(m.fileNo);
+        }
+        std::vector<uint64_t> again;
+        for (uint64_t no : suspects) {
+            if (used.count(no) == 0 && !fs->Remove(MessagePath(no)).ok())
+                again.push_back(no);
+        }
+        suspects.swap(again);
+    }
+
     void RemoveFiles(const std::vector<uint64_t>& files) {
-        for (uint64_t no : files)
-            fs->Remove(MessagePath(no));
+        for (uint64_t no : files) {
+            if (!fs->Remove(MessagePath(no)).ok())
+                suspects.push_back(no); // tried again at the next change
+        }
     }
 
     // Appends one record and makes it durable, then applies it. *undone tells, on
@@ -887,6 +908,8 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
     if (!s.ok()) {
         if (undone)
             impl_->RemoveFiles(written);
+        else
+            impl_->suspects.insert(impl_->suspects.end(), written.begin(), written.end());
         return s;
     }
     if (newIds)
@@ -966,8 +989,11 @@ Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<Message
     tx.ops.push_back(std::move(op));
     bool undone = false;
     s = impl_->Commit(std::move(tx), &undone);
-    if (!s.ok())
+    if (!s.ok()) {
+        if (!undone)
+            impl_->suspects.insert(impl_->suspects.end(), written.begin(), written.end());
         return undone ? fail(s) : s;
+    }
     if (newIds)
         *newIds = std::move(ids2);
     return Status();

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# make run: registers the store server in the build's private Wine prefix,
+# creates a demo store from resources/samples on first run, and starts the
+# tool on it. Without a display it runs in a virtual one, saves a screenshot to
+# build/windows/run-screenshot.png and closes the tool again.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BRIS_BUILD_DIR:-$root/build/windows}
+if [ -z "${DISPLAY:-}" ]; then
+  exec env BRIS_RUN_HEADLESS=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+source "$root/scripts/wine-env.sh"
+"$root/scripts/wine-prefix.sh"
+"$root/scripts/register-store.sh" "$build"
+
+tool="$build/brisvander.exe"
+cli=$(find "$build" -maxdepth 3 -name mailstore.exe -print -quit)
+store="$build/demo-store"
+ready="$build/demo-store.ready" # beside the store: its directory holds only store files
+
+if [ ! -f "$ready" ]; then
+  if [ -z "$cli" ]; then
+    echo "run: mailstore.exe is not built; cannot create the demo store" >&2
+    exit 1
+  fi
+  echo "run: creating the demo store in $store"
+  rm -rf "$store"
+  winstore=$(winepath -w "$store")
+  wine "$cli" init "$winstore" </dev/null
+  samples="$root/resources/samples"
+  # Loose messages go to the Inbox; a sub-directory's go to the folder of its name.
+  shopt -s nullglob
+  loose=("$samples"/*.eml)
+  if [ ${#loose[@]} -gt 0 ]; then
+    wine "$cli" import "$winstore" Inbox "$(winepath -w "$samples")" </dev/null
+  fi
+  for sub in "$samples"/*/; do
+    name=$(basename "$sub")
+    wine "$cli" import "$winstore" "$name" "$(winepath -w "$sub")" </dev/null ||
+      echo "run: could not import $sub into \"$name\"" >&2
+  done
+  touch "$ready"
+fi
+
+# The server reads its directory from here (see mailstore/README.md).
+wine reg add 'HKCU\Software\Brisvander\MailStore' /v Directory /t REG_SZ \
+  /d "$(winepath -w "$store")" /f >/dev/null 2>&1
+
+if [ ! -f "$tool" ]; then
+  echo "run: $tool is not built" >&2
+  exit 1
+fi
+if [ -z "${BRIS_RUN_HEADLESS:-}" ]; then
+  exec wine "$tool"
+fi
+wine "$tool" </dev/null >/dev/null 2>&1 &
+pid=$!
+sleep "${BRIS_RUN_SECONDS:-8}"
+xwd -root -silent | convert xwd:- "png:$build/run-screenshot.png"
+echo "run: screenshot saved to $build/run-screenshot.png"
+kill "$pid" 2>/dev/null || true
+wineserver -k || true

@@ -162,7 +162,10 @@ Status ReplayRecords(std::string_view data, uint64_t base, const std::string& jo
     return Status();
 }
 
-Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out) {
+// With diffBase, events turn diffBase into the snapshot's state, then follow the
+// journal's records one by one.
+Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out,
+                 const State* diffBase = nullptr, std::vector<ChangeEvent>* events = nullptr) {
     const std::string snapPath = dir + "/" + kSnapshotName;
     const std::string journalPath = dir + "/" + kJournalName;
     std::string snap;
@@ -176,6 +179,8 @@ Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out) {
     s = State::DecodeSnapshot(std::move(snap), snapPath, &out->generation, &out->state);
     if (!s.ok())
         return s;
+    if (diffBase != nullptr)
+        State::Diff(*diffBase, out->state, events);
     std::string journal;
     s = ReadWhole(fs, journalPath, &journal, &missing);
     if (!s.ok()) {
@@ -198,7 +203,7 @@ Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out) {
                       journalPath + ": continues a snapshot that is missing (offset 8)");
     detail::ScanResult scan;
     std::string_view body = std::string_view(journal).substr(detail::kJournalHeaderSize);
-    s = ReplayRecords(body, detail::kJournalHeaderSize, journalPath, &out->state, nullptr,
+    s = ReplayRecords(body, detail::kJournalHeaderSize, journalPath, &out->state, events,
                       &out->freedFiles, &scan);
     if (!s.ok())
         return s;
@@ -310,11 +315,10 @@ class Store::Impl {
     // Another process compacted: read its snapshot and continue from there.
     Status Reload(bool* changed) {
         Loaded l;
-        Status s = LoadStore(*fs, dir, &l);
+        std::vector<ChangeEvent> diff;
+        Status s = LoadStore(*fs, dir, &l, &state, &diff);
         if (!s.ok())
             return s;
-        std::vector<ChangeEvent> diff;
-        State::Diff(state, l.state, &diff);
         if (changed && !diff.empty())
             *changed = true;
         events.insert(events.end(), diff.begin(), diff.end());

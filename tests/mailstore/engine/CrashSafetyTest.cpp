@@ -228,8 +228,8 @@ TEST(CrashSafety, FailingAnySingleWriteLosesNothing) {
                     model = next;
                 continue;
             }
-            ASSERT_EQ(st.code(), ErrorCode::Io) << "k=" << k << " " << s.Describe() << ": "
-                                                << st.message();
+            ASSERT_EQ(st.code(), ErrorCode::Io)
+                << "k=" << k << " " << s.Describe() << ": " << st.message();
             ++failed;
             // What a process opening the store now sees decides the outcome.
             auto img = fs.Clone();

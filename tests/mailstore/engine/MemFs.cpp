@@ -94,7 +94,8 @@ Status MemFs::Step(StepKind kind, const std::string& path) {
     if (n >= crashStep)
         return Status(ErrorCode::Io, "process died before step " + std::to_string(n));
     if (n == failStep)
-        return Status(ErrorCode::Io, "injected failure at step " + std::to_string(n) + " on " + path);
+        return Status(ErrorCode::Io,
+                      "injected failure at step " + std::to_string(n) + " on " + path);
     return Status();
 }
 
@@ -250,7 +251,9 @@ Status MemFs::ListDir(const std::string& path, std::vector<std::string>* names) 
     return Status();
 }
 
-Status MemFs::SyncDir(const std::string& path) { return Step(StepKind::SyncDir, path); }
+Status MemFs::SyncDir(const std::string& path) {
+    return Step(StepKind::SyncDir, path);
+}
 
 Status MemFs::Lock(const std::string& path, unsigned, std::unique_ptr<FileLock>* out) {
     if (!locks_.insert(path).second)

@@ -8,8 +8,8 @@ namespace mailstore::testing {
 namespace {
 const uint64_t kSentTime = FileTimeFromUtc(2026, 12, 7, 8, 0, 0);
 
-std::string Line(FolderId id, FolderId parent, int32_t type, const std::string& name,
-                 size_t subs, size_t msgs, size_t unread) {
+std::string Line(FolderId id, FolderId parent, int32_t type, const std::string& name, size_t subs,
+                 size_t msgs, size_t unread) {
     return "F " + std::to_string(id) + " parent=" + std::to_string(parent) +
            " type=" + std::to_string(type) + " name=" + name + " sub=" + std::to_string(subs) +
            " msgs=" + std::to_string(msgs) + " unread=" + std::to_string(unread) + "\n";
@@ -18,8 +18,8 @@ std::string Line(FolderId id, FolderId parent, int32_t type, const std::string& 
 std::string MsgLine(MessageId id, uint32_t state, const std::string& subject,
                     const std::string& from, const std::string& to, uint64_t sent,
                     uint64_t received, const std::string& source) {
-    return "  M " + std::to_string(id) + " state=" + std::to_string(state) +
-           " subj=" + subject + " from=" + from + " to=" + to + " sent=" + std::to_string(sent) +
+    return "  M " + std::to_string(id) + " state=" + std::to_string(state) + " subj=" + subject +
+           " from=" + from + " to=" + to + " sent=" + std::to_string(sent) +
            " recv=" + std::to_string(received) + " size=" + std::to_string(source.size()) +
            " src=" + source + "\n";
 }
@@ -35,12 +35,10 @@ std::string MakeMessage(int n, size_t bodyBytes) {
 }
 
 std::string Step::Describe() const {
-    static const char* const kNames[] = {"CreateFolder", "RenameFolder", "MoveFolder",
-                                         "DeleteFolder", "Import",       "ImportBatch",
-                                         "Copy",         "Move",         "Delete",
-                                         "MarkRead",     "MarkUnread",   "MarkAllRead",
-                                         "MarkAllUnread", "Flag",        "Unflag",
-                                         "Compact"};
+    static const char* const kNames[] = {
+        "CreateFolder",  "RenameFolder", "MoveFolder", "DeleteFolder", "Import",     "ImportBatch",
+        "Copy",          "Move",         "Delete",     "MarkRead",     "MarkUnread", "MarkAllRead",
+        "MarkAllUnread", "Flag",         "Unflag",     "Compact"};
     std::string d = std::string(kNames[kind]) + " a=" + std::to_string(a) +
                     " b=" + std::to_string(b) + " name=" + name + " ids=";
     for (MessageId id : ids)

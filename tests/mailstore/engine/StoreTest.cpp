@@ -1,0 +1,357 @@
+// The store's operations through its public interface: bad input, change events,
+// a second store object in the same directory, message sources and the real disk.
+#include "MemFs.h"
+#include "StoreModel.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace mailstore::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+OpenOptions Options(FileSystem* fs, bool create = true) {
+    OpenOptions o;
+    o.fs = fs;
+    o.create = create;
+    o.clock = [] { return kFixedClock; };
+    o.lockTimeoutMs = 0;
+    return o;
+}
+
+std::string Describe(const ChangeEvent& e) {
+    std::string s = std::string(EventKindName(e.kind)) + " f=" + std::to_string(e.folder);
+    if (e.message)
+        s += " m=" + std::to_string(e.message);
+    if (e.kind == EventKind::FolderMoved || e.kind == EventKind::FolderCreated)
+        s += " to=" + std::to_string(e.newParent);
+    if (e.kind == EventKind::FolderMoved || e.kind == EventKind::FolderDeleted)
+        s += " from=" + std::to_string(e.oldParent);
+    if (e.allMessages)
+        s += " all";
+    if (e.kind == EventKind::FolderCountsChanged)
+        s += e.unreadChanged ? " unread" : " count";
+    if (e.kind == EventKind::MessageFlagChanged)
+        s += e.flagged ? " on" : " off";
+    return s;
+}
+
+std::vector<std::string> Events(Store& store) {
+    std::vector<std::string> out;
+    for (const ChangeEvent& e : store.TakeEvents())
+        out.push_back(Describe(e));
+    return out;
+}
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(Store::Open("/s", Options(&fs), &store).ok()); }
+    MessageId Import(FolderId f, int n) {
+        MessageId id = 0;
+        EXPECT_TRUE(store->ImportMessage(f, MakeMessage(n), &id).ok());
+        return id;
+    }
+    MemFs fs;
+    std::unique_ptr<Store> store;
+};
+
+TEST_F(StoreTest, NewStoreHasTheFiveSpecialFolders) {
+    std::vector<FolderId> top;
+    ASSERT_TRUE(store->GetChildren(kRootFolder, &top).ok());
+    ASSERT_THAT(top, ElementsAre(1, 2, 3, 4, 5));
+    const char* names[] = {"Inbox", "Outbox", "Sent Items", "Deleted Items", "Drafts"};
+    for (FolderId id : top) {
+        FolderInfo fi;
+        ASSERT_TRUE(store->GetFolder(id, &fi).ok());
+        EXPECT_EQ(fi.name, names[id - 1]);
+        EXPECT_EQ(fi.type, static_cast<int32_t>(id) - 1);
+        EXPECT_EQ(fi.parent, kRootFolder);
+    }
+    FolderInfo root;
+    ASSERT_TRUE(store->GetFolder(kRootFolder, &root).ok());
+    EXPECT_EQ(root.subFolderCount, 5u);
+    EXPECT_EQ(root.type, kFolderNormal);
+}
+
+TEST_F(StoreTest, BadInputGetsAClearErrorAndChangesNothing) {
+    FolderId work = 0, sub = 0;
+    ASSERT_TRUE(store->CreateFolder(kRootFolder, "Work", &work).ok());
+    ASSERT_TRUE(store->CreateFolder(work, "Sub", &sub).ok());
+    MessageId m = Import(1, 1);
+    store->TakeEvents();
+    const std::string before = Dump(*store);
+    const size_t journalBefore = fs.Content("/s/journal.bin")->size();
+
+    struct Case {
+        const char* what;
+        std::function<Status()> call;
+        ErrorCode code;
+    } cases[] = {
+        {"create under unknown", [&] { return store->CreateFolder(77, "x", nullptr); },
+         ErrorCode::UnknownFolder},
+        {"empty name", [&] { return store->CreateFolder(work, "", nullptr); },
+         ErrorCode::InvalidName},
+        {"256-byte name", [&] { return store->CreateFolder(work, std::string(256, 'n'), nullptr); },
+         ErrorCode::InvalidName},
+        {"control character", [&] { return store->CreateFolder(work, "a\tb", nullptr); },
+         ErrorCode::InvalidName},
+        {"bad UTF-8", [&] { return store->CreateFolder(work, "a\xFF", nullptr); },
+         ErrorCode::InvalidName},
+        {"sibling clash", [&] { return store->CreateFolder(kRootFolder, "Inbox", nullptr); },
+         ErrorCode::NameExists},
+        {"rename to clash", [&] { return store->RenameFolder(work, "Drafts"); },
+         ErrorCode::NameExists},
+        {"rename special", [&] { return store->RenameFolder(1, "Post"); },
+         ErrorCode::SpecialFolder},
+        {"rename unknown", [&] { return store->RenameFolder(77, "x"); }, ErrorCode::UnknownFolder},
+        {"rename root", [&] { return store->RenameFolder(kRootFolder, "x"); },
+         ErrorCode::InvalidArgument},
+        {"move special", [&] { return store->MoveFolder(3, work); }, ErrorCode::SpecialFolder},
+        {"move into itself", [&] { return store->MoveFolder(work, work); },
+         ErrorCode::IntoOwnSubtree},
+        {"move into descendant", [&] { return store->MoveFolder(work, sub); },
+         ErrorCode::IntoOwnSubtree},
+        {"move to unknown", [&] { return store->MoveFolder(work, 77); }, ErrorCode::UnknownFolder},
+        {"delete special", [&] { return store->DeleteFolder(4); }, ErrorCode::SpecialFolder},
+        {"delete root", [&] { return store->DeleteFolder(kRootFolder); },
+         ErrorCode::InvalidArgument},
+        {"delete unknown", [&] { return store->DeleteFolder(77); }, ErrorCode::UnknownFolder},
+        {"import empty", [&] { return store->ImportMessage(1, "", nullptr); },
+         ErrorCode::InvalidArgument},
+        {"import into root", [&] { return store->ImportMessage(kRootFolder, "x", nullptr); },
+         ErrorCode::InvalidArgument},
+        {"import unknown folder", [&] { return store->ImportMessage(77, "x", nullptr); },
+         ErrorCode::UnknownFolder},
+        {"import bad state", [&] { return store->ImportMessage(1, "x", nullptr, 0x4); },
+         ErrorCode::InvalidArgument},
+        {"copy unknown message",
+         [&] {
+             return store->CopyMessages(1, work, {m, 999}, nullptr);
+         },
+         ErrorCode::UnknownMessage},
+        {"move to same folder", [&] { return store->MoveMessages(1, 1, {m}, nullptr); },
+         ErrorCode::InvalidArgument},
+        {"move into root", [&] { return store->MoveMessages(1, kRootFolder, {m}, nullptr); },
+         ErrorCode::InvalidArgument},
+        {"delete unknown message",
+         [&] {
+             return store->DeleteMessages(1, {999, m});
+         },
+         ErrorCode::UnknownMessage},
+        {"message in wrong folder", [&] { return store->MarkRead(2, {m}, true); },
+         ErrorCode::UnknownMessage},
+        {"flag unknown",
+         [&] {
+             return store->SetFlagged(1, {m, 998}, true);
+         },
+         ErrorCode::UnknownMessage},
+        {"mark all unknown folder", [&] { return store->MarkAllRead(77, true); },
+         ErrorCode::UnknownFolder},
+    };
+    for (const Case& c : cases) {
+        Status s = c.call();
+        EXPECT_EQ(s.code(), c.code) << c.what << ": " << s.message();
+        EXPECT_FALSE(s.message().empty()) << c.what;
+        EXPECT_EQ(Dump(*store), before) << c.what;
+        EXPECT_FALSE(store->HasEvents()) << c.what;
+    }
+    EXPECT_EQ(fs.Content("/s/journal.bin")->size(), journalBefore);
+    // The longest allowed name and names differing only in case are fine.
+    EXPECT_TRUE(store->CreateFolder(work, std::string(255, 'n'), nullptr).ok());
+    EXPECT_TRUE(store->CreateFolder(kRootFolder, "inbox", nullptr).ok());
+}
+
+TEST_F(StoreTest, EveryChangeReportsItsEventsInOrder) {
+    FolderId a = 0, b = 0;
+    ASSERT_TRUE(store->CreateFolder(kRootFolder, "A", &a).ok());
+    ASSERT_TRUE(store->CreateFolder(a, "B", &b).ok());
+    EXPECT_THAT(Events(*store), ElementsAre("FolderCreated f=6 to=0", "FolderCreated f=7 to=6"));
+    ASSERT_TRUE(store->RenameFolder(b, "B2").ok());
+    ASSERT_TRUE(store->MoveFolder(b, 1).ok());
+    EXPECT_THAT(Events(*store), ElementsAre("FolderRenamed f=7", "FolderMoved f=7 to=1 from=6"));
+
+    MessageId m1 = Import(a, 1), m2 = Import(a, 2);
+    EXPECT_THAT(Events(*store),
+                ElementsAre("MessageAdded f=6 m=1", "FolderCountsChanged f=6 unread",
+                            "MessageAdded f=6 m=2", "FolderCountsChanged f=6 unread"));
+    ASSERT_TRUE(store->MarkRead(a, {m1}, true).ok());
+    ASSERT_TRUE(store->MarkRead(a, {m1}, true).ok()); // already read: no change, no event
+    ASSERT_TRUE(store->SetFlagged(a, {m2}, true).ok());
+    EXPECT_THAT(Events(*store),
+                ElementsAre("MessageMarkedRead f=6 m=1", "FolderCountsChanged f=6 unread",
+                            "MessageFlagChanged f=6 m=2 on"));
+    ASSERT_TRUE(store->MarkAllRead(a, true).ok());
+    ASSERT_TRUE(store->MarkAllRead(a, false).ok());
+    EXPECT_THAT(Events(*store),
+                ElementsAre("MessageMarkedRead f=6 all", "FolderCountsChanged f=6 unread",
+                            "MessageMarkedUnread f=6 all", "FolderCountsChanged f=6 unread"));
+    std::vector<MessageId> copies, moved;
+    ASSERT_TRUE(store->CopyMessages(a, b, {m2}, &copies).ok());
+    ASSERT_TRUE(store->MoveMessages(a, b, {m1}, &moved).ok());
+    EXPECT_THAT(copies, ElementsAre(3));
+    EXPECT_THAT(moved, ElementsAre(4));
+    EXPECT_THAT(Events(*store),
+                ElementsAre("MessageAdded f=7 m=3", "FolderCountsChanged f=7 unread",
+                            "MessageDeleted f=6 m=1", "MessageAdded f=7 m=4",
+                            "FolderCountsChanged f=6 unread", "FolderCountsChanged f=7 unread"));
+    ASSERT_TRUE(store->DeleteMessages(b, {3}).ok());
+    ASSERT_TRUE(store->DeleteFolder(a).ok());
+    EXPECT_THAT(Events(*store),
+                ElementsAre("MessageDeleted f=7 m=3", "FolderCountsChanged f=7 unread",
+                            "FolderDeleted f=6 from=0"));
+    // Moved messages keep their props and source; ids are never given out twice.
+    MessageInfo info;
+    ASSERT_TRUE(store->GetMessage(b, 4, &info).ok());
+    EXPECT_EQ(info.subject, "note 1");
+    EXPECT_EQ(info.state, kStateUnread);
+    EXPECT_EQ(Import(b, 3), 5u);
+}
+
+TEST_F(StoreTest, ASecondStoreSeesEveryChangeInOrder) {
+    std::unique_ptr<Store> other;
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &other).ok());
+    bool changed = true;
+    ASSERT_TRUE(other->Refresh(&changed).ok());
+    EXPECT_FALSE(changed);
+
+    FolderId a = 0;
+    ASSERT_TRUE(store->CreateFolder(kRootFolder, "A", &a).ok());
+    MessageId m = Import(a, 1);
+    ASSERT_TRUE(store->MarkRead(a, {m}, true).ok());
+    ASSERT_TRUE(other->Refresh(&changed).ok());
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Events(*other), Events(*store));
+    EXPECT_EQ(Dump(*other), Dump(*store));
+
+    // The other store writes too: each catches up before changing anything.
+    ASSERT_TRUE(other->RenameFolder(a, "A2").ok());
+    ASSERT_TRUE(store->ImportMessage(a, MakeMessage(2), nullptr).ok());
+    EXPECT_THAT(Events(*store), ElementsAre("FolderRenamed f=6", "MessageAdded f=6 m=2",
+                                            "FolderCountsChanged f=6 unread"));
+    ASSERT_TRUE(other->Refresh().ok());
+    EXPECT_EQ(Dump(*other), Dump(*store));
+    other->TakeEvents();
+
+    // Changes folded into a snapshot before the other store saw them still arrive.
+    ASSERT_TRUE(store->DeleteMessages(a, {m}).ok());
+    ASSERT_TRUE(store->CreateFolder(a, "Child", nullptr).ok());
+    ASSERT_TRUE(store->Compact().ok());
+    ASSERT_TRUE(store->SetFlagged(a, {2}, true).ok());
+    ASSERT_TRUE(other->Refresh(&changed).ok());
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Dump(*other), Dump(*store));
+    EXPECT_THAT(Events(*other),
+                ElementsAre("FolderCreated f=7 to=6", "MessageDeleted f=6 m=1",
+                            "FolderCountsChanged f=6 count", "MessageFlagChanged f=6 m=2 on"));
+    // A compaction with nothing unseen produces no events.
+    ASSERT_TRUE(store->Compact().ok());
+    ASSERT_TRUE(other->Refresh(&changed).ok());
+    EXPECT_FALSE(changed);
+    EXPECT_FALSE(other->HasEvents());
+}
+
+TEST_F(StoreTest, LargeSourcesStreamInPiecesAndSurviveMovesAndDeletes) {
+    std::string big = MakeMessage(1, 3u << 20);
+    big[big.size() / 2] = '\0'; // bytes are kept as given, NULs included
+    MessageId id = 0;
+    ASSERT_TRUE(store->ImportMessage(1, big, &id).ok());
+    std::vector<MessageId> moved;
+    ASSERT_TRUE(store->MoveMessages(1, 5, {id}, &moved).ok());
+    std::unique_ptr<MessageReader> r;
+    ASSERT_TRUE(store->OpenMessageSource(5, moved[0], &r).ok());
+    ASSERT_EQ(r->Size(), big.size());
+    ASSERT_TRUE(store->DeleteMessages(5, moved).ok());
+    std::string back;
+    char buf[65536];
+    for (uint64_t off = 0;;) {
+        size_t got = 0;
+        ASSERT_TRUE(r->ReadAt(off, buf, sizeof buf, &got).ok());
+        if (got == 0)
+            break;
+        back.append(buf, got);
+        off += got;
+    }
+    EXPECT_TRUE(back == big);
+    EXPECT_EQ(store->OpenMessageSource(5, moved[0], &r).code(), ErrorCode::UnknownMessage);
+}
+
+TEST_F(StoreTest, ImportFillsPropsFromHeadersAndOptions) {
+    const std::string src = "Subject: =?utf-8?Q?H=C3=A9llo?=\r\nFrom: alice@example.org\r\n"
+                            "Importance: low\r\n\r\nbody";
+    std::vector<ImportItem> items(2);
+    items[0].source = src;
+    items[1].source = src;
+    items[1].state = kStateFlagged;
+    items[1].received = 42;
+    std::vector<MessageId> ids;
+    ASSERT_TRUE(store->ImportMessages(1, items, &ids).ok());
+    MessageInfo a, b;
+    ASSERT_TRUE(store->GetMessage(1, ids[0], &a).ok());
+    ASSERT_TRUE(store->GetMessage(1, ids[1], &b).ok());
+    EXPECT_EQ(a.subject, "Héllo");
+    EXPECT_EQ(a.from, "alice@example.org");
+    EXPECT_EQ(a.priority, kPriorityLow);
+    EXPECT_EQ(a.state, kStateUnread);
+    EXPECT_EQ(a.received, kFixedClock);
+    EXPECT_EQ(a.sent, 0u);
+    EXPECT_EQ(a.size, src.size());
+    EXPECT_EQ(b.state, kStateFlagged);
+    EXPECT_EQ(b.received, 42u);
+    FolderInfo inbox;
+    ASSERT_TRUE(store->GetFolder(1, &inbox).ok());
+    EXPECT_EQ(inbox.messageCount, 2u);
+    EXPECT_EQ(inbox.unreadCount, 1u);
+}
+
+TEST(StoreOnDisk, RoundTripAndDamageReport) {
+    namespace fsys = std::filesystem;
+    const fsys::path dir =
+        fsys::temp_directory_path() /
+        ("mailstore-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + std::to_string(std::rand()));
+    fsys::remove_all(dir);
+    OpenOptions o;
+    o.create = true;
+    {
+        std::unique_ptr<Store> s;
+        ASSERT_TRUE(Store::Open(dir.string(), o, &s).ok());
+        FolderId f = 0;
+        ASSERT_TRUE(s->CreateFolder(kRootFolder, "Ünïcödé", &f).ok());
+        ASSERT_TRUE(s->ImportMessage(f, MakeMessage(1), nullptr).ok());
+        ASSERT_TRUE(s->ImportMessage(f, MakeMessage(2), nullptr).ok());
+    }
+    o.create = false;
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(dir.string(), o, &s).ok());
+    FolderId f = 0;
+    ASSERT_TRUE(s->FindFolderByPath("Ünïcödé", &f).ok());
+    FolderInfo fi;
+    ASSERT_TRUE(s->GetFolder(f, &fi).ok());
+    EXPECT_EQ(fi.messageCount, 2u);
+    s.reset();
+    // Damage inside the first record: refused, naming the file and the offset.
+    {
+        std::FILE* j = std::fopen((dir / "journal.bin").string().c_str(), "r+b");
+        ASSERT_NE(j, nullptr);
+        std::fseek(j, 60, SEEK_SET);
+        std::fputc('#', j);
+        std::fclose(j);
+    }
+    Status st = Store::Open(dir.string(), o, &s);
+    EXPECT_EQ(st.code(), ErrorCode::Corrupt);
+    EXPECT_THAT(st.message(), HasSubstr("journal.bin"));
+    EXPECT_THAT(st.message(), HasSubstr("offset 24"));
+    CheckReport report;
+    ASSERT_TRUE(Store::Check(dir.string(), nullptr, &report).ok());
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(Store::Open((dir / "missing").string(), o, &s).code(), ErrorCode::NotAStore);
+    fsys::remove_all(dir);
+}
+
+} // namespace
+} // namespace mailstore::testing

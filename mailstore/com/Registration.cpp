@@ -44,18 +44,29 @@ LONG SetString(HKEY root, const std::wstring& subkey, const wchar_t* name,
 }
 
 bool ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name, std::wstring* out) {
+    // Expansion is done here: RegGetValueW refuses to expand into a size query.
+    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    DWORD type = 0;
     DWORD bytes = 0;
-    if (RegGetValueW(root, subkey.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                     nullptr, &bytes) != ERROR_SUCCESS) {
+    if (RegGetValueW(root, subkey.c_str(), name, flags, &type, nullptr, &bytes) != ERROR_SUCCESS) {
         return false;
     }
     std::vector<wchar_t> buf(bytes / sizeof(wchar_t) + 1);
     bytes = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-    if (RegGetValueW(root, subkey.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                     buf.data(), &bytes) != ERROR_SUCCESS) {
+    if (RegGetValueW(root, subkey.c_str(), name, flags, &type, buf.data(), &bytes) !=
+        ERROR_SUCCESS) {
         return false;
     }
-    *out = buf.data();
+    if (type != REG_EXPAND_SZ) {
+        *out = buf.data();
+        return true;
+    }
+    const DWORD n = ExpandEnvironmentStringsW(buf.data(), nullptr, 0);
+    std::vector<wchar_t> expanded(n + 1);
+    if (n == 0 || ExpandEnvironmentStringsW(buf.data(), expanded.data(), n + 1) == 0) {
+        return false;
+    }
+    *out = expanded.data();
     return true;
 }
 
@@ -64,16 +75,26 @@ bool KeyExists(HKEY root, const std::wstring& subkey) {
     return RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
 }
 
-// True when the store's class has a server of its own, or is routed elsewhere.
-bool OtherStoreRegistered() {
-    const std::wstring store = L"CLSID\\" + GuidText(CLSID_StoreNamespace);
-    if (KeyExists(HKEY_CLASSES_ROOT, store + L"\\InprocServer32") ||
-        KeyExists(HKEY_CLASSES_ROOT, store + L"\\LocalServer32")) {
-        return true;
+// True when the store's class has a server of its own, or is routed elsewhere,
+// in the classes being written or in the merged view the system uses.
+bool OtherStoreRegistered(HKEY root) {
+    const std::wstring store = GuidText(CLSID_StoreNamespace);
+    const std::pair<HKEY, std::wstring> places[] = {
+        {root, L"Software\\Classes\\CLSID\\" + store},
+        {HKEY_CLASSES_ROOT, L"CLSID\\" + store},
+    };
+    for (const auto& [key, path] : places) {
+        if (KeyExists(key, path + L"\\InprocServer32") ||
+            KeyExists(key, path + L"\\LocalServer32")) {
+            return true;
+        }
+        std::wstring treatAs;
+        if (ReadString(key, path + L"\\TreatAs", nullptr, &treatAs) &&
+            _wcsicmp(treatAs.c_str(), GuidText(CLSID_MailStoreServer).c_str()) != 0) {
+            return true;
+        }
     }
-    std::wstring treatAs;
-    return ReadString(HKEY_CLASSES_ROOT, store + L"\\TreatAs", nullptr, &treatAs) &&
-           _wcsicmp(treatAs.c_str(), GuidText(CLSID_MailStoreServer).c_str()) != 0;
+    return false;
 }
 
 HRESULT FromWin32(LONG rc) {
@@ -113,7 +134,7 @@ HRESULT RegisterServer(HMODULE module, bool perUser) {
         return FromWin32(rc);
     }
     // Never take the place of a store that is already there.
-    if (!OtherStoreRegistered()) {
+    if (!OtherStoreRegistered(root)) {
         const std::wstring store = ClsidKey(CLSID_StoreNamespace);
         rc = SetString(root, store + L"\\TreatAs", nullptr, GuidText(CLSID_MailStoreServer));
         if (rc != ERROR_SUCCESS) {

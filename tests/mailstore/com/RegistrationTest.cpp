@@ -52,8 +52,8 @@ TEST(Registration, RoutesTheStoreClassOnlyWhenNoOtherServerIsThere) {
     GetModuleFileNameW(self, path, MAX_PATH);
 
     // Another implementation of the store: its class keeps its server.
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (kStoreKey + L"\\InprocServer32").c_str(),
-                              nullptr, REG_SZ, L"other.dll", sizeof L"other.dll"),
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (kStoreKey + L"\\InprocServer32").c_str(), nullptr,
+                              REG_SZ, L"other.dll", sizeof L"other.dll"),
               ERROR_SUCCESS);
     ASSERT_EQ(RegisterServer(self, true), S_OK);
     std::wstring value;
@@ -78,30 +78,38 @@ TEST(Registration, RoutesTheStoreClassOnlyWhenNoOtherServerIsThere) {
     ASSERT_EQ(RegisterServer(self, true), S_OK) << "registering again is harmless";
     ASSERT_EQ(UnregisterServer(true), S_OK);
     EXPECT_FALSE(UserKeyExists(kStoreKey)) << "the key held only our TreatAs";
-    {
-        HKEY h = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey.c_str(), 0, KEY_READ, &h);
-        wchar_t name[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD n = 256;
-            if (RegEnumKeyExW(h, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            printf("DEBUG subkey %ls\n", name);
-        }
-        printf("DEBUG delete tree: %ld\n", RegDeleteKeyW(HKEY_CURRENT_USER, (kStoreKey + L"\\TreatAs").c_str()));
-        printf("DEBUG delete: %ld\n", RegDeleteKeyW(HKEY_CURRENT_USER, kStoreKey.c_str()));
-    }
     EXPECT_FALSE(UserKeyExists(kServerKey));
     EXPECT_EQ(UnregisterServer(true), S_OK) << "unregistering twice is harmless";
 }
 
-TEST(Registration, TheEnvironmentOverridesTheDirectorySetting) {
+TEST(Registration, DirectoryComesFromEnvironmentThenRegistryThenDefault) {
+    // Registration wrote a directory for this user unless one was set.
+    std::wstring registered;
+    ASSERT_TRUE(UserValue(kSettingsKey, kDirectoryValue, &registered));
+    struct Restore {
+        std::wstring value;
+        ~Restore() {
+            SetEnvironmentVariableW(kDirectoryEnvironment, nullptr);
+            RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kDirectoryValue, REG_SZ, value.c_str(),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        }
+    } restore{registered};
+    ASSERT_TRUE(SetEnvironmentVariableW(kDirectoryEnvironment, nullptr));
+
+    const wchar_t custom[] = L"%SystemDrive%\\mail\\store";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kDirectoryValue, REG_EXPAND_SZ,
+                              custom, sizeof custom),
+              ERROR_SUCCESS);
+    wchar_t expanded[MAX_PATH];
+    ExpandEnvironmentStringsW(custom, expanded, MAX_PATH);
+    EXPECT_EQ(StoreDirectory(), expanded);
+    EXPECT_EQ(StoreDirectory().find(L'%'), std::wstring::npos);
+
     ASSERT_TRUE(SetEnvironmentVariableW(kDirectoryEnvironment, L"C:\\elsewhere\\store"));
     EXPECT_EQ(StoreDirectory(), L"C:\\elsewhere\\store");
     ASSERT_TRUE(SetEnvironmentVariableW(kDirectoryEnvironment, nullptr));
-    // Registration wrote the default for this user unless one was set.
-    std::wstring value;
-    ASSERT_TRUE(UserValue(kSettingsKey, kDirectoryValue, &value));
-    EXPECT_EQ(StoreDirectory(), value);
-    const std::wstring fallback = DefaultStoreDirectory();
-    EXPECT_NE(fallback.find(L"\\Brisvander\\MailStore"), std::wstring::npos);
+
+    ASSERT_EQ(RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kDirectoryValue), ERROR_SUCCESS);
+    EXPECT_EQ(StoreDirectory(), DefaultStoreDirectory());
+    EXPECT_NE(DefaultStoreDirectory().find(L"\\Brisvander\\MailStore"), std::wstring::npos);
 }

@@ -267,12 +267,8 @@ class Win32FileSystem : public FileSystem {
         names->clear();
         WIN32_FIND_DATAW data;
         FindHandle h(FindFirstFileW((Wide(path) + L"\\*").c_str(), &data));
-        if (h.get() == INVALID_HANDLE_VALUE) {
-            DWORD err = GetLastError();
-            if (err == ERROR_FILE_NOT_FOUND)
-                return Status();
-            return Fail("cannot list", path, err);
-        }
+        if (h.get() == INVALID_HANDLE_VALUE)
+            return Fail("cannot list", path, GetLastError());
         do {
             std::string name = Narrow(data.cFileName);
             if (name != "." && name != "..")

@@ -101,6 +101,21 @@ LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
+// Tab leaves the log for the next control instead of going into the text.
+LRESULT CALLBACK MemoProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                          DWORD_PTR) {
+    if (message == WM_GETDLGCODE) {
+        LRESULT code = DefSubclassProc(hwnd, message, wParam, lParam);
+        auto* key = reinterpret_cast<const MSG*>(lParam);
+        if (key && key->message == WM_KEYDOWN && key->wParam == VK_TAB)
+            code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        return code;
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, MemoProc, id);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 void AppendItem(HMENU menu, UINT id, const wchar_t* caption) {
     AppendMenuW(menu, MF_STRING, id, caption);
 }
@@ -176,6 +191,7 @@ void TBrisvanderMain::CreateControls() {
                          ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
                          WS_EX_CLIENTEDGE, kMemo.x, kMemo.y, kMemo.width, kMemo.height, hwnd_,
                          IDC_MEMOINFO, font_.Get());
+    SetWindowSubclass(MemoInfo, MemoProc, 1, 0);
     log_ = std::make_unique<LogPanel>(MemoInfo);
 
     TreeViewFolders = MakeChild(WC_TREEVIEWW, L"",

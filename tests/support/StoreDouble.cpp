@@ -653,8 +653,10 @@ StoreDouble::StoreDouble() : state_(std::make_shared<StoreState>()) {}
 StoreDouble::~StoreDouble() = default;
 
 Microsoft::WRL::ComPtr<StoreDouble> StoreDouble::Create() {
-    Microsoft::WRL::ComPtr<StoreDouble> store;
-    store.Attach(new StoreDouble());
+    // Attach differs between compilers (one adds a reference); this does not.
+    Microsoft::WRL::ComPtr<StoreDouble> store(new StoreDouble());
+    store->Release();
+    store->ClearCalls();
     return store;
 }
 

@@ -93,6 +93,7 @@ TEST(StoreDouble, FailuresHitTheChosenCallOnly) {
 
 TEST(StoreDouble, RecordsCallsAndFolderReleasesInOrder) {
     auto store = StoreDouble::Create();
+    EXPECT_EQ(store->References(), 1u);
     store->AddFolder(5, 0, "Work");
     store->Initialize(nullptr, 0);
     char buffer[260] = {};

@@ -1,0 +1,63 @@
+#include "ScriptedModalHost.h"
+
+namespace storedouble {
+
+int ScriptedModalHost::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption,
+                                   UINT type) {
+    shown.push_back({L"message", caption, text, type});
+    if (messageAnswers.empty()) {
+        ++unanswered;
+        return IDCANCEL;
+    }
+    int answer = messageAnswers.front();
+    messageAnswers.pop_front();
+    return answer;
+}
+
+bool ScriptedModalHost::InputBox(HWND, const std::wstring& caption, const std::wstring& prompt,
+                                 std::wstring& value) {
+    shown.push_back({L"input", caption, prompt + L"|" + value, 0});
+    if (inputAnswers.empty()) {
+        ++unanswered;
+        return false;
+    }
+    auto answer = inputAnswers.front();
+    inputAnswers.pop_front();
+    if (!answer)
+        return false;
+    value = *answer;
+    return true;
+}
+
+bool ScriptedModalHost::SaveFile(HWND, ui::SaveFileRequest& request) {
+    shown.push_back({L"save", request.title, request.fileName, 0});
+    saveRequests.push_back(request);
+    if (saveAnswers.empty()) {
+        ++unanswered;
+        return false;
+    }
+    auto answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    if (!answer)
+        return false;
+    request.fileName = *answer;
+    return true;
+}
+
+INT_PTR ScriptedModalHost::ShowModal(HWND, ui::ModalDialog& dialog) {
+    shown.push_back({L"dialog", L"", L"", 0});
+    if (dialogScripts.empty()) {
+        ++unanswered;
+        return IDCANCEL;
+    }
+    auto script = std::move(dialogScripts.front());
+    dialogScripts.pop_front();
+    return script(dialog);
+}
+
+void ScriptedModalHost::ErrorBox(HWND, const std::wstring& message) {
+    shown.push_back({L"error", L"", message, 0});
+    errors.push_back(message);
+}
+
+} // namespace storedouble

@@ -1,0 +1,46 @@
+// A ModalHost that answers from a script instead of a user and remembers what
+// it was asked, so tests can drive commands that ask questions.
+#pragma once
+
+#include "ui/Modal.h"
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace storedouble {
+
+class ScriptedModalHost final : public ui::ModalHost {
+  public:
+    struct Shown {
+        std::wstring kind; // "message", "input", "save", "dialog", "error"
+        std::wstring caption;
+        std::wstring text;
+        UINT type = 0;
+    };
+
+    // Answers, each used once, in order. A question without an answer counts as
+    // unanswered and gets IDCANCEL / a cancel.
+    std::deque<int> messageAnswers;
+    std::deque<std::optional<std::wstring>> inputAnswers; // nullopt: cancelled
+    std::deque<std::optional<std::wstring>> saveAnswers;  // nullopt: cancelled
+    // Runs in place of showing the dialog; gets the dialog to inspect or set up.
+    std::deque<std::function<INT_PTR(ui::ModalDialog&)>> dialogScripts;
+
+    std::vector<Shown> shown;
+    std::vector<std::wstring> errors;
+    std::vector<ui::SaveFileRequest> saveRequests;
+    int unanswered = 0;
+
+    int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption,
+                    UINT type) override;
+    bool InputBox(HWND owner, const std::wstring& caption, const std::wstring& prompt,
+                  std::wstring& value) override;
+    bool SaveFile(HWND owner, ui::SaveFileRequest& request) override;
+    INT_PTR ShowModal(HWND owner, ui::ModalDialog& dialog) override;
+    void ErrorBox(HWND owner, const std::wstring& message) override;
+};
+
+} // namespace storedouble

@@ -27,18 +27,8 @@ if [ ! -f "$ready" ]; then
   rm -rf "$store"
   winstore=$(winepath -w "$store")
   wine "$cli" init "$winstore" </dev/null
-  samples="$root/resources/samples"
-  # Loose messages go to the Inbox; a sub-directory's go to the folder of its name.
-  shopt -s nullglob
-  loose=("$samples"/*.eml)
-  if [ ${#loose[@]} -gt 0 ]; then
-    wine "$cli" import "$winstore" Inbox "$(winepath -w "$samples")" </dev/null
-  fi
-  for sub in "$samples"/*/; do
-    name=$(basename "$sub")
-    wine "$cli" import "$winstore" "$name" "$(winepath -w "$sub")" </dev/null ||
-      echo "run: could not import $sub into \"$name\"" >&2
-  done
+  # The sample files and the Maildir beside them all go to the Inbox.
+  wine "$cli" import "$winstore" Inbox "$(winepath -w "$root/resources/samples")" </dev/null
   touch "$ready"
 fi
 

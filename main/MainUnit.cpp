@@ -1,5 +1,6 @@
 #include "MainUnit.h"
 
+#include "FolderTree.h"
 #include "LogPanel.h"
 #include "MessageRows.h"
 #include "resources/resource.h"
@@ -298,6 +299,7 @@ LRESULT TBrisvanderMain::ColorStatic(HDC dc, HWND control) {
 // ---- Start-up and teardown ----------------------------------------------------------------
 
 void TBrisvanderMain::FormCreate() {
+    SetUpViews();
     openFolder_.Reset();
 
     previousWindowProc_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
@@ -326,6 +328,11 @@ void TBrisvanderMain::FormCreate() {
     namespace_->GetDirectory(directory, sizeof directory);
     Log(std::string_view(directory, strnlen(directory, sizeof directory)));
     Log("");
+
+    // Selecting the first folder loads it; then it is the current one.
+    RebuildTree(TreeViewFolders, 0);
+    if (HTREEITEM selected = TreeView_GetSelection(TreeViewFolders))
+        currentFolderId_ = folder_tree::NodeId(TreeViewFolders, selected);
 
     if (namespace_->RegisterNotification(0, hwnd_) != S_OK)
         Log("Can't RegisterNotification");
@@ -406,6 +413,13 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_SIZE:
         LayoutControls();
         return 0;
+
+    case WM_NOTIFY: {
+        LRESULT result = 0;
+        if (HandleViewNotify(reinterpret_cast<const NMHDR*>(lParam), result))
+            return result;
+        break;
+    }
 
     case WM_CTLCOLORSTATIC:
         return ColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));

@@ -138,6 +138,11 @@ class TBrisvanderMain final : public ui::Window {
     LRESULT ColorStatic(HDC dc, HWND control);
     void FormCreate();
     void FormDestroy();
+    // Image lists, tree images and list columns (Views.cpp).
+    void SetUpViews();
+    // Tree selection changes and the owner-data list's questions (Views.cpp);
+    // false for notifications it leaves alone.
+    bool HandleViewNotify(const NMHDR* header, LRESULT& result);
 
     StoreFactory factory_;
     ui::ModalHost* modal_;

@@ -175,3 +175,89 @@ TEST_F(ServerTest, ChangesFromAnotherWriterArriveWithinASecondOrSo) {
     RecordProperty("arrival_ms", static_cast<int>(took));
     std::printf("another writer's message arrived after %llu ms\n", took);
 }
+
+#ifdef MAILSTORE_CLI
+namespace {
+
+// The build's mailstore tool; a path of the build host is reached through Z:.
+std::wstring ToolPath() {
+    std::string path = MAILSTORE_CLI;
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+    }
+    for (auto& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return std::wstring(path.begin(), path.end());
+}
+
+// Runs the tool with `args`, pumping messages meanwhile; its exit code, or -1.
+int RunTool(const std::wstring& args) {
+    std::wstring line = L"\"" + ToolPath() + L"\" " + args;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &si, &pi)) {
+        return -1;
+    }
+    struct Handles {
+        PROCESS_INFORMATION& pi;
+        ~Handles() {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+    } handles{pi};
+    PumpUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 60000);
+    DWORD code = 0;
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(pi.hProcess, &code)) {
+        TerminateProcess(pi.hProcess, 1);
+        return -1;
+    }
+    return static_cast<int>(code);
+}
+
+} // namespace
+
+TEST_F(ServerTest, ChangesByTheMailstoreToolInAnotherProcessArrive) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    ComPtr<IStoreFolder> folder;
+    ASSERT_EQ(ns->OpenFolder(inbox, 0, folder.GetAddressOf()), S_OK);
+    RecorderWindow nsWindow, folderWindow;
+    ASSERT_EQ(ns->RegisterNotification(0, nsWindow.hwnd()), S_OK);
+    ASSERT_EQ(folder->RegisterNotification(0, folderWindow.hwnd()), S_OK);
+
+    const auto file = dir.path().parent_path() / (dir.path().filename().wstring() + L".eml");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << Mail("Sent by the tool");
+    }
+    const std::wstring store = L"\"" + dir.path().wstring() + L"\"";
+    ASSERT_EQ(RunTool(L"import " + store + L" Inbox \"" + file.wstring() + L"\""), 0);
+    std::filesystem::remove(file);
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(PumpUntil([&] { return !folderWindow.received.empty(); }, 5000));
+    std::printf("the tool's message arrived %llu ms after it exited\n", GetTickCount64() - start);
+    PumpFor(300);
+    const auto ids = MessageIds(folder.Get());
+    ASSERT_EQ(ids.size(), 1u);
+    ExpectReceived(folderWindow.received, {{WM_NEWMSGS, ids[0]}});
+    ExpectReceived(nsWindow.received, {{WM_FOLDERNOTIFY, UNREAD_CHANGE, inbox, inbox},
+                                       {WM_FOLDERNOTIFY, FOLDER_PROPS_CHANGED, inbox, inbox}});
+
+    folderWindow.received.clear();
+    nsWindow.received.clear();
+    ASSERT_EQ(RunTool(L"mark " + store + L" Inbox read all"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return nsWindow.received.size() == 2; }, 5000));
+    ASSERT_EQ(folderWindow.received.size(), 1u);
+    EXPECT_EQ(folderWindow.received[0].message, WM_MARKEDASREAD);
+    EXPECT_TRUE(folderWindow.received[0].allMessages);
+    EXPECT_EQ(nsWindow.received[0].record.type, static_cast<DWORD>(UNREAD_CHANGE));
+    EXPECT_EQ(Props(ns.Get(), inbox).cUnread, 0u);
+}
+#endif

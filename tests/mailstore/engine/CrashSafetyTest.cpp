@@ -78,7 +78,7 @@ TEST(CrashSafety, CrashAtEveryStepKeepsEveryAcknowledgedChange) {
         }
     };
     std::map<int, int> kinds;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 230; ++i) {
         Step s = gen.Next(model);
         Model next = model;
         ErrorCode expect = next.Apply(s);

@@ -1,0 +1,289 @@
+// The store's notifications in the real window on the store double: log
+// lines, rows inserted, deleted and re-imaged, and the tree rebuilt.
+#include "FolderTree.h"
+#include "MainUnitTestSupport.h"
+#include "MessageRows.h"
+
+#include <gmock/gmock.h>
+
+#include <string>
+#include <vector>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace maintest {
+namespace {
+
+class StoreNotifyTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        // Inbox (1) holds 11; Archive (2) has a sub-folder Projects (4) with one
+        // of its own, Old (6); Trash (3) is top-level.
+        store_->AddMessage(1, storedouble::Message(12, "Bob Example", "Second"))
+            .AddMessage(1, storedouble::Message(13, "Carol Example", "Third"));
+        store_->AddFolder(3, 0, "Trash", FOLDER_DELETED)
+            .AddFolder(4, 2, "Projects")
+            .AddFolder(6, 4, "Old");
+    }
+    void StartAndMark() {
+        Start();
+        logMark_ = Lines().size();
+    }
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::string text = window_->LogText();
+        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+    // Lines logged since StartAndMark.
+    std::vector<std::string> NewLines() const {
+        std::vector<std::string> lines = Lines();
+        return {lines.begin() + static_cast<std::ptrdiff_t>(logMark_), lines.end()};
+    }
+    std::vector<MESSAGEID> RowIds() {
+        std::vector<MESSAGEID> ids;
+        for (size_t i = 0; i < window_->Rows().Count(); ++i)
+            ids.push_back(window_->Rows().At(i).id);
+        return ids;
+    }
+    std::vector<int> RowImages() {
+        std::vector<int> images;
+        for (size_t i = 0; i < window_->Rows().Count(); ++i)
+            images.push_back(window_->Rows().At(i).image);
+        return images;
+    }
+    void ExpectListMatchesRows() {
+        EXPECT_EQ(
+            static_cast<size_t>(SendMessageW(window_->ListViewMessages, LVM_GETITEMCOUNT, 0, 0)),
+            window_->Rows().Count());
+    }
+    HWND Tree() const { return window_->TreeViewFolders; }
+    STOREFOLDERID SelectedId() const {
+        HTREEITEM node = TreeView_GetSelection(Tree());
+        return node ? folder_tree::NodeId(Tree(), node) : 0xFFFFFFFFu;
+    }
+    void Select(STOREFOLDERID id) {
+        window_->RebuildTree(Tree(), id);
+        ASSERT_EQ(SelectedId(), id);
+    }
+    std::vector<STOREFOLDERID> TreeIds(HTREEITEM node = nullptr, bool top = true) const {
+        std::vector<STOREFOLDERID> ids;
+        for (node = top ? TreeView_GetRoot(Tree()) : node; node;
+             node = TreeView_GetNextSibling(Tree(), node)) {
+            ids.push_back(folder_tree::NodeId(Tree(), node));
+            if (HTREEITEM child = TreeView_GetChild(Tree(), node)) {
+                std::vector<STOREFOLDERID> below = TreeIds(child, false);
+                ids.insert(ids.end(), below.begin(), below.end());
+            }
+        }
+        return ids;
+    }
+
+    size_t logMark_ = 0;
+};
+
+// ---- Messages -------------------------------------------------------------------------
+
+TEST_F(StoreNotifyTest, NewMessageLandsAfterItsPredecessorsRowWhateverChangedBefore) {
+    StartAndMark();
+    ASSERT_THAT(RowIds(), ElementsAre(11u, 12u, 13u));
+    // A message the store puts first goes to the top.
+    store_->AddMessage(1, storedouble::Message(15, "Erin Example", "First now"), 0);
+    store_->NotifyNewMessage(1, 15);
+    EXPECT_THAT(RowIds(), ElementsAre(15u, 11u, 12u, 13u));
+    store_->RemoveMessage(1, 12);
+    store_->NotifyDeleteMessage(1, 12);
+    EXPECT_THAT(RowIds(), ElementsAre(15u, 11u, 13u));
+    // Enumerated third, after 11: directly after 11's row.
+    store_->AddMessage(1, storedouble::Message(14, "Frank Example", "In between", MSGSTATE_UNREAD),
+                       2);
+    ASSERT_THAT(store_->MessageIds(1), ElementsAre(15u, 11u, 14u, 13u));
+    store_->NotifyNewMessage(1, 14);
+    EXPECT_THAT(RowIds(), ElementsAre(15u, 11u, 14u, 13u));
+    EXPECT_EQ(window_->Rows().At(2).image, 1);
+    EXPECT_EQ(window_->Rows().At(2).subject, L"In between");
+    ExpectListMatchesRows();
+    EXPECT_THAT(NewLines(),
+                ElementsAre("NEWMSGS MsgId=15", "DELETEMSGS MsgId=12", "NEWMSGS MsgId=14"));
+    EXPECT_EQ(store_->OutstandingMessageProps(), 0);
+    EXPECT_EQ(store_->OpenEnumerations(), 0);
+}
+
+TEST_F(StoreNotifyTest, NewMessageWhosePredecessorHasNoRowGoesToTheTop) {
+    StartAndMark();
+    // 20 is in the store but has no row (its notification never came).
+    store_->AddMessage(1, storedouble::Message(20, "Gina Example", "Unseen"));
+    store_->AddMessage(1, storedouble::Message(21, "Hank Example", "After unseen"));
+    store_->NotifyNewMessage(1, 21);
+    EXPECT_THAT(RowIds(), ElementsAre(21u, 11u, 12u, 13u));
+    // An id the store never enumerates logs and adds nothing.
+    store_->NotifyNewMessage(1, 99);
+    EXPECT_THAT(RowIds(), ElementsAre(21u, 11u, 12u, 13u));
+    EXPECT_THAT(NewLines(), ElementsAre("NEWMSGS MsgId=21", "NEWMSGS MsgId=99"));
+    EXPECT_EQ(store_->OutstandingMessageProps(), 0);
+    EXPECT_EQ(store_->OpenEnumerations(), 0);
+}
+
+TEST_F(StoreNotifyTest, NewMessageForAnIdWithARowAddsASecondRow) {
+    StartAndMark();
+    store_->NotifyNewMessage(1, 12);
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 12u, 13u));
+    // Later notifications for that id reach only the first of the two rows.
+    MESSAGEID id = 12;
+    SendMessageW(window_->Handle(), WM_MARKEDASUNREAD, reinterpret_cast<WPARAM>(&id), 0);
+    EXPECT_THAT(RowImages(), ElementsAre(1, 1, 0, 0));
+    store_->NotifyDeleteMessage(1, 12);
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 13u));
+    ExpectListMatchesRows();
+}
+
+TEST_F(StoreNotifyTest, NewMessageIdsPrintSignedAndOtherIdsUnsigned) {
+    StartAndMark();
+    SendMessageW(window_->Handle(), WM_NEWMSGS, static_cast<WPARAM>(0xFFFFFFFEu), 0);
+    MESSAGEID big = 0xFFFFFFFEu;
+    SendMessageW(window_->Handle(), WM_DELETEMSGS, reinterpret_cast<WPARAM>(&big), 0);
+    SendMessageW(window_->Handle(), WM_MARKEDASREAD, reinterpret_cast<WPARAM>(&big), 0);
+    EXPECT_THAT(NewLines(), ElementsAre("NEWMSGS MsgId=-2", "DELETEMSGS MsgId=4294967294",
+                                        "MARKEDASREAD MsgId=4294967294"));
+}
+
+TEST_F(StoreNotifyTest, DeletingAnIdWithoutARowOnlyLogs) {
+    StartAndMark();
+    store_->NotifyDeleteMessage(1, 77);
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 13u));
+    EXPECT_THAT(NewLines(), ElementsAre("DELETEMSGS MsgId=77"));
+    ExpectListMatchesRows();
+}
+
+TEST_F(StoreNotifyTest, MarkingSetsTheRowImages) {
+    StartAndMark();
+    ASSERT_THAT(RowImages(), ElementsAre(1, 0, 0));
+    store_->NotifyMarked(1, true, 11);
+    EXPECT_THAT(RowImages(), ElementsAre(0, 0, 0));
+    store_->NotifyMarked(1, false, 13);
+    EXPECT_THAT(RowImages(), ElementsAre(0, 0, 1));
+    // All messages: every row, also those that already had the image.
+    store_->NotifyMarked(1, false);
+    EXPECT_THAT(RowImages(), ElementsAre(1, 1, 1));
+    store_->NotifyMarked(1, true);
+    EXPECT_THAT(RowImages(), ElementsAre(0, 0, 0));
+    store_->NotifyMarked(1, true, 55);
+    EXPECT_THAT(RowImages(), ElementsAre(0, 0, 0));
+    EXPECT_THAT(NewLines(),
+                ElementsAre("MARKEDASREAD MsgId=11", "MARKEDASUNREAD MsgId=13",
+                            "MARKEDASUNREAD All messages in the folder",
+                            "MARKEDASREAD All messages in the folder", "MARKEDASREAD MsgId=55"));
+}
+
+// ---- Folders -----------------------------------------------------------------------------
+
+TEST_F(StoreNotifyTest, FolderChangeLinesNameTheTypeAndEndWithBothIds) {
+    StartAndMark();
+    int rebuildsBefore = store_->CountCalls("GetFirstSubFolder");
+    for (DWORD type = 5; type <= 9; ++type)
+        store_->NotifyFolder(type, 7, 0xFFFFFFF0u);
+    EXPECT_THAT(NewLines(), ElementsAre("UNREAD_CHANGE idFolderOld=7 idFolderNew=4294967280",
+                                        "IMAPFLAG_CHANGE idFolderOld=7 idFolderNew=4294967280",
+                                        "UPDATEFLAG_CHANGE idFolderOld=7 idFolderNew=4294967280",
+                                        "FOLDER_PROPS_CHANGED idFolderOld=7 idFolderNew=4294967280",
+                                        " idFolderOld=7 idFolderNew=4294967280"));
+    // None of these types rebuilds the tree.
+    EXPECT_EQ(store_->CountCalls("GetFirstSubFolder"), rebuildsBefore);
+}
+
+TEST_F(StoreNotifyTest, EveryFolderRecordIsFreedOnce) {
+    StartAndMark();
+    // The double counts frees over the whole program run.
+    int freedBefore = store_->FolderNotifiesFreed();
+    for (DWORD type : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 0u})
+        store_->NotifyFolder(type, 0, 99);
+    EXPECT_EQ(store_->FolderNotifiesSent(), 10);
+    EXPECT_EQ(store_->FolderNotifiesFreed() - freedBefore, 10);
+}
+
+TEST_F(StoreNotifyTest, NewRenamedAndMovedFoldersRebuildAroundTheSelection) {
+    StartAndMark();
+    Select(4);
+    store_->ClearCalls();
+    store_->AddFolder(5, 0, "Receipts");
+    store_->NotifyFolder(NEW_FOLDER, 0, 5);
+    EXPECT_THAT(TreeIds(), ElementsAre(1u, 2u, 4u, 6u, 3u, 5u));
+    EXPECT_EQ(SelectedId(), 4u);
+    store_->RenameFolderTo(5, "Bills");
+    store_->NotifyFolder(RENAME_FOLDER, 5, 5);
+    store_->MoveFolderTo(5, 6);
+    store_->NotifyFolder(MOVE_FOLDER, 5, 5);
+    EXPECT_THAT(TreeIds(), ElementsAre(1u, 2u, 4u, 6u, 5u, 3u));
+    EXPECT_EQ(SelectedId(), 4u);
+    // The current folder stays loaded: nothing was opened again.
+    EXPECT_EQ(store_->CountCalls("OpenFolder"), 0);
+    EXPECT_EQ(window_->CurrentFolderId(), 4u);
+}
+
+TEST_F(StoreNotifyTest, UnreadChangeLeavesThePanelAlone) {
+    StartAndMark();
+    ASSERT_EQ(WindowText(window_->LabelcUnread), L"1");
+    store_->SetMessageState(1, 12, MSGSTATE_UNREAD);
+    store_->NotifyFolder(UNREAD_CHANGE, 1, 1);
+    EXPECT_EQ(WindowText(window_->LabelcUnread), L"1");
+}
+
+TEST_F(StoreNotifyTest, DeletingAnUnselectedFolderKeepsTheSelection) {
+    StartAndMark();
+    Select(4);
+    store_->RemoveFolder(3);
+    store_->NotifyFolder(DELETE_FOLDER, 0, 3);
+    EXPECT_EQ(SelectedId(), 4u);
+    EXPECT_EQ(window_->CurrentFolderId(), 4u);
+    EXPECT_THAT(TreeIds(), ElementsAre(1u, 2u, 4u, 6u));
+    EXPECT_THAT(NewLines(), ElementsAre("DELETE_FOLDER idFolderOld=0 idFolderNew=3"));
+}
+
+TEST_F(StoreNotifyTest, DeletingTheSelectedFolderSelectsAndLoadsItsParent) {
+    store_->AddMessage(2, storedouble::Message(21, "Ida Example", "Archived"));
+    StartAndMark();
+    Select(4);
+    store_->RemoveFolder(4);
+    store_->NotifyFolder(DELETE_FOLDER, 0, 4);
+    EXPECT_EQ(SelectedId(), 2u);
+    EXPECT_EQ(window_->CurrentFolderId(), 2u);
+    EXPECT_THAT(RowIds(), ElementsAre(21u));
+    EXPECT_THAT(TreeIds(), ElementsAre(1u, 2u, 3u));
+}
+
+TEST_F(StoreNotifyTest, DeletingTheSelectedTopLevelFolderLoadsTheFirstFolder) {
+    StartAndMark();
+    Select(3);
+    store_->RemoveFolder(3);
+    store_->NotifyFolder(DELETE_FOLDER, 0, 3);
+    EXPECT_EQ(SelectedId(), 1u);
+    EXPECT_EQ(window_->CurrentFolderId(), 1u);
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 13u));
+}
+
+TEST_F(StoreNotifyTest, AFolderArrivingInAnEmptyTreeIsShownAndLoaded) {
+    store_->RemoveFolder(1);
+    store_->RemoveFolder(2);
+    store_->RemoveFolder(3);
+    StartAndMark();
+    ASSERT_EQ(TreeView_GetCount(Tree()), 0u);
+    store_->AddFolder(8, 0, "Fresh");
+    store_->AddMessage(8, storedouble::Message(81, "Jo Example", "Welcome"));
+    store_->NotifyFolder(NEW_FOLDER, 0, 8);
+    EXPECT_EQ(SelectedId(), 8u);
+    EXPECT_EQ(window_->CurrentFolderId(), 8u);
+    EXPECT_THAT(RowIds(), ElementsAre(81u));
+    // Deleting without a selection does nothing but log.
+    store_->RemoveFolder(8);
+    window_->RebuildTree(Tree(), 0);
+    store_->NotifyFolder(DELETE_FOLDER, 0, 8);
+    EXPECT_THAT(NewLines(), ElementsAre("NEW_FOLDER idFolderOld=0 idFolderNew=8",
+                                        "DELETE_FOLDER idFolderOld=0 idFolderNew=8"));
+}
+
+} // namespace
+} // namespace maintest

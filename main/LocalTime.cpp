@@ -4,8 +4,18 @@ namespace localtime_text {
 
 namespace {
 
-// The calendar's zero value. SystemTimeToFileTime would work for it too, but
-// building the fields directly avoids any round trip through a file time.
+// 10000-01-01 00:00:00 as a file time: a date-time value ends before it.
+constexpr unsigned long long kEndOfCalendar = 2650467744000000000ull;
+
+unsigned long long Value(const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+FILETIME FromValue(unsigned long long value) {
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// The calendar's zero value; built field by field, not through a file time.
 SYSTEMTIME ZeroDateTime() {
     SYSTEMTIME zero{};
     zero.wYear = 1899;
@@ -15,26 +25,66 @@ SYSTEMTIME ZeroDateTime() {
     return zero;
 }
 
-// A date-time value only covers years 1 to 9999; file times reach further.
-bool FormsDateTime(const SYSTEMTIME& value) {
-    return value.wYear >= 1 && value.wYear <= 9999 && value.wMonth >= 1 && value.wMonth <= 12 &&
-           value.wDay >= 1 && value.wDay <= 31 && value.wHour < 24 && value.wMinute < 60 &&
-           value.wSecond < 60 && value.wMilliseconds < 1000;
+StoreTime Fixed(const SYSTEMTIME& fields) {
+    StoreTime time;
+    time.fields = fields;
+    return time;
+}
+
+StoreTime Now() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return Fixed(now);
 }
 
 } // namespace
 
-SYSTEMTIME LocalDateTime(const FILETIME& utc) {
+LocalTimeZone::LocalTimeZone() {
+    // Any time will do: the bias applied does not depend on it.
+    FILETIME probe = FromValue(130000000000000000ull), local{};
+    if (FileTimeToLocalFileTime(&probe, &local)) {
+        bias_ = static_cast<long long>(Value(local) - Value(probe));
+        known_ = true;
+    }
+}
+
+StoreTime LocalTimeZone::Resolve(const FILETIME& utc) const {
     if (utc.dwLowDateTime == 0 && utc.dwHighDateTime == 0)
-        return ZeroDateTime();
-    FILETIME local{};
+        return Fixed(ZeroDateTime());
+    unsigned long long value = Value(utc);
+    unsigned long long local = 0;
+    if (known_) {
+        local = value + static_cast<unsigned long long>(bias_);
+        // Wrapped below zero or past the calendar: no valid date.
+        bool wrapped = bias_ < 0 ? local > value : local < value;
+        if (wrapped)
+            return Now();
+    } else {
+        FILETIME converted{};
+        if (!FileTimeToLocalFileTime(&utc, &converted))
+            return Now();
+        local = Value(converted);
+    }
+    if (local >= kEndOfCalendar)
+        return Now();
+    StoreTime time;
+    time.fixed = false;
+    time.local = local;
+    return time;
+}
+
+SYSTEMTIME Fields(const StoreTime& time) {
+    if (time.fixed)
+        return time.fields;
+    FILETIME local = FromValue(time.local);
     SYSTEMTIME fields{};
-    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &fields) &&
-        FormsDateTime(fields))
-        return fields;
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    return now;
+    if (!FileTimeToSystemTime(&local, &fields))
+        GetLocalTime(&fields);
+    return fields;
+}
+
+SYSTEMTIME LocalDateTime(const FILETIME& utc) {
+    return Fields(LocalTimeZone().Resolve(utc));
 }
 
 std::wstring DateTimeText(const SYSTEMTIME& value) {

@@ -5,7 +5,6 @@
 #include "MainUnit.h"
 #include "RedrawGuard.h"
 #include "StoreRecords.h"
-#include "ui/Text.h"
 
 #include <strsafe.h>
 
@@ -35,6 +34,18 @@ void AddColumn(HWND list, int index, const wchar_t* caption, int width, int form
     }
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(&column));
+}
+
+// A store text in the system code page as UTF-16; null reads as empty. One
+// conversion call: a code page never needs more UTF-16 units than bytes.
+std::wstring Widen(const char* text) {
+    if (!text || !*text)
+        return {};
+    int bytes = lstrlenA(text);
+    std::wstring wide(static_cast<size_t>(bytes), L'\0');
+    int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, wide.data(), bytes);
+    wide.resize(static_cast<size_t>(units > 0 ? units : 0));
+    return wide;
 }
 
 int ItemCount(HWND list) {
@@ -171,15 +182,19 @@ void SetUpColumns(HWND list, HIMAGELIST images) {
     AddColumn(list, 3, L"", 40, LVCFMT_CENTER, kFlagHeaderImage);
 }
 
-MessageRow RowFromProps(const MESSAGEPROPS& props) {
+MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone) {
     MessageRow row;
     row.id = props.dwMessageId;
     row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
     row.flagged = store::IsFlagged(props);
-    row.from = ui::FromAnsi(store::Text(props.pszDisplayFrom));
-    row.subject = ui::FromAnsi(store::Text(props.pszSubject));
-    row.receivedAt = localtime_text::LocalDateTime(props.ftReceived);
+    row.from = Widen(props.pszDisplayFrom);
+    row.subject = Widen(props.pszSubject);
+    row.received = zone.Resolve(props.ftReceived);
     return row;
+}
+
+MessageRow RowFromProps(const MESSAGEPROPS& props) {
+    return RowFromProps(props, localtime_text::LocalTimeZone());
 }
 
 StoreRecord::StoreRecord(IStoreFolder* folder)
@@ -291,11 +306,12 @@ void SetAllRowImages(HWND list, MessageRows& rows, int image) {
 }
 
 void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder) {
+    localtime_text::LocalTimeZone zone;
     StoreRecord record(folder);
     MessageEnum messages(folder);
     if (messages.First(record)) {
         do {
-            rows.Append(RowFromProps(record.Props()));
+            rows.Append(RowFromProps(record.Props(), zone));
             record.Free();
         } while (messages.Next(record));
     }

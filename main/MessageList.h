@@ -3,6 +3,7 @@
 // selection and focus where a plain list view would keep them.
 #pragma once
 
+#include "LocalTime.h"
 #include "MessageRows.h"
 #include "StoreApi.h"
 
@@ -16,6 +17,7 @@ namespace message_list {
 void SetUpColumns(HWND list, HIMAGELIST images);
 
 // A row in the list's format from a record the store filled.
+MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone);
 MessageRow RowFromProps(const MESSAGEPROPS& props);
 
 // A message record filled by the store, handed back exactly once: by Free()

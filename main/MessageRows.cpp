@@ -11,7 +11,7 @@ constexpr size_t kBlockRows = 512;
 
 const std::wstring& MessageRow::Received() const {
     if (!formatted_) {
-        received_ = localtime_text::DateTimeText(receivedAt);
+        received_ = localtime_text::DateTimeText(localtime_text::Fields(received));
         formatted_ = true;
     }
     return received_;

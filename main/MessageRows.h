@@ -6,6 +6,7 @@
 // finds the first row with an id without walking all rows.
 #pragma once
 
+#include "LocalTime.h"
 #include "StoreApi.h"
 
 #include <cstddef>
@@ -15,12 +16,12 @@
 #include <vector>
 
 struct MessageRow {
-    MESSAGEID id = 0;        // the row's data word
-    int image = 0;           // 1 unread, 0 read
-    bool flagged = false;    // column 4 shows the flag picture
-    std::wstring from;       // column 1
-    std::wstring subject;    // column 2
-    SYSTEMTIME receivedAt{}; // column 3, the calendar value already resolved
+    MESSAGEID id = 0;                   // the row's data word
+    int image = 0;                      // 1 unread, 0 read
+    bool flagged = false;               // column 4 shows the flag picture
+    std::wstring from;                  // column 1
+    std::wstring subject;               // column 2
+    localtime_text::StoreTime received; // column 3's value
 
     // Column 3's text; formatted on first read, since locale formatting is the
     // dearest part of a row and most rows of a big folder are never shown.

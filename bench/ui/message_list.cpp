@@ -1,18 +1,13 @@
 // Filling the message list for 1,000, 10,000 and 100,000 messages, against the
 // store's own enumeration of the same folder in the same run; and, for
 // comparison, a plain report list view filled and emptied with the same rows.
+#include "BenchStore.h"
 #include "BenchSupport.h"
 #include "MessageList.h"
-#include "StoreDouble.h"
 #include "StoreRecords.h"
-
-#include <wrl/client.h>
 
 #include <cstdio>
 #include <string>
-
-using Microsoft::WRL::ComPtr;
-using storedouble::StoreDouble;
 
 namespace {
 
@@ -25,20 +20,6 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             return result;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-void FillStore(StoreDouble& store, STOREFOLDERID folder, int count) {
-    store.AddFolder(folder, 0, "Folder " + std::to_string(count));
-    for (int i = 0; i < count; ++i) {
-        auto message = storedouble::Message(
-            static_cast<MESSAGEID>(i + 1), "Sender " + std::to_string(i % 97) + " <s@example.org>",
-            "Subject line number " + std::to_string(i),
-            (i % 3 == 0 ? MSGSTATE_UNREAD : 0) | (i % 11 == 0 ? MSGSTATE_FLAGGED : 0));
-        // A received time every 7 minutes, going back from 2024.
-        message.received = storedouble::FileTime(
-            133500000000000000ull - static_cast<unsigned long long>(i) * 4200000000ull);
-        store.AddMessage(folder, std::move(message));
-    }
 }
 
 double Enumerate(IStoreFolder* folder) {
@@ -77,11 +58,10 @@ int main() {
     std::printf("%8s %12s %12s %8s %14s\n", "messages", "enumerate", "fill+paint", "ratio",
                 "plain list");
     for (int count : {1000, 10000, 100000}) {
-        auto store = StoreDouble::Create();
-        FillStore(*store.Get(), 1, count);
-        ComPtr<IStoreFolder> folder;
-        store->OpenFolder(1, 0, folder.GetAddressOf());
-        double enumerate = Enumerate(folder.Get());
+        bench::BenchStore store;
+        store.messages = bench::MakeMessages(1, count);
+        IStoreFolder* folder = &store;
+        double enumerate = Enumerate(folder);
         double fill = bench::BestOf(
             3,
             [&] {
@@ -90,7 +70,7 @@ int main() {
             },
             [&] {
                 message_list::Clear(list, rows);
-                message_list::AppendFolder(list, rows, folder.Get());
+                message_list::AppendFolder(list, rows, folder);
                 bench::Paint(host);
             });
 

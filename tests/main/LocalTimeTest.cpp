@@ -20,6 +20,10 @@ std::wstring LongTime(const SYSTEMTIME& value) {
     return text;
 }
 
+std::wstring DateTimeOf(const SYSTEMTIME& value) {
+    return localtime_text::DateTimeText(value);
+}
+
 // The UTC file time of a local calendar value.
 FILETIME FromLocal(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
     SYSTEMTIME local{};
@@ -96,6 +100,22 @@ TEST(LocalTimeText, FieldsBeyondTheCalendarGiveTheCurrentTime) {
     SYSTEMTIME broken = localtime_text::LocalDateTime(FILETIME{0, 0x80000000u});
     EXPECT_GE(broken.wYear, before.wYear);
     EXPECT_LE(broken.wYear, 9999);
+}
+
+TEST(LocalTimeText, OneBiasForAFolderMatchesTheSystemConversionForEveryDate) {
+    localtime_text::LocalTimeZone zone;
+    // Winter and summer dates, both sides of 1970 and far ahead.
+    for (unsigned long long value :
+         {1ull, 116444736000000000ull, 133000000000000000ull, 133200000000000000ull,
+          133350000000000000ull, 2500000000000000000ull}) {
+        FILETIME utc{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+        FILETIME local{};
+        SYSTEMTIME expected{};
+        ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+        ASSERT_TRUE(FileTimeToSystemTime(&local, &expected));
+        SYSTEMTIME actual = localtime_text::Fields(zone.Resolve(utc));
+        EXPECT_EQ(DateTimeOf(actual), DateTimeOf(expected)) << value;
+    }
 }
 
 } // namespace

@@ -45,4 +45,41 @@ uint32_t Crc32(const void* data, size_t len, uint32_t crc) {
     return ~crc;
 }
 
+namespace {
+constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull;
+constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kP3 = 0x165667B19E3779F9ull;
+
+inline uint64_t Rotl(uint64_t v, int r) {
+    return (v << r) | (v >> (64 - r));
+}
+inline uint64_t Round(uint64_t acc, uint64_t word) {
+    return Rotl(acc + word * kP2, 31) * kP1;
+}
+} // namespace
+
+uint64_t Checksum64(const void* data, size_t len) {
+    const char* p = static_cast<const char*>(data);
+    // Four independent lanes keep the multiplier busy.
+    uint64_t a = kP1 + kP2, b = kP2, c = 0, d = 0 - kP1;
+    size_t i = 0;
+    for (; i + 32 <= len; i += 32) {
+        a = Round(a, LoadU64(p + i));
+        b = Round(b, LoadU64(p + i + 8));
+        c = Round(c, LoadU64(p + i + 16));
+        d = Round(d, LoadU64(p + i + 24));
+    }
+    uint64_t h = Rotl(a, 1) + Rotl(b, 7) + Rotl(c, 12) + Rotl(d, 18) + static_cast<uint64_t>(len);
+    for (; i + 8 <= len; i += 8)
+        h = Rotl(h ^ Round(0, LoadU64(p + i)), 27) * kP1 + kP3;
+    for (; i < len; ++i)
+        h = Rotl(h ^ (static_cast<uint64_t>(static_cast<unsigned char>(p[i])) * kP3), 11) * kP1;
+    h ^= h >> 33;
+    h *= kP2;
+    h ^= h >> 29;
+    h *= kP3;
+    h ^= h >> 32;
+    return h;
+}
+
 } // namespace mailstore::detail

@@ -632,7 +632,7 @@ void State::EncodeSnapshot(uint64_t generation, std::string* out) const {
             e.Str(m.from);
         }
     }
-    e.U32(Crc32(*out));
+    e.U64(Checksum64(out->data(), out->size()));
 }
 
 Status State::DecodeSnapshot(std::string buffer, const std::string& fileName, uint64_t* generation,
@@ -640,10 +640,10 @@ Status State::DecodeSnapshot(std::string buffer, const std::string& fileName, ui
     auto bad = [&](size_t offset, const char* what) {
         return Damaged(fileName + ": " + what + " at offset " + std::to_string(offset));
     };
-    if (buffer.size() < 48)
+    if (buffer.size() < 52)
         return bad(0, "file too short");
-    const size_t bodyLen = buffer.size() - 4;
-    if (Crc32(buffer.data(), bodyLen) != LoadU32(buffer.data() + bodyLen))
+    const size_t bodyLen = buffer.size() - 8;
+    if (Checksum64(buffer.data(), bodyLen) != LoadU64(buffer.data() + bodyLen))
         return bad(bodyLen, "checksum mismatch");
     State s;
     std::string_view data = s.text_->Adopt(std::move(buffer));
@@ -672,9 +672,10 @@ Status State::DecodeSnapshot(std::string buffer, const std::string& fileName, ui
         if (d.failed() || f.id == kRootFolder || s.folders_.count(f.id) != 0 || f.name.empty() ||
             n > d.remaining() / kMinEncodedMessage || f.id >= s.nextFolderId)
             return bad(at, "bad folder record");
-        f.messages.resize(n);
+        f.messages.reserve(n);
         MessageId last = 0;
-        for (MessageRec& m : f.messages) {
+        for (uint32_t k = 0; k < n; ++k) {
+            MessageRec& m = f.messages.emplace_back();
             size_t mat = d.pos();
             m.id = d.U32();
             m.state = d.U32();

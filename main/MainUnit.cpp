@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 

@@ -92,6 +92,10 @@ TEST_F(MainWindowTest, FailedRegistrationIsLoggedLastAndStartUpGoesOn) {
     ASSERT_GE(log.size(), last.size());
     EXPECT_EQ(log.substr(log.size() - last.size()), last);
     EXPECT_NE(window_->Namespace(), nullptr);
+    // The tree and the first folder's messages are there all the same.
+    EXPECT_EQ(TreeView_GetCount(window_->TreeViewFolders), 2u);
+    EXPECT_EQ(window_->CurrentFolderId(), 1u);
+    EXPECT_EQ(ListView_GetItemCount(window_->ListViewMessages), 1);
 }
 
 TEST_F(MainWindowTest, DirectoryTextIsBoundedAndAFailingStoreAddsNoStrayBytes) {

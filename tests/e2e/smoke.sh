@@ -8,7 +8,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 [ -n "${DISPLAY:-}" ] || { echo "smoke: needs a display (run through scripts/test-windows.sh)"; exit 1; }
 [ -n "${WINEPREFIX:-}" ] || source "$root/scripts/wine-env.sh"
 mkdir -p "$out"
-rm -f "$out/brisvander.png" "$out/log.txt"
+rm -rf "$out/brisvander.png" "$out/log.txt" "$out/store"
+# Where a registered store server keeps its files: a fresh, empty store per run.
+store_dir=$(winepath -w "$out/store" 2>/dev/null)
+export MAILSTORE_DIR=$store_dir
 
 wine "$exe" >"$out/brisvander.wine.log" 2>&1 </dev/null &
 app=$!
@@ -27,8 +30,10 @@ case "${lines[0]:-}" in
     [ "$(cat "$out/log.txt")" = $'ERROR: Can\'t create StoreNamespace\r' ] \
       || { echo "smoke: more than the one start-up error in the log"; exit 1; } ;;
   "PATH OF MAIL MESSAGE STORE:")
-    [ "${#lines[@]}" -ge 3 ] && [ -n "${lines[1]}" ] && [ -z "${lines[2]}" ] \
-      || { echo "smoke: the store path is not followed by an empty line"; exit 1; } ;;
+    [ "${#lines[@]}" -ge 3 ] && [ -z "${lines[2]}" ] \
+      || { echo "smoke: the store path is not followed by an empty line"; exit 1; }
+    [ "${lines[1],,}" = "${store_dir,,}" ] \
+      || { echo "smoke: the log names another store than $store_dir"; exit 1; } ;;
   *)
     echo "smoke: unexpected first log line"; exit 1 ;;
 esac

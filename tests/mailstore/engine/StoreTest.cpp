@@ -353,5 +353,51 @@ TEST(StoreOnDisk, RoundTripAndDamageReport) {
     fsys::remove_all(dir);
 }
 
+// Two store objects on one real directory: on Windows this is where sharing
+// rules bite (files deleted or replaced while another handle has them open).
+TEST(StoreOnDisk, TwoStoresShareADirectory) {
+    namespace fsys = std::filesystem;
+    const fsys::path dir =
+        fsys::temp_directory_path() / ("mailstore-share-" + std::to_string(std::rand()));
+    fsys::remove_all(dir);
+    OpenOptions o;
+    o.create = true;
+    std::unique_ptr<Store> a, b;
+    ASSERT_TRUE(Store::Open(dir.string(), o, &a).ok());
+    ASSERT_TRUE(Store::Open(dir.string(), o, &b).ok());
+    MessageId id = 0;
+    ASSERT_TRUE(a->ImportMessage(1, MakeMessage(1, 200000), &id).ok());
+    ASSERT_TRUE(b->Refresh().ok());
+    std::unique_ptr<MessageReader> reader;
+    ASSERT_TRUE(b->OpenMessageSource(1, id, &reader).ok());
+    // The other store deletes the message and compacts while the source is open.
+    ASSERT_TRUE(a->DeleteMessages(1, {id}).ok());
+    ASSERT_TRUE(a->Compact().ok());
+    MessageId id2 = 0;
+    ASSERT_TRUE(a->ImportMessage(1, MakeMessage(2), &id2).ok());
+    std::string head(100, '\0');
+    size_t got = 0;
+    ASSERT_TRUE(reader->ReadAt(0, head.data(), head.size(), &got).ok());
+    EXPECT_EQ(head, MakeMessage(1, 200000).substr(0, 100));
+    reader.reset();
+    bool changed = false;
+    ASSERT_TRUE(b->Refresh(&changed).ok());
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Dump(*b), Dump(*a));
+    // And the other way round, with the journal b started after a's compaction.
+    ASSERT_TRUE(b->MarkRead(1, {id2}, true).ok());
+    ASSERT_TRUE(b->Compact().ok());
+    ASSERT_TRUE(a->CreateFolder(kRootFolder, "After", nullptr).ok());
+    ASSERT_TRUE(b->Refresh().ok());
+    EXPECT_EQ(Dump(*b), Dump(*a));
+    a.reset();
+    b.reset();
+    CheckReport report;
+    ASSERT_TRUE(Store::Check(dir.string(), nullptr, &report).ok());
+    EXPECT_TRUE(report.ok);
+    EXPECT_EQ(report.orphanFiles, 0u);
+    fsys::remove_all(dir);
+}
+
 } // namespace
 } // namespace mailstore::testing

@@ -116,7 +116,7 @@ STDMETHODIMP Folder::GetMessageProps(MESSAGEID dwMessageId, DWORD, MESSAGEPROPS*
         if (pProps->cbSize != MESSAGEPROPS_SIZE) {
             return E_INVALIDARG;
         }
-        session_->Poll();
+        // No poll here: the list asks for records row by row while painting.
         mailstore::MessageInfo info;
         const mailstore::Status st = session_->ReadMessage(id_, dwMessageId, &info);
         if (!st.ok()) {

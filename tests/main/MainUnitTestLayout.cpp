@@ -68,6 +68,19 @@ TEST_F(MainWindowTest, WindowStartsCentredAtItsInitialSize) {
     GetClassNameW(hwnd, className, 64);
     EXPECT_STREQ(className, L"TBrisvanderMain");
     EXPECT_EQ(GetClassLongPtrW(hwnd, GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
+    // The program icon, large and small.
+    auto large = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd, GCLP_HICON));
+    auto small = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd, GCLP_HICONSM));
+    ASSERT_NE(large, nullptr);
+    ASSERT_NE(small, nullptr);
+    ICONINFO icon{};
+    ASSERT_TRUE(GetIconInfo(small, &icon));
+    BITMAP mask{};
+    GetObjectW(icon.hbmMask, sizeof mask, &mask);
+    EXPECT_EQ(mask.bmWidth, 16);
+    DeleteObject(icon.hbmMask);
+    if (icon.hbmColor)
+        DeleteObject(icon.hbmColor);
 
     MINMAXINFO info{};
     SendMessageW(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));

@@ -164,8 +164,8 @@ Status ReplayRecords(std::string_view data, uint64_t base, const std::string& jo
 
 // With diffBase, events turn diffBase into the snapshot's state, then follow the
 // journal's records one by one.
-Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out,
-                 const State* diffBase = nullptr, std::vector<ChangeEvent>* events = nullptr) {
+Status LoadStoreOnce(FileSystem& fs, const std::string& dir, Loaded* out, const State* diffBase,
+                     std::vector<ChangeEvent>* events, bool* raced) {
     const std::string snapPath = dir + "/" + kSnapshotName;
     const std::string journalPath = dir + "/" + kJournalName;
     std::string snap;
@@ -198,9 +198,12 @@ Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out,
         out->journalEnd = 0;
         return Status();
     }
-    if (jgen > out->generation)
+    if (jgen > out->generation) {
+        // Another process may have compacted between the two reads.
+        *raced = true;
         return Status(ErrorCode::Corrupt,
                       journalPath + ": continues a snapshot that is missing (offset 8)");
+    }
     detail::ScanResult scan;
     std::string_view body = std::string_view(journal).substr(detail::kJournalHeaderSize);
     s = ReplayRecords(body, detail::kJournalHeaderSize, journalPath, &out->state, events,
@@ -211,6 +214,24 @@ Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out,
     out->torn = scan.torn;
     out->journalRecords = scan.records.size();
     return Status();
+}
+
+Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out,
+                 const State* diffBase = nullptr, std::vector<ChangeEvent>* events = nullptr) {
+    for (int attempt = 0;; ++attempt) {
+        bool raced = false;
+        std::vector<ChangeEvent> attemptEvents;
+        Loaded l;
+        Status s = LoadStoreOnce(fs, dir, &l, diffBase, events ? &attemptEvents : nullptr, &raced);
+        if (raced && attempt < 5)
+            continue;
+        if (s.ok()) {
+            *out = std::move(l);
+            if (events)
+                events->insert(events->end(), attemptEvents.begin(), attemptEvents.end());
+        }
+        return s;
+    }
 }
 
 } // namespace

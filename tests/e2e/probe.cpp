@@ -14,7 +14,9 @@
 
 namespace {
 
-HWND FindMain() { return FindWindowW(L"TBrisvanderMain", L"Brisvander"); }
+HWND FindMain() {
+    return FindWindowW(L"TBrisvanderMain", L"Brisvander");
+}
 
 std::wstring LogOf(HWND main) {
     HWND edit = FindWindowExW(main, nullptr, L"Edit", nullptr);
@@ -22,7 +24,8 @@ std::wstring LogOf(HWND main) {
         return {};
     LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT got = SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    LRESULT got =
+        SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(got));
     return text;
 }
@@ -35,9 +38,9 @@ int PrintLog(DWORD deadline) {
         std::wstring text = main ? LogOf(main) : std::wstring();
         if (!text.empty() && text == last) {
             if (GetTickCount() - stableSince >= 500) {
-                int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                                static_cast<int>(text.size()), nullptr, 0,
-                                                nullptr, nullptr);
+                int bytes =
+                    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
                 std::string utf8(static_cast<size_t>(bytes), '\0');
                 WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                     utf8.data(), bytes, nullptr, nullptr);

@@ -155,6 +155,9 @@ struct EncodedWord {
 bool ParseEncodedWord(std::string_view s, EncodedWord* word) {
     if (s.size() < 8 || s[0] != '=' || s[1] != '?')
         return false;
+    // Words are at most 75 characters; allowing more is lenient, and the bound
+    // keeps a header full of "=?" from costing quadratic time.
+    s = s.substr(0, 1024);
     size_t q1 = s.find('?', 2);
     if (q1 == std::string_view::npos || q1 == 2 || q1 + 2 >= s.size() || s[q1 + 2] != '?')
         return false;

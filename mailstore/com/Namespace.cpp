@@ -117,12 +117,12 @@ STDMETHODIMP Namespace::GetDirectory(LPSTR pszPath, DWORD cchMaxPath) {
             return E_INVALIDARG;
         }
         const std::wstring dir = session_ ? session_->directory() : StoreDirectory();
-        const int n = WideCharToMultiByte(CP_ACP, 0, dir.c_str(), -1, nullptr, 0, "?", nullptr);
-        if (n <= 0 || static_cast<DWORD>(n) > cchMaxPath) {
+        const std::string path = WideToCodePage(dir);
+        if (path.size() >= cchMaxPath) {
             pszPath[0] = '\0';
             return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
         }
-        WideCharToMultiByte(CP_ACP, 0, dir.c_str(), -1, pszPath, n, "?", nullptr);
+        std::memcpy(pszPath, path.c_str(), path.size() + 1);
         return S_OK;
     });
 }

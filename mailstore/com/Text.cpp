@@ -73,6 +73,10 @@ std::string Utf8ToCodePage(std::string_view utf8, UINT codePage, size_t maxBytes
     return out;
 }
 
+std::string WideToCodePage(std::wstring_view text, UINT codePage) {
+    return Narrow(text.data(), static_cast<int>(text.size()), codePage);
+}
+
 std::string CodePageToUtf8(std::string_view text, UINT codePage) {
     const std::wstring wide = Widen(text, codePage);
     return Narrow(wide.data(), static_cast<int>(wide.size()), CP_UTF8);

@@ -19,6 +19,9 @@ constexpr size_t kMaxNameBytes = 255;
 std::string Utf8ToCodePage(std::string_view utf8, UINT codePage = CP_ACP,
                            size_t maxBytes = std::string::npos);
 
+// UTF-16 to `codePage`, unshowable characters as '?'.
+std::string WideToCodePage(std::wstring_view text, UINT codePage = CP_ACP);
+
 // 8-bit text in `codePage` to UTF-8.
 std::string CodePageToUtf8(std::string_view text, UINT codePage = CP_ACP);
 

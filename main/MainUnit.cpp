@@ -405,6 +405,11 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             PostQuitMessage(0);
         return 0;
 
+    case WM_NCDESTROY:
+        // The log's edit is gone with the window; its handle may be reused.
+        log_.reset();
+        break;
+
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize = {kMinWidth, kMinHeight};

@@ -324,6 +324,18 @@ TEST_F(ServerTest, MessageRecordsCarryTheMessageAndAreFreedOnce) {
     EXPECT_EQ(folder->FreeMessageProps(&all[1]), S_OK);
     EXPECT_EQ(folder->FreeMessageProps(nullptr), E_POINTER);
 
+    // A stream left in the record is released with it.
+    ComPtr<IStream> offsets;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, offsets.GetAddressOf()), S_OK);
+    MESSAGEPROPS held = store::NewMessageProps();
+    ASSERT_EQ(folder->GetMessageProps(ids[0], 0, &held), S_OK);
+    held.pStmOffsetTable = offsets.Get();
+    offsets->AddRef(); // the record's reference
+    EXPECT_EQ(folder->FreeMessageProps(&held), S_OK);
+    EXPECT_EQ(held.pStmOffsetTable, nullptr);
+    EXPECT_EQ(offsets->AddRef(), 2u) << "only the test's own reference is left";
+    offsets->Release();
+
     MESSAGEPROPS one = store::NewMessageProps();
     ASSERT_EQ(folder->GetMessageProps(ids[1], 0, &one), S_OK);
     EXPECT_STREQ(one.pszSubject, "Low");

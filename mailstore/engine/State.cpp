@@ -674,26 +674,42 @@ Status State::DecodeSnapshot(std::string buffer, const std::string& fileName, ui
             return bad(at, "bad folder record");
         f.messages.reserve(n);
         MessageId last = 0;
+        // The bulk of every open: read the records straight from the buffer.
+        const char* base = data.data();
+        size_t pos = d.pos();
+        const size_t end = data.size();
         for (uint32_t k = 0; k < n; ++k) {
+            const size_t mat = pos;
+            if (end - pos < 40)
+                return bad(mat, "bad message record");
             MessageRec& m = f.messages.emplace_back();
-            size_t mat = d.pos();
-            m.id = d.U32();
-            m.state = d.U32();
-            m.priority = d.U32();
-            m.size = d.U32();
-            m.fileNo = d.U64();
-            m.received = d.U64();
-            m.sent = d.U64();
-            m.subject = d.Str();
-            m.to = d.Str();
-            m.from = d.Str();
-            if (d.failed() || m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
+            m.id = LoadU32(base + pos);
+            m.state = LoadU32(base + pos + 4);
+            m.priority = LoadU32(base + pos + 8);
+            m.size = LoadU32(base + pos + 12);
+            m.fileNo = LoadU64(base + pos + 16);
+            m.received = LoadU64(base + pos + 24);
+            m.sent = LoadU64(base + pos + 32);
+            pos += 40;
+            std::string_view* texts[3] = {&m.subject, &m.to, &m.from};
+            for (std::string_view* t : texts) {
+                if (end - pos < 4)
+                    return bad(mat, "bad message record");
+                const uint32_t len = LoadU32(base + pos);
+                pos += 4;
+                if (end - pos < len)
+                    return bad(mat, "bad message record");
+                *t = data.substr(pos, len);
+                pos += len;
+            }
+            if (m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
                 (m.state & ~kKnownStateBits) != 0)
                 return bad(mat, "bad message record");
             last = m.id;
             if (m.state & kStateUnread)
                 ++f.unread;
         }
+        d = Decoder(data, pos);
         s.folders_.emplace(f.id, std::move(f));
     }
     if (d.remaining() != 0)

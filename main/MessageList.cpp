@@ -8,6 +8,8 @@
 
 #include <strsafe.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace message_list {
@@ -248,56 +250,108 @@ void ShowAppended(HWND list, const MessageRows& rows) {
     InvalidateFrom(list, shown);
 }
 
+namespace {
+
+// Starts recording changes for the view, from what it shows now.
+MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
+    MessageRows::PendingView& pending = rows.Pending();
+    if (!pending.active) {
+        pending.active = true;
+        pending.shownCount = ItemCount(list);
+        pending.shown = SelectedFrom(list, 0);
+        pending.selected = pending.shown;
+        pending.shownFocus = pending.focus = NextItem(list, -1, LVNI_FOCUSED);
+        pending.shownMark = pending.mark =
+            static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+        pending.firstChanged = rows.Count();
+    }
+    return pending;
+}
+
+} // namespace
+
 void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
     if (index > rows.Count())
         index = rows.Count();
-    int at = static_cast<int>(index);
-    std::vector<int> selected = SelectedFrom(list, at);
-    int focus = NextItem(list, -1, LVNI_FOCUSED);
-    int mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+    MessageRows::PendingView& pending = Begin(list, rows);
     rows.Insert(index, std::move(row));
-    SetCount(list, rows.Count());
-    // A plain list view moves the states of the rows below down by one.
-    for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
-        SetState(list, *it, 0, LVIS_SELECTED);
-        SetState(list, *it + 1, LVIS_SELECTED, LVIS_SELECTED);
-    }
-    if (focus >= at)
-        SetState(list, focus + 1, LVIS_FOCUSED, LVIS_FOCUSED);
-    if (mark >= at)
-        SendMessageW(list, LVM_SETSELECTIONMARK, 0, mark + 1);
-    InvalidateFrom(list, index);
+    // A plain list view moves the states of the rows below down by one; the
+    // new row starts unselected.
+    int at = static_cast<int>(index);
+    for (auto it = std::lower_bound(pending.selected.begin(), pending.selected.end(), at);
+         it != pending.selected.end(); ++it)
+        ++*it;
+    if (pending.focus >= at)
+        ++pending.focus;
+    if (pending.mark >= at)
+        ++pending.mark;
+    pending.firstChanged = std::min(pending.firstChanged, index);
 }
 
 void DeleteRow(HWND list, MessageRows& rows, size_t index) {
     if (index >= rows.Count())
         return;
-    int at = static_cast<int>(index);
-    std::vector<int> selected = SelectedFrom(list, at);
-    int focus = NextItem(list, -1, LVNI_FOCUSED);
-    int mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+    MessageRows::PendingView& pending = Begin(list, rows);
     rows.Erase(index);
-    for (int item : selected) {
-        SetState(list, item, 0, LVIS_SELECTED);
-        if (item > at)
-            SetState(list, item - 1, LVIS_SELECTED, LVIS_SELECTED);
-    }
+    int at = static_cast<int>(index);
+    auto first = std::lower_bound(pending.selected.begin(), pending.selected.end(), at);
+    if (first != pending.selected.end() && *first == at)
+        first = pending.selected.erase(first);
+    for (auto it = first; it != pending.selected.end(); ++it)
+        --*it;
     // Focus and mark on the deleted row stay at its index, on the row that
     // follows; on the last row they move to the new last row.
     int last = static_cast<int>(rows.Count()) - 1;
-    if (focus > at || (focus == at && at > last && last >= 0))
-        SetState(list, focus - 1, LVIS_FOCUSED, LVIS_FOCUSED);
-    if (mark > at || (mark == at && at > last))
-        SendMessageW(list, LVM_SETSELECTIONMARK, 0, mark - 1);
-    SetCount(list, rows.Count());
-    InvalidateFrom(list, index);
+    if (pending.focus > at || (pending.focus == at && at > last))
+        --pending.focus;
+    if (pending.mark > at || (pending.mark == at && at > last))
+        --pending.mark;
+    pending.firstChanged = std::min(pending.firstChanged, index);
+}
+
+void Flush(HWND list, MessageRows& rows) {
+    MessageRows::PendingView& pending = rows.Pending();
+    if (!pending.active)
+        return;
+    pending.active = false;
+    if (pending.shownCount != static_cast<int>(rows.Count()))
+        SetCount(list, rows.Count());
+    if (pending.selected != pending.shown) {
+        std::vector<int> cleared, added;
+        std::set_difference(pending.shown.begin(), pending.shown.end(), pending.selected.begin(),
+                            pending.selected.end(), std::back_inserter(cleared));
+        std::set_difference(pending.selected.begin(), pending.selected.end(), pending.shown.begin(),
+                            pending.shown.end(), std::back_inserter(added));
+        for (int item : cleared)
+            if (item < static_cast<int>(rows.Count()))
+                SetState(list, item, 0, LVIS_SELECTED);
+        for (int item : added)
+            SetState(list, item, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    // Shrinking the count may have taken the focus with it, so ask the view.
+    int focus = NextItem(list, -1, LVNI_FOCUSED);
+    if (focus != pending.focus) {
+        if (pending.focus >= 0)
+            SetState(list, pending.focus, LVIS_FOCUSED, LVIS_FOCUSED);
+        else
+            SetState(list, focus, 0, LVIS_FOCUSED);
+    }
+    if (SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0) != pending.mark)
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, pending.mark);
+    InvalidateFrom(list, pending.firstChanged);
+    pending.shown.clear();
+    pending.selected.clear();
 }
 
 void SetRowImage(HWND list, MessageRows& rows, size_t index, int image) {
     if (index >= rows.Count())
         return;
     rows.SetImage(index, image);
-    SendMessageW(list, LVM_REDRAWITEMS, index, index);
+    // Invalidating costs a round trip to the window manager; rows off screen need none.
+    int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+    int page = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    if (static_cast<int>(index) >= top && static_cast<int>(index) <= top + page)
+        SendMessageW(list, LVM_REDRAWITEMS, index, index);
 }
 
 void SetAllRowImages(HWND list, MessageRows& rows, int image) {

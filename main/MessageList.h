@@ -70,10 +70,15 @@ void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder);
 void Clear(HWND list, MessageRows& rows);
 // Tells the view about rows appended since the last call.
 void ShowAppended(HWND list, const MessageRows& rows);
-// Inserts a row at `index` (Count() appends), shifting the selection below it.
+// Inserts a row at `index` (Count() appends); the selection, focus and mark
+// below it move down as in a plain list view. The view learns of it at Flush.
 void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row);
-// Deletes the row at `index`, shifting the selection below it.
+// Deletes the row at `index`; the selection, focus and mark below it move up.
+// The view learns of it at Flush.
 void DeleteRow(HWND list, MessageRows& rows, size_t index);
+// Brings the view's item count, selection, focus and mark up to date with the
+// rows inserted and deleted since the last call, at once.
+void Flush(HWND list, MessageRows& rows);
 void SetRowImage(HWND list, MessageRows& rows, size_t index, int image);
 void SetAllRowImages(HWND list, MessageRows& rows, int image);
 

@@ -23,6 +23,7 @@ void MessageRows::Clear() {
     startsValidTo_ = 0;
     index_.clear();
     indexBuilt_ = false;
+    pending_ = PendingView();
 }
 
 void MessageRows::RefreshStarts() const {

@@ -48,6 +48,22 @@ class MessageRows {
     void SetImage(size_t index, int image);
     void SetAllImages(int image);
 
+    // What the list view has not been told yet. A burst of inserts and deletes
+    // changes only the rows and this; the view learns the outcome once, because
+    // every item-count change costs the view time in proportion to its rows.
+    struct PendingView {
+        bool active = false;
+        int shownCount = 0;        // the view's item count
+        std::vector<int> shown;    // the view's selection, ascending
+        std::vector<int> selected; // the selection as it is to be, ascending
+        int shownFocus = -1;
+        int focus = -1;
+        int shownMark = -1;
+        int mark = -1;
+        size_t firstChanged = 0; // rows from here on need repainting
+    };
+    PendingView& Pending() { return pending_; }
+
     // Index of the first row with this id, or -1.
     std::ptrdiff_t FindFirst(MESSAGEID id) const;
     // Index of the first row at or after `start` with this id, or -1.
@@ -77,4 +93,5 @@ class MessageRows {
     // id -> one entry per row with that id, naming the row's block.
     mutable std::unordered_multimap<MESSAGEID, Block*> index_;
     mutable bool indexBuilt_ = false;
+    PendingView pending_;
 };

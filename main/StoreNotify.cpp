@@ -7,6 +7,8 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -47,52 +49,124 @@ const char* FolderChangeName(DWORD type) {
     }
 }
 
+bool IsStoreMessage(UINT message) {
+    return message == WM_FOLDERNOTIFY || message == WM_NEWMSGS || message == WM_DELETEMSGS ||
+           message == WM_MARKEDASREAD || message == WM_MARKEDASUNREAD;
+}
+
+// Looks at the message this thread's queue hands out next, without taking it.
+// Only posted messages are looked at: they come out before input, paint and
+// timers, so when the next one is another store message for the window,
+// nothing else can run in between.
+bool PeekNext(MSG& next) {
+    return PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE) != 0;
+}
+
+bool NextIsStoreMessage(HWND hwnd) {
+    MSG next{};
+    return PeekNext(next) && next.hwnd == hwnd && IsStoreMessage(next.message);
+}
+
+// Takes the next message if it is another NEWMSGS for the window.
+bool TakeNextNewMessage(HWND hwnd, MSG& taken) {
+    MSG next{};
+    if (!PeekNext(next) || next.hwnd != hwnd || next.message != WM_NEWMSGS)
+        return false;
+    return PeekMessageW(&taken, hwnd, WM_NEWMSGS, WM_NEWMSGS,
+                        PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE) != 0;
+}
+
+// Where each new message goes, found in one pass over the folder: the first
+// time the store enumerates its id, and the id enumerated just before.
+struct NewMessage {
+    bool found = false;
+    bool hasPrevious = false;
+    MESSAGEID previous = 0;
+    MessageRow row;
+};
+
+std::unordered_map<MESSAGEID, NewMessage> LocateNewMessages(IStoreFolder* folder,
+                                                            const std::vector<MSG>& batch) {
+    std::unordered_map<MESSAGEID, NewMessage> wanted;
+    for (const MSG& message : batch)
+        wanted.emplace(static_cast<MESSAGEID>(message.wParam), NewMessage());
+    if (!folder)
+        return wanted;
+    size_t missing = wanted.size();
+    localtime_text::LocalTimeZone zone;
+    message_list::StoreRecord record(folder);
+    message_list::MessageEnum messages(folder);
+    if (!messages.First(record))
+        return wanted;
+    bool havePrevious = false;
+    MESSAGEID previous = 0;
+    do {
+        MESSAGEID id = record.Props().dwMessageId;
+        auto it = wanted.find(id);
+        if (it != wanted.end() && !it->second.found) {
+            it->second.found = true;
+            it->second.hasPrevious = havePrevious;
+            it->second.previous = previous;
+            it->second.row = message_list::RowFromProps(record.Props(), zone);
+            --missing;
+        }
+        record.Free();
+        previous = id;
+        havePrevious = true;
+    } while (missing > 0 && messages.Next(record));
+    messages.Close();
+    return wanted;
+}
+
 } // namespace
 
 void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND list = ListViewMessages;
+    if (!IsStoreMessage(message)) {
+        // Whatever runs now sees the list as it is.
+        if (rows_->Pending().active)
+            message_list::Flush(list, *rows_);
+        return;
+    }
     switch (message) {
     case WM_NEWMSGS: {
-        auto newId = static_cast<MESSAGEID>(wParam);
-        Log("NEWMSGS MsgId=" + Signed(newId));
-        if (!openFolder_)
-            return;
-        IStoreFolder* folder = openFolder_.Get();
-        message_list::StoreRecord record(folder);
-        message_list::MessageEnum messages(folder);
-        if (!messages.First(record))
-            return;
-        bool havePrevious = false;
-        MESSAGEID previous = 0;
-        do {
-            if (record.Props().dwMessageId == newId) {
-                size_t at = 0;
-                if (havePrevious) {
-                    std::ptrdiff_t row = rows_->FindFirst(previous);
-                    if (row >= 0)
-                        at = static_cast<size_t>(row) + 1;
-                }
-                message_list::InsertRow(list, *rows_, at,
-                                        message_list::RowFromProps(record.Props()));
-                record.Free();
-                break;
+        // NEWMSGS already waiting right behind this one are handled with it:
+        // one enumeration finds every new message's place, and the lines and
+        // rows come out as if each had been handled on its own.
+        std::vector<MSG> batch{MSG{hwnd_, message, wParam, lParam, 0, {}}};
+        for (MSG next{}; TakeNextNewMessage(hwnd_, next);)
+            batch.push_back(next);
+        std::unordered_map<MESSAGEID, NewMessage> located =
+            LocateNewMessages(openFolder_.Get(), batch);
+        for (const MSG& item : batch) {
+            auto newId = static_cast<MESSAGEID>(item.wParam);
+            Log("NEWMSGS MsgId=" + Signed(newId));
+            const NewMessage& found = located[newId];
+            if (!found.found)
+                continue;
+            size_t at = 0;
+            if (found.hasPrevious) {
+                std::ptrdiff_t row = rows_->FindFirst(found.previous);
+                if (row >= 0)
+                    at = static_cast<size_t>(row) + 1;
             }
-            previous = record.Props().dwMessageId;
-            havePrevious = true;
-            record.Free();
-        } while (messages.Next(record));
-        messages.Close();
-        return;
+            message_list::InsertRow(list, *rows_, at, found.row);
+        }
+        // The ones taken from the queue go on to the window procedure too.
+        for (size_t i = 1; i < batch.size() && previousWindowProc_; ++i)
+            CallWindowProcW(previousWindowProc_, hwnd_, batch[i].message, batch[i].wParam,
+                            batch[i].lParam);
+        break;
     }
     case WM_DELETEMSGS: {
         if (!wParam)
-            return;
+            break;
         MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
         Log("DELETEMSGS MsgId=" + Unsigned(id));
         std::ptrdiff_t row = rows_->FindFirst(id);
         if (row >= 0)
             message_list::DeleteRow(list, *rows_, static_cast<size_t>(row));
-        return;
+        break;
     }
     case WM_MARKEDASREAD:
     case WM_MARKEDASUNREAD: {
@@ -102,22 +176,22 @@ void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lPa
         if (wParam == MARKED_ALL_MESSAGES) {
             Log(std::string(name) + " All messages in the folder");
             message_list::SetAllRowImages(list, *rows_, image);
-            return;
+            break;
         }
         if (!wParam)
-            return;
+            break;
         MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
         Log(std::string(name) + " MsgId=" + Unsigned(id));
         std::ptrdiff_t row = rows_->FindFirst(id);
         if (row >= 0)
             message_list::SetRowImage(list, *rows_, static_cast<size_t>(row), image);
-        return;
+        break;
     }
     case WM_FOLDERNOTIFY: {
         // Freed exactly once, even if the rebuild throws.
         std::unique_ptr<FOLDERNOTIFY, TaskMemFree> notify(reinterpret_cast<FOLDERNOTIFY*>(lParam));
         if (!notify)
-            return;
+            break;
         DWORD type = notify->type;
         STOREFOLDERID newId = notify->idFolderNew;
         std::string line = std::string(FolderChangeName(type)) +
@@ -146,9 +220,12 @@ void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lPa
         }
         notify.reset();
         Log(line);
-        return;
+        break;
     }
     default:
-        return;
+        break;
     }
+    // A burst of row changes reaches the view once, before anything else runs.
+    if (rows_->Pending().active && !NextIsStoreMessage(hwnd_))
+        message_list::Flush(list, *rows_);
 }

@@ -121,6 +121,7 @@ class ListPair : public ::testing::Test {
     }
     void ExpectSameStates(const char* step) {
         SCOPED_TRACE(step);
+        message_list::Flush(owner_, rows_);
         EXPECT_EQ(SendMessageW(owner_, LVM_GETITEMCOUNT, 0, 0),
                   SendMessageW(plain_, LVM_GETITEMCOUNT, 0, 0));
         EXPECT_EQ(Selected(owner_), Selected(plain_));
@@ -165,7 +166,7 @@ TEST_F(ListPair, InsertingAndDeletingKeepsStatesWhereAPlainListKeepsThem) {
     ExpectSameStates("delete a selected row");
     Delete(4);
     ExpectSameStates("delete the row holding the selection mark");
-    Delete(Focused(plain_));
+    Delete(Focused(owner_));
     ExpectSameStates("delete the focused row");
     Delete(static_cast<int>(rows_.Count()) - 2);
     ExpectSameStates("delete the selected last-but-one row");
@@ -178,6 +179,32 @@ TEST_F(ListPair, InsertingAndDeletingKeepsStatesWhereAPlainListKeepsThem) {
         SendMessageW(list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(rows_.Count()) - 1);
     Delete(static_cast<int>(rows_.Count()) - 1);
     ExpectSameStates("delete the focused last row");
+}
+
+TEST_F(ListPair, ABurstOfChangesShowsAtOnceAsIfMadeOneByOne) {
+    Fill(40);
+    for (int index : {0, 3, 4, 5, 17, 30, 39})
+        Select(index);
+    Focus(30);
+    for (HWND list : {owner_, plain_})
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, 17);
+    ExpectSameStates("filled");
+    // Until the flush the view still shows the old rows.
+    Insert(2, 600);
+    Delete(5);
+    Delete(39);
+    EXPECT_EQ(SendMessageW(owner_, LVM_GETITEMCOUNT, 0, 0), 40);
+    Insert(0, 601);
+    Insert(18, 602);
+    Delete(31); // the focused row, now one further down
+    Delete(18);
+    Insert(40, 603);
+    Delete(0);
+    ExpectSameStates("after the burst");
+    // Deleting down to nothing leaves no selection, focus or mark.
+    while (rows_.Count() > 0)
+        Delete(static_cast<int>(rows_.Count()) - 1);
+    ExpectSameStates("emptied");
 }
 
 TEST_F(ListPair, RowsShowTheirTextsImagesAndData) {

@@ -141,6 +141,47 @@ TEST_F(StoreNotifyTest, NewMessageForAnIdWithARowAddsASecondRow) {
     ExpectListMatchesRows();
 }
 
+TEST_F(StoreNotifyTest, WaitingNewMessagesComeOutAsIfHandledOneByOne) {
+    StartAndMark();
+    store_->AddMessage(1, storedouble::Message(20, "Kim Example", "Top"), 0)
+        .AddMessage(1, storedouble::Message(21, "Lee Example", "After top"), 1)
+        .AddMessage(1, storedouble::Message(23, "Max Example", "Middle"), 3)
+        .AddMessage(1, storedouble::Message(22, "Ned Example", "Last"));
+    ASSERT_THAT(store_->MessageIds(1), ElementsAre(20u, 21u, 11u, 23u, 12u, 13u, 22u));
+    int enumerationsBefore = store_->CountCalls("GetFirstMessage");
+    HWND hwnd = window_->Handle();
+    // 21 before 20 (no row yet), an unknown id, and 21 a second time.
+    for (MESSAGEID id : {21u, 20u, 23u, 99u, 21u, 22u})
+        ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, id, 0));
+    PumpUntilIdle(0);
+    EXPECT_THAT(RowIds(), ElementsAre(20u, 21u, 21u, 11u, 23u, 12u, 13u, 22u));
+    EXPECT_THAT(NewLines(),
+                ElementsAre("NEWMSGS MsgId=21", "NEWMSGS MsgId=20", "NEWMSGS MsgId=23",
+                            "NEWMSGS MsgId=99", "NEWMSGS MsgId=21", "NEWMSGS MsgId=22"));
+    // One look at the folder placed them all.
+    EXPECT_EQ(store_->CountCalls("GetFirstMessage") - enumerationsBefore, 1);
+    ExpectListMatchesRows();
+    EXPECT_EQ(store_->OutstandingMessageProps(), 0);
+    EXPECT_EQ(store_->OpenEnumerations(), 0);
+}
+
+TEST_F(StoreNotifyTest, AnotherMessageBetweenNewMessagesEndsTheirBatch) {
+    StartAndMark();
+    store_->AddMessage(1, storedouble::Message(20, "Kim Example", "One"));
+    store_->AddMessage(1, storedouble::Message(21, "Lee Example", "Two"));
+    store_->RemoveMessage(1, 11);
+    static MESSAGEID deleted = 11;
+    HWND hwnd = window_->Handle();
+    ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, 20, 0));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_DELETEMSGS, reinterpret_cast<WPARAM>(&deleted), 0));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, 21, 0));
+    PumpUntilIdle(0);
+    EXPECT_THAT(NewLines(),
+                ElementsAre("NEWMSGS MsgId=20", "DELETEMSGS MsgId=11", "NEWMSGS MsgId=21"));
+    EXPECT_THAT(RowIds(), ElementsAre(12u, 13u, 20u, 21u));
+    ExpectListMatchesRows();
+}
+
 TEST_F(StoreNotifyTest, NewMessageIdsPrintSignedAndOtherIdsUnsigned) {
     StartAndMark();
     SendMessageW(window_->Handle(), WM_NEWMSGS, static_cast<WPARAM>(0xFFFFFFFEu), 0);

@@ -4,6 +4,7 @@
 
 #include "StoreRecords.h"
 
+#include <cstdio>
 #include <fstream>
 
 using namespace comtest;

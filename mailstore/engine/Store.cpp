@@ -437,6 +437,10 @@ class Store::Impl {
         tx.seq = state.lastSeq + 1;
         std::string payload;
         detail::EncodeTransaction(tx, &payload);
+        if (payload.size() > detail::kMaxRecordPayload) {
+            *undone = true;
+            return Status(ErrorCode::TooLarge, "too many messages in one change");
+        }
         std::string record;
         detail::AppendRecord(payload, &record);
 

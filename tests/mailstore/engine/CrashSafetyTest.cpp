@@ -99,6 +99,30 @@ TEST(CrashSafety, CrashAtEveryStepKeepsEveryAcknowledgedChange) {
               << " crash images reopened, none lost an acknowledged change\n";
 }
 
+TEST(CrashSafety, CrashWhileCreatingLeavesAStoreOrNone) {
+    MemFs fs;
+    const std::string fresh = Model().Dump();
+    int points = 0;
+    fs.beforeStep = [&](uint64_t n, MemFs::StepKind, const std::string&) {
+        ++points;
+        for (Unflushed mode : {Unflushed::Applied, Unflushed::Dropped, Unflushed::Garbled}) {
+            auto img = fs.CrashImage(mode, static_cast<uint32_t>(n));
+            std::unique_ptr<Store> store;
+            Status s = Store::Open(kDir, Options(img.get(), 1u << 20), &store);
+            ASSERT_TRUE(s.ok() || s.code() == ErrorCode::NotAStore) << n << ": " << s.message();
+            if (s.ok()) {
+                ASSERT_EQ(Dump(*store), fresh) << n;
+            }
+            // Creating again over whatever is left works.
+            ASSERT_TRUE(Store::Open(kDir, Options(img.get(), 1u << 20, true), &store).ok()) << n;
+            ASSERT_EQ(Dump(*store), fresh) << n;
+        }
+    };
+    std::unique_ptr<Store> store;
+    ASSERT_TRUE(Store::Open(kDir, Options(&fs, 1u << 20, true), &store).ok());
+    EXPECT_GE(points, 8);
+}
+
 TEST(CrashSafety, JournalCutAtEveryByteAndBitFlipsNearItsEnd) {
     MemFs fs;
     std::unique_ptr<Store> store;

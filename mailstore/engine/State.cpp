@@ -430,7 +430,6 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
             last = m.rec.id;
         }
         bool unreadChanged = false;
-        f.messages.reserve(f.messages.size() + op.messages.size());
         for (const NewMessage& m : op.messages) {
             MessageRec r = m.rec;
             r.subject = text_->Add(m.subject);

@@ -36,7 +36,10 @@ const Command kCommands[] = {
      "  --flagged  store the messages as flagged\n"
      "  --create   create FOLDER and its parents if they do not exist"},
     {"folders", "folders DIR", "Shows the folder tree with ids, types and counts."},
-    {"list", "list DIR FOLDER", "Lists the messages of FOLDER in store order."},
+    {"list", "list DIR FOLDER",
+     "Lists the messages of FOLDER in store order: id, flags (U unread, F flagged,\n"
+     "H/L high or low priority), received time (UTC), sender and subject.\n"
+     "FOLDER is a path of names such as Inbox/Lists, or #ID as 'folders' shows it."},
     {"mark", "mark DIR FOLDER read|unread all|ID...",
      "Marks the given messages, or all messages of FOLDER, read or unread."},
     {"flag", "flag DIR FOLDER on|off ID...", "Sets or clears the flag of the given messages."},

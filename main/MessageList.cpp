@@ -236,9 +236,9 @@ void MessageEnum::Close() {
 }
 
 void Clear(HWND list, MessageRows& rows) {
+    rows.Clear(); // drops pending changes too: the view is about to be emptied
     SetState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     SendMessageW(list, LVM_SETSELECTIONMARK, 0, -1);
-    rows.Clear();
     SendMessageW(list, LVM_SETITEMCOUNT, 0, 0);
 }
 
@@ -253,10 +253,18 @@ void ShowAppended(HWND list, const MessageRows& rows) {
 namespace {
 
 // Starts recording changes for the view, from what it shows now.
+// Asks for one repaint of the whole view; further changes before it comes need
+// no request of their own (each costs a round trip to the window system).
+void AskRepaint(HWND list, MessageRows& rows) {
+    if (!rows.Pending().repaintAsked) {
+        rows.Pending().repaintAsked = true;
+        InvalidateRect(list, nullptr, FALSE);
+    }
+}
+
 MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
     MessageRows::PendingView& pending = rows.Pending();
     if (!pending.active) {
-        pending.active = true;
         pending.shownCount = ItemCount(list);
         pending.shown = SelectedFrom(list, 0);
         pending.selected = pending.shown;
@@ -264,8 +272,23 @@ MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
         pending.shownMark = pending.mark =
             static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
         pending.firstChanged = rows.Count();
+        pending.active = true;
+        // The paint this asks for brings the view up to date first (see KeepInSync).
+        AskRepaint(list, rows);
     }
     return pending;
+}
+
+LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                          DWORD_PTR data) {
+    auto* rows = reinterpret_cast<MessageRows*>(data);
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(list, SyncProc, id);
+    else if (rows->Pending().active)
+        Flush(list, *rows);
+    if (message == WM_PAINT)
+        rows->Pending().repaintAsked = false;
+    return DefSubclassProc(list, message, wParam, lParam);
 }
 
 } // namespace
@@ -309,6 +332,10 @@ void DeleteRow(HWND list, MessageRows& rows, size_t index) {
     pending.firstChanged = std::min(pending.firstChanged, index);
 }
 
+void KeepInSync(HWND list, MessageRows& rows) {
+    SetWindowSubclass(list, SyncProc, 1, reinterpret_cast<DWORD_PTR>(&rows));
+}
+
 void Flush(HWND list, MessageRows& rows) {
     MessageRows::PendingView& pending = rows.Pending();
     if (!pending.active)
@@ -347,16 +374,12 @@ void SetRowImage(HWND list, MessageRows& rows, size_t index, int image) {
     if (index >= rows.Count())
         return;
     rows.SetImage(index, image);
-    // Invalidating costs a round trip to the window manager; rows off screen need none.
-    int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
-    int page = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
-    if (static_cast<int>(index) >= top && static_cast<int>(index) <= top + page)
-        SendMessageW(list, LVM_REDRAWITEMS, index, index);
+    AskRepaint(list, rows);
 }
 
 void SetAllRowImages(HWND list, MessageRows& rows, int image) {
     rows.SetAllImages(image);
-    InvalidateRect(list, nullptr, FALSE);
+    AskRepaint(list, rows);
 }
 
 void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder) {

@@ -79,6 +79,11 @@ void DeleteRow(HWND list, MessageRows& rows, size_t index);
 // Brings the view's item count, selection, focus and mark up to date with the
 // rows inserted and deleted since the last call, at once.
 void Flush(HWND list, MessageRows& rows);
+// Makes the list flush pending changes before it handles any message, so
+// whoever asks the view anything (a paint, a click, a selection query) finds
+// it up to date, while a burst of changes costs the view one update.
+void KeepInSync(HWND list, MessageRows& rows);
+// Row images; the view repaints when it next paints (needs KeepInSync).
 void SetRowImage(HWND list, MessageRows& rows, size_t index, int image);
 void SetAllRowImages(HWND list, MessageRows& rows, int image);
 

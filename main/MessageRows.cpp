@@ -23,7 +23,9 @@ void MessageRows::Clear() {
     startsValidTo_ = 0;
     index_.clear();
     indexBuilt_ = false;
+    bool repaintAsked = pending_.repaintAsked;
     pending_ = PendingView();
+    pending_.repaintAsked = repaintAsked;
 }
 
 void MessageRows::RefreshStarts() const {

@@ -60,7 +60,8 @@ class MessageRows {
         int focus = -1;
         int shownMark = -1;
         int mark = -1;
-        size_t firstChanged = 0; // rows from here on need repainting
+        size_t firstChanged = 0;   // rows from here on need repainting
+        bool repaintAsked = false; // the whole view waits for a paint already
     };
     PendingView& Pending() { return pending_; }
 

@@ -62,11 +62,6 @@ bool PeekNext(MSG& next) {
     return PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE) != 0;
 }
 
-bool NextIsStoreMessage(HWND hwnd) {
-    MSG next{};
-    return PeekNext(next) && next.hwnd == hwnd && IsStoreMessage(next.message);
-}
-
 // Takes the next message if it is another NEWMSGS for the window.
 bool TakeNextNewMessage(HWND hwnd, MSG& taken) {
     MSG next{};
@@ -122,12 +117,10 @@ std::unordered_map<MESSAGEID, NewMessage> LocateNewMessages(IStoreFolder* folder
 
 void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND list = ListViewMessages;
-    if (!IsStoreMessage(message)) {
-        // Whatever runs now sees the list as it is.
-        if (rows_->Pending().active)
-            message_list::Flush(list, *rows_);
+    if (!IsStoreMessage(message))
         return;
-    }
+    // Rows change at once; the list view learns of a burst of changes once,
+    // the next time anything asks it something (see message_list::KeepInSync).
     switch (message) {
     case WM_NEWMSGS: {
         // NEWMSGS already waiting right behind this one are handled with it:
@@ -225,7 +218,4 @@ void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lPa
     default:
         break;
     }
-    // A burst of row changes reaches the view once, before anything else runs.
-    if (rows_->Pending().active && !NextIsStoreMessage(hwnd_))
-        message_list::Flush(list, *rows_);
 }

@@ -39,6 +39,7 @@ void TBrisvanderMain::SetUpViews() {
     ImageListMessages = imagesMessages_.Get();
     TreeView_SetImageList(TreeViewFolders, ImageListFolders, TVSIL_NORMAL);
     message_list::SetUpColumns(ListViewMessages, ImageListMessages);
+    message_list::KeepInSync(ListViewMessages, *rows_);
 }
 
 bool TBrisvanderMain::HandleViewNotify(const NMHDR* header, LRESULT& result) {

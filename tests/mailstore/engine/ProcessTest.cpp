@@ -118,6 +118,8 @@ TEST_F(ProcessTest, KilledWriterNeverLosesAnAcknowledgedChange) {
         next.Apply(gen.Next(next));
         std::unique_ptr<Store> store;
         Status s = Store::Open(dir, Options(), &store);
+        if (last == 0 && s.code() == ErrorCode::NotAStore)
+            continue; // killed while still creating the store: nothing was acknowledged
         ASSERT_TRUE(s.ok()) << s.message();
         const std::string dump = Dump(*store);
         ASSERT_TRUE(dump == model.Dump() || dump == next.Dump())

@@ -284,8 +284,15 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
     auto* rows = reinterpret_cast<MessageRows*>(data);
     if (message == WM_NCDESTROY)
         RemoveWindowSubclass(list, SyncProc, id);
-    else if (rows->Pending().active)
-        Flush(list, *rows);
+    else if (rows->Pending().active) {
+        try {
+            Flush(list, *rows);
+        } catch (...) {
+            // Out of memory: the view keeps its old state rather than the
+            // exception crossing the window procedure.
+            rows->Pending().active = false;
+        }
+    }
     if (message == WM_PAINT)
         rows->Pending().repaintAsked = false;
     return DefSubclassProc(list, message, wParam, lParam);

@@ -1,9 +1,15 @@
 // Looks at the running program from outside, as another program on the desktop
-// would: finds its main window, reads the log panel's text, or closes it.
+// would: finds its main window, reads the log panel's text, the folder tree, the
+// folder panel and the message list, or closes the window.
 //
 //   probe log <seconds>    prints the log once it has text and stopped changing
+//   probe state <seconds>  prints tree, panel, list and log once the log has text
 //   probe close <seconds>  asks the window to close and waits until it is gone
+//
+// The tree and the list keep their items in the program's memory, so their
+// records go through a buffer allocated in the program's process.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,23 +17,339 @@
 #include <fcntl.h>
 #include <io.h>
 #include <string>
+#include <vector>
 
 namespace {
+
+constexpr UINT kReplyMs = 5000;      // a window that does not answer in this time is hung
+constexpr size_t kTextChars = 1024;  // longest item text read back
+constexpr size_t kTextOffset = 1024; // the text buffer's place in the remote block
+constexpr size_t kRemoteBytes = kTextOffset + (kTextChars + 1) * sizeof(wchar_t);
 
 HWND FindMain() {
     return FindWindowW(L"TBrisvanderMain", L"Brisvander");
 }
 
-std::wstring LogOf(HWND main) {
-    HWND edit = FindWindowExW(main, nullptr, L"Edit", nullptr);
-    if (!edit)
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
         return {};
-    LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes,
+                        nullptr, nullptr);
+    return utf8;
+}
+
+// One field of a tab-separated output line: no tabs or line breaks inside.
+std::string Field(const std::wstring& text) {
+    std::wstring clean = text;
+    for (wchar_t& c : clean) {
+        if (c == L'\t' || c == L'\r' || c == L'\n')
+            c = L' ';
+    }
+    return Utf8(clean);
+}
+
+void Write(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+bool Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kReplyMs, &answer))
+        return false;
+    result = static_cast<LRESULT>(answer);
+    return true;
+}
+
+std::wstring TextOf(HWND window) {
+    LRESULT length = 0;
+    if (!window || !Ask(window, WM_GETTEXTLENGTH, 0, 0, length))
+        return {};
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT got =
-        SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    LRESULT got = 0;
+    if (!Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), got))
+        return {};
     text.resize(static_cast<size_t>(got));
     return text;
+}
+
+std::wstring LogOf(HWND main) {
+    return TextOf(FindWindowExW(main, nullptr, L"Edit", nullptr));
+}
+
+class UniqueHandle {
+  public:
+    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+    ~UniqueHandle() {
+        if (handle_)
+            CloseHandle(handle_);
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+
+  private:
+    HANDLE handle_;
+};
+
+// A block of memory in the process that owns a window, freed with the object.
+class RemoteBlock {
+  public:
+    explicit RemoteBlock(HWND window) : process_(OpenOwner(window)) {
+        if (process_.Get())
+            base_ = static_cast<char*>(VirtualAllocEx(process_.Get(), nullptr, kRemoteBytes,
+                                                      MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    }
+    ~RemoteBlock() {
+        if (base_)
+            VirtualFreeEx(process_.Get(), base_, 0, MEM_RELEASE);
+    }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+
+    bool Ok() const { return base_ != nullptr; }
+    char* Record() const { return base_; }
+    wchar_t* TextBuffer() const { return reinterpret_cast<wchar_t*>(base_ + kTextOffset); }
+
+    template <typename T> bool Put(const T& value) {
+        SIZE_T done = 0;
+        return WriteProcessMemory(process_.Get(), base_, &value, sizeof value, &done) &&
+               done == sizeof value;
+    }
+    template <typename T> bool Take(T& value) const {
+        SIZE_T done = 0;
+        return ReadProcessMemory(process_.Get(), base_, &value, sizeof value, &done) &&
+               done == sizeof value;
+    }
+    // Text at an address in the owner's memory (the control may point
+    // elsewhere than the buffer it was given), up to its NUL.
+    std::wstring TextAt(const wchar_t* where) const {
+        if (!where)
+            return {};
+        std::wstring text(kTextChars, L'\0');
+        SIZE_T done = 0;
+        if (!ReadProcessMemory(process_.Get(), where, text.data(), kTextChars * sizeof(wchar_t),
+                               &done) &&
+            done == 0)
+            return {};
+        text.resize(done / sizeof(wchar_t));
+        size_t end = text.find(L'\0');
+        if (end != std::wstring::npos)
+            text.resize(end);
+        return text;
+    }
+
+  private:
+    static HANDLE OpenOwner(HWND window) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        return pid ? OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                                 pid)
+                   : nullptr;
+    }
+
+    UniqueHandle process_;
+    char* base_ = nullptr;
+};
+
+std::string Number(long long value) {
+    return std::to_string(value);
+}
+
+// tree  depth id image selectedImage expanded children selected iconX iconY text
+// (icon place: the screen pixel just left of the item's text, at its middle)
+bool DumpTree(HWND tree, std::string& out) {
+    RemoteBlock remote(tree);
+    if (!remote.Ok())
+        return false;
+    LRESULT caret = 0;
+    Ask(tree, TVM_GETNEXTITEM, TVGN_CARET, 0, caret);
+    LRESULT count = 0;
+    Ask(tree, TVM_GETCOUNT, 0, 0, count);
+    out += "treecount\t" + Number(count) + "\n";
+
+    struct Pending {
+        HTREEITEM item;
+        int depth;
+    };
+    std::vector<Pending> stack;
+    LRESULT first = 0;
+    Ask(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0, first);
+    if (first)
+        stack.push_back({reinterpret_cast<HTREEITEM>(first), 0});
+    size_t seen = 0;
+    while (!stack.empty() && seen <= static_cast<size_t>(count)) {
+        Pending node = stack.back();
+        stack.pop_back();
+        ++seen;
+        TVITEMW item{};
+        item.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE |
+                    TVIF_STATE | TVIF_CHILDREN;
+        item.hItem = node.item;
+        item.stateMask = TVIS_EXPANDED | TVIS_SELECTED;
+        item.pszText = remote.TextBuffer();
+        item.cchTextMax = static_cast<int>(kTextChars);
+        LRESULT ok = 0;
+        if (!remote.Put(item) ||
+            !Ask(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.Record()), ok) || !ok ||
+            !remote.Take(item))
+            return false;
+        std::wstring text = remote.TextAt(item.pszText);
+
+        // TVM_GETITEMRECT takes the item handle in the rectangle it fills.
+        RECT rect{};
+        std::memcpy(&rect, &node.item, sizeof node.item);
+        POINT icon{-1, -1};
+        LRESULT shown = 0;
+        if (remote.Put(rect) &&
+            Ask(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(remote.Record()), shown) &&
+            shown && remote.Take(rect)) {
+            icon = {rect.left - 1, (rect.top + rect.bottom) / 2};
+            ClientToScreen(tree, &icon);
+        }
+
+        out += "tree\t" + Number(node.depth) + "\t" + Number(static_cast<DWORD>(item.lParam)) +
+               "\t" + Number(item.iImage) + "\t" + Number(item.iSelectedImage) + "\t" +
+               ((item.state & TVIS_EXPANDED) ? "1" : "0") + "\t" + Number(item.cChildren) + "\t" +
+               (node.item == reinterpret_cast<HTREEITEM>(caret) ? "1" : "0") + "\t" +
+               Number(icon.x) + "\t" + Number(icon.y) + "\t" + Field(text) + "\n";
+
+        // Children before the next sibling: the tree's own order, depth first.
+        LRESULT next = 0;
+        Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(node.item), next);
+        if (next)
+            stack.push_back({reinterpret_cast<HTREEITEM>(next), node.depth});
+        LRESULT child = 0;
+        Ask(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(node.item), child);
+        if (child)
+            stack.push_back({reinterpret_cast<HTREEITEM>(child), node.depth + 1});
+    }
+    return true;
+}
+
+// panel  text   (every label of the group box, in creation order)
+void DumpPanel(HWND main, std::string& out) {
+    HWND group = FindWindowExW(main, nullptr, L"Button", nullptr);
+    for (HWND label = FindWindowExW(group, nullptr, L"Static", nullptr); label;
+         label = FindWindowExW(group, label, L"Static", nullptr))
+        out += "panel\t" + Field(TextOf(label)) + "\n";
+}
+
+std::wstring ItemText(HWND list, RemoteBlock& remote, int row, int column) {
+    LVITEMW item{};
+    item.iItem = row;
+    item.iSubItem = column;
+    item.pszText = remote.TextBuffer();
+    item.cchTextMax = static_cast<int>(kTextChars);
+    LRESULT length = 0;
+    if (!remote.Put(item) ||
+        !Ask(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+             reinterpret_cast<LPARAM>(remote.Record()), length) ||
+        !remote.Take(item))
+        return L"<unreadable>";
+    return remote.TextAt(item.pszText);
+}
+
+int ItemImage(HWND list, RemoteBlock& remote, int row, int column) {
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iSubItem = column;
+    item.iImage = -100; // not an index the program uses: tells "left alone" apart
+    LRESULT ok = 0;
+    if (!remote.Put(item) ||
+        !Ask(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.Record()), ok) || !ok ||
+        !remote.Take(item))
+        return -101;
+    return item.iImage;
+}
+
+// column  caption
+// row     index image flagImage iconX iconY from subject received
+bool DumpList(HWND list, std::string& out) {
+    RemoteBlock remote(list);
+    if (!remote.Ok())
+        return false;
+    for (int column = 0;; ++column) {
+        LVCOLUMNW header{};
+        header.mask = LVCF_TEXT;
+        header.pszText = remote.TextBuffer();
+        header.cchTextMax = static_cast<int>(kTextChars);
+        LRESULT ok = 0;
+        if (!remote.Put(header) ||
+            !Ask(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
+                 reinterpret_cast<LPARAM>(remote.Record()), ok) ||
+            !ok || !remote.Take(header))
+            break;
+        out += "column\t" + Field(remote.TextAt(header.pszText)) + "\n";
+    }
+    LRESULT count = 0;
+    if (!Ask(list, LVM_GETITEMCOUNT, 0, 0, count))
+        return false;
+    out += "rowcount\t" + Number(count) + "\n";
+    for (int row = 0; row < static_cast<int>(count); ++row) {
+        RECT rect{};
+        rect.left = LVIR_ICON;
+        POINT icon{-1, -1};
+        LRESULT shown = 0;
+        if (remote.Put(rect) &&
+            Ask(list, LVM_GETITEMRECT, static_cast<WPARAM>(row),
+                reinterpret_cast<LPARAM>(remote.Record()), shown) &&
+            shown && remote.Take(rect)) {
+            icon = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+            ClientToScreen(list, &icon);
+        }
+        out += "row\t" + Number(row) + "\t" + Number(ItemImage(list, remote, row, 0)) + "\t" +
+               Number(ItemImage(list, remote, row, 3)) + "\t" + Number(icon.x) + "\t" +
+               Number(icon.y) + "\t" + Field(ItemText(list, remote, row, 0)) + "\t" +
+               Field(ItemText(list, remote, row, 1)) + "\t" +
+               Field(ItemText(list, remote, row, 2)) + "\n";
+    }
+    return true;
+}
+
+void DumpLog(const std::wstring& log, std::string& out) {
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = log.size();
+        std::wstring line = log.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+        out += "log\t" + Field(line) + "\n";
+        start = end + 1;
+    }
+}
+
+int PrintState(DWORD deadline) {
+    while (GetTickCount() < deadline) {
+        HWND main = FindMain();
+        std::wstring log = main ? LogOf(main) : std::wstring();
+        if (!log.empty()) {
+            std::string out;
+            HWND tree = FindWindowExW(main, nullptr, WC_TREEVIEWW, nullptr);
+            HWND list = FindWindowExW(main, nullptr, WC_LISTVIEWW, nullptr);
+            if (!tree || !list) {
+                std::fprintf(stderr, "probe: the window has no tree or no list\n");
+                return 1;
+            }
+            if (!DumpTree(tree, out) || !DumpList(list, out)) {
+                std::fprintf(stderr, "probe: cannot read the tree or the list\n");
+                return 1;
+            }
+            DumpPanel(main, out);
+            DumpLog(log, out);
+            Write(out);
+            return 0;
+        }
+        Sleep(100);
+    }
+    std::fprintf(stderr, "probe: %s\n",
+                 FindMain() ? "the log stayed empty" : "no main window appeared");
+    return 1;
 }
 
 int PrintLog(DWORD deadline) {
@@ -38,14 +360,7 @@ int PrintLog(DWORD deadline) {
         std::wstring text = main ? LogOf(main) : std::wstring();
         if (!text.empty() && text == last) {
             if (GetTickCount() - stableSince >= 500) {
-                int bytes =
-                    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0, nullptr, nullptr);
-                std::string utf8(static_cast<size_t>(bytes), '\0');
-                WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    utf8.data(), bytes, nullptr, nullptr);
-                _setmode(_fileno(stdout), _O_BINARY);
-                std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+                Write(Utf8(text));
                 return 0;
             }
         } else {
@@ -79,12 +394,15 @@ int Close(DWORD deadline) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: probe log|close <seconds>\n");
+        std::fprintf(stderr, "usage: probe log|state|close <seconds>\n");
         return 2;
     }
+    _setmode(_fileno(stdout), _O_BINARY);
     DWORD deadline = GetTickCount() + static_cast<DWORD>(std::atoi(argv[2])) * 1000;
     if (std::strcmp(argv[1], "log") == 0)
         return PrintLog(deadline);
+    if (std::strcmp(argv[1], "state") == 0)
+        return PrintState(deadline);
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);

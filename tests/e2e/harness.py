@@ -1,0 +1,383 @@
+"""Runs the real program under Wine on a real store and looks at it from outside.
+
+Shared by the end-to-end tests: builds a store with the mailstore tool, starts
+brisvander.exe on it, reads the window's tree, panel, list and log through the
+probe, and collects failed checks so one run reports all of them.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SAMPLES = ROOT / "resources" / "samples"
+
+# Folder type as the tool prints it -> the tree image of that type.
+TYPE_IMAGES = {None: 0, "inbox": 1, "outbox": 2, "sent": 3, "deleted": 4, "drafts": 5}
+TYPE_TEXTS = {
+    "inbox": "Default INBOX folder",
+    "outbox": "Default OUTBOX folder",
+    "sent": "Default SENT folder",
+    "deleted": "Default DELETED folder",
+    "drafts": "Default DRAFTS folder",
+}
+FROM_WIDTH = 24  # the tool's listing cuts From to this many characters
+
+
+class Failed(Exception):
+    pass
+
+
+@dataclass
+class Folder:
+    depth: int
+    name: str
+    id: int
+    type: str | None
+    messages: int
+    unread: int
+    children: list = field(default_factory=list)
+
+    @property
+    def image(self):
+        return TYPE_IMAGES[self.type]
+
+
+@dataclass
+class Message:
+    id: int
+    unread: bool
+    flagged: bool
+    sender: str
+    subject: str
+
+
+@dataclass
+class Node:
+    depth: int
+    id: int
+    image: int
+    selected_image: int
+    expanded: bool
+    children: int
+    selected: bool
+    icon: tuple
+    text: str
+
+
+@dataclass
+class Row:
+    index: int
+    image: int
+    flag_image: int
+    icon: tuple
+    sender: str
+    subject: str
+    received: str
+
+
+@dataclass
+class State:
+    raw: str
+    tree_count: int = -1
+    nodes: list = field(default_factory=list)
+    columns: list = field(default_factory=list)
+    row_count: int = -1
+    rows: list = field(default_factory=list)
+    labels: list = field(default_factory=list)
+    log: list = field(default_factory=list)
+
+    @property
+    def selected(self):
+        return [n for n in self.nodes if n.selected]
+
+    def panel(self):
+        """Caption -> value pairs of the folder panel."""
+        pairs = {}
+        for caption, value in zip(self.labels[0::2], self.labels[1::2]):
+            pairs[caption] = value
+        return pairs
+
+
+def parse_state(text):
+    state = State(raw=text)
+    for line in text.split("\n"):
+        if not line:
+            continue
+        kind, _, rest = line.partition("\t")
+        f = rest.split("\t")
+        if kind == "treecount":
+            state.tree_count = int(f[0])
+        elif kind == "tree":
+            state.nodes.append(
+                Node(int(f[0]), int(f[1]), int(f[2]), int(f[3]), f[4] == "1", int(f[5]),
+                     f[6] == "1", (int(f[7]), int(f[8])), f[9]))
+        elif kind == "column":
+            state.columns.append(f[0])
+        elif kind == "rowcount":
+            state.row_count = int(f[0])
+        elif kind == "row":
+            state.rows.append(
+                Row(int(f[0]), int(f[1]), int(f[2]), (int(f[3]), int(f[4])), f[5], f[6], f[7]))
+        elif kind == "panel":
+            state.labels.append(f[0])
+        elif kind == "log":
+            state.log.append(f[0])
+    return state
+
+
+FOLDER_LINE = re.compile(r"^(?P<indent> *)(?P<name>.*?) +#(?P<id>\d+)(?: \((?P<type>\w+)\))?"
+                         r"  (?P<messages>\d+) messages, (?P<unread>\d+) unread$")
+MESSAGE_LINE = re.compile(r"^(?P<id>\d+) +(?P<flags>[U-][F-][HL-])  "
+                          r"(?:\d{4}-\d\d-\d\d \d\d:\d\d|-)  (?P<rest>.*)$")
+
+
+def parse_folders(text):
+    """The tool's folder listing as a forest, children in listing order."""
+    roots, stack = [], []
+    for line in text.splitlines():
+        m = FOLDER_LINE.match(line.rstrip("\r"))
+        if not m:
+            continue
+        depth = len(m["indent"]) // 2
+        folder = Folder(depth, m["name"], int(m["id"]), m["type"], int(m["messages"]),
+                        int(m["unread"]))
+        del stack[depth:]
+        (stack[-1].children if stack else roots).append(folder)
+        stack.append(folder)
+    return roots
+
+
+def preorder(forest, by_id=False):
+    """Folders depth first; with by_id, siblings in ascending (signed 32-bit) id order."""
+    def key(f):
+        return f.id - (1 << 32) if f.id >= 1 << 31 else f.id
+
+    out = []
+    for f in sorted(forest, key=key) if by_id else forest:
+        out.append(f)
+        out.extend(preorder(f.children, by_id))
+    return out
+
+
+def parse_messages(text):
+    out = []
+    for line in text.splitlines():
+        m = MESSAGE_LINE.match(line.rstrip("\r"))
+        if not m:
+            continue
+        rest = m["rest"]
+        out.append(Message(int(m["id"]), m["flags"][0] == "U", m["flags"][1] == "F",
+                           rest[:FROM_WIDTH].rstrip(), rest[FROM_WIDTH + 2:]))
+    return out
+
+
+def listed_from(sender):
+    """A From text as the tool's listing shows it, to compare with the window's."""
+    return sender[:FROM_WIDTH].rstrip()
+
+
+class Checks:
+    """Collects failed expectations; a test reports all of them at the end."""
+
+    def __init__(self, name):
+        self.name = name
+        self.failures = []
+        self.count = 0
+
+    def check(self, ok, what):
+        self.count += 1
+        if not ok:
+            self.failures.append(what)
+            print(f"FAIL: {what}", flush=True)
+        return ok
+
+    def equal(self, seen, expected, what):
+        return self.check(seen == expected, f"{what}: expected {expected!r}, saw {seen!r}")
+
+    def finish(self):
+        if self.failures:
+            print(f"{self.name}: {len(self.failures)} of {self.count} checks failed")
+            return 1
+        print(f"{self.name}: ok, {self.count} checks")
+        return 0
+
+
+def wine_environment():
+    env = dict(os.environ)
+    if "WINEPREFIX" not in env:
+        env["WINEPREFIX"] = env.get("BRIS_WINEPREFIX", str(ROOT / "build/windows/wineprefix"))
+        env.setdefault("WINEARCH", "win32")
+        env.setdefault("WINEDEBUG", "-all")
+        env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=d")
+    return env
+
+
+class Session:
+    """One test run: its output directory, its store and at most one running program."""
+
+    def __init__(self, description):
+        parser = argparse.ArgumentParser(description=description)
+        parser.add_argument("--exe", required=True, help="brisvander.exe")
+        parser.add_argument("--probe", required=True, help="the probe program")
+        parser.add_argument("--cli", required=True, help="mailstore.exe")
+        parser.add_argument("--out", required=True, help="output directory")
+        args = parser.parse_args()
+        if not os.environ.get("DISPLAY"):
+            raise Failed("needs a display (run through scripts/test-windows.sh)")
+        self.exe, self.probe, self.cli_exe = args.exe, args.probe, args.cli
+        self.out = Path(args.out)
+        self.env = wine_environment()
+        self.app = None
+        self.calls = 0
+        self.out.mkdir(parents=True, exist_ok=True)
+        for old in self.out.glob("*"):
+            if old.is_file():
+                old.unlink()
+        self.store = self.out / "store"
+        shutil.rmtree(self.store, ignore_errors=True)
+        self.store_win = self.windows_path(self.store)
+
+    def windows_path(self, path):
+        done = subprocess.run(["winepath", "-w", str(path)], env=self.env, text=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=60)
+        return done.stdout.strip()
+
+    def wine(self, args, timeout=60, env=None):
+        """Runs a Windows program to its end; output goes through files, never
+        pipes, as Wine's helpers may keep a pipe open after the program ends."""
+        self.calls += 1
+        out = self.out / f"call{self.calls}.out"
+        err = self.out / f"call{self.calls}.err"
+        with open(out, "wb") as o, open(err, "wb") as e:
+            try:
+                rc = subprocess.run(["wine", *args], env=env or self.env, stdout=o, stderr=e,
+                                    stdin=subprocess.DEVNULL, timeout=timeout).returncode
+            except subprocess.TimeoutExpired:
+                raise Failed(f"{Path(args[0]).name} {' '.join(args[1:])}: no end after "
+                             f"{timeout} s")
+        text = out.read_bytes().decode("utf-8", "replace").replace("\r\n", "\n")
+        return rc, text, err.read_bytes().decode("utf-8", "replace")
+
+    def cli(self, *args):
+        rc, text, err = self.wine([self.cli_exe, *args])
+        if rc != 0:
+            raise Failed(f"mailstore {' '.join(args)} ended with {rc}: {text}{err}")
+        return text
+
+    # ---- The store -------------------------------------------------------------------------
+
+    def make_store(self):
+        """A fresh store: the demo mail in the Inbox, and nested folders that the
+        tool creates on import, so the tree has levels to expand."""
+        self.cli("init", self.store_win)
+        self.cli("import", self.store_win, "Inbox", self.windows_path(SAMPLES))
+        self.cli("import", "--create", self.store_win, "Inbox/Lists",
+                 self.windows_path(SAMPLES / "plain.eml"))
+        self.cli("import", "--create", self.store_win, "Archive/2026/Q4",
+                 self.windows_path(SAMPLES / "low-priority.eml"))
+
+    def folders(self):
+        return parse_folders(self.cli("folders", self.store_win))
+
+    def messages(self, folder):
+        listing = self.cli("list", self.store_win, folder)
+        messages = parse_messages(listing)
+        total = re.search(r"^(\d+) messages?$", listing, re.M)
+        if not total or int(total[1]) != len(messages):
+            raise Failed(f"cannot read the listing of {folder}:\n{listing}")
+        return messages
+
+    def write_message(self, name, sender, subject, body):
+        path = self.out / name
+        path.write_bytes((f"From: {sender}\r\nTo: Team Example <team@example.org>\r\n"
+                          f"Subject: {subject}\r\nDate: Mon, 07 Dec 2026 10:00:00 +0000\r\n"
+                          f"Message-ID: <{name}@example.org>\r\n\r\n{body}\r\n").encode())
+        return self.windows_path(path)
+
+    # ---- The program -----------------------------------------------------------------------
+
+    def start(self):
+        env = dict(self.env)
+        env["MAILSTORE_DIR"] = self.store_win
+        self.app_log = open(self.out / "brisvander.wine.log", "wb")
+        self.app = subprocess.Popen(["wine", self.exe], env=env, stdin=subprocess.DEVNULL,
+                                    stdout=self.app_log, stderr=subprocess.STDOUT)
+
+    def state(self, seconds=30):
+        rc, text, err = self.wine([self.probe, "state", str(seconds)], timeout=seconds + 30)
+        if rc != 0:
+            raise Failed(f"probe state: {err.strip() or rc}")
+        return parse_state(text)
+
+    def wait_for(self, what, ready, seconds=15):
+        """Polls the window until ready(state) holds; the state it last saw on failure."""
+        deadline = time.monotonic() + seconds
+        while True:
+            state = self.state()
+            if ready(state):
+                return state
+            if time.monotonic() >= deadline:
+                (self.out / "last-state.txt").write_text(state.raw)
+                raise Failed(f"{what}: not seen within {seconds} s; the window showed\n"
+                             f"{state.raw}")
+            time.sleep(0.2)
+
+    def screenshot(self, name):
+        path = self.out / name
+        subprocess.run(["import", "-window", "root", str(path)], env=self.env, timeout=60,
+                       stdin=subprocess.DEVNULL, check=True)
+        return path
+
+    def close(self):
+        """Closes the window as a user would and expects the program to end well."""
+        if not self.app:
+            return
+        rc, _, err = self.wine([self.probe, "close", "20"], timeout=50)
+        if rc != 0:
+            raise Failed(f"probe close: {err.strip()}")
+        try:
+            status = self.app.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failed("the program kept running after its window closed")
+        self.app = None
+        if status != 0:
+            raise Failed(f"the program ended with status {status}")
+
+    def stop(self):
+        if self.app:
+            self.app.kill()
+            self.app.wait(timeout=20)
+            self.app = None
+
+
+def distinct_colours(png, x, y, width, height):
+    """Number of colours in a rectangle of a screenshot."""
+    done = subprocess.run(["convert", str(png), "-crop", f"{width}x{height}+{x}+{y}", "+repage",
+                           "-format", "%k", "info:"], text=True, stdout=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL, timeout=60, check=True)
+    return int(done.stdout.strip())
+
+
+def run(description, body):
+    """Runs body(session, checks); a broken step ends the test with its reason."""
+    name = Path(sys.argv[0]).stem
+    checks = Checks(name)
+    session = None
+    try:
+        session = Session(description)
+        body(session, checks)
+    except Failed as failure:
+        checks.failures.append(str(failure))
+        print(f"FAIL: {failure}", flush=True)
+    finally:
+        if session:
+            session.stop()
+    return checks.finish()

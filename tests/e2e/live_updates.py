@@ -1,0 +1,126 @@
+"""The program keeps up with another process: while it shows the Inbox, the
+mailstore tool imports a message into it, marks it read, marks the whole folder
+unread and creates a folder; the window's log, list and tree must follow."""
+
+import os
+import sys
+import time
+
+from harness import listed_from, preorder, run
+
+WAIT = 10  # seconds; the store picks up another writer's changes within about half a second
+
+
+def log_after(state, start):
+    return state.log[start:]
+
+
+def row_view(rows):
+    return [(r.sender, r.subject, r.image, r.flag_image) for r in rows]
+
+
+def import_message(s, c, before_rows, log_start):
+    """One more message into the Inbox: a NEWMSGS line and a row in store order."""
+    before_ids = {m.id for m in s.messages("Inbox")}
+    subject = f"Live import check {os.getpid()}-{int(time.time())}"
+    sender = "Ivan Example <ivan@example.org>"
+    path = s.write_message("live.eml", sender, subject, "Sent while the window was open.")
+    out = s.cli("import", s.store_win, "Inbox", path)
+    c.check("Imported 1 message" in out, f"the tool imported the message: {out.strip()}")
+    after = s.messages("Inbox")
+    new = [m for m in after if m.id not in before_ids]
+    if not c.equal(len(new), 1, "new messages the tool lists"):
+        return None
+    msg = new[0]
+    position = after.index(msg)
+    inbox = s.folders()[0].id
+
+    line = f"NEWMSGS MsgId={msg.id}"
+    props = f"FOLDER_PROPS_CHANGED idFolderOld={inbox} idFolderNew={inbox}"
+    state = s.wait_for(f'"{line}", "{props}" and a new row',
+                       lambda st: line in log_after(st, log_start) and
+                       props in log_after(st, log_start) and
+                       st.row_count == len(before_rows) + 1, WAIT)
+    lines = log_after(state, log_start)
+    c.equal(lines.count(line), 1, f'"{line}" lines')
+    c.check(f"UNREAD_CHANGE idFolderOld={inbox} idFolderNew={inbox}" in lines,
+            f"an UNREAD_CHANGE line for the Inbox: {lines}")
+    row = state.rows[position]
+    c.equal((listed_from(row.sender), row.subject, row.image),
+            (msg.sender, subject, 1), f"the new row at store position {position}")
+    others = state.rows[:position] + state.rows[position + 1:]
+    c.equal(row_view(others), row_view(before_rows), "the other rows, unchanged and in order")
+    return msg, position, state
+
+
+def mark_read(s, c, msg, position, before, log_start):
+    s.cli("mark", s.store_win, "Inbox", "read", str(msg.id))
+    line = f"MARKEDASREAD MsgId={msg.id}"
+    state = s.wait_for(f'"{line}" and row {position} shown read',
+                       lambda st: line in log_after(st, log_start) and
+                       len(st.rows) > position and st.rows[position].image == 0, WAIT)
+    c.equal(log_after(state, log_start).count(line), 1, f'"{line}" lines')
+    c.equal([r.image for r in state.rows],
+            [0 if r.index == position else r.image for r in before.rows],
+            "row images after marking one message read")
+    return state
+
+
+def mark_all_unread(s, c, before, log_start):
+    c.check(any(r.image == 0 for r in before.rows), "some rows show read before")
+    s.cli("mark", s.store_win, "Inbox", "unread", "all")
+    line = "MARKEDASUNREAD All messages in the folder"
+    state = s.wait_for(f'"{line}" and every row unread',
+                       lambda st: line in log_after(st, log_start) and
+                       all(r.image == 1 for r in st.rows), WAIT)
+    c.equal(len(state.rows), len(before.rows), "rows after marking all unread")
+    c.equal(log_after(state, log_start).count(line), 1, f'"{line}" lines')
+    return state
+
+
+def create_folder(s, c, before, log_start):
+    """A folder made by the tool appears in the tree; the selection and the list stay."""
+    path = s.write_message("folder.eml", "Judy Example <judy@example.org>", "Filed away",
+                           "Goes to a new folder.")
+    s.cli("import", "--create", s.store_win, "Inbox/Live", path)
+    folders = s.folders()
+    inbox = folders[0]
+    live = [f for f in inbox.children if f.name == "Live"]
+    if not c.equal(len(live), 1, "Inbox/Live in the tool's folder listing"):
+        return
+    line = f"NEW_FOLDER idFolderOld={inbox.id} idFolderNew={live[0].id}"
+    state = s.wait_for(f'"{line}" and the new node',
+                       lambda st: line in log_after(st, log_start) and
+                       any(n.id == live[0].id for n in st.nodes), WAIT)
+    expected = preorder(folders, by_id=True)
+    c.equal([(n.depth, n.id, n.text, n.image) for n in state.nodes],
+            [(f.depth, f.id, f.name, f.image) for f in expected], "tree after the new folder")
+    c.equal(sorted(n.id for n in state.nodes if n.children and not n.expanded), [],
+            "nodes with sub-folders left collapsed")
+    c.equal([n.id for n in state.selected], [inbox.id], "the selection stays on the Inbox")
+    c.equal(row_view(state.rows), row_view(before.rows), "the Inbox's rows stay as they were")
+    c.check(not any(l.startswith("NEWMSGS") for l in log_after(state, log_start)),
+            "no NEWMSGS for a message that went to another folder")
+
+
+def body(s, c):
+    s.make_store()
+    expected = len(s.messages("Inbox"))
+    s.start()
+    state = s.wait_for("the Inbox's messages in the list",
+                       lambda st: st.row_count == expected and len(st.log) >= 3)
+    c.equal(state.log[0], "PATH OF MAIL MESSAGE STORE:", "first log line")
+
+    imported = import_message(s, c, state.rows, len(state.log))
+    if imported:
+        msg, position, state = imported
+        state = mark_read(s, c, msg, position, state, len(state.log))
+        state = mark_all_unread(s, c, state, len(state.log))
+    create_folder(s, c, state, len(state.log))
+    (s.out / "state.txt").write_text(s.state().raw)
+    s.screenshot("live-updates.png")
+    s.close()
+
+
+if __name__ == "__main__":
+    sys.exit(run(__doc__, body))

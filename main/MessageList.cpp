@@ -295,7 +295,15 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
     }
     if (message == WM_PAINT)
         rows->Pending().repaintAsked = false;
-    return DefSubclassProc(list, message, wParam, lParam);
+    LRESULT result = DefSubclassProc(list, message, wParam, lParam);
+    // An owner-data view keeps no data words; answer as a plain list would.
+    if ((message == LVM_GETITEMW || message == LVM_GETITEMA) && result && lParam) {
+        auto* item = reinterpret_cast<LVITEMW*>(lParam); // lParam sits alike in both forms
+        if ((item->mask & LVIF_PARAM) && item->iItem >= 0 &&
+            static_cast<size_t>(item->iItem) < rows->Count())
+            item->lParam = static_cast<LPARAM>(rows->At(static_cast<size_t>(item->iItem)).id);
+    }
+    return result;
 }
 
 } // namespace

@@ -135,6 +135,11 @@ class ListPair : public ::testing::Test {
             item.iItem = static_cast<int>(i);
             SendMessageW(plain_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
             ASSERT_EQ(rows_.At(i).id, static_cast<MESSAGEID>(item.lParam)) << "row " << i;
+            LVITEMW shown{};
+            shown.mask = LVIF_PARAM;
+            shown.iItem = static_cast<int>(i);
+            SendMessageW(owner_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&shown));
+            ASSERT_EQ(shown.lParam, item.lParam) << "row " << i;
         }
     }
 
@@ -242,8 +247,13 @@ TEST_F(ListPair, RowsShowTheirTextsImagesAndData) {
     EXPECT_EQ(text(0, 1), L"Quarterly figures");
     EXPECT_EQ(text(0, 3), L"");
     EXPECT_EQ(text(1, 0), L"");
-    EXPECT_EQ(image(0, 0), 1); // unread: closed envelope
-    EXPECT_EQ(image(0, 3), 3); // flagged: red flag
+    LVITEMW data{};
+    data.mask = LVIF_PARAM;
+    data.iItem = 1;
+    SendMessageW(owner_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+    EXPECT_EQ(data.lParam, 43); // the data word is the message id
+    EXPECT_EQ(image(0, 0), 1);  // unread: closed envelope
+    EXPECT_EQ(image(0, 3), 3);  // flagged: red flag
     EXPECT_EQ(image(1, 0), 0);
     EXPECT_NE(image(1, 3), 3);
     // The zero received time shows the calendar zero.

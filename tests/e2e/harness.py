@@ -21,11 +21,12 @@ SAMPLES = ROOT / "resources" / "samples"
 # Folder type as the tool prints it -> the tree image of that type.
 TYPE_IMAGES = {None: 0, "inbox": 1, "outbox": 2, "sent": 3, "deleted": 4, "drafts": 5}
 TYPE_TEXTS = {
+    None: "Not a special folder",
     "inbox": "Default INBOX folder",
     "outbox": "Default OUTBOX folder",
     "sent": "Default SENT folder",
     "deleted": "Default DELETED folder",
-    "drafts": "Default DRAFTS folder",
+    "drafts": "Default DRAFT folder",
 }
 FROM_WIDTH = 24  # the tool's listing cuts From to this many characters
 
@@ -183,6 +184,17 @@ def listed_from(sender):
     return sender[:FROM_WIDTH].rstrip()
 
 
+def panel_of(folder):
+    """The folder panel as it should show a folder of the tool's listing."""
+    return {
+        "FolderId:": str(folder.id),
+        "Number of sub-folders:": str(len(folder.children)),
+        "Folder type:": TYPE_TEXTS[folder.type],
+        "Number of messages:": str(folder.messages),
+        "Number of un-read messages:": str(folder.unread),
+    }
+
+
 class Checks:
     """Collects failed expectations; a test reports all of them at the end."""
 
@@ -317,6 +329,11 @@ class Session:
             raise Failed(f"probe state: {err.strip() or rc}")
         return parse_state(text)
 
+    def select(self, folder_id):
+        rc, _, err = self.wine([self.probe, "select", "10", str(folder_id)], timeout=40)
+        if rc != 0:
+            raise Failed(f"probe select: {err.strip() or rc}")
+
     def wait_for(self, what, ready, seconds=15):
         """Polls the window until ready(state) holds; the state it last saw on failure."""
         deadline = time.monotonic() + seconds
@@ -358,12 +375,11 @@ class Session:
             self.app = None
 
 
-def distinct_colours(png, x, y, width, height):
-    """Number of colours in a rectangle of a screenshot."""
-    done = subprocess.run(["convert", str(png), "-crop", f"{width}x{height}+{x}+{y}", "+repage",
-                           "-format", "%k", "info:"], text=True, stdout=subprocess.PIPE,
-                          stdin=subprocess.DEVNULL, timeout=60, check=True)
-    return int(done.stdout.strip())
+def pixels(png, x, y, width, height):
+    """The RGB bytes of a rectangle of a screenshot."""
+    return subprocess.run(["convert", str(png), "-crop", f"{width}x{height}+{x}+{y}", "+repage",
+                           "rgb:-"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                          timeout=60, check=True).stdout
 
 
 def run(description, body):

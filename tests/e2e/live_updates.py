@@ -6,7 +6,7 @@ import os
 import sys
 import time
 
-from harness import listed_from, preorder, run
+from harness import listed_from, panel_of, preorder, run
 
 WAIT = 10  # seconds; the store picks up another writer's changes within about half a second
 
@@ -103,6 +103,49 @@ def create_folder(s, c, before, log_start):
             "no NEWMSGS for a message that went to another folder")
 
 
+def switch_folder(s, c, log_start):
+    """Selecting another folder loads it and moves the list's registration: the
+    Inbox's new mail no longer reaches the list, the shown folder's does."""
+    folders = s.folders()
+    inbox = folders[0]
+    lists = next(f for f in inbox.children if f.name == "Lists")
+    shown = s.messages("Inbox/Lists")
+    s.select(lists.id)
+    state = s.wait_for("the Lists folder in the panel and the list",
+                       lambda st: st.panel().get("FolderId:") == str(lists.id) and
+                       st.row_count == len(shown), WAIT)
+    c.equal([n.id for n in state.selected], [lists.id], "the selected node after a click")
+    c.equal(state.panel(), panel_of(lists), "the folder panel of Lists")
+    c.equal([(listed_from(r.sender), r.subject) for r in state.rows],
+            [(m.sender, m.subject) for m in shown], "the rows of Lists")
+
+    before_ids = {m.id for m in s.messages("Inbox")}
+    s.cli("import", s.store_win, "Inbox",
+          s.write_message("unseen.eml", "Karl Example <karl@example.org>", "Not shown", "-"))
+    inbox_new = [m.id for m in s.messages("Inbox") if m.id not in before_ids]
+    # The namespace's counts line comes once the store delivered the import.
+    props = f"FOLDER_PROPS_CHANGED idFolderOld={inbox.id} idFolderNew={inbox.id}"
+    state = s.wait_for(f'"{props}" after an import into the Inbox',
+                       lambda st: props in log_after(st, log_start), WAIT)
+    c.equal(len(inbox_new), 1, "the message imported into the Inbox")
+    c.equal([l for l in log_after(state, log_start) if l.startswith("NEWMSGS")], [],
+            "NEWMSGS lines for the Inbox while Lists is shown")
+    c.equal(state.row_count, len(shown), "rows of Lists after an import into the Inbox")
+
+    log_start = len(state.log)
+    before_ids = {m.id for m in shown}
+    s.cli("import", s.store_win, "Inbox/Lists",
+          s.write_message("listed.eml", "Lena Example <lena@example.org>", "List traffic", "-"))
+    new = [m for m in s.messages("Inbox/Lists") if m.id not in before_ids]
+    if not c.equal(len(new), 1, "the message imported into Lists"):
+        return
+    line = f"NEWMSGS MsgId={new[0].id}"
+    state = s.wait_for(f'"{line}" and a new row in Lists',
+                       lambda st: line in log_after(st, log_start) and
+                       st.row_count == len(shown) + 1, WAIT)
+    c.check(any(r.subject == "List traffic" for r in state.rows), "the new row in Lists")
+
+
 def body(s, c):
     s.make_store()
     expected = len(s.messages("Inbox"))
@@ -117,6 +160,7 @@ def body(s, c):
         state = mark_read(s, c, msg, position, state, len(state.log))
         state = mark_all_unread(s, c, state, len(state.log))
     create_folder(s, c, state, len(state.log))
+    switch_folder(s, c, len(s.state().log))
     (s.out / "state.txt").write_text(s.state().raw)
     s.screenshot("live-updates.png")
     s.close()

@@ -5,6 +5,8 @@
 //   probe log <seconds>    prints the log once it has text and stopped changing
 //   probe state <seconds>  prints tree, panel, list and log once the log has text
 //   probe close <seconds>  asks the window to close and waits until it is gone
+//   probe select <seconds> <folder id>
+//                          selects the folder's node in the tree, as a click would
 //
 // The tree and the list keep their items in the program's memory, so their
 // records go through a buffer allocated in the program's process.
@@ -374,6 +376,52 @@ int PrintLog(DWORD deadline) {
     return 1;
 }
 
+// The tree node whose data word is the folder id, searched depth first.
+HTREEITEM FindNode(HWND tree, RemoteBlock& remote, DWORD folderId) {
+    std::vector<HTREEITEM> stack;
+    LRESULT first = 0;
+    if (Ask(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0, first) && first)
+        stack.push_back(reinterpret_cast<HTREEITEM>(first));
+    while (!stack.empty()) {
+        HTREEITEM node = stack.back();
+        stack.pop_back();
+        TVITEMW item{};
+        item.mask = TVIF_HANDLE | TVIF_PARAM;
+        item.hItem = node;
+        LRESULT ok = 0;
+        if (remote.Put(item) &&
+            Ask(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.Record()), ok) && ok &&
+            remote.Take(item) && static_cast<DWORD>(item.lParam) == folderId)
+            return node;
+        LRESULT next = 0;
+        if (Ask(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(node), next) && next)
+            stack.push_back(reinterpret_cast<HTREEITEM>(next));
+        LRESULT child = 0;
+        if (Ask(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(node), child) && child)
+            stack.push_back(reinterpret_cast<HTREEITEM>(child));
+    }
+    return nullptr;
+}
+
+int Select(DWORD deadline, DWORD folderId) {
+    while (GetTickCount() < deadline) {
+        HWND main = FindMain();
+        HWND tree = main ? FindWindowExW(main, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+        if (tree) {
+            RemoteBlock remote(tree);
+            HTREEITEM node = remote.Ok() ? FindNode(tree, remote, folderId) : nullptr;
+            LRESULT done = 0;
+            if (node &&
+                Ask(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node), done) && done)
+                return 0;
+        }
+        Sleep(100);
+    }
+    std::fprintf(stderr, "probe: no node for folder %lu to select\n",
+                 static_cast<unsigned long>(folderId));
+    return 1;
+}
+
 int Close(DWORD deadline) {
     HWND main = FindMain();
     if (!main) {
@@ -394,7 +442,8 @@ int Close(DWORD deadline) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: probe log|state|close <seconds>\n");
+        std::fprintf(stderr,
+                     "usage: probe log|state|close <seconds>, probe select <seconds> <id>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -403,6 +452,8 @@ int main(int argc, char** argv) {
         return PrintLog(deadline);
     if (std::strcmp(argv[1], "state") == 0)
         return PrintState(deadline);
+    if (std::strcmp(argv[1], "select") == 0 && argc >= 4)
+        return Select(deadline, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);

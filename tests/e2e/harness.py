@@ -248,12 +248,10 @@ class Session:
         self.env = wine_environment()
         self.app = None
         self.calls = 0
-        self.out.mkdir(parents=True, exist_ok=True)
-        for old in self.out.glob("*"):
-            if old.is_file():
-                old.unlink()
+        # Every run starts from nothing: the directory is this test's alone.
+        shutil.rmtree(self.out, ignore_errors=True)
+        self.out.mkdir(parents=True)
         self.store = self.out / "store"
-        shutil.rmtree(self.store, ignore_errors=True)
         self.store_win = self.windows_path(self.store)
 
     def windows_path(self, path):
@@ -293,7 +291,7 @@ class Session:
         self.cli("import", self.store_win, "Inbox", self.windows_path(SAMPLES))
         self.cli("import", "--create", self.store_win, "Inbox/Lists",
                  self.windows_path(SAMPLES / "plain.eml"))
-        self.cli("import", "--create", self.store_win, "Archive/2026/Q4",
+        self.cli("import", "--create", self.store_win, "Archive/Année 2026/Q4",
                  self.windows_path(SAMPLES / "low-priority.eml"))
 
     def folders(self):

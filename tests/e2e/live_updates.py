@@ -78,6 +78,32 @@ def mark_all_unread(s, c, before, log_start):
     return state
 
 
+def import_burst(s, c, before, log_start):
+    """Many messages at once: one NEWMSGS each, and the list ends in store order."""
+    folder = s.out / "burst"
+    folder.mkdir()
+    count = 30
+    for i in range(count):
+        (folder / f"m{i:02}.eml").write_bytes(
+            (f"From: Sender {i:02} Example <s{i}@example.org>\r\nTo: team@example.org\r\n"
+             f"Subject: Burst message {i:02}\r\n"
+             f"Date: Mon, 07 Dec 2026 {8 + i % 3:02}:{i:02}:00 +0000\r\n\r\nBody {i}\r\n")
+            .encode())
+    out = s.cli("import", s.store_win, "Inbox", s.windows_path(folder))
+    c.check(f"Imported {count} messages" in out, f"the tool imported the burst: {out.strip()}")
+    listed = s.messages("Inbox")
+    state = s.wait_for(f"{count} more rows",
+                       lambda st: st.row_count == len(before.rows) + count and
+                       sum(l.startswith("NEWMSGS") for l in log_after(st, log_start)) >= count,
+                       WAIT)
+    c.equal(sum(l.startswith("NEWMSGS") for l in log_after(state, log_start)), count,
+            "NEWMSGS lines for the burst")
+    c.equal([(listed_from(r.sender), r.subject, r.image, r.flag_image == 3) for r in state.rows],
+            [(m.sender, m.subject, 1 if m.unread else 0, m.flagged) for m in listed],
+            "rows after the burst, in the store's order")
+    return state
+
+
 def create_folder(s, c, before, log_start):
     """A folder made by the tool appears in the tree; the selection and the list stay."""
     path = s.write_message("folder.eml", "Judy Example <judy@example.org>", "Filed away",
@@ -159,6 +185,7 @@ def body(s, c):
         msg, position, state = imported
         state = mark_read(s, c, msg, position, state, len(state.log))
         state = mark_all_unread(s, c, state, len(state.log))
+        state = import_burst(s, c, state, len(state.log))
     create_folder(s, c, state, len(state.log))
     switch_folder(s, c, len(s.state().log))
     (s.out / "state.txt").write_text(s.state().raw)

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -90,10 +91,20 @@ class Decoder {
     bool failed_ = false;
 };
 
+// Loads from unaligned little-endian bytes; memcpy becomes a single move on
+// the little-endian machines the store runs on.
+inline bool LittleEndianHost() {
+    const uint16_t probe = 1;
+    unsigned char first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
 inline uint32_t LoadU32(const char* p) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-        v |= static_cast<uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if (!LittleEndianHost())
+        v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
     return v;
 }
 

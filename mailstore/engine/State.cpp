@@ -37,10 +37,9 @@ std::string_view TextPool::Add(std::string_view s) {
     return std::string_view(chunk.data() + at, s.size());
 }
 
-std::string_view TextPool::Adopt(std::string buffer) {
-    // Put it in front so the last chunk stays the one Add appends to.
-    chunks_.push_front(std::move(buffer));
-    return std::string_view(chunks_.front());
+std::string_view TextPool::Adopt(std::unique_ptr<char[]> buffer, size_t size) {
+    adopted_.push_back(std::move(buffer));
+    return std::string_view(adopted_.back().get(), size);
 }
 
 const MessageRec* FolderRec::Find(MessageId id) const {
@@ -634,18 +633,18 @@ void State::EncodeSnapshot(uint64_t generation, std::string* out) const {
     e.U64(Checksum64(out->data(), out->size()));
 }
 
-Status State::DecodeSnapshot(std::string buffer, const std::string& fileName, uint64_t* generation,
-                             State* out) {
+Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
+                             const std::string& fileName, uint64_t* generation, State* out) {
     auto bad = [&](size_t offset, const char* what) {
         return Damaged(fileName + ": " + what + " at offset " + std::to_string(offset));
     };
-    if (buffer.size() < 52)
+    if (size < 52)
         return bad(0, "file too short");
-    const size_t bodyLen = buffer.size() - 8;
-    if (Checksum64(buffer.data(), bodyLen) != LoadU64(buffer.data() + bodyLen))
+    const size_t bodyLen = size - 8;
+    if (Checksum64(buffer.get(), bodyLen) != LoadU64(buffer.get() + bodyLen))
         return bad(bodyLen, "checksum mismatch");
     State s;
-    std::string_view data = s.text_->Adopt(std::move(buffer));
+    std::string_view data = s.text_->Adopt(std::move(buffer), size);
     data = data.substr(0, bodyLen);
     Decoder d(data);
     if (d.U32() != kSnapshotMagic)

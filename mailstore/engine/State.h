@@ -23,10 +23,11 @@ class TextPool {
   public:
     std::string_view Add(std::string_view s);
     // Takes a whole buffer (a snapshot) whose bytes views may point into.
-    std::string_view Adopt(std::string buffer);
+    std::string_view Adopt(std::unique_ptr<char[]> buffer, size_t size);
 
   private:
     std::deque<std::string> chunks_;
+    std::vector<std::unique_ptr<char[]>> adopted_;
 };
 
 struct MessageRec {
@@ -113,8 +114,8 @@ class State {
 
     void EncodeSnapshot(uint64_t generation, std::string* out) const;
     // Parses a snapshot; on damage returns Corrupt naming fileName and an offset.
-    static Status DecodeSnapshot(std::string buffer, const std::string& fileName,
-                                 uint64_t* generation, State* out);
+    static Status DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
+                                 const std::string& fileName, uint64_t* generation, State* out);
 
     // Events that turn `before` into `after`, for changes whose records were
     // folded into a snapshot before this process saw them.

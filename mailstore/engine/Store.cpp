@@ -6,6 +6,7 @@
 #include "State.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_set>
 
 namespace mailstore {
@@ -25,6 +26,23 @@ constexpr const char* kJournalName = "journal.bin";
 constexpr const char* kLockName = "lock";
 constexpr const char* kMessagesDir = "messages";
 constexpr uint64_t kMaxMessageSize = 0xFFFFFFFFull;
+
+// Like ReadWhole, into memory that is not cleared first: snapshots are large.
+Status ReadWholeRaw(FileSystem& fs, const std::string& path, std::unique_ptr<char[]>* out,
+                    size_t* size, bool* missing) {
+    std::unique_ptr<File> f;
+    Status s = fs.Open(path, OpenMode::Read, &f, missing);
+    if (!s.ok())
+        return s;
+    uint64_t fileSize = 0;
+    s = f->Size(&fileSize);
+    if (!s.ok())
+        return s;
+    if (fileSize > SIZE_MAX / 2)
+        return Status(ErrorCode::TooLarge, path + " is too large to read");
+    out->reset(new char[static_cast<size_t>(fileSize) + 1]);
+    return f->ReadAt(0, out->get(), static_cast<size_t>(fileSize), size);
+}
 
 Status ReadWhole(FileSystem& fs, const std::string& path, std::string* out, bool* missing) {
     std::unique_ptr<File> f;
@@ -168,15 +186,16 @@ Status LoadStoreOnce(FileSystem& fs, const std::string& dir, Loaded* out, const 
                      std::vector<ChangeEvent>* events, bool* raced) {
     const std::string snapPath = dir + "/" + kSnapshotName;
     const std::string journalPath = dir + "/" + kJournalName;
-    std::string snap;
+    std::unique_ptr<char[]> snap;
+    size_t snapSize = 0;
     bool missing = false;
-    Status s = ReadWhole(fs, snapPath, &snap, &missing);
+    Status s = ReadWholeRaw(fs, snapPath, &snap, &snapSize, &missing);
     if (!s.ok()) {
         if (missing)
             return Status(ErrorCode::NotAStore, dir + " holds no mail store");
         return s;
     }
-    s = State::DecodeSnapshot(std::move(snap), snapPath, &out->generation, &out->state);
+    s = State::DecodeSnapshot(std::move(snap), snapSize, snapPath, &out->generation, &out->state);
     if (!s.ok())
         return s;
     if (diffBase != nullptr)

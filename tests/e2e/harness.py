@@ -345,6 +345,21 @@ class Session:
                              f"{state.raw}")
             time.sleep(0.2)
 
+    def settle(self, seconds=10):
+        """The state once the log stopped growing for longer than the store's
+        250 ms change timer, so that late lines of one step do not count for the next."""
+        deadline = time.monotonic() + seconds
+        last = self.state()
+        since = time.monotonic()
+        while time.monotonic() < deadline:
+            time.sleep(0.2)
+            state = self.state()
+            if state.log != last.log:
+                last, since = state, time.monotonic()
+            elif time.monotonic() - since >= 0.8:
+                return state
+        raise Failed(f"the log kept changing for {seconds} s")
+
     def screenshot(self, name):
         path = self.out / name
         subprocess.run(["import", "-window", "root", str(path)], env=self.env, timeout=60,

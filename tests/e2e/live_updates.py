@@ -63,7 +63,6 @@ def mark_read(s, c, msg, position, before, log_start):
     c.equal([r.image for r in state.rows],
             [0 if r.index == position else r.image for r in before.rows],
             "row images after marking one message read")
-    return state
 
 
 def mark_all_unread(s, c, before, log_start):
@@ -75,7 +74,6 @@ def mark_all_unread(s, c, before, log_start):
                        all(r.image == 1 for r in st.rows), WAIT)
     c.equal(len(state.rows), len(before.rows), "rows after marking all unread")
     c.equal(log_after(state, log_start).count(line), 1, f'"{line}" lines')
-    return state
 
 
 def import_burst(s, c, before, log_start):
@@ -101,7 +99,6 @@ def import_burst(s, c, before, log_start):
     c.equal([(listed_from(r.sender), r.subject, r.image, r.flag_image == 3) for r in state.rows],
             [(m.sender, m.subject, 1 if m.unread else 0, m.flagged) for m in listed],
             "rows after the burst, in the store's order")
-    return state
 
 
 def create_folder(s, c, before, log_start):
@@ -127,6 +124,52 @@ def create_folder(s, c, before, log_start):
     c.equal(row_view(state.rows), row_view(before.rows), "the Inbox's rows stay as they were")
     c.check(not any(l.startswith("NEWMSGS") for l in log_after(state, log_start)),
             "no NEWMSGS for a message that went to another folder")
+
+
+def compact_then_import(s, c, before, log_start):
+    """Compaction by another process rewrites the store's files; later changes
+    must still reach the window."""
+    s.cli("compact", s.store_win)
+    before_ids = {m.id for m in s.messages("Inbox")}
+    s.cli("import", s.store_win, "Inbox",
+          s.write_message("compacted.eml", "Mona Example <mona@example.org>", "After compaction",
+                          "-"))
+    listed = s.messages("Inbox")
+    new = [m for m in listed if m.id not in before_ids]
+    if not c.equal(len(new), 1, "the message imported after compaction"):
+        return
+    line = f"NEWMSGS MsgId={new[0].id}"
+    state = s.wait_for(f'"{line}" after a compaction',
+                       lambda st: line in log_after(st, log_start) and
+                       st.row_count == len(before.rows) + 1, WAIT)
+    c.equal([(listed_from(r.sender), r.subject) for r in state.rows],
+            [(m.sender, m.subject) for m in listed], "rows after compaction and an import")
+    c.equal([l for l in log_after(state, log_start) if l.startswith(("NEWMSGS", "DELETEMSGS",
+                                                                     "MARKED"))],
+            [line], "message lines after compaction and one import")
+
+
+def top_level_folder(s, c, log_start):
+    """A new folder while a sub-folder is shown: the rebuilt tree keeps that
+    selection, and the list and panel stay."""
+    before = s.state()
+    selected = [n.id for n in before.selected]
+    s.cli("import", "--create", s.store_win, "Projects",
+          s.write_message("project.eml", "Nina Example <nina@example.org>", "Kick-off", "-"))
+    folders = s.folders()
+    made = [f for f in folders if f.name == "Projects"]
+    if not c.equal(len(made), 1, "Projects in the tool's folder listing"):
+        return
+    line = f"NEW_FOLDER idFolderOld=0 idFolderNew={made[0].id}"
+    state = s.wait_for(f'"{line}" and the new top-level node',
+                       lambda st: line in log_after(st, log_start) and
+                       any(n.id == made[0].id and n.depth == 0 for n in st.nodes), WAIT)
+    c.equal([(n.depth, n.id, n.text) for n in state.nodes],
+            [(f.depth, f.id, f.name) for f in preorder(folders, by_id=True)],
+            "tree after a new top-level folder")
+    c.equal([n.id for n in state.selected], selected, "the selection after the rebuild")
+    c.equal(state.panel(), before.panel(), "the folder panel after the rebuild")
+    c.equal(row_view(state.rows), row_view(before.rows), "the rows after the rebuild")
 
 
 def switch_folder(s, c, log_start):
@@ -158,7 +201,7 @@ def switch_folder(s, c, log_start):
             "NEWMSGS lines for the Inbox while Lists is shown")
     c.equal(state.row_count, len(shown), "rows of Lists after an import into the Inbox")
 
-    log_start = len(state.log)
+    log_start = len(s.settle().log)
     before_ids = {m.id for m in shown}
     s.cli("import", s.store_win, "Inbox/Lists",
           s.write_message("listed.eml", "Lena Example <lena@example.org>", "List traffic", "-"))
@@ -180,14 +223,22 @@ def body(s, c):
                        lambda st: st.row_count == expected and len(st.log) >= 3)
     c.equal(state.log[0], "PATH OF MAIL MESSAGE STORE:", "first log line")
 
+    # Each step starts once the previous one's notifications are all in.
     imported = import_message(s, c, state.rows, len(state.log))
     if imported:
         msg, position, state = imported
-        state = mark_read(s, c, msg, position, state, len(state.log))
-        state = mark_all_unread(s, c, state, len(state.log))
-        state = import_burst(s, c, state, len(state.log))
+        state = s.settle()
+        mark_read(s, c, msg, position, state, len(state.log))
+        state = s.settle()
+        mark_all_unread(s, c, state, len(state.log))
+        state = s.settle()
+        import_burst(s, c, state, len(state.log))
+    state = s.settle()
     create_folder(s, c, state, len(state.log))
-    switch_folder(s, c, len(s.state().log))
+    state = s.settle()
+    compact_then_import(s, c, state, len(state.log))
+    switch_folder(s, c, len(s.settle().log))
+    top_level_folder(s, c, len(s.settle().log))
     (s.out / "state.txt").write_text(s.state().raw)
     s.screenshot("live-updates.png")
     s.close()

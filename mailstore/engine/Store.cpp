@@ -399,8 +399,11 @@ class Store::Impl {
 
     uint64_t NextFileNo() const { return std::max(state.nextFileNo, fileFloor); }
 
-    // Writes a new message file under a name never used before and flushes it.
-    Status WriteMessageFile(std::string_view bytes, uint64_t* fileNo) {
+    // Writes a new message file under a name never used before. Its flush is left
+    // to FlushFiles, so a batch's files reach the disk together: on journalling
+    // file systems the first flush then carries most of the others' data.
+    Status WriteMessageFile(std::string_view bytes, uint64_t* fileNo,
+                            std::vector<std::unique_ptr<File>>* unflushed) {
         uint64_t no = NextFileNo();
         for (int attempt = 0;; ++attempt, ++no) {
             std::unique_ptr<File> f;
@@ -414,16 +417,27 @@ class Store::Impl {
                 return s;
             fileFloor = no + 1;
             s = f->WriteAt(0, bytes.data(), bytes.size());
-            if (s.ok())
-                s = f->Flush();
             if (!s.ok()) {
                 f.reset();
                 fs->Remove(MessagePath(no));
                 return s;
             }
             *fileNo = no;
-            return Status();
+            unflushed->push_back(std::move(f));
+            // Bounded, so a large batch never runs out of file handles.
+            return unflushed->size() >= 64 ? FlushFiles(unflushed) : Status();
         }
+    }
+
+    static Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
+        Status result;
+        for (auto& f : *files) {
+            Status s = f->Flush();
+            if (result.ok() && !s.ok())
+                result = s;
+        }
+        files->clear();
+        return result;
     }
 
     // Files of a commit whose outcome was unknown: now that the journal has been
@@ -932,17 +946,21 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
     if (uint64_t(impl_->state.nextMessageId) + items.size() > 0xFFFFFFFFull)
         return Status(ErrorCode::InvalidArgument, "no message ids left");
     std::vector<uint64_t> written;
-    for (size_t i = 0; i < items.size(); ++i) {
-        s = impl_->WriteMessageFile(items[i].source, &op.messages[i].rec.fileNo);
-        if (!s.ok()) {
-            impl_->RemoveFiles(written);
-            return s;
-        }
-        written.push_back(op.messages[i].rec.fileNo);
+    std::vector<std::unique_ptr<File>> unflushed;
+    for (size_t i = 0; i < items.size() && s.ok(); ++i) {
+        uint64_t no = 0;
+        s = impl_->WriteMessageFile(items[i].source, &no, &unflushed);
+        if (no != 0)
+            written.push_back(no);
+        op.messages[i].rec.fileNo = no;
         op.messages[i].rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
     }
-    s = impl_->fs->SyncDir(impl_->MessagesDir());
+    if (s.ok())
+        s = Impl::FlushFiles(&unflushed);
+    if (s.ok())
+        s = impl_->fs->SyncDir(impl_->MessagesDir());
     if (!s.ok()) {
+        unflushed.clear();
         impl_->RemoveFiles(written);
         return s;
     }
@@ -1004,7 +1022,9 @@ Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<Message
     op.type = OpType::AddMessages;
     op.folder = to;
     std::vector<uint64_t> written;
+    std::vector<std::unique_ptr<File>> unflushed;
     auto fail = [&](Status st) {
+        unflushed.clear();
         impl_->RemoveFiles(written);
         return st;
     };
@@ -1021,13 +1041,17 @@ Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<Message
         n.subject.assign(m.subject);
         n.to.assign(m.to);
         n.from.assign(m.from);
-        s = impl_->WriteMessageFile(bytes, &n.rec.fileNo);
+        n.rec.fileNo = 0;
+        s = impl_->WriteMessageFile(bytes, &n.rec.fileNo, &unflushed);
+        if (n.rec.fileNo != 0)
+            written.push_back(n.rec.fileNo);
         if (!s.ok())
             return fail(s);
-        written.push_back(n.rec.fileNo);
         op.messages.push_back(std::move(n));
     }
-    s = impl_->fs->SyncDir(impl_->MessagesDir());
+    s = Impl::FlushFiles(&unflushed);
+    if (s.ok())
+        s = impl_->fs->SyncDir(impl_->MessagesDir());
     if (!s.ok())
         return fail(s);
     std::vector<MessageId> ids2;

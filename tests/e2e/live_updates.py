@@ -1,6 +1,8 @@
 """The program keeps up with another process: while it shows the Inbox, the
 mailstore tool imports a message into it, marks it read, marks the whole folder
-unread and creates a folder; the window's log, list and tree must follow."""
+unread, imports a burst, creates a folder and compacts the store; then another
+folder is selected, and changes to the Inbox must no longer reach the list
+while the shown folder's do. The window's log, list and tree must follow."""
 
 import os
 import sys
@@ -215,6 +217,20 @@ def switch_folder(s, c, log_start):
     c.check(any(r.subject == "List traffic" for r in state.rows), "the new row in Lists")
 
 
+def back_to_inbox(s, c):
+    """The Inbox is read afresh when selected again, with the mail that came while away."""
+    inbox = s.folders()[0]
+    s.select(inbox.id)
+    listed = s.messages("Inbox")
+    state = s.wait_for("the Inbox again",
+                       lambda st: st.panel().get("FolderId:") == str(inbox.id) and
+                       st.row_count == len(listed), WAIT)
+    c.equal([(listed_from(r.sender), r.subject, r.image) for r in state.rows],
+            [(m.sender, m.subject, 1 if m.unread else 0) for m in listed],
+            "the Inbox's rows after coming back to it")
+    c.equal(state.panel(), panel_of(inbox), "the Inbox's panel after coming back to it")
+
+
 def body(s, c):
     s.make_store()
     expected = len(s.messages("Inbox"))
@@ -239,6 +255,7 @@ def body(s, c):
     compact_then_import(s, c, state, len(state.log))
     switch_folder(s, c, len(s.settle().log))
     top_level_folder(s, c, len(s.settle().log))
+    back_to_inbox(s, c)
     (s.out / "state.txt").write_text(s.state().raw)
     s.screenshot("live-updates.png")
     s.close()

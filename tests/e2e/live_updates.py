@@ -79,14 +79,17 @@ def mark_all_unread(s, c, before, log_start):
 
 
 def import_burst(s, c, before, log_start):
-    """Many messages at once: one NEWMSGS each, and the list ends in store order."""
+    """Many messages at once: one NEWMSGS each, and the list ends in store order.
+    Among them a message without From and Subject, and one with a long subject."""
     folder = s.out / "burst"
     folder.mkdir()
     count = 30
     for i in range(count):
+        sender = f"From: Sender {i:02} Example <s{i}@example.org>\r\n" if i != 3 else ""
+        subject = {3: "", 4: f"Subject: {'A long subject line ' * 20}end\r\n"}.get(
+            i, f"Subject: Burst message {i:02}\r\n")
         (folder / f"m{i:02}.eml").write_bytes(
-            (f"From: Sender {i:02} Example <s{i}@example.org>\r\nTo: team@example.org\r\n"
-             f"Subject: Burst message {i:02}\r\n"
+            (f"{sender}To: team@example.org\r\n{subject}"
              f"Date: Mon, 07 Dec 2026 {8 + i % 3:02}:{i:02}:00 +0000\r\n\r\nBody {i}\r\n")
             .encode())
     out = s.cli("import", s.store_win, "Inbox", s.windows_path(folder))

@@ -252,7 +252,6 @@ void ShowAppended(HWND list, const MessageRows& rows) {
 
 namespace {
 
-// Starts recording changes for the view, from what it shows now.
 // Asks for one repaint of the whole view; further changes before it comes need
 // no request of their own (each costs a round trip to the window system).
 void AskRepaint(HWND list, MessageRows& rows) {
@@ -262,6 +261,7 @@ void AskRepaint(HWND list, MessageRows& rows) {
     }
 }
 
+// Starts recording changes for the view, from what it shows now.
 MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
     MessageRows::PendingView& pending = rows.Pending();
     if (!pending.active) {

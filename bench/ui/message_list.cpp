@@ -6,6 +6,8 @@
 #include "MessageList.h"
 #include "StoreRecords.h"
 
+#include <wrl/client.h>
+
 #include <cstdio>
 #include <string>
 
@@ -118,6 +120,51 @@ int main() {
         std::fflush(stdout);
         message_list::Clear(list, rows);
     }
+    // The registered store, if there is one: its biggest top-level folder.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        Microsoft::WRL::ComPtr<IStoreNamespace> real;
+        if (SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IStoreNamespace,
+                                       reinterpret_cast<void**>(real.GetAddressOf()))) &&
+            real->Initialize(host, 0) == S_OK) {
+            FOLDERPROPS props = store::NewFolderProps();
+            HENUMSTORE handle = nullptr;
+            STOREFOLDERID biggest = 0;
+            DWORD most = 0;
+            if (real->GetFirstSubFolder(FOLDERID_ROOT, &props, &handle) == S_OK) {
+                do
+                    if (props.cMessage >= most) {
+                        most = props.cMessage;
+                        biggest = props.FolderId;
+                    }
+                while (real->GetNextSubFolder(handle, &props) == S_OK);
+                real->GetSubFolderClose(handle);
+            }
+            Microsoft::WRL::ComPtr<IStoreFolder> folder;
+            if (biggest && real->OpenFolder(biggest, 0, folder.GetAddressOf()) == S_OK) {
+                double enumerate = Enumerate(folder.Get());
+                double fill = bench::BestOf(
+                    3,
+                    [&] {
+                        message_list::Clear(list, rows);
+                        bench::Paint(host);
+                    },
+                    [&] {
+                        message_list::Clear(list, rows);
+                        message_list::AppendFolder(list, rows, folder.Get());
+                        bench::Paint(host);
+                    });
+                std::printf("%8lu %12.1f %12.1f %8.2f %14s  (registered store)\n",
+                            static_cast<unsigned long>(most), enumerate, fill, fill / enumerate,
+                            "-");
+                message_list::Clear(list, rows);
+            }
+        } else {
+            std::printf("(no registered store to compare with)\n");
+        }
+    }
+    CoUninitialize();
     g_rows = nullptr;
     DestroyWindow(host);
     ImageList_Destroy(images);

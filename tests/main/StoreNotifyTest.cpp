@@ -83,6 +83,11 @@ class StoreNotifyTest : public MainWindowTest {
         return ids;
     }
 
+  public:
+    int Freed() const { return store_->FolderNotifiesFreed(); }
+    std::string Log() const { return window_->LogText(); }
+
+  protected:
     size_t logMark_ = 0;
 };
 
@@ -263,6 +268,37 @@ TEST_F(StoreNotifyTest, NewRenamedAndMovedFoldersRebuildAroundTheSelection) {
     // The current folder stays loaded: nothing was opened again.
     EXPECT_EQ(store_->CountCalls("OpenFolder"), 0);
     EXPECT_EQ(window_->CurrentFolderId(), 4u);
+}
+
+// What the log and the record looked like when the rebuild emptied the tree.
+struct AtRebuild {
+    const StoreNotifyTest* test = nullptr;
+    std::string log;
+    int freed = -1;
+};
+
+LRESULT CALLBACK WatchRebuild(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR data) {
+    auto* seen = reinterpret_cast<AtRebuild*>(data);
+    if (message == TVM_DELETEITEM && reinterpret_cast<HTREEITEM>(lParam) == TVI_ROOT &&
+        seen->freed < 0)
+        seen->freed = seen->test->Freed(), seen->log = seen->test->Log();
+    return DefSubclassProc(tree, message, wParam, lParam);
+}
+
+TEST_F(StoreNotifyTest, FolderChangeActsFirstThenFreesThenLogs) {
+    StartAndMark();
+    store_->AddFolder(5, 0, "Receipts");
+    AtRebuild seen;
+    seen.test = this;
+    int freedBefore = store_->FolderNotifiesFreed();
+    SetWindowSubclass(Tree(), WatchRebuild, 1, reinterpret_cast<DWORD_PTR>(&seen));
+    store_->NotifyFolder(NEW_FOLDER, 0, 5);
+    RemoveWindowSubclass(Tree(), WatchRebuild, 1);
+    EXPECT_EQ(seen.freed, freedBefore);
+    EXPECT_EQ(seen.log.find("NEW_FOLDER"), std::string::npos);
+    EXPECT_EQ(store_->FolderNotifiesFreed(), freedBefore + 1);
+    EXPECT_THAT(NewLines(), ElementsAre("NEW_FOLDER idFolderOld=0 idFolderNew=5"));
 }
 
 TEST_F(StoreNotifyTest, UnreadChangeLeavesThePanelAlone) {

@@ -16,12 +16,23 @@ HIMAGELIST BlankImageList(int count) {
     if (!list)
         return nullptr;
     HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
     HBITMAP picture = CreateCompatibleBitmap(screen, kImageListSize * count, kImageListSize);
     ReleaseDC(nullptr, screen);
-    if (picture) {
+    if (memory && picture) {
+        // All transparent: the pictures are empty, not black squares.
+        HGDIOBJ old = SelectObject(memory, picture);
+        RECT all{0, 0, kImageListSize * count, kImageListSize};
+        HBRUSH transparent = CreateSolidBrush(kTransparentColour);
+        FillRect(memory, &all, transparent);
+        DeleteObject(transparent);
+        SelectObject(memory, old);
         ImageList_AddMasked(list, picture, kTransparentColour);
-        DeleteObject(picture);
     }
+    if (picture)
+        DeleteObject(picture);
+    if (memory)
+        DeleteDC(memory);
     return list;
 }
 

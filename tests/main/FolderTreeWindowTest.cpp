@@ -82,6 +82,12 @@ TEST_F(FolderTreeWindowTest, StartUpSelectsAndLoadsTheFirstTopLevelFolder) {
     ASSERT_TRUE(TreeView_GetItem(Tree(), &item));
     EXPECT_EQ(item.iImage, 4);
     EXPECT_EQ(item.iSelectedImage, 4);
+    // The pictures: six folder images on the tree, five message images on the list.
+    EXPECT_EQ(ImageList_GetImageCount(window_->ImageListFolders), 6);
+    EXPECT_EQ(ImageList_GetImageCount(window_->ImageListMessages), 5);
+    EXPECT_EQ(TreeView_GetImageList(Tree(), TVSIL_NORMAL), window_->ImageListFolders);
+    EXPECT_EQ(ListView_GetImageList(window_->ListViewMessages, LVSIL_SMALL),
+              window_->ImageListMessages);
     // Loaded once, every record handed back, enumeration closed, registered.
     EXPECT_EQ(store_->CountCalls("OpenFolder"), 1);
     EXPECT_EQ(store_->OutstandingMessageProps(), 0);

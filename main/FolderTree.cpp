@@ -26,22 +26,27 @@ class FlagSet {
     bool& flag_;
 };
 
-// Ends a sub-folder enumeration however the loop is left.
+// A sub-folder enumeration, ended however the loop is left once it began.
 class SubFolderEnum {
   public:
     explicit SubFolderEnum(IStoreNamespace* store) : store_(store) {}
     ~SubFolderEnum() {
-        if (handle_)
+        if (open_)
             store_->GetSubFolderClose(handle_);
     }
     SubFolderEnum(const SubFolderEnum&) = delete;
     SubFolderEnum& operator=(const SubFolderEnum&) = delete;
-    HENUMSTORE* Out() { return &handle_; }
-    HENUMSTORE Get() const { return handle_; }
+
+    bool First(STOREFOLDERID parentId, FOLDERPROPS& props) {
+        open_ = store_->GetFirstSubFolder(parentId, &props, &handle_) == S_OK;
+        return open_;
+    }
+    bool Next(FOLDERPROPS& props) { return store_->GetNextSubFolder(handle_, &props) == S_OK; }
 
   private:
     IStoreNamespace* store_;
     HENUMSTORE handle_ = nullptr;
+    bool open_ = false;
 };
 
 void ClearExpanded(HWND tree, HTREEITEM node) {
@@ -62,7 +67,7 @@ size_t AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, 
                      STOREFOLDERID wantedId) {
     FOLDERPROPS props = store::NewFolderProps();
     SubFolderEnum folders(store);
-    if (store->GetFirstSubFolder(parentId, &props, folders.Out()) != S_OK)
+    if (!folders.First(parentId, props))
         return 0;
     // This level's nodes in id order, so each new one goes straight to its place.
     std::vector<Sibling> siblings;
@@ -95,7 +100,7 @@ size_t AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, 
                 AddSubFolders(tree, store, props.FolderId, node, wantedId) == 0)
                 ClearExpanded(tree, node); // as expanding a childless node would leave it
         }
-    } while (store->GetNextSubFolder(folders.Get(), &props) == S_OK);
+    } while (folders.Next(props));
     return siblings.size();
 }
 

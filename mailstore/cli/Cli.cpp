@@ -157,11 +157,8 @@ bool IsDirectory(const std::string& path) {
 
 Status ReadFile(const std::string& path, std::string* out) {
     std::unique_ptr<File> f;
-    Status s = Fs().Open(path, OpenMode::Read, &f);
-    if (!s.ok())
-        return s;
     uint64_t size = 0;
-    s = f->Size(&size);
+    Status s = OpenToRead(Fs(), path, &f, &size);
     if (!s.ok())
         return s;
     if (size > kMaxImportFile)

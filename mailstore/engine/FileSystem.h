@@ -79,4 +79,8 @@ class FileSystem {
 // The platform's real file system (POSIX or Win32, chosen at build time).
 FileSystem& DefaultFileSystem();
 
+// Opens an existing file for reading and gives its size; *missing as for Open.
+Status OpenToRead(FileSystem& fs, const std::string& path, std::unique_ptr<File>* out,
+                  uint64_t* size, bool* missing = nullptr);
+
 } // namespace mailstore

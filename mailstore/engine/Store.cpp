@@ -31,11 +31,8 @@ constexpr uint64_t kMaxMessageSize = 0xFFFFFFFFull;
 Status ReadWholeRaw(FileSystem& fs, const std::string& path, std::unique_ptr<char[]>* out,
                     size_t* size, bool* missing) {
     std::unique_ptr<File> f;
-    Status s = fs.Open(path, OpenMode::Read, &f, missing);
-    if (!s.ok())
-        return s;
     uint64_t fileSize = 0;
-    s = f->Size(&fileSize);
+    Status s = OpenToRead(fs, path, &f, &fileSize, missing);
     if (!s.ok())
         return s;
     if (fileSize > SIZE_MAX / 2)
@@ -46,11 +43,8 @@ Status ReadWholeRaw(FileSystem& fs, const std::string& path, std::unique_ptr<cha
 
 Status ReadWhole(FileSystem& fs, const std::string& path, std::string* out, bool* missing) {
     std::unique_ptr<File> f;
-    Status s = fs.Open(path, OpenMode::Read, &f, missing);
-    if (!s.ok())
-        return s;
     uint64_t size = 0;
-    s = f->Size(&size);
+    Status s = OpenToRead(fs, path, &f, &size, missing);
     if (!s.ok())
         return s;
     out->resize(static_cast<size_t>(size));
@@ -62,26 +56,29 @@ Status ReadWhole(FileSystem& fs, const std::string& path, std::string* out, bool
     return Status();
 }
 
+// Creates or empties the file at path, writes bytes and flushes them; the file
+// is closed again on return.
+Status WriteFlushedFile(FileSystem& fs, const std::string& path, std::string_view bytes) {
+    std::unique_ptr<File> f;
+    Status s = fs.Open(path, OpenMode::CreateAlways, &f);
+    if (s.ok())
+        s = f->WriteAt(0, bytes.data(), bytes.size());
+    if (s.ok())
+        s = f->Flush();
+    return s;
+}
+
 // Writes a whole new file under a temporary name, flushes it and renames it over
 // path, so readers see the old file or the new one, never a part.
 Status ReplaceFile(FileSystem& fs, const std::string& dir, const std::string& name,
                    std::string_view bytes) {
     const std::string tmp = dir + "/" + name + ".tmp";
-    {
-        std::unique_ptr<File> f;
-        Status s = fs.Open(tmp, OpenMode::CreateAlways, &f);
-        if (!s.ok())
-            return s;
-        s = f->WriteAt(0, bytes.data(), bytes.size());
-        if (s.ok())
-            s = f->Flush();
-        if (!s.ok())
-            return s;
-    }
-    Status s = fs.Rename(tmp, dir + "/" + name);
-    if (!s.ok())
-        return s;
-    return fs.SyncDir(dir);
+    Status s = WriteFlushedFile(fs, tmp, bytes);
+    if (s.ok())
+        s = fs.Rename(tmp, dir + "/" + name);
+    if (s.ok())
+        s = fs.SyncDir(dir);
+    return s;
 }
 
 Status ValidateName(std::string_view name) {
@@ -109,6 +106,30 @@ Status UnknownFolder(FolderId id) {
 Status UnknownMessage(FolderId folder, MessageId id) {
     return Status(ErrorCode::UnknownMessage, "no message with id " + std::to_string(id) +
                                                  " in folder " + std::to_string(folder));
+}
+
+Status CheckNameFree(const State& state, FolderId parent, std::string_view name) {
+    if (state.ChildByName(parent, name) != nullptr)
+        return Status(ErrorCode::NameExists,
+                      "a folder named \"" + std::string(name) + "\" already exists there");
+    return Status();
+}
+
+// The message files some folder refers to.
+std::unordered_set<uint64_t> FilesInUse(const State& state) {
+    std::unordered_set<uint64_t> used;
+    for (const auto& [id, f] : state.folders()) {
+        for (const MessageRec& m : f.messages)
+            used.insert(m.fileNo);
+    }
+    return used;
+}
+
+// The answer of a change that had no messages to add.
+Status NoNewIds(std::vector<MessageId>* newIds) {
+    if (newIds)
+        newIds->clear();
+    return Status();
 }
 
 // Ids without repeats, first occurrence kept.
@@ -374,6 +395,23 @@ class Store::Impl {
         return fs->Lock(Path(kLockName), opts.lockTimeoutMs, lock);
     }
 
+    // Begin, for a change to the existing folder `folder`.
+    Status BeginOn(FolderId folder, std::unique_ptr<FileLock>* lock, const FolderRec** f) {
+        Status s = Begin(lock);
+        if (s.ok())
+            s = NeedFolder(folder, f);
+        return s;
+    }
+
+    // BeginOn, for a change to the messages `ids` of the folder.
+    Status BeginOnMessages(FolderId folder, const std::vector<MessageId>& ids,
+                           std::unique_ptr<FileLock>* lock, const FolderRec** f) {
+        Status s = BeginOn(folder, lock, f);
+        if (s.ok())
+            s = NeedMessages(**f, ids);
+        return s;
+    }
+
     // Takes the writer lock and brings the state up to date; every change starts here.
     Status Begin(std::unique_ptr<FileLock>* lock) {
         Status s = Lock(lock);
@@ -440,14 +478,59 @@ class Store::Impl {
         return result;
     }
 
+    // Message files written for one change that is not committed yet.
+    struct NewFiles {
+        std::vector<uint64_t> written;
+        std::vector<std::unique_ptr<File>> unflushed;
+    };
+
+    // A file that was created is remembered even when a later step failed, so
+    // Abandon removes it too.
+    Status WriteBatchFile(std::string_view bytes, NewFiles* files, uint64_t* fileNo) {
+        *fileNo = 0;
+        Status s = WriteMessageFile(bytes, fileNo, &files->unflushed);
+        if (*fileNo != 0)
+            files->written.push_back(*fileNo);
+        return s;
+    }
+
+    void Abandon(NewFiles* files) {
+        files->unflushed.clear();
+        RemoveFiles(files->written);
+    }
+
+    // Makes the batch's files durable, then commits op, which adds their messages.
+    Status CommitNewMessages(Op op, NewFiles* files, std::vector<MessageId>* newIds) {
+        Status s = FlushFiles(&files->unflushed);
+        if (s.ok())
+            s = fs->SyncDir(MessagesDir());
+        if (!s.ok()) {
+            Abandon(files);
+            return s;
+        }
+        std::vector<MessageId> ids;
+        for (const NewMessage& m : op.messages)
+            ids.push_back(m.rec.id);
+        Transaction tx;
+        tx.ops.push_back(std::move(op));
+        bool undone = false;
+        s = Commit(std::move(tx), &undone);
+        if (!s.ok()) {
+            if (undone)
+                Abandon(files);
+            else // the next change checks whether the record made it
+                suspects.insert(suspects.end(), files->written.begin(), files->written.end());
+            return s;
+        }
+        if (newIds)
+            *newIds = std::move(ids);
+        return Status();
+    }
+
     // Files of a commit whose outcome was unknown: now that the journal has been
     // read again, those no message refers to are removed.
     void DropSuspects() {
-        std::unordered_set<uint64_t> used;
-        for (const auto& [id, f] : state.folders()) {
-            for (const MessageRec& m : f.messages)
-                used.insert(m.fileNo);
-        }
+        const std::unordered_set<uint64_t> used = FilesInUse(state);
         std::vector<uint64_t> again;
         for (uint64_t no : suspects) {
             if (used.count(no) == 0 && !fs->Remove(MessagePath(no)).ok())
@@ -529,18 +612,9 @@ class Store::Impl {
         state.EncodeSnapshot(newGen, &snap);
         const std::string tmpSnap = Path(kSnapshotName) + std::string(".tmp");
         const std::string tmpJournal = Path(kJournalName) + std::string(".tmp");
-        auto writeFile = [&](const std::string& path, std::string_view bytes) {
-            std::unique_ptr<File> f;
-            Status s = fs->Open(path, OpenMode::CreateAlways, &f);
-            if (s.ok())
-                s = f->WriteAt(0, bytes.data(), bytes.size());
-            if (s.ok())
-                s = f->Flush();
-            return s;
-        };
-        Status s = writeFile(tmpSnap, snap);
+        Status s = WriteFlushedFile(*fs, tmpSnap, snap);
         if (s.ok())
-            s = writeFile(tmpJournal, detail::EncodeJournalHeader(newGen));
+            s = WriteFlushedFile(*fs, tmpJournal, detail::EncodeJournalHeader(newGen));
         // From this rename on, the old journal is stale: its records are in the snapshot.
         if (s.ok())
             s = fs->Rename(tmpSnap, Path(kSnapshotName));
@@ -566,11 +640,7 @@ class Store::Impl {
         std::vector<std::string> names;
         if (!fs->ListDir(MessagesDir(), &names).ok())
             return;
-        std::unordered_set<uint64_t> used;
-        for (const auto& [id, f] : state.folders()) {
-            for (const MessageRec& m : f.messages)
-                used.insert(m.fileNo);
-        }
+        const std::unordered_set<uint64_t> used = FilesInUse(state);
         for (const std::string& name : names) {
             uint64_t no = 0;
             if (detail::ParseMessageFileName(name, &no) && used.count(no) == 0) {
@@ -600,6 +670,16 @@ class Store::Impl {
     Status NeedFolder(FolderId id, const FolderRec** out) const {
         *out = state.Folder(id);
         return *out ? Status() : UnknownFolder(id);
+    }
+
+    Status NeedMessage(FolderId folder, MessageId id, const MessageRec** out) const {
+        *out = nullptr;
+        const FolderRec* f;
+        Status s = NeedFolder(folder, &f);
+        if (!s.ok())
+            return s;
+        *out = f->Find(id);
+        return *out ? Status() : UnknownMessage(folder, id);
     }
 
     Status NeedMessages(const FolderRec& f, const std::vector<MessageId>& ids) const {
@@ -737,13 +817,10 @@ Status Store::GetMessageIds(FolderId folder, std::vector<MessageId>* out) const 
 }
 
 Status Store::GetMessage(FolderId folder, MessageId message, MessageInfo* out) const {
-    const FolderRec* f;
-    Status s = impl_->NeedFolder(folder, &f);
+    const MessageRec* m;
+    Status s = impl_->NeedMessage(folder, message, &m);
     if (!s.ok())
         return s;
-    const MessageRec* m = f->Find(message);
-    if (m == nullptr)
-        return UnknownMessage(folder, message);
     out->id = m->id;
     out->folder = folder;
     out->state = m->state;
@@ -759,13 +836,10 @@ Status Store::GetMessage(FolderId folder, MessageId message, MessageInfo* out) c
 
 Status Store::OpenMessageSource(FolderId folder, MessageId message,
                                 std::unique_ptr<MessageReader>* out) const {
-    const FolderRec* f;
-    Status s = impl_->NeedFolder(folder, &f);
+    const MessageRec* m;
+    Status s = impl_->NeedMessage(folder, message, &m);
     if (!s.ok())
         return s;
-    const MessageRec* m = f->Find(message);
-    if (m == nullptr)
-        return UnknownMessage(folder, message);
     std::unique_ptr<File> file;
     s = impl_->fs->Open(impl_->MessagePath(m->fileNo), OpenMode::Read, &file);
     if (!s.ok())
@@ -781,16 +855,12 @@ Status Store::CreateFolder(FolderId parent, std::string_view name, FolderId* new
     if (!s.ok())
         return s;
     std::unique_ptr<FileLock> lock;
-    s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* p;
-    s = impl_->NeedFolder(parent, &p);
+    s = impl_->BeginOn(parent, &lock, &p);
+    if (s.ok())
+        s = CheckNameFree(impl_->state, parent, name);
     if (!s.ok())
         return s;
-    if (impl_->state.ChildByName(parent, name) != nullptr)
-        return Status(ErrorCode::NameExists,
-                      "a folder named \"" + std::string(name) + "\" already exists there");
     if (impl_->state.nextFolderId == 0xFFFFFFFFu)
         return Status(ErrorCode::InvalidArgument, "no folder ids left");
     Op op;
@@ -820,20 +890,17 @@ Status Store::RenameFolder(FolderId folder, std::string_view newName) {
     if (!s.ok())
         return s;
     std::unique_ptr<FileLock> lock;
-    s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
-    s = impl_->NeedFolder(folder, &f);
+    s = impl_->BeginOn(folder, &lock, &f);
     if (s.ok())
         s = CheckChangeable(f, "renamed");
     if (!s.ok())
         return s;
     if (f->name == newName)
         return Status();
-    if (impl_->state.ChildByName(f->parent, newName) != nullptr)
-        return Status(ErrorCode::NameExists,
-                      "a folder named \"" + std::string(newName) + "\" already exists there");
+    s = CheckNameFree(impl_->state, f->parent, newName);
+    if (!s.ok())
+        return s;
     Op op;
     op.type = OpType::RenameFolder;
     op.folder = folder;
@@ -843,12 +910,9 @@ Status Store::RenameFolder(FolderId folder, std::string_view newName) {
 
 Status Store::MoveFolder(FolderId folder, FolderId newParent) {
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
     const FolderRec* p;
-    s = impl_->NeedFolder(folder, &f);
+    Status s = impl_->BeginOn(folder, &lock, &f);
     if (s.ok())
         s = impl_->NeedFolder(newParent, &p);
     if (s.ok())
@@ -860,9 +924,9 @@ Status Store::MoveFolder(FolderId folder, FolderId newParent) {
                       "a folder cannot move into itself or one of its sub-folders");
     if (f->parent == newParent)
         return Status();
-    if (impl_->state.ChildByName(newParent, f->name) != nullptr)
-        return Status(ErrorCode::NameExists,
-                      "a folder named \"" + f->name + "\" already exists there");
+    s = CheckNameFree(impl_->state, newParent, f->name);
+    if (!s.ok())
+        return s;
     Op op;
     op.type = OpType::MoveFolder;
     op.folder = folder;
@@ -872,11 +936,8 @@ Status Store::MoveFolder(FolderId folder, FolderId newParent) {
 
 Status Store::DeleteFolder(FolderId folder) {
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
-    s = impl_->NeedFolder(folder, &f);
+    Status s = impl_->BeginOn(folder, &lock, &f);
     if (s.ok())
         s = CheckChangeable(f, "deleted");
     if (!s.ok())
@@ -888,6 +949,17 @@ Status Store::DeleteFolder(FolderId folder) {
 }
 
 // ---- Message changes --------------------------------------------------------------------
+
+namespace {
+// Whether `count` new messages can go into the folder `to`.
+Status CheckRoom(const Store::Impl& impl, FolderId to, size_t count) {
+    if (to == kRootFolder)
+        return Status(ErrorCode::InvalidArgument, "messages cannot be stored in the root folder");
+    if (uint64_t(impl.state.nextMessageId) + count > 0xFFFFFFFFull)
+        return Status(ErrorCode::InvalidArgument, "no message ids left");
+    return Status();
+}
+} // namespace
 
 Status Store::ImportMessage(FolderId folder, std::string_view source, MessageId* newId,
                             std::optional<uint32_t> state) {
@@ -929,76 +1001,41 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
         m.from = std::move(h.from);
     }
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
-    s = impl_->NeedFolder(folder, &f);
+    Status s = impl_->BeginOn(folder, &lock, &f);
+    if (s.ok())
+        s = CheckRoom(*impl_, folder, items.size());
     if (!s.ok())
         return s;
-    if (folder == kRootFolder)
-        return Status(ErrorCode::InvalidArgument, "messages cannot be stored in the root folder");
-    if (items.empty()) {
-        if (newIds)
-            newIds->clear();
-        return Status();
+    if (items.empty())
+        return NoNewIds(newIds);
+    Impl::NewFiles files;
+    for (size_t i = 0; i < items.size(); ++i) {
+        NewMessage& m = op.messages[i];
+        m.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
+        s = impl_->WriteBatchFile(items[i].source, &files, &m.rec.fileNo);
+        if (!s.ok()) {
+            impl_->Abandon(&files);
+            return s;
+        }
     }
-    if (uint64_t(impl_->state.nextMessageId) + items.size() > 0xFFFFFFFFull)
-        return Status(ErrorCode::InvalidArgument, "no message ids left");
-    std::vector<uint64_t> written;
-    std::vector<std::unique_ptr<File>> unflushed;
-    for (size_t i = 0; i < items.size() && s.ok(); ++i) {
-        uint64_t no = 0;
-        s = impl_->WriteMessageFile(items[i].source, &no, &unflushed);
-        if (no != 0)
-            written.push_back(no);
-        op.messages[i].rec.fileNo = no;
-        op.messages[i].rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
-    }
-    if (s.ok())
-        s = Impl::FlushFiles(&unflushed);
-    if (s.ok())
-        s = impl_->fs->SyncDir(impl_->MessagesDir());
-    if (!s.ok()) {
-        unflushed.clear();
-        impl_->RemoveFiles(written);
-        return s;
-    }
-    Transaction tx;
-    tx.ops.push_back(std::move(op));
-    std::vector<MessageId> ids;
-    for (const NewMessage& m : tx.ops[0].messages)
-        ids.push_back(m.rec.id);
-    bool undone = false;
-    s = impl_->Commit(std::move(tx), &undone);
-    if (!s.ok()) {
-        if (undone)
-            impl_->RemoveFiles(written);
-        else
-            impl_->suspects.insert(impl_->suspects.end(), written.begin(), written.end());
-        return s;
-    }
-    if (newIds)
-        *newIds = std::move(ids);
-    return Status();
+    return impl_->CommitNewMessages(std::move(op), &files, newIds);
 }
 
 namespace {
-Status CheckTransfer(Store::Impl& impl, FolderId from, FolderId to,
-                     const std::vector<MessageId>& ids, const FolderRec** src) {
+// Begin, for copying or moving ids from one folder to another.
+Status BeginTransfer(Store::Impl& impl, FolderId from, FolderId to,
+                     const std::vector<MessageId>& ids, std::unique_ptr<FileLock>* lock,
+                     const FolderRec** src) {
     const FolderRec* dst;
-    Status s = impl.NeedFolder(from, src);
+    Status s = impl.BeginOn(from, lock, src);
     if (s.ok())
         s = impl.NeedFolder(to, &dst);
     if (s.ok())
         s = impl.NeedMessages(**src, ids);
-    if (!s.ok())
-        return s;
-    if (to == kRootFolder)
-        return Status(ErrorCode::InvalidArgument, "messages cannot be stored in the root folder");
-    if (uint64_t(impl.state.nextMessageId) + ids.size() > 0xFFFFFFFFull)
-        return Status(ErrorCode::InvalidArgument, "no message ids left");
-    return Status();
+    if (s.ok())
+        s = CheckRoom(impl, to, ids.size());
+    return s;
 }
 } // namespace
 
@@ -1006,89 +1043,50 @@ Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<Message
                            std::vector<MessageId>* newIds) {
     const std::vector<MessageId> ids = Unique(idsIn);
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* src;
-    s = CheckTransfer(*impl_, from, to, ids, &src);
+    Status s = BeginTransfer(*impl_, from, to, ids, &lock, &src);
     if (!s.ok())
         return s;
-    if (ids.empty()) {
-        if (newIds)
-            newIds->clear();
-        return Status();
-    }
+    if (ids.empty())
+        return NoNewIds(newIds);
     Op op;
     op.type = OpType::AddMessages;
     op.folder = to;
-    std::vector<uint64_t> written;
-    std::vector<std::unique_ptr<File>> unflushed;
-    auto fail = [&](Status st) {
-        unflushed.clear();
-        impl_->RemoveFiles(written);
-        return st;
-    };
+    Impl::NewFiles files;
     for (size_t i = 0; i < ids.size(); ++i) {
         const MessageRec& m = *src->Find(ids[i]);
         std::string bytes;
         bool missing = false;
         s = ReadWhole(*impl_->fs, impl_->MessagePath(m.fileNo), &bytes, &missing);
-        if (!s.ok())
-            return fail(s);
         NewMessage n;
         n.rec = m;
         n.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
         n.subject.assign(m.subject);
         n.to.assign(m.to);
         n.from.assign(m.from);
-        n.rec.fileNo = 0;
-        s = impl_->WriteMessageFile(bytes, &n.rec.fileNo, &unflushed);
-        if (n.rec.fileNo != 0)
-            written.push_back(n.rec.fileNo);
-        if (!s.ok())
-            return fail(s);
+        if (s.ok())
+            s = impl_->WriteBatchFile(bytes, &files, &n.rec.fileNo);
+        if (!s.ok()) {
+            impl_->Abandon(&files);
+            return s;
+        }
         op.messages.push_back(std::move(n));
     }
-    s = Impl::FlushFiles(&unflushed);
-    if (s.ok())
-        s = impl_->fs->SyncDir(impl_->MessagesDir());
-    if (!s.ok())
-        return fail(s);
-    std::vector<MessageId> ids2;
-    for (const NewMessage& n : op.messages)
-        ids2.push_back(n.rec.id);
-    Transaction tx;
-    tx.ops.push_back(std::move(op));
-    bool undone = false;
-    s = impl_->Commit(std::move(tx), &undone);
-    if (!s.ok()) {
-        if (!undone)
-            impl_->suspects.insert(impl_->suspects.end(), written.begin(), written.end());
-        return undone ? fail(s) : s;
-    }
-    if (newIds)
-        *newIds = std::move(ids2);
-    return Status();
+    return impl_->CommitNewMessages(std::move(op), &files, newIds);
 }
 
 Status Store::MoveMessages(FolderId from, FolderId to, const std::vector<MessageId>& idsIn,
                            std::vector<MessageId>* newIds) {
     const std::vector<MessageId> ids = Unique(idsIn);
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* src;
-    s = CheckTransfer(*impl_, from, to, ids, &src);
+    Status s = BeginTransfer(*impl_, from, to, ids, &lock, &src);
     if (!s.ok())
         return s;
     if (from == to)
         return Status(ErrorCode::InvalidArgument, "source and target are the same folder");
-    if (ids.empty()) {
-        if (newIds)
-            newIds->clear();
-        return Status();
-    }
+    if (ids.empty())
+        return NoNewIds(newIds);
     Op op;
     op.type = OpType::MoveMessages;
     op.folder = from;
@@ -1106,13 +1104,8 @@ Status Store::MoveMessages(FolderId from, FolderId to, const std::vector<Message
 Status Store::DeleteMessages(FolderId folder, const std::vector<MessageId>& idsIn) {
     const std::vector<MessageId> ids = Unique(idsIn);
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
-    s = impl_->NeedFolder(folder, &f);
-    if (s.ok())
-        s = impl_->NeedMessages(*f, ids);
+    Status s = impl_->BeginOnMessages(folder, ids, &lock, &f);
     if (!s.ok() || ids.empty())
         return s;
     Op op;
@@ -1127,13 +1120,8 @@ Status SetBits(Store::Impl& impl, FolderId folder, const std::vector<MessageId>&
                uint32_t mask, bool on) {
     const std::vector<MessageId> ids = Unique(idsIn);
     std::unique_ptr<FileLock> lock;
-    Status s = impl.Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
-    s = impl.NeedFolder(folder, &f);
-    if (s.ok())
-        s = impl.NeedMessages(*f, ids);
+    Status s = impl.BeginOnMessages(folder, ids, &lock, &f);
     if (!s.ok())
         return s;
     Op op;
@@ -1162,11 +1150,8 @@ Status Store::SetFlagged(FolderId folder, const std::vector<MessageId>& ids, boo
 
 Status Store::MarkAllRead(FolderId folder, bool read) {
     std::unique_ptr<FileLock> lock;
-    Status s = impl_->Begin(&lock);
-    if (!s.ok())
-        return s;
     const FolderRec* f;
-    s = impl_->NeedFolder(folder, &f);
+    Status s = impl_->BeginOn(folder, &lock, &f);
     if (!s.ok())
         return s;
     bool any = false;

@@ -22,6 +22,37 @@ Status Damaged(const std::string& what) {
     return Status(ErrorCode::Corrupt, what);
 }
 
+// One message record, as both journal records and the snapshot hold it.
+void EncodeMessage(Encoder& e, const MessageRec& m, std::string_view subject, std::string_view to,
+                   std::string_view from) {
+    e.U32(m.id);
+    e.U32(m.state);
+    e.U32(m.priority);
+    e.U32(m.size);
+    e.U64(m.fileNo);
+    e.U64(m.received);
+    e.U64(m.sent);
+    e.Str(subject);
+    e.Str(to);
+    e.Str(from);
+}
+
+void EncodeIds(Encoder& e, const std::vector<MessageId>& ids) {
+    e.U32(static_cast<uint32_t>(ids.size()));
+    for (MessageId id : ids)
+        e.U32(id);
+}
+
+bool DecodeIds(Decoder& d, std::vector<MessageId>* ids) {
+    uint32_t n = d.U32();
+    if (d.failed() || n > d.remaining() / 4)
+        return false;
+    ids->resize(n);
+    for (MessageId& id : *ids)
+        id = d.U32();
+    return true;
+}
+
 } // namespace
 
 std::string_view TextPool::Add(std::string_view s) {
@@ -102,23 +133,11 @@ void EncodeTransaction(const Transaction& tx, std::string* out) {
             break;
         case OpType::AddMessages:
             e.U32(static_cast<uint32_t>(op.messages.size()));
-            for (const NewMessage& m : op.messages) {
-                e.U32(m.rec.id);
-                e.U32(m.rec.state);
-                e.U32(m.rec.priority);
-                e.U32(m.rec.size);
-                e.U64(m.rec.fileNo);
-                e.U64(m.rec.received);
-                e.U64(m.rec.sent);
-                e.Str(m.subject);
-                e.Str(m.to);
-                e.Str(m.from);
-            }
+            for (const NewMessage& m : op.messages)
+                EncodeMessage(e, m.rec, m.subject, m.to, m.from);
             break;
         case OpType::DeleteMessages:
-            e.U32(static_cast<uint32_t>(op.ids.size()));
-            for (MessageId id : op.ids)
-                e.U32(id);
+            EncodeIds(e, op.ids);
             break;
         case OpType::MoveMessages:
             e.U32(op.parent);
@@ -131,9 +150,7 @@ void EncodeTransaction(const Transaction& tx, std::string* out) {
         case OpType::SetState:
             e.U32(op.mask);
             e.U32(op.value);
-            e.U32(static_cast<uint32_t>(op.ids.size()));
-            for (MessageId id : op.ids)
-                e.U32(id);
+            EncodeIds(e, op.ids);
             break;
         case OpType::SetStateAll:
             e.U32(op.mask);
@@ -188,15 +205,10 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
             }
             break;
         }
-        case static_cast<uint8_t>(OpType::DeleteMessages): {
-            uint32_t n = d.U32();
-            if (d.failed() || n > d.remaining() / 4)
+        case static_cast<uint8_t>(OpType::DeleteMessages):
+            if (!DecodeIds(d, &op.ids))
                 return false;
-            op.ids.resize(n);
-            for (MessageId& id : op.ids)
-                id = d.U32();
             break;
-        }
         case static_cast<uint8_t>(OpType::MoveMessages): {
             op.parent = d.U32();
             uint32_t n = d.U32();
@@ -210,17 +222,12 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
             }
             break;
         }
-        case static_cast<uint8_t>(OpType::SetState): {
+        case static_cast<uint8_t>(OpType::SetState):
             op.mask = d.U32();
             op.value = d.U32();
-            uint32_t n = d.U32();
-            if (d.failed() || n > d.remaining() / 4)
+            if (!DecodeIds(d, &op.ids))
                 return false;
-            op.ids.resize(n);
-            for (MessageId& id : op.ids)
-                id = d.U32();
             break;
-        }
         case static_cast<uint8_t>(OpType::SetStateAll):
             op.mask = d.U32();
             op.value = d.U32();
@@ -319,7 +326,21 @@ ChangeEvent MakeEvent(EventKind kind, FolderId folder, MessageId message = 0) {
     return e;
 }
 
-// Sorted, duplicate-free copy of ids, and whether all of them are in f.
+// The events of one message whose state bits in `diff` changed to `state`.
+void StateEvents(std::vector<ChangeEvent>* events, FolderId folder, MessageId id, uint32_t diff,
+                 uint32_t state) {
+    if (diff & kStateUnread)
+        Push(events, MakeEvent((state & kStateUnread) ? EventKind::MessageMarkedUnread
+                                                      : EventKind::MessageMarkedRead,
+                               folder, id));
+    if (diff & kStateFlagged) {
+        ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, folder, id);
+        e.flagged = (state & kStateFlagged) != 0;
+        Push(events, e);
+    }
+}
+
+// Whether all ids are in f.
 bool AllPresent(const FolderRec& f, const std::vector<MessageId>& ids) {
     for (MessageId id : ids) {
         if (f.Find(id) == nullptr)
@@ -537,16 +558,8 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
         if (op.type == OpType::SetState) {
             for (MessageId id : op.ids) {
                 MessageRec& m = *f.Find(id);
-                uint32_t diff = change(m);
-                if (diff & kStateUnread)
-                    Push(events, MakeEvent((m.state & kStateUnread) ? EventKind::MessageMarkedUnread
-                                                                    : EventKind::MessageMarkedRead,
-                                           op.folder, id));
-                if (diff & kStateFlagged) {
-                    ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, op.folder, id);
-                    e.flagged = (m.state & kStateFlagged) != 0;
-                    Push(events, e);
-                }
+                const uint32_t diff = change(m);
+                StateEvents(events, op.folder, id, diff, m.state);
             }
         } else {
             bool anyFlag = false;
@@ -617,18 +630,8 @@ void State::EncodeSnapshot(uint64_t generation, std::string* out) const {
         e.I32(f.type);
         e.Str(f.name);
         e.U32(static_cast<uint32_t>(f.messages.size()));
-        for (const MessageRec& m : f.messages) {
-            e.U32(m.id);
-            e.U32(m.state);
-            e.U32(m.priority);
-            e.U32(m.size);
-            e.U64(m.fileNo);
-            e.U64(m.received);
-            e.U64(m.sent);
-            e.Str(m.subject);
-            e.Str(m.to);
-            e.Str(m.from);
-        }
+        for (const MessageRec& m : f.messages)
+            EncodeMessage(e, m, m.subject, m.to, m.from);
     }
     e.U64(Checksum64(out->data(), out->size()));
 }
@@ -784,17 +787,8 @@ void State::Diff(const State& before, const State& after, std::vector<ChangeEven
                 events->push_back(MakeEvent(EventKind::MessageAdded, id, f.messages[j].id));
                 ++j;
             } else {
-                uint32_t diff = old.messages[i].state ^ f.messages[j].state;
-                if (diff & kStateUnread)
-                    events->push_back(MakeEvent((f.messages[j].state & kStateUnread)
-                                                    ? EventKind::MessageMarkedUnread
-                                                    : EventKind::MessageMarkedRead,
-                                                id, f.messages[j].id));
-                if (diff & kStateFlagged) {
-                    ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, id, f.messages[j].id);
-                    e.flagged = (f.messages[j].state & kStateFlagged) != 0;
-                    events->push_back(e);
-                }
+                StateEvents(events, id, f.messages[j].id,
+                            old.messages[i].state ^ f.messages[j].state, f.messages[j].state);
                 ++i;
                 ++j;
             }

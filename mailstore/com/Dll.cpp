@@ -35,16 +35,8 @@ class ClassFactory final : public IClassFactory {
     ClassFactory& operator=(const ClassFactory&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) {
-            return E_POINTER;
-        }
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return HandOut(static_cast<IClassFactory*>(this), riid, {IID_IUnknown, IID_IClassFactory},
+                       ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override {

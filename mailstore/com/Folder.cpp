@@ -77,79 +77,30 @@ void ReleaseMessageProps(MESSAGEPROPS* props) {
     }
 }
 
-STDMETHODIMP Folder::Reserved3() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved7() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved9() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved11() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved12() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved13() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved14() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved15() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved16() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Folder::Reserved19() {
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP Folder::GetMessageProps(MESSAGEID dwMessageId, DWORD, MESSAGEPROPS* pProps) {
     return Guarded([&]() -> HRESULT {
-        if (!pProps) {
-            return E_POINTER;
-        }
-        if (pProps->cbSize != MESSAGEPROPS_SIZE) {
-            return E_INVALIDARG;
-        }
+        RETURN_IF_FAILED(CheckRecord(pProps, MESSAGEPROPS_SIZE));
         // No poll here: the list asks for records row by row while painting.
         mailstore::MessageInfo info;
-        const mailstore::Status st = session_->ReadMessage(id_, dwMessageId, &info);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
+        RETURN_IF_FAILED(ToHResult(session_->ReadMessage(id_, dwMessageId, &info)));
         return FillMessageProps(info, pProps);
     });
 }
 
 STDMETHODIMP Folder::FreeMessageProps(MESSAGEPROPS* pProps) {
-    if (!pProps) {
-        return E_POINTER;
-    }
-    if (pProps->cbSize != MESSAGEPROPS_SIZE) {
-        return E_INVALIDARG;
-    }
+    RETURN_IF_FAILED(CheckRecord(pProps, MESSAGEPROPS_SIZE));
     ReleaseMessageProps(pProps);
     return S_OK;
 }
 
 STDMETHODIMP Folder::DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD, IUnknown*) {
     return Guarded([&]() -> HRESULT {
-        std::vector<mailstore::MessageId> present;
-        mailstore::Status st = session_->store().GetMessageIds(id_, &present);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
         std::vector<mailstore::MessageId> ids;
-        const HRESULT hr = ReadIdList(pMsgIdList, present.size(), &ids);
+        const HRESULT hr = ReadFolderIdList(*session_, id_, pMsgIdList, &ids);
         if (FAILED(hr) || ids.empty()) {
             return hr;
         }
-        st = session_->store().DeleteMessages(id_, ids);
+        const mailstore::Status st = session_->store().DeleteMessages(id_, ids);
         session_->Publish();
         return ToHResult(st);
     });
@@ -162,13 +113,8 @@ STDMETHODIMP Folder::MarkMessagesAsRead(BOOL fRead, DWORD, MESSAGEIDLIST* pMsgId
             // No list: the whole folder.
             st = session_->store().MarkAllRead(id_, fRead != FALSE);
         } else {
-            std::vector<mailstore::MessageId> present;
-            st = session_->store().GetMessageIds(id_, &present);
-            if (!st.ok()) {
-                return ToHResult(st);
-            }
             std::vector<mailstore::MessageId> ids;
-            const HRESULT hr = ReadIdList(pMsgIdList, present.size(), &ids);
+            const HRESULT hr = ReadFolderIdList(*session_, id_, pMsgIdList, &ids);
             if (FAILED(hr) || ids.empty()) {
                 return hr;
             }
@@ -190,10 +136,7 @@ STDMETHODIMP Folder::OpenMessage(MESSAGEID dwMessageId, REFIID riid, void** ppvO
         }
         session_->Poll();
         std::unique_ptr<mailstore::MessageReader> reader;
-        const mailstore::Status st = session_->store().OpenMessageSource(id_, dwMessageId, &reader);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
+        RETURN_IF_FAILED(ToHResult(session_->store().OpenMessageSource(id_, dwMessageId, &reader)));
         return SourceStream::Create(std::make_unique<EngineSource>(session_, std::move(reader)),
                                     reinterpret_cast<IStream**>(ppvObject));
     });
@@ -238,15 +181,10 @@ STDMETHODIMP Folder::GetFirstMessage(DWORD, DWORD, MESSAGEID dwMsgIdFirst, MESSA
             return E_POINTER;
         }
         *phEnum = nullptr;
-        if (pProps->cbSize != MESSAGEPROPS_SIZE) {
-            return E_INVALIDARG;
-        }
+        RETURN_IF_FAILED(CheckRecord(pProps, MESSAGEPROPS_SIZE));
         session_->Poll();
         auto e = std::make_unique<MessageEnum>();
-        const mailstore::Status st = session_->store().GetMessageIds(id_, &e->ids);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
+        RETURN_IF_FAILED(ToHResult(session_->store().GetMessageIds(id_, &e->ids)));
         // -1 starts at the beginning; any other id at the first message from it on.
         if (dwMsgIdFirst != static_cast<MESSAGEID>(-1)) {
             e->next = static_cast<size_t>(
@@ -263,12 +201,7 @@ STDMETHODIMP Folder::GetFirstMessage(DWORD, DWORD, MESSAGEID dwMsgIdFirst, MESSA
 
 STDMETHODIMP Folder::GetNextMessage(HENUMSTORE hEnum, DWORD, MESSAGEPROPS* pProps) {
     return Guarded([&]() -> HRESULT {
-        if (!pProps) {
-            return E_POINTER;
-        }
-        if (pProps->cbSize != MESSAGEPROPS_SIZE) {
-            return E_INVALIDARG;
-        }
+        RETURN_IF_FAILED(CheckRecord(pProps, MESSAGEPROPS_SIZE));
         MessageEnum* e = enums_.Find(hEnum);
         if (!e) {
             return E_HANDLE;

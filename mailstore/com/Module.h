@@ -4,7 +4,17 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <new>
+
+// Returns the HRESULT of `expr` from the calling function when it is a failure.
+#define RETURN_IF_FAILED(expr)                                                                     \
+    do {                                                                                           \
+        const HRESULT hrReturned_ = (expr);                                                        \
+        if (FAILED(hrReturned_)) {                                                                 \
+            return hrReturned_;                                                                    \
+        }                                                                                          \
+    } while (false)
 
 namespace mailstore::com {
 
@@ -27,6 +37,23 @@ template <class Body> HRESULT Guarded(Body&& body) noexcept {
     } catch (...) {
         return E_UNEXPECTED;
     }
+}
+
+// QueryInterface for an object that answers each id in `ids` with `object`.
+template <class Interface>
+HRESULT HandOut(Interface* object, REFIID riid, std::initializer_list<IID> ids, void** ppv) {
+    if (!ppv) {
+        return E_POINTER;
+    }
+    for (const IID& id : ids) {
+        if (riid == id) {
+            *ppv = object;
+            object->AddRef();
+            return S_OK;
+        }
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
 }
 
 } // namespace mailstore::com

@@ -18,6 +18,16 @@ constexpr IID IID_FolderObject = {
 
 constexpr HRESULT kNotInitialized = E_UNEXPECTED;
 
+HRESULT Initialized(const std::shared_ptr<StoreSession>& session) {
+    return session ? S_OK : kNotInitialized;
+}
+
+// Picks up other processes' changes first, then reads the folder's record.
+HRESULT ReadFolder(StoreSession& session, STOREFOLDERID id, mailstore::FolderInfo* info) {
+    session.Poll();
+    return ToHResult(session.store().GetFolder(id, info));
+}
+
 } // namespace
 
 HRESULT CreateNamespace(REFIID riid, void** ppv) {
@@ -63,6 +73,13 @@ HRESULT ReadIdList(const MESSAGEIDLIST* list, size_t limit,
     return S_OK;
 }
 
+HRESULT ReadFolderIdList(StoreSession& session, STOREFOLDERID folder, const MESSAGEIDLIST* list,
+                         std::vector<mailstore::MessageId>* ids) {
+    std::vector<mailstore::MessageId> present;
+    RETURN_IF_FAILED(ToHResult(session.store().GetMessageIds(folder, &present)));
+    return ReadIdList(list, present.size(), ids);
+}
+
 Namespace::Namespace() {
     ObjectCreated();
 }
@@ -75,16 +92,8 @@ Namespace::~Namespace() {
 }
 
 STDMETHODIMP Namespace::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IStoreNamespace) {
-        *ppv = static_cast<IStoreNamespace*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return HandOut(static_cast<IStoreNamespace*>(this), riid, {IID_IUnknown, IID_IStoreNamespace},
+                   ppv);
 }
 
 STDMETHODIMP_(ULONG) Namespace::AddRef() {
@@ -127,31 +136,18 @@ STDMETHODIMP Namespace::GetDirectory(LPSTR pszPath, DWORD cchMaxPath) {
     });
 }
 
-STDMETHODIMP Namespace::Reserved5() {
-    return E_NOTIMPL;
-}
-STDMETHODIMP Namespace::Reserved15() {
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP Namespace::OpenFolder(STOREFOLDERID dwFolderId, DWORD, IStoreFolder** ppFolder) {
     return Guarded([&]() -> HRESULT {
         if (!ppFolder) {
             return E_POINTER;
         }
         *ppFolder = nullptr;
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         if (dwFolderId == FOLDERID_ROOT) {
             return E_INVALIDARG; // the root holds no messages
         }
-        session_->Poll();
         mailstore::FolderInfo info;
-        const mailstore::Status st = session_->store().GetFolder(dwFolderId, &info);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
+        RETURN_IF_FAILED(ReadFolder(*session_, dwFolderId, &info));
         *ppFolder = new Folder(session_, dwFolderId);
         return S_OK;
     });
@@ -166,9 +162,7 @@ STDMETHODIMP Namespace::CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, D
         if (!pszName) {
             return E_POINTER;
         }
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         mailstore::FolderId id = 0;
         const mailstore::Status st =
             session_->store().CreateFolder(dwParentId, CodePageToUtf8(pszName), &id);
@@ -185,9 +179,7 @@ STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR psz
         if (!pszNewName) {
             return E_POINTER;
         }
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         const mailstore::Status st =
             session_->store().RenameFolder(dwFolderId, CodePageToUtf8(pszNewName));
         session_->Publish();
@@ -197,9 +189,7 @@ STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR psz
 
 STDMETHODIMP Namespace::MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwParentId, DWORD) {
     return Guarded([&]() -> HRESULT {
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         const mailstore::Status st = session_->store().MoveFolder(dwFolderId, dwParentId);
         session_->Publish();
         return ToHResult(st);
@@ -208,9 +198,7 @@ STDMETHODIMP Namespace::MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwPar
 
 STDMETHODIMP Namespace::DeleteFolder(STOREFOLDERID dwFolderId, DWORD) {
     return Guarded([&]() -> HRESULT {
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         const mailstore::Status st = session_->store().DeleteFolder(dwFolderId);
         session_->Publish();
         return ToHResult(st);
@@ -219,21 +207,10 @@ STDMETHODIMP Namespace::DeleteFolder(STOREFOLDERID dwFolderId, DWORD) {
 
 STDMETHODIMP Namespace::GetFolderProps(STOREFOLDERID dwFolderId, DWORD, FOLDERPROPS* pProps) {
     return Guarded([&]() -> HRESULT {
-        if (!pProps) {
-            return E_POINTER;
-        }
-        if (pProps->cbSize != FOLDERPROPS_SIZE) {
-            return E_INVALIDARG;
-        }
-        if (!session_) {
-            return kNotInitialized;
-        }
-        session_->Poll();
+        RETURN_IF_FAILED(CheckRecord(pProps, FOLDERPROPS_SIZE));
+        RETURN_IF_FAILED(Initialized(session_));
         mailstore::FolderInfo info;
-        const mailstore::Status st = session_->store().GetFolder(dwFolderId, &info);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
+        RETURN_IF_FAILED(ReadFolder(*session_, dwFolderId, &info));
         FillFolderProps(info, pProps);
         return S_OK;
     });
@@ -246,9 +223,7 @@ STDMETHODIMP Namespace::CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pD
         if (!pSource || !pDest || !pMsgIdList) {
             return E_POINTER;
         }
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         Folder* from = Folder::FromInterface(pSource);
         Folder* to = Folder::FromInterface(pDest);
         if (!from || !to || from->session() != session_.get() || to->session() != session_.get()) {
@@ -258,22 +233,15 @@ STDMETHODIMP Namespace::CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pD
         if (move && from->id() == to->id()) {
             return E_INVALIDARG;
         }
-        std::vector<mailstore::MessageId> present;
-        mailstore::Status st = session_->store().GetMessageIds(from->id(), &present);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
         std::vector<mailstore::MessageId> ids;
-        const HRESULT hr = ReadIdList(pMsgIdList, present.size(), &ids);
-        if (FAILED(hr)) {
-            return hr;
-        }
+        RETURN_IF_FAILED(ReadFolderIdList(*session_, from->id(), pMsgIdList, &ids));
         if (ids.empty()) {
             return S_OK;
         }
         std::vector<mailstore::MessageId> newIds;
-        st = move ? session_->store().MoveMessages(from->id(), to->id(), ids, &newIds)
-                  : session_->store().CopyMessages(from->id(), to->id(), ids, &newIds);
+        const mailstore::Status st =
+            move ? session_->store().MoveMessages(from->id(), to->id(), ids, &newIds)
+                 : session_->store().CopyMessages(from->id(), to->id(), ids, &newIds);
         session_->Publish();
         return ToHResult(st);
     });
@@ -281,9 +249,7 @@ STDMETHODIMP Namespace::CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pD
 
 STDMETHODIMP Namespace::RegisterNotification(DWORD, HWND hwnd) {
     return Guarded([&]() -> HRESULT {
-        if (!session_) {
-            return kNotInitialized;
-        }
+        RETURN_IF_FAILED(Initialized(session_));
         if (!hwnd || !IsWindow(hwnd)) {
             return E_INVALIDARG;
         }
@@ -328,18 +294,10 @@ STDMETHODIMP Namespace::GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS*
             return E_POINTER;
         }
         *phEnum = nullptr;
-        if (pProps->cbSize != FOLDERPROPS_SIZE) {
-            return E_INVALIDARG;
-        }
-        if (!session_) {
-            return kNotInitialized;
-        }
-        session_->Poll();
+        RETURN_IF_FAILED(CheckRecord(pProps, FOLDERPROPS_SIZE));
+        RETURN_IF_FAILED(Initialized(session_));
         mailstore::FolderInfo parent;
-        const mailstore::Status st = session_->store().GetFolder(dwFolderId, &parent);
-        if (!st.ok()) {
-            return ToHResult(st);
-        }
+        RETURN_IF_FAILED(ReadFolder(*session_, dwFolderId, &parent));
         SubFolderEnum e{dwFolderId, 0};
         const HRESULT hr = FillNextChild(e, pProps);
         if (hr != S_OK) {
@@ -352,12 +310,7 @@ STDMETHODIMP Namespace::GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS*
 
 STDMETHODIMP Namespace::GetNextSubFolder(HENUMSTORE hEnum, FOLDERPROPS* pProps) {
     return Guarded([&]() -> HRESULT {
-        if (!pProps) {
-            return E_POINTER;
-        }
-        if (pProps->cbSize != FOLDERPROPS_SIZE) {
-            return E_INVALIDARG;
-        }
+        RETURN_IF_FAILED(CheckRecord(pProps, FOLDERPROPS_SIZE));
         SubFolderEnum* e = enums_.Find(hEnum);
         if (!e || !session_) {
             return E_HANDLE;
@@ -393,21 +346,12 @@ Folder* Folder::FromInterface(IStoreFolder* folder) {
 }
 
 STDMETHODIMP Folder::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IStoreFolder) {
-        *ppv = static_cast<IStoreFolder*>(this);
-        AddRef();
-        return S_OK;
-    }
-    if (riid == IID_FolderObject) {
+    if (ppv && riid == IID_FolderObject) {
         *ppv = this;
         AddRef();
         return S_OK;
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return HandOut(static_cast<IStoreFolder*>(this), riid, {IID_IUnknown, IID_IStoreFolder}, ppv);
 }
 
 STDMETHODIMP_(ULONG) Folder::AddRef() {

@@ -36,16 +36,8 @@ HRESULT SourceStream::Create(std::unique_ptr<SourceReader> reader, IStream** out
 }
 
 STDMETHODIMP SourceStream::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-        *ppv = static_cast<IStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return HandOut(static_cast<IStream*>(this), riid,
+                   {IID_IUnknown, IID_ISequentialStream, IID_IStream}, ppv);
 }
 
 STDMETHODIMP_(ULONG) SourceStream::AddRef() {

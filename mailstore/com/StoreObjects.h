@@ -1,5 +1,6 @@
 // The store's COM objects: the namespace (folders) and an open folder
 // (messages). Apartment-threaded: each object is used on the thread that made it.
+// The Reserved slots are ones the tool never calls.
 #pragma once
 
 #include "HandleTable.h"
@@ -27,7 +28,7 @@ class Namespace final : public IStoreNamespace {
 
     STDMETHODIMP Initialize(HWND hwndOwner, DWORD dwReserved) override;
     STDMETHODIMP GetDirectory(LPSTR pszPath, DWORD cchMaxPath) override;
-    STDMETHODIMP Reserved5() override;
+    STDMETHODIMP Reserved5() override { return E_NOTIMPL; }
     STDMETHODIMP OpenFolder(STOREFOLDERID dwFolderId, DWORD dwReserved,
                             IStoreFolder** ppFolder) override;
     STDMETHODIMP CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, DWORD dwReserved,
@@ -44,7 +45,7 @@ class Namespace final : public IStoreNamespace {
                                   IUnknown* pProgress) override;
     STDMETHODIMP RegisterNotification(DWORD dwReserved, HWND hwnd) override;
     STDMETHODIMP UnregisterNotification(DWORD dwReserved, HWND hwnd) override;
-    STDMETHODIMP Reserved15() override;
+    STDMETHODIMP Reserved15() override { return E_NOTIMPL; }
     STDMETHODIMP GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS* pProps,
                                    HENUMSTORE* phEnum) override;
     STDMETHODIMP GetNextSubFolder(HENUMSTORE hEnum, FOLDERPROPS* pProps) override;
@@ -81,26 +82,26 @@ class Folder final : public IStoreFolder {
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
-    STDMETHODIMP Reserved3() override;
+    STDMETHODIMP Reserved3() override { return E_NOTIMPL; }
     STDMETHODIMP GetMessageProps(MESSAGEID dwMessageId, DWORD dwFlags,
                                  MESSAGEPROPS* pProps) override;
     STDMETHODIMP FreeMessageProps(MESSAGEPROPS* pProps) override;
     STDMETHODIMP DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD dwReserved,
                                 IUnknown* pProgress) override;
-    STDMETHODIMP Reserved7() override;
+    STDMETHODIMP Reserved7() override { return E_NOTIMPL; }
     STDMETHODIMP MarkMessagesAsRead(BOOL fRead, DWORD dwReserved,
                                     MESSAGEIDLIST* pMsgIdList) override;
-    STDMETHODIMP Reserved9() override;
+    STDMETHODIMP Reserved9() override { return E_NOTIMPL; }
     STDMETHODIMP OpenMessage(MESSAGEID dwMessageId, REFIID riid, void** ppvObject) override;
-    STDMETHODIMP Reserved11() override;
-    STDMETHODIMP Reserved12() override;
-    STDMETHODIMP Reserved13() override;
-    STDMETHODIMP Reserved14() override;
-    STDMETHODIMP Reserved15() override;
-    STDMETHODIMP Reserved16() override;
+    STDMETHODIMP Reserved11() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved12() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved13() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved14() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved15() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved16() override { return E_NOTIMPL; }
     STDMETHODIMP RegisterNotification(DWORD dwReserved, HWND hwnd) override;
     STDMETHODIMP UnregisterNotification(DWORD dwReserved, HWND hwnd) override;
-    STDMETHODIMP Reserved19() override;
+    STDMETHODIMP Reserved19() override { return E_NOTIMPL; }
     STDMETHODIMP GetFirstMessage(DWORD dwFlags, DWORD dwMsgFlags, MESSAGEID dwMsgIdFirst,
                                  MESSAGEPROPS* pProps, HENUMSTORE* phEnum) override;
     STDMETHODIMP GetNextMessage(HENUMSTORE hEnum, DWORD dwFlags, MESSAGEPROPS* pProps) override;
@@ -125,6 +126,18 @@ class Folder final : public IStoreFolder {
 // Checks a caller's id list and copies its ids. `limit` bounds the count before
 // the array is read, so a wrong count cannot make us read far past the array.
 HRESULT ReadIdList(const MESSAGEIDLIST* list, size_t limit, std::vector<mailstore::MessageId>* ids);
+// ReadIdList bounded by the number of messages `folder` holds now.
+HRESULT ReadFolderIdList(StoreSession& session, STOREFOLDERID folder, const MESSAGEIDLIST* list,
+                         std::vector<mailstore::MessageId>* ids);
+
+// Checks a caller's record: E_POINTER without one, E_INVALIDARG when its size
+// word is not `size`.
+template <class Record> HRESULT CheckRecord(const Record* record, DWORD size) {
+    if (!record) {
+        return E_POINTER;
+    }
+    return record->cbSize == size ? S_OK : E_INVALIDARG;
+}
 
 // Fills a folder record, name converted and cut to fit.
 void FillFolderProps(const mailstore::FolderInfo& info, FOLDERPROPS* props);

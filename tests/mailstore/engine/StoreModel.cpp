@@ -85,6 +85,14 @@ ErrorCode Model::Apply(const Step& s) {
         }
         return true;
     };
+    // Why a folder cannot be renamed, moved or deleted; Ok when it can.
+    auto unchangeable = [&](FolderId id) {
+        if (id == kRootFolder)
+            return ErrorCode::InvalidArgument;
+        if (folders.at(id).type != kFolderNormal)
+            return ErrorCode::SpecialFolder;
+        return ErrorCode::Ok;
+    };
     switch (s.kind) {
     case Step::CreateFolder: {
         if (badName(s.name))
@@ -104,11 +112,9 @@ ErrorCode Model::Apply(const Step& s) {
             return ErrorCode::InvalidName;
         if (!known(s.a))
             return ErrorCode::UnknownFolder;
-        if (s.a == kRootFolder)
-            return ErrorCode::InvalidArgument;
+        if (ErrorCode e = unchangeable(s.a); e != ErrorCode::Ok)
+            return e;
         Folder& f = folders.at(s.a);
-        if (f.type != kFolderNormal)
-            return ErrorCode::SpecialFolder;
         if (f.name == s.name)
             return ErrorCode::Ok;
         if (Clash(f.parent, s.name, s.a))
@@ -119,11 +125,9 @@ ErrorCode Model::Apply(const Step& s) {
     case Step::MoveFolder: {
         if (!known(s.a) || !known(s.b))
             return ErrorCode::UnknownFolder;
-        if (s.a == kRootFolder)
-            return ErrorCode::InvalidArgument;
+        if (ErrorCode e = unchangeable(s.a); e != ErrorCode::Ok)
+            return e;
         Folder& f = folders.at(s.a);
-        if (f.type != kFolderNormal)
-            return ErrorCode::SpecialFolder;
         if (Under(s.a, s.b))
             return ErrorCode::IntoOwnSubtree;
         if (f.parent == s.b)
@@ -136,10 +140,8 @@ ErrorCode Model::Apply(const Step& s) {
     case Step::DeleteFolder: {
         if (!known(s.a))
             return ErrorCode::UnknownFolder;
-        if (s.a == kRootFolder)
-            return ErrorCode::InvalidArgument;
-        if (folders.at(s.a).type != kFolderNormal)
-            return ErrorCode::SpecialFolder;
+        if (ErrorCode e = unchangeable(s.a); e != ErrorCode::Ok)
+            return e;
         std::vector<FolderId> doomed;
         for (const auto& [id, f] : folders) {
             if (Under(s.a, id))
@@ -311,6 +313,10 @@ Step ScriptGenerator::Next(const Model& model) {
             msgs.emplace_back(id, mid);
     }
     auto anyFolder = [&]() { return all[Pick(static_cast<uint32_t>(all.size()))]; };
+    // A plain folder, except one time in `odds` (or when there is none).
+    auto mostlyPlain = [&](uint32_t odds) {
+        return Pick(odds) == 0 || plain.empty() ? anyFolder() : plain[Pick(plain.size())];
+    };
     auto someIds = [&](FolderId f, Step& s) {
         const auto& m = model.folders.at(f).msgs;
         for (const auto& [mid, msg] : m) {
@@ -332,15 +338,15 @@ Step ScriptGenerator::Next(const Model& model) {
             s.a = 999;
     } else if (r < 12) {
         s.kind = Step::RenameFolder;
-        s.a = Pick(5) == 0 || plain.empty() ? anyFolder() : plain[Pick(plain.size())];
+        s.a = mostlyPlain(5);
         s.name = "Renamed " + std::to_string(nameNo_++ % 7);
     } else if (r < 16) {
         s.kind = Step::MoveFolder;
-        s.a = Pick(5) == 0 || plain.empty() ? anyFolder() : plain[Pick(plain.size())];
+        s.a = mostlyPlain(5);
         s.b = Pick(3) == 0 ? kRootFolder : anyFolder();
     } else if (r < 19) {
         s.kind = Step::DeleteFolder;
-        s.a = Pick(4) == 0 || plain.empty() ? anyFolder() : plain[Pick(plain.size())];
+        s.a = mostlyPlain(4);
     } else if (r < 40) {
         s.kind = Step::Import;
         s.a = Pick(3) == 0 ? anyFolder() : 1;

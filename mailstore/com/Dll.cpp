@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cwchar>
-#include <new>
 
 using namespace mailstore::com;
 
@@ -83,13 +82,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     *ppv = nullptr;
     for (const auto& entry : kClasses) {
         if (rclsid == *entry.clsid) {
-            auto* factory = new (std::nothrow) ClassFactory(entry.create);
-            if (!factory) {
-                return E_OUTOFMEMORY;
-            }
-            const HRESULT hr = factory->QueryInterface(riid, ppv);
-            factory->Release();
-            return hr;
+            return CreateObject<ClassFactory>(riid, ppv, entry.create);
         }
     }
     return CLASS_E_CLASSNOTAVAILABLE;

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <new>
+#include <utility>
 
 // Returns the HRESULT of `expr` from the calling function when it is a failure.
 #define RETURN_IF_FAILED(expr)                                                                     \
@@ -37,6 +38,19 @@ template <class Body> HRESULT Guarded(Body&& body) noexcept {
     } catch (...) {
         return E_UNEXPECTED;
     }
+}
+
+// Makes an object and hands out its interface `riid`; without one the object
+// goes again at once.
+template <class Object, class... Args>
+HRESULT CreateObject(REFIID riid, void** ppv, Args&&... args) {
+    auto* object = new (std::nothrow) Object(std::forward<Args>(args)...);
+    if (!object) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
 }
 
 // QueryInterface for an object that answers each id in `ids` with `object`.

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace mailstore::com {
 namespace {
@@ -35,13 +34,7 @@ HRESULT CreateNamespace(REFIID riid, void** ppv) {
         return E_POINTER;
     }
     *ppv = nullptr;
-    auto* ns = new (std::nothrow) Namespace();
-    if (!ns) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = ns->QueryInterface(riid, ppv);
-    ns->Release();
-    return hr;
+    return CreateObject<Namespace>(riid, ppv);
 }
 
 void FillFolderProps(const mailstore::FolderInfo& info, FOLDERPROPS* props) {

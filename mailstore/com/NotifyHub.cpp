@@ -10,7 +10,12 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"MailStoreNotifyHub";
 constexpr UINT kDrainMessage = WM_APP + 1;
+constexpr UINT kReleaseMessage = WM_APP + 2;
 constexpr UINT_PTR kPollTimer = 1;
+// Two dispatches from one loop reach the window procedure at one stack depth;
+// a loop inside a handler is deeper by at least a whole dispatch and the
+// handler, far more than this. The slack lets pumps a frame apart count as one.
+constexpr uintptr_t kFrameSlack = 128;
 
 std::mutex g_hubsMutex;
 std::map<DWORD, std::weak_ptr<NotifyHub>> g_hubs;
@@ -157,24 +162,104 @@ void NotifyHub::Enqueue(std::shared_ptr<Listeners> to, const Notification& n) {
     }
 }
 
-void NotifyHub::DeliverNext() {
+NotifyHub::KeepAlive::KeepAlive(std::shared_ptr<NotifyHub> self) : hub(std::move(self)) {
+    ServerLock(true);
+}
+
+NotifyHub::KeepAlive::~KeepAlive() {
+    ServerLock(false);
+}
+
+bool NotifyHub::Post(const Notification& n, HWND hwnd, Batch& batch) {
+    switch (n.message) {
+    case WM_FOLDERNOTIFY: {
+        // Lost if the window goes before it reaches its message: the system
+        // drops the message with the record.
+        auto* record = static_cast<FOLDERNOTIFY*>(CoTaskMemAlloc(sizeof(FOLDERNOTIFY)));
+        if (!record) {
+            return false;
+        }
+        *record = n.record;
+        if (!PostMessageW(hwnd, WM_FOLDERNOTIFY, 0, reinterpret_cast<LPARAM>(record))) {
+            CoTaskMemFree(record);
+            return false;
+        }
+        return true;
+    }
+    case WM_NEWMSGS:
+        return PostMessageW(hwnd, WM_NEWMSGS, static_cast<WPARAM>(n.id), 0) != 0;
+    case WM_MARKEDASREAD:
+    case WM_MARKEDASUNREAD:
+        if (n.allMessages) {
+            return PostMessageW(hwnd, n.message, MARKED_ALL_MESSAGES, 0) != 0;
+        }
+        [[fallthrough]];
+    default: {
+        batch.ids.push_back(n.id);
+        if (!PostMessageW(hwnd, n.message, reinterpret_cast<WPARAM>(&batch.ids.back()), 0)) {
+            batch.ids.pop_back();
+            return false;
+        }
+        return true;
+    }
+    }
+}
+
+void NotifyHub::DeliverTurn(uintptr_t frame) {
     drainPosted_ = false;
     if (delivering_ || queue_.empty()) {
         return;
     }
-    auto [listeners, n] = std::move(queue_.front());
-    queue_.pop_front();
     delivering_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{delivering_};
-    for (HWND target : listeners->TargetsFor(n)) {
-        Deliver(n, target);
+    // In the list before anything points into it, so nothing it holds is
+    // lost if a step below fails.
+    Batch& batch = batches_.emplace_back();
+    batch.serial = nextSerial_++;
+    batch.drainFrame = frame;
+    // Ends the turn even if a step below throws: the storage of what was
+    // posted must still be released behind it.
+    struct Finish {
+        NotifyHub& hub;
+        ~Finish() {
+            Batch& b = hub.batches_.back();
+            if (b.ids.empty()) {
+                hub.batches_.pop_back();
+            } else if (PostMessageW(hub.hwnd_, kReleaseMessage, b.serial, 0) && !hub.keepAlive_) {
+                // A receiver may release the last store object while messages
+                // that point into the hub are still waiting.
+                hub.keepAlive_ = std::unique_ptr<KeepAlive>(new (std::nothrow)
+                                                                KeepAlive(hub.shared_from_this()));
+            }
+            hub.delivering_ = false;
+            hub.PostDrain();
+        }
+    } finish{*this};
+    size_t posted = 0;
+    while (!queue_.empty() && posted < kMaxPostedPerTurn) {
+        auto [listeners, n] = std::move(queue_.front());
+        queue_.pop_front();
+        for (HWND target : listeners->TargetsFor(n)) {
+            if (GetWindowThreadProcessId(target, nullptr) != thread_) {
+                Deliver(n, target);
+            } else if (Post(n, target, batch)) {
+                ++posted;
+            }
+        }
     }
-    delivering_ = false;
-    // One notification per turn of the loop, so input and painting interleave.
-    PostDrain();
+}
+
+void NotifyHub::Release(unsigned serial, uintptr_t frame) {
+    for (auto& b : batches_) {
+        b.due |= serial != 0 && b.serial <= serial;
+    }
+    // Deeper in the stack than the turn that posted a batch means inside some
+    // handler's own message loop: a receiver's handler may still be running
+    // and reading its id, so that batch waits for a later marker or tick.
+    std::erase_if(batches_,
+                  [&](const Batch& b) { return b.due && frame + kFrameSlack >= b.drainFrame; });
+    if (batches_.empty()) {
+        keepAlive_.reset(); // the caller holds the hub for the rest of its turn
+    }
 }
 
 NotifyHub::PollerId NotifyHub::AddPoller(std::function<void()> poll) {
@@ -204,7 +289,17 @@ void NotifyHub::Poll() {
 
 LRESULT CALLBACK NotifyHub::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* raw = reinterpret_cast<NotifyHub*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (raw && (msg == kDrainMessage || (msg == WM_TIMER && wp == kPollTimer))) {
+    if (raw && msg == WM_NCDESTROY) {
+        // The window went first (its thread ended): let go of a hub kept alive.
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        raw->hwnd_ = nullptr;
+        std::unique_ptr<KeepAlive> hold = std::move(raw->keepAlive_);
+        hold.reset();
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    if (raw &&
+        (msg == kDrainMessage || msg == kReleaseMessage || (msg == WM_TIMER && wp == kPollTimer))) {
+        const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
         // Keeps the hub alive if a receiver releases the last store object.
         std::shared_ptr<NotifyHub> self = raw->weak_from_this().lock();
         if (!self) {
@@ -212,8 +307,11 @@ LRESULT CALLBACK NotifyHub::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
         }
         Guarded([&] {
             if (msg == kDrainMessage) {
-                self->DeliverNext();
+                self->DeliverTurn(frame);
+            } else if (msg == kReleaseMessage) {
+                self->Release(static_cast<unsigned>(wp), frame);
             } else {
+                self->Release(0, frame); // batches a nested loop left waiting
                 self->Poll();
             }
             return S_OK;

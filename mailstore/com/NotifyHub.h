@@ -1,12 +1,17 @@
 // Delivery of store notifications. Changes are queued to a hidden window that
 // belongs to the store (one per thread); when that window's turn comes in the
-// thread's message loop it sends one notification to each registered window.
-// Receivers therefore get them one at a time, through their own loop, after
-// the change, and any pointer carried stays valid while their handler runs.
+// thread's message loop it posts the queued notifications, in order, to the
+// registered windows of its thread, so a receiver finds a burst waiting in its
+// queue and may take it in one go. Each arrives through the receiver's own
+// loop, one at a time, after the change. Ids passed by pointer live in the
+// hub's storage until a release marker, posted behind them to the hub's own
+// window, comes out of the same queue. Windows of other threads are sent
+// their notifications, one at a time.
 #pragma once
 
 #include "StoreApi.h"
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -52,14 +57,18 @@ class Listeners {
     std::vector<Entry> entries_;
 };
 
-// Sends `n` to one window. A folder record comes fresh from the COM task
-// allocator for each receiver, which frees it; message ids are passed by
-// pointer to a copy that lives until the handler returns.
+// Sends `n` to a window of another thread. A folder record comes fresh from
+// the COM task allocator for each receiver, which frees it; message ids are
+// passed by pointer to a copy that lives until the handler returns.
 void Deliver(const Notification& n, HWND hwnd);
 
 class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
   public:
     static constexpr UINT kPollMilliseconds = 250;
+    // Posted messages per turn: well under the system's limit on a thread's
+    // posted queue, and a burst the size of a large import still comes in
+    // few turns.
+    static constexpr size_t kMaxPostedPerTurn = 4000;
 
     // The calling thread's hub, created with its window on first use.
     static std::shared_ptr<NotifyHub> ForCurrentThread();
@@ -69,7 +78,11 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     ~NotifyHub();
 
     void Enqueue(std::shared_ptr<Listeners> to, const Notification& n);
+    // Notifications not posted yet.
     size_t pending() const { return queue_.size(); }
+    // Turns whose posted notifications still hold hub storage (ids passed by
+    // pointer). While there are any the hub keeps itself (and the module) alive.
+    size_t awaitingRelease() const { return batches_.size(); }
 
     // Pollers run on every timer tick, e.g. to pick up other processes' changes.
     using PollerId = unsigned;
@@ -79,9 +92,27 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     HWND window() const { return hwnd_; }
 
   private:
+    // What one turn posted that must outlive the receivers' handlers.
+    struct Batch {
+        unsigned serial = 0;
+        uintptr_t drainFrame = 0;  // stack depth of the turn that posted it
+        bool due = false;          // its release marker came out of the queue
+        std::deque<MESSAGEID> ids; // a deque: pointers to its items stay put
+    };
+    // Holds the hub and a module lock while posted messages point into it.
+    struct KeepAlive {
+        explicit KeepAlive(std::shared_ptr<NotifyHub> hub);
+        KeepAlive(const KeepAlive&) = delete;
+        KeepAlive& operator=(const KeepAlive&) = delete;
+        ~KeepAlive();
+        std::shared_ptr<NotifyHub> hub;
+    };
+
     NotifyHub() = default;
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    void DeliverNext();
+    void DeliverTurn(uintptr_t frame);
+    bool Post(const Notification& n, HWND hwnd, Batch& batch);
+    void Release(unsigned serial, uintptr_t frame);
     void Poll();
     void PostDrain();
 
@@ -90,6 +121,9 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     std::deque<std::pair<std::shared_ptr<Listeners>, Notification>> queue_;
     bool drainPosted_ = false;
     bool delivering_ = false;
+    std::deque<Batch> batches_;
+    unsigned nextSerial_ = 1;
+    std::unique_ptr<KeepAlive> keepAlive_;
     std::map<PollerId, std::function<void()>> pollers_;
     PollerId nextPoller_ = 1;
 };

@@ -64,7 +64,8 @@ LRESULT CALLBACK RecorderWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         } else if (wp == MARKED_ALL_MESSAGES) {
             r.allMessages = true;
         } else if (wp) {
-            r.id = *reinterpret_cast<const MESSAGEID*>(wp);
+            r.idAddress = reinterpret_cast<const MESSAGEID*>(wp);
+            r.id = *r.idAddress;
         }
         if (self) {
             self->received.push_back(r);

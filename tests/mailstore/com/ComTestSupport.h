@@ -17,6 +17,7 @@ struct Received {
     MESSAGEID id = 0;         // the id carried, read while the handler ran
     FOLDERNOTIFY record{};    // copy of the folder record
     const void* recordAddress = nullptr;
+    const MESSAGEID* idAddress = nullptr; // where WParam pointed, if it did
 };
 
 // A top-level hidden window that records the five store messages, reading the

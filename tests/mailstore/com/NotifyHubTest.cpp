@@ -1,4 +1,5 @@
 #include "HandleTable.h"
+#include "Module.h"
 #include "NotifyHub.h"
 #include "StoreSession.h"
 
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 using comtest::PumpFor;
 using comtest::PumpUntil;
@@ -34,11 +36,76 @@ Notification MessageNote(UINT message, STOREFOLDERID folder, MESSAGEID id, bool 
     return n;
 }
 
+// True when this thread's queue holds no posted message.
+bool NothingPosted() {
+    return (HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) == 0;
+}
+
+// A recorder window on a thread of its own, with its own message loop.
+class OtherThreadReceiver {
+  public:
+    OtherThreadReceiver() {
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, &OtherThreadReceiver::Run, this, 0, &threadId_);
+        if (!thread_ || WaitForSingleObject(ready_, 5000) != WAIT_OBJECT_0) {
+            hwnd_ = nullptr;
+        }
+    }
+    OtherThreadReceiver(const OtherThreadReceiver&) = delete;
+    OtherThreadReceiver& operator=(const OtherThreadReceiver&) = delete;
+    ~OtherThreadReceiver() {
+        Finish();
+        CloseHandle(ready_);
+    }
+    HWND hwnd() const { return hwnd_; }
+    // Ends the thread's loop; what its window received.
+    std::vector<Received> Finish() {
+        if (thread_) {
+            PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+            WaitForSingleObject(thread_, 5000);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+        return received_;
+    }
+
+  private:
+    static DWORD WINAPI Run(void* param) {
+        auto* self = static_cast<OtherThreadReceiver*>(param);
+        RecorderWindow window;
+        self->hwnd_ = window.hwnd();
+        SetEvent(self->ready_);
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            DispatchMessageW(&msg);
+        }
+        self->received_ = window.received;
+        return 0;
+    }
+    HANDLE ready_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
+    HWND hwnd_ = nullptr;
+    std::vector<Received> received_;
+};
+
 class HubTest : public ::testing::Test {
   protected:
     void SetUp() override {
         hub = NotifyHub::ForCurrentThread();
         ASSERT_NE(hub, nullptr);
+    }
+    void TearDown() override {
+        // A hub left holding storage would keep itself, and the module, alive.
+        if (hub) {
+            EXPECT_TRUE(PumpUntil([&] { return hub->awaitingRelease() == 0; }, 5000));
+        }
+    }
+    // Runs the loop until everything queued was posted and handled.
+    bool Drain() {
+        return PumpUntil(
+            [&] { return hub->pending() == 0 && hub->awaitingRelease() == 0 && NothingPosted(); },
+            5000);
     }
     std::shared_ptr<NotifyHub> hub;
     std::shared_ptr<Listeners> listeners = std::make_shared<Listeners>();
@@ -123,11 +190,14 @@ TEST_F(HubTest, DeliversThroughTheLoopInOrderWithValidPointers) {
     hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 6, 13)); // another folder
     hub->Enqueue(listeners, MessageNote(WM_MARKEDASREAD, 5, 0, true));
     hub->Enqueue(listeners, MessageNote(WM_MARKEDASUNREAD, 5, 14));
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 5, 15));
     hub->Enqueue(listeners, FolderNote(DELETE_FOLDER, 1, 9));
     EXPECT_TRUE(folderWindow.received.empty()) << "nothing is sent before the loop runs";
 
-    ASSERT_TRUE(PumpUntil([&] { return hub->pending() == 0; }, 5000));
-    ASSERT_EQ(folderWindow.received.size(), 4u);
+    ASSERT_TRUE(Drain());
+    // Each pointer still showed its own id when its handler ran, although all
+    // of them were waiting at once.
+    ASSERT_EQ(folderWindow.received.size(), 5u);
     EXPECT_EQ(folderWindow.received[0].message, WM_NEWMSGS);
     EXPECT_EQ(folderWindow.received[0].id, 11u);
     EXPECT_EQ(folderWindow.received[1].message, WM_DELETEMSGS);
@@ -136,10 +206,89 @@ TEST_F(HubTest, DeliversThroughTheLoopInOrderWithValidPointers) {
     EXPECT_TRUE(folderWindow.received[2].allMessages);
     EXPECT_EQ(folderWindow.received[3].message, WM_MARKEDASUNREAD);
     EXPECT_EQ(folderWindow.received[3].id, 14u);
+    EXPECT_EQ(folderWindow.received[4].message, WM_DELETEMSGS);
+    EXPECT_EQ(folderWindow.received[4].id, 15u);
     ASSERT_EQ(nsWindow.received.size(), 1u);
     EXPECT_EQ(nsWindow.received[0].record.type, static_cast<DWORD>(DELETE_FOLDER));
     EXPECT_EQ(nsWindow.received[0].record.idFolderOld, 1u);
     EXPECT_EQ(nsWindow.received[0].record.idFolderNew, 9u);
+}
+
+TEST_F(HubTest, ABurstWaitsInTheReceiversQueueBehindItsFirstMessage) {
+    RecorderWindow window;
+    listeners->Add(&owner, window.hwnd(), true, 5);
+    std::vector<MESSAGEID> waiting;
+    window.onMessage = [&](const Received& r) {
+        // What a receiver does to take a burst in one go.
+        MSG next{};
+        while (r.id == 1 && PeekMessageW(&next, window.hwnd(), WM_NEWMSGS, WM_NEWMSGS,
+                                         PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+            waiting.push_back(static_cast<MESSAGEID>(next.wParam));
+        }
+    };
+    hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 5, 1));
+    hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 5, 2));
+    hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 5, 3));
+    ASSERT_TRUE(Drain());
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(waiting, (std::vector<MESSAGEID>{2, 3}));
+}
+
+TEST_F(HubTest, StorageIsReleasedOnlyAfterTheHandlersRan) {
+    RecorderWindow window;
+    listeners->Add(&owner, window.hwnd(), true, 5);
+    std::vector<size_t> heldDuringHandler;
+    window.onMessage = [&](const Received&) {
+        heldDuringHandler.push_back(hub->awaitingRelease());
+    };
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 5, 21));
+    hub->Enqueue(listeners, MessageNote(WM_MARKEDASREAD, 5, 22));
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 5, 23));
+    ASSERT_TRUE(Drain());
+    EXPECT_EQ(heldDuringHandler, (std::vector<size_t>{1, 1, 1}));
+    ASSERT_EQ(window.received.size(), 3u);
+    EXPECT_EQ(window.received[0].id, 21u);
+    EXPECT_EQ(window.received[1].id, 22u);
+    EXPECT_EQ(window.received[2].id, 23u);
+    EXPECT_EQ(hub->awaitingRelease(), 0u);
+}
+
+TEST_F(HubTest, APointerOutlivesAMessageLoopInsideItsHandler) {
+    RecorderWindow window;
+    listeners->Add(&owner, window.hwnd(), true, 1);
+    MESSAGEID afterLoop = 0;
+    size_t heldAfterLoop = 0;
+    window.onMessage = [&](const Received& r) {
+        if (r.id == 1) {
+            // A modal loop inside a handler lets the rest of the burst, and
+            // its release marker, through; this handler's id must survive it.
+            PumpFor(100);
+            afterLoop = *r.idAddress;
+            heldAfterLoop = hub->awaitingRelease();
+            hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 1, 3));
+        }
+    };
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 1, 1));
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 1, 2));
+    ASSERT_TRUE(Drain());
+    EXPECT_EQ(afterLoop, 1u);
+    EXPECT_EQ(heldAfterLoop, 1u);
+    // Order holds: what a handler's change brings comes after what was waiting.
+    ASSERT_EQ(window.received.size(), 3u);
+    EXPECT_EQ(window.received[0].id, 1u);
+    EXPECT_EQ(window.received[1].id, 2u);
+    EXPECT_EQ(window.received[2].id, 3u);
+
+    // Without a later change to bring another marker, the timer frees it.
+    window.onMessage = [&](const Received& r) {
+        if (r.id == 4) {
+            PumpFor(50);
+            afterLoop = *r.idAddress;
+        }
+    };
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 1, 4));
+    ASSERT_TRUE(Drain());
+    EXPECT_EQ(afterLoop, 4u);
 }
 
 TEST_F(HubTest, EachReceiverGetsItsOwnFolderRecord) {
@@ -158,26 +307,6 @@ TEST_F(HubTest, EachReceiverGetsItsOwnFolderRecord) {
     EXPECT_EQ(second.received[0].record.type, static_cast<DWORD>(NEW_FOLDER));
 }
 
-TEST_F(HubTest, OneAtATimeEvenWhenAHandlerRunsAMessageLoop) {
-    RecorderWindow window;
-    listeners->Add(&owner, window.hwnd(), true, 1);
-    size_t seenDuringFirst = 0;
-    window.onMessage = [&](const Received& r) {
-        if (r.id == 1) {
-            // A modal loop inside a handler must not bring the next notification.
-            PumpFor(100);
-            seenDuringFirst = window.received.size();
-            hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 1, 3));
-        }
-    };
-    hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 1, 1));
-    hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 1, 2));
-    ASSERT_TRUE(PumpUntil([&] { return window.received.size() == 3; }, 5000));
-    EXPECT_EQ(seenDuringFirst, 1u);
-    EXPECT_EQ(window.received[1].id, 2u);
-    EXPECT_EQ(window.received[2].id, 3u);
-}
-
 TEST_F(HubTest, DestroyedWindowsAreDroppedAndUnregisteringTwiceIsHarmless) {
     RecorderWindow kept;
     auto gone = std::make_unique<RecorderWindow>();
@@ -187,15 +316,67 @@ TEST_F(HubTest, DestroyedWindowsAreDroppedAndUnregisteringTwiceIsHarmless) {
     EXPECT_EQ(listeners->size(), 2u);
     gone.reset();
     hub->Enqueue(listeners, FolderNote(RENAME_FOLDER, 4, 4));
-    ASSERT_TRUE(PumpUntil([&] { return hub->pending() == 0; }, 5000));
+    ASSERT_TRUE(Drain());
     EXPECT_EQ(kept.received.size(), 1u);
     EXPECT_EQ(listeners->size(), 1u);
+
+    // A window destroyed while its message waits never gets it.
+    RecorderWindow late;
+    listeners->Add(&owner, late.hwnd(), true, 2);
+    kept.onMessage = [&](const Received&) { late.Destroy(); };
+    listeners->Add(&owner, kept.hwnd(), true, 2);
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 2, 31));
+    ASSERT_TRUE(Drain());
+    EXPECT_EQ(kept.received.size(), 2u);
+    EXPECT_TRUE(late.received.empty());
+    kept.onMessage = nullptr;
 
     listeners->Remove(&owner, kept.hwnd());
     listeners->Remove(&owner, kept.hwnd());
     hub->Enqueue(listeners, FolderNote(RENAME_FOLDER, 4, 4));
+    ASSERT_TRUE(Drain());
+    EXPECT_EQ(kept.received.size(), 2u);
+}
+
+TEST_F(HubTest, DroppingTheHubInsideAHandlerKeepsWaitingPointersValid) {
+    RecorderWindow window;
+    listeners->Add(&owner, window.hwnd(), true, 3);
+    const HWND hubWindow = hub->window();
+    std::weak_ptr<NotifyHub> weak = hub;
+    // The first handler lets go of the last store object, as a receiver may.
+    bool moduleHeld = false;
+    window.onMessage = [&](const Received& r) {
+        if (r.id == 41) {
+            hub.reset();
+            // The window procedure that will release the storage lives in the module.
+            moduleHeld = ModuleInUse();
+        }
+    };
+    ASSERT_FALSE(ModuleInUse());
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 3, 41));
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 3, 42));
+    ASSERT_TRUE(PumpUntil([&] { return weak.expired(); }, 5000));
+    ASSERT_EQ(window.received.size(), 2u);
+    EXPECT_EQ(window.received[1].id, 42u);
+    EXPECT_FALSE(IsWindow(hubWindow));
+    EXPECT_TRUE(moduleHeld);
+    EXPECT_FALSE(ModuleInUse());
+}
+
+TEST_F(HubTest, WindowsOfAnotherThreadAreSentTheirNotifications) {
+    OtherThreadReceiver other;
+    ASSERT_NE(other.hwnd(), nullptr);
+    listeners->Add(&owner, other.hwnd(), true, 4);
+    hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 4, 51));
+    hub->Enqueue(listeners, MessageNote(WM_NEWMSGS, 4, 52));
+    // Sent, not posted: once the hub's turn is over the other thread has them.
     ASSERT_TRUE(PumpUntil([&] { return hub->pending() == 0; }, 5000));
-    EXPECT_EQ(kept.received.size(), 1u);
+    EXPECT_EQ(hub->awaitingRelease(), 0u);
+    const std::vector<Received> got = other.Finish();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].message, WM_DELETEMSGS);
+    EXPECT_EQ(got[0].id, 51u);
+    EXPECT_EQ(got[1].id, 52u);
 }
 
 TEST_F(HubTest, PollersRunOnTheTimerAndTheWindowGoesWithTheLastUser) {

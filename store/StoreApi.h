@@ -46,19 +46,19 @@ constexpr DWORD MSGPRI_LOW = 5;
 constexpr int STORE_FOLDERNAME_BYTES = 256;
 
 struct tagFOLDERPROPS {
-    DWORD cbSize;      // 280, set by the caller
-    DWORD FolderId;    // the folder's id
-    LONG cSubFolders;  // direct sub-folders
-    LONG sfType;       // SPECIALFOLDER
-    DWORD cUnread;     // unread messages
-    DWORD cMessage;    // all messages
+    DWORD cbSize;                        // 280, set by the caller
+    DWORD FolderId;                      // the folder's id
+    LONG cSubFolders;                    // direct sub-folders
+    LONG sfType;                         // SPECIALFOLDER
+    DWORD cUnread;                       // unread messages
+    DWORD cMessage;                      // all messages
     CHAR szName[STORE_FOLDERNAME_BYTES]; // NUL-terminated, at most 255 characters
 };
 using FOLDERPROPS = tagFOLDERPROPS;
 
 struct tagMESSAGEPROPS {
-    DWORD cbSize;        // 68, set by the caller
-    DWORD dwReserved;    // not read by the tool
+    DWORD cbSize;     // 68, set by the caller
+    DWORD dwReserved; // not read by the tool
     MESSAGEID dwMessageId;
     DWORD dwUnused12;    // not read by the tool
     DWORD dwState;       // MSGSTATE_* bits
@@ -69,8 +69,8 @@ struct tagMESSAGEPROPS {
     LPSTR pszSubject;
     LPSTR pszDisplayTo;
     LPSTR pszDisplayFrom;
-    LPSTR pszUnused56;   // not read by the tool
-    DWORD dwUnused60;    // not read by the tool
+    LPSTR pszUnused56;        // not read by the tool
+    DWORD dwUnused60;         // not read by the tool
     IStream* pStmOffsetTable; // released by whoever discards the record
 };
 using MESSAGEPROPS = tagMESSAGEPROPS;

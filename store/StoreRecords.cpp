@@ -7,7 +7,8 @@ namespace store {
 std::string FolderName(const FOLDERPROPS& props) {
     const char* name = props.szName;
     const void* nul = std::memchr(name, 0, sizeof props.szName);
-    size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - name) : sizeof props.szName;
+    size_t len =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - name) : sizeof props.szName;
     return std::string(name, len);
 }
 
@@ -30,7 +31,9 @@ const char* FolderTypeText(LONG type) {
     }
 }
 
-int FolderTypeImage(LONG type) { return (type >= FOLDER_INBOX && type <= FOLDER_DRAFT) ? type + 1 : 0; }
+int FolderTypeImage(LONG type) {
+    return (type >= FOLDER_INBOX && type <= FOLDER_DRAFT) ? type + 1 : 0;
+}
 
 FOLDERPROPS NewFolderProps() {
     FOLDERPROPS props{};

@@ -12,10 +12,16 @@ namespace store {
 std::string FolderName(const FOLDERPROPS& props);
 
 // A record's text pointer; null reads as empty.
-inline std::string Text(LPCSTR text) { return text ? std::string(text) : std::string(); }
+inline std::string Text(LPCSTR text) {
+    return text ? std::string(text) : std::string();
+}
 
-inline bool IsUnread(const MESSAGEPROPS& props) { return (props.dwState & MSGSTATE_UNREAD) != 0; }
-inline bool IsFlagged(const MESSAGEPROPS& props) { return (props.dwState & MSGSTATE_FLAGGED) != 0; }
+inline bool IsUnread(const MESSAGEPROPS& props) {
+    return (props.dwState & MSGSTATE_UNREAD) != 0;
+}
+inline bool IsFlagged(const MESSAGEPROPS& props) {
+    return (props.dwState & MSGSTATE_FLAGGED) != 0;
+}
 
 // The folder panel's text for a special-folder type; null outside -1..4.
 const char* FolderTypeText(LONG type);

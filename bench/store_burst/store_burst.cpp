@@ -1,0 +1,390 @@
+// Bursts of store notifications reaching the main window through the real
+// server (the built DLL, loaded directly, no registration) on a folder of
+// 100,000 messages: another writer on the same directory imports 10,000 more
+// (200 per commit), marks them read, deletes them; each timed from the start of
+// the change until the window's list and log show all of it, shown and painted.
+// Sizes: first argument the folder, second the burst.
+#include "BenchSupport.h"
+#include "MainUnit.h"
+#include "MessageRows.h"
+#include "Registration.h"
+#include "Store.h"
+#include "StoreRecords.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+constexpr size_t kCommitBatch = 200; // as the command-line tool imports
+constexpr double kWaitBoundMs = 120000;
+
+std::string Source(size_t i) {
+    return "From: Sender " + std::to_string(i % 97) +
+           " <sender@example.org>\r\nTo: Reader <reader@example.org>\r\nSubject: Message number " +
+           std::to_string(i) + "\r\nDate: Tue, 03 Mar 2026 10:20:30 +0000\r\n\r\nBody of message " +
+           std::to_string(i) + "\r\n";
+}
+
+bool Import(mailstore::Store& store, mailstore::FolderId folder, size_t first, size_t count,
+            size_t batch, std::vector<mailstore::MessageId>* ids) {
+    for (size_t done = 0; done < count;) {
+        size_t n = std::min(batch, count - done);
+        std::vector<std::string> sources;
+        for (size_t i = 0; i < n; ++i)
+            sources.push_back(Source(first + done + i));
+        std::vector<mailstore::ImportItem> items(n);
+        for (size_t i = 0; i < n; ++i)
+            items[i].source = sources[i];
+        std::vector<mailstore::MessageId> made;
+        mailstore::Status st = store.ImportMessages(folder, items, &made);
+        if (!st.ok()) {
+            std::fprintf(stderr, "import failed: %s\n", st.message().c_str());
+            return false;
+        }
+        if (ids)
+            ids->insert(ids->end(), made.begin(), made.end());
+        done += n;
+    }
+    return true;
+}
+
+// Seeding only: the real files without waiting for the disk at each commit, which
+// under Wine costs milliseconds per message and is not what is measured.
+class NoSyncFile final : public mailstore::File {
+  public:
+    explicit NoSyncFile(std::unique_ptr<mailstore::File> file) : file_(std::move(file)) {}
+    mailstore::Status ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) override {
+        return file_->ReadAt(offset, buf, len, got);
+    }
+    mailstore::Status WriteAt(uint64_t offset, const void* buf, size_t len) override {
+        return file_->WriteAt(offset, buf, len);
+    }
+    mailstore::Status Flush() override { return mailstore::Status(); }
+    mailstore::Status Size(uint64_t* size) override { return file_->Size(size); }
+    mailstore::Status Truncate(uint64_t size) override { return file_->Truncate(size); }
+
+  private:
+    std::unique_ptr<mailstore::File> file_;
+};
+
+class NoSyncFileSystem final : public mailstore::FileSystem {
+  public:
+    mailstore::Status Open(const std::string& path, mailstore::OpenMode mode,
+                           std::unique_ptr<mailstore::File>* out, bool* missing) override {
+        std::unique_ptr<mailstore::File> file;
+        mailstore::Status st = real_.Open(path, mode, &file, missing);
+        if (st.ok())
+            *out = std::make_unique<NoSyncFile>(std::move(file));
+        return st;
+    }
+    mailstore::Status Rename(const std::string& from, const std::string& to) override {
+        return real_.Rename(from, to);
+    }
+    mailstore::Status Remove(const std::string& path) override { return real_.Remove(path); }
+    bool Exists(const std::string& path) override { return real_.Exists(path); }
+    mailstore::Status CreateDir(const std::string& path) override { return real_.CreateDir(path); }
+    mailstore::Status ListDir(const std::string& path, std::vector<std::string>* names) override {
+        return real_.ListDir(path, names);
+    }
+    mailstore::Status SyncDir(const std::string&) override { return mailstore::Status(); }
+    mailstore::Status Lock(const std::string& path, unsigned timeoutMs,
+                           std::unique_ptr<mailstore::FileLock>* out) override {
+        return real_.Lock(path, timeoutMs, out);
+    }
+
+  private:
+    mailstore::FileSystem& real_ = mailstore::DefaultFileSystem();
+};
+
+// The server DLL, loaded for as long as the bench runs.
+class ServerDll {
+  public:
+    explicit ServerDll(const std::string& path) : module_(LoadLibraryA(path.c_str())) {}
+    ServerDll(const ServerDll&) = delete;
+    ServerDll& operator=(const ServerDll&) = delete;
+    ~ServerDll() {
+        // Its hidden window may outlive the last object while messages wait.
+        using CanUnload = HRESULT(WINAPI*)();
+        auto canUnload = module_ ? reinterpret_cast<CanUnload>(reinterpret_cast<void*>(
+                                       GetProcAddress(module_, "DllCanUnloadNow")))
+                                 : nullptr;
+        if (canUnload && canUnload() == S_OK)
+            FreeLibrary(module_);
+    }
+    bool Loaded() const { return module_ != nullptr; }
+
+    HRESULT Create(IStoreNamespace** result) const {
+        using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+        auto get = reinterpret_cast<GetClassObject>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        if (!get)
+            return E_FAIL;
+        IClassFactory* factory = nullptr;
+        HRESULT hr = get(mailstore::com::CLSID_MailStoreServer, IID_IClassFactory,
+                         reinterpret_cast<void**>(&factory));
+        if (FAILED(hr))
+            return hr;
+        hr =
+            factory->CreateInstance(nullptr, IID_IStoreNamespace, reinterpret_cast<void**>(result));
+        factory->Release();
+        return hr;
+    }
+
+  private:
+    HMODULE module_;
+};
+
+// Runs a change on a thread of its own, as another process would, timing it.
+class Writer {
+  public:
+    explicit Writer(std::function<bool()> work) : work_(std::move(work)) {
+        thread_ = CreateThread(nullptr, 0, &Writer::Run, this, 0, nullptr);
+    }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() { Join(); }
+    void Join() {
+        if (thread_) {
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+    }
+    bool ok = false;
+    double ms = 0;
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        auto* writer = static_cast<Writer*>(self);
+        double start = bench::Now();
+        writer->ok = writer->work_();
+        writer->ms = bench::Now() - start;
+        return 0;
+    }
+    std::function<bool()> work_;
+    HANDLE thread_ = nullptr;
+};
+
+size_t Count(const std::string& text, const char* what) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += 1)
+        ++n;
+    return n;
+}
+
+// Runs the message loop until `done` (checked whenever the queue is empty) or
+// the bound; then shows the log and paints. False when the bound passed.
+bool PumpUntil(TBrisvanderMain& window, const std::function<bool()>& done) {
+    double limit = bench::Now() + kWaitBoundMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done())
+            break;
+        double left = limit - bench::Now();
+        if (left <= 0)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min(left, 20.0)),
+                                  QS_ALLINPUT);
+    }
+    window.FlushLog();
+    bench::Paint(window.Handle());
+    return true;
+}
+
+double Enumerate(IStoreFolder* folder, size_t* seen) {
+    return bench::BestOf(3, nullptr, [&] {
+        *seen = 0;
+        MESSAGEPROPS props = store::NewMessageProps();
+        HENUMSTORE handle = nullptr;
+        if (folder->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &handle) != S_OK)
+            return;
+        do {
+            ++*seen;
+            folder->FreeMessageProps(&props);
+        } while (folder->GetNextMessage(handle, 0, &props) == S_OK);
+        folder->GetMessageClose(handle);
+    });
+}
+
+// The store's directory, removed again however the bench ends.
+class TempDir {
+  public:
+    TempDir()
+        : path_(std::filesystem::temp_directory_path() /
+                ("bench-store-burst-" + std::to_string(GetCurrentProcessId()))) {
+        std::filesystem::create_directories(path_);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string Text() const { return path_.string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+std::string DllPath() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::filesystem::path beside = std::filesystem::path(exe).parent_path() / "mailstore.dll";
+    if (std::filesystem::exists(beside))
+        return beside.string();
+    std::string built = BENCH_MAILSTORE_DLL;
+    if (!built.empty() && built[0] == '/')
+        built = "Z:" + built; // a build path under Wine
+    return built;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t base = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
+    const size_t burst = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bench::InitControls();
+    const TempDir dir;
+    const std::string dirText = dir.Text();
+    int failures = 0;
+    {
+        mailstore::FolderId inbox = 0;
+        double buildMs = 0, importAloneMs = 0;
+        {
+            // Built before the server opens it.
+            NoSyncFileSystem noSync;
+            mailstore::OpenOptions options;
+            options.create = true;
+            options.fs = &noSync;
+            std::unique_ptr<mailstore::Store> builder;
+            if (!mailstore::Store::Open(dirText, options, &builder).ok() ||
+                !builder->FindFolderByPath("Inbox", &inbox).ok()) {
+                std::fprintf(stderr, "cannot create the store in %s\n", dirText.c_str());
+                return 1;
+            }
+            double start = bench::Now();
+            if (!Import(*builder, inbox, 0, base, 5000, nullptr))
+                return 1;
+            buildMs = bench::Now() - start;
+            builder.reset();
+            // The import alone, durable as every later change, into a folder of its
+            // own that goes again, with nobody listening.
+            std::unique_ptr<mailstore::Store> alone;
+            mailstore::FolderId scratch = 0;
+            if (!mailstore::Store::Open(dirText, mailstore::OpenOptions(), &alone).ok() ||
+                !alone->CreateFolder(mailstore::kRootFolder, "Scratch", &scratch).ok())
+                return 1;
+            start = bench::Now();
+            if (!Import(*alone, scratch, base, burst, kCommitBatch, nullptr))
+                return 1;
+            importAloneMs = bench::Now() - start;
+            alone->DeleteFolder(scratch);
+        }
+        SetEnvironmentVariableA("MAILSTORE_DIR", dirText.c_str());
+        ServerDll dll(DllPath());
+        if (!dll.Loaded()) {
+            std::fprintf(stderr, "cannot load %s\n", DllPath().c_str());
+            return 1;
+        }
+        mailstore::OpenOptions options;
+        std::unique_ptr<mailstore::Store> writer; // the other process
+        if (!mailstore::Store::Open(dirText, options, &writer).ok()) {
+            std::fprintf(stderr, "cannot open the store a second time\n");
+            return 1;
+        }
+
+        TBrisvanderMain window([&](IStoreNamespace** result) { return dll.Create(result); });
+        double start = bench::Now();
+        window.Create(GetModuleHandleW(nullptr), SW_SHOW);
+        MessageRows& rows = window.Rows();
+        bool opened = PumpUntil(window, [&] { return rows.Count() == base; });
+        double openMs = bench::Now() - start;
+
+        double enumerateMs = 0;
+        size_t seen = 0;
+        {
+            IStoreNamespace* ns = nullptr;
+            IStoreFolder* folder = nullptr;
+            if (SUCCEEDED(dll.Create(&ns)) && ns->Initialize(nullptr, 0) == S_OK &&
+                ns->OpenFolder(inbox, 0, &folder) == S_OK) {
+                enumerateMs = Enumerate(folder, &seen);
+                folder->Release();
+            }
+            if (ns)
+                ns->Release();
+        }
+        std::printf("store notification bursts through the server DLL, folder of %zu, bursts of "
+                    "%zu (ms)\n",
+                    base, burst);
+        std::printf("building the store: %.1f; window open and filled: %.1f%s\n", buildMs, openMs,
+                    opened ? "" : " (TIMED OUT)");
+        std::printf("one enumeration (best of 3): %.1f (%zu messages%s)\n", enumerateMs, seen,
+                    seen == base ? "" : ", WRONG");
+        std::printf("import of %zu alone, %zu per commit, no window: %.1f\n", burst, kCommitBatch,
+                    importAloneMs);
+        std::printf("%-14s %10s %10s %14s %6s\n", "burst", "writer ms", "ms", "enumerations",
+                    "check");
+        auto report = [&](const char* name, const Writer& change, double ms, bool ok) {
+            failures += !ok;
+            std::printf("%-14s %10.1f %10.1f %14.2f %6s\n", name, change.ms, ms,
+                        enumerateMs > 0 ? ms / enumerateMs : 0.0, ok ? "ok" : "WRONG");
+            std::fflush(stdout);
+        };
+
+        std::vector<mailstore::MessageId> fresh;
+        size_t before = Count(window.LogText(), "NEWMSGS MsgId=");
+        start = bench::Now();
+        Writer imported(
+            [&] { return Import(*writer, inbox, base + burst, burst, kCommitBatch, &fresh); });
+        bool ok = PumpUntil(window, [&] {
+            return rows.Count() == base + burst &&
+                   Count(window.LogText(), "NEWMSGS MsgId=") == before + burst;
+        });
+        double ms = bench::Now() - start;
+        imported.Join();
+        report("NEWMSGS", imported, ms, ok && imported.ok);
+
+        const std::unordered_set<MESSAGEID> freshIds(fresh.begin(), fresh.end());
+        before = Count(window.LogText(), "MARKEDASREAD MsgId=");
+        start = bench::Now();
+        Writer marked([&] { return writer->MarkRead(inbox, fresh, true).ok(); });
+        ok = PumpUntil(window, [&] {
+            return Count(window.LogText(), "MARKEDASREAD MsgId=") == before + burst;
+        });
+        ms = bench::Now() - start;
+        marked.Join();
+        size_t read = 0;
+        for (size_t i = 0; i < rows.Count(); ++i)
+            read += freshIds.count(rows.At(i).id) && rows.At(i).image == 0;
+        report("MARKEDASREAD", marked, ms, ok && marked.ok && read == burst);
+
+        before = Count(window.LogText(), "DELETEMSGS MsgId=");
+        start = bench::Now();
+        Writer deleted([&] { return writer->DeleteMessages(inbox, fresh).ok(); });
+        ok = PumpUntil(window, [&] {
+            return rows.Count() == base &&
+                   Count(window.LogText(), "DELETEMSGS MsgId=") == before + burst;
+        });
+        ms = bench::Now() - start;
+        deleted.Join();
+        size_t left = 0;
+        for (size_t i = 0; i < rows.Count(); ++i)
+            left += freshIds.count(rows.At(i).id);
+        report("DELETEMSGS", deleted, ms, ok && deleted.ok && left == 0);
+        window.Destroy();
+    }
+    CoUninitialize();
+    return failures ? 2 : 0;
+}

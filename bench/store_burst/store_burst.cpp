@@ -202,21 +202,6 @@ bool PumpUntil(TBrisvanderMain& window, const std::function<bool()>& done) {
     return true;
 }
 
-double Enumerate(IStoreFolder* folder, size_t* seen) {
-    return bench::BestOf(3, nullptr, [&] {
-        *seen = 0;
-        MESSAGEPROPS props = store::NewMessageProps();
-        HENUMSTORE handle = nullptr;
-        if (folder->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &handle) != S_OK)
-            return;
-        do {
-            ++*seen;
-            folder->FreeMessageProps(&props);
-        } while (folder->GetNextMessage(handle, 0, &props) == S_OK);
-        folder->GetMessageClose(handle);
-    });
-}
-
 // The store's directory, removed again however the bench ends.
 class TempDir {
   public:
@@ -319,7 +304,7 @@ int main(int argc, char** argv) {
             IStoreFolder* folder = nullptr;
             if (SUCCEEDED(dll.Create(&ns)) && ns->Initialize(nullptr, 0) == S_OK &&
                 ns->OpenFolder(inbox, 0, &folder) == S_OK) {
-                enumerateMs = Enumerate(folder, &seen);
+                enumerateMs = bench::EnumerateMessages(folder, &seen);
                 folder->Release();
             }
             if (ns)

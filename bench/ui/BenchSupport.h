@@ -1,10 +1,14 @@
 // Timing and a host window for the window benchmarks.
 #pragma once
 
+#include "StoreApi.h"
+#include "StoreRecords.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -49,6 +53,25 @@ inline void Paint(HWND window) {
 inline void InitControls() {
     INITCOMMONCONTROLSEX init{sizeof init, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&init);
+}
+
+// Best of three walks through a folder the way the list fills: every record
+// handed back. `seen`, if given, gets the count of the last walk.
+inline double EnumerateMessages(IStoreFolder* folder, size_t* seen = nullptr) {
+    return BestOf(3, nullptr, [&] {
+        size_t count = 0;
+        MESSAGEPROPS props = store::NewMessageProps();
+        HENUMSTORE handle = nullptr;
+        if (folder->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &handle) == S_OK) {
+            do {
+                ++count;
+                folder->FreeMessageProps(&props);
+            } while (folder->GetNextMessage(handle, 0, &props) == S_OK);
+            folder->GetMessageClose(handle);
+        }
+        if (seen)
+            *seen = count;
+    });
 }
 
 } // namespace bench

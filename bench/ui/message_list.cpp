@@ -24,19 +24,6 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-double Enumerate(IStoreFolder* folder) {
-    return bench::BestOf(3, nullptr, [&] {
-        MESSAGEPROPS props = store::NewMessageProps();
-        HENUMSTORE handle = nullptr;
-        if (folder->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &handle) != S_OK)
-            return;
-        do
-            folder->FreeMessageProps(&props);
-        while (folder->GetNextMessage(handle, 0, &props) == S_OK);
-        folder->GetMessageClose(handle);
-    });
-}
-
 } // namespace
 
 int main() {
@@ -63,7 +50,7 @@ int main() {
         bench::BenchStore store;
         store.messages = bench::MakeMessages(1, count);
         IStoreFolder* folder = &store;
-        double enumerate = Enumerate(folder);
+        double enumerate = bench::EnumerateMessages(folder);
         double fill = bench::BestOf(
             3,
             [&] {
@@ -143,7 +130,7 @@ int main() {
             }
             Microsoft::WRL::ComPtr<IStoreFolder> folder;
             if (biggest && real->OpenFolder(biggest, 0, folder.GetAddressOf()) == S_OK) {
-                double enumerate = Enumerate(folder.Get());
+                double enumerate = bench::EnumerateMessages(folder.Get());
                 double fill = bench::BestOf(
                     3,
                     [&] {

@@ -19,19 +19,6 @@ namespace {
 
 constexpr int kFolderSize = 100000;
 
-double Enumerate(IStoreFolder* folder) {
-    return bench::BestOf(3, nullptr, [&] {
-        MESSAGEPROPS props = store::NewMessageProps();
-        HENUMSTORE handle = nullptr;
-        if (folder->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &handle) != S_OK)
-            return;
-        do
-            folder->FreeMessageProps(&props);
-        while (folder->GetNextMessage(handle, 0, &props) == S_OK);
-        folder->GetMessageClose(handle);
-    });
-}
-
 // Handles everything queued, shows the log and paints: what the user waits for.
 double Drain(TBrisvanderMain& window, double start) {
     MSG message;
@@ -80,7 +67,7 @@ int main(int argc, char** argv) {
         window.Create(GetModuleHandleW(nullptr), SW_SHOW);
         double open = Drain(window, start);
         HWND hwnd = window.Handle();
-        double enumerate = Enumerate(&store);
+        double enumerate = bench::EnumerateMessages(&store);
         std::printf("notification bursts on a folder of %d messages (ms)\n", kFolderSize);
         std::printf("start-up with the folder loaded: %.1f; one enumeration: %.1f\n", open,
                     enumerate);

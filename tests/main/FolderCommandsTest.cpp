@@ -60,6 +60,25 @@ TEST_F(FolderCommandsTest, MenuHighlightsTheNodeWithoutLoadingItAndOffersWhatItA
     EXPECT_EQ(Shown(L"menu").size(), menus) << "no menu over empty space";
 }
 
+TEST_F(FolderCommandsTest, ShiftF10OpensTheMenuBesideTheSelectedNode) {
+    window_->Tree().SelectId(5);
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageW(Tree(), WM_SYSKEYDOWN, VK_F10, 0);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    ASSERT_EQ(Shown(L"menu").size(), 1u);
+    RECT label{};
+    TreeView_GetItemRect(Tree(), folder_tree::FindNode(Tree(), 5), &label, TRUE);
+    POINT beside{label.left, label.bottom};
+    ClientToScreen(Tree(), &beside);
+    EXPECT_EQ(modal_.shown.back().caption,
+              std::to_wstring(beside.x) + L"," + std::to_wstring(beside.y));
+    EXPECT_EQ(modal_.shown.back().text, kPlainEntries);
+}
+
 TEST_F(FolderCommandsTest, CreateComparesExactlyAndGivesUpAfterFiveClashes) {
     modal_.inputAnswers = {L"Work"};
     ChooseFromMenu(IDM_CREATESUBFOLDER1);
@@ -150,6 +169,7 @@ TEST_F(FolderCommandsTest, MoveOffersNeitherTheSubTreeNorTheParentNorAClashingTa
 
 TEST_F(FolderCommandsTest, MoveThroughTheRealDialogMovesToTheFolderConfirmedWithOk) {
     HWND owner = window_->Handle();
+    SetFocus(Tree());
     OnFolderDialog([owner](TFormFoldersList& dialog) {
         Later([&dialog] {
             CanConfirm(dialog, 1);
@@ -161,6 +181,7 @@ TEST_F(FolderCommandsTest, MoveThroughTheRealDialogMovesToTheFolderConfirmedWith
     RightClickNode(5);
     EXPECT_THAT(CallsOf("MoveFolder"), ElementsAre("MoveFolder(5, 1)"));
     EXPECT_TRUE(IsWindowEnabled(owner)) << "the owner is enabled again";
+    EXPECT_EQ(GetFocus(), Tree()) << "and its control has the focus back";
 }
 
 TEST_F(FolderCommandsTest, NotificationsInsideTheMenuOrABoxNeitherLoadNorHitTheWrongFolder) {

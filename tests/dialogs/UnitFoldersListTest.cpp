@@ -93,6 +93,19 @@ TEST_F(FoldersListTest, OkFollowsTheSelectionForMessagesAndForAMovedFolder) {
     EXPECT_TRUE(CanConfirm(6)) << "\"work\" is another name";
 }
 
+TEST_F(FoldersListTest, RightClickSelectsTheNodeUnderTheMouse) {
+    Fill(1);
+    HWND tree = dialog_.TreeViewFolders;
+    RECT label{};
+    ASSERT_TRUE(TreeView_GetItemRect(tree, folder_tree::FindNode(tree, 6), &label, TRUE));
+    POINT at{(label.left + label.right) / 2, (label.top + label.bottom) / 2};
+    ClientToScreen(tree, &at);
+    SetCursorPos(at.x, at.y);
+    NMHDR click{tree, static_cast<UINT_PTR>(GetDlgCtrlID(tree)), static_cast<UINT>(NM_RCLICK)};
+    SendMessageW(dialog_.Handle(), WM_NOTIFY, click.idFrom, reinterpret_cast<LPARAM>(&click));
+    EXPECT_EQ(folder_tree::NodeId(tree, TreeView_GetSelection(tree)), 6u);
+}
+
 TEST_F(FoldersListTest, DeletingTheMovedFolderAppliesTheRuleToTheNodeSelectedNext) {
     Fill(7);
     dialog_.SubjectId = 7;

@@ -167,6 +167,18 @@ TEST_F(FolderCommandsTest, MoveOffersNeitherTheSubTreeNorTheParentNorAClashingTa
     EXPECT_THAT(CallsOf("MoveFolder"), ElementsAre("MoveFolder(4, 5)"));
 }
 
+TEST_F(FolderCommandsTest, MoveOfAFolderTheStoreNoLongerHasHidesNoOtherFolder) {
+    store_->RemoveFolder(5); // its notification has not arrived yet
+    OnFolderDialog([](TFormFoldersList& dialog) {
+        EXPECT_NE(folder_tree::FindNode(dialog.TreeViewFolders, 1), nullptr);
+        EXPECT_NE(folder_tree::FindNode(dialog.TreeViewFolders, 4), nullptr);
+        return static_cast<INT_PTR>(IDCANCEL);
+    });
+    ChooseFromMenu(IDM_MOVE1);
+    RightClickNode(5);
+    EXPECT_EQ(Shown(L"dialog").size(), 1u);
+}
+
 TEST_F(FolderCommandsTest, MoveThroughTheRealDialogMovesToTheFolderConfirmedWithOk) {
     HWND owner = window_->Handle();
     SetFocus(Tree());

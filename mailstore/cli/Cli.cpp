@@ -25,12 +25,23 @@ struct Command {
 
 const Command kCommands[] = {
     {"init", "init DIR", "Creates an empty store (with the five special folders) in DIR."},
-    {"import", "import [--read] [--flagged] [--create] DIR FOLDER PATH...",
+    {"import", "import [--read] [--flagged] [--create] [--skip-other] DIR FOLDER PATH...",
      "Imports messages into FOLDER (a path such as Inbox/Lists). Each PATH is a message\n"
-     "file, a directory of .eml files, a Maildir (cur/ and new/) or an mbox file.\n"
-     "  --read     store the messages as read (Maildir flags are used otherwise)\n"
-     "  --flagged  store the messages as flagged\n"
-     "  --create   create FOLDER and its parents if they do not exist"},
+     "file, an mbox file, a Maildir (cur/, new/ or both) or a directory.\n"
+     "A file is an mbox when it starts with a \"From \" line (after a byte-order mark\n"
+     "or blank lines); it is read one message at a time. In a directory, .eml and\n"
+     ".mbox files are read, other files when they start like mail (so .txt exports and\n"
+     "numbered message files are found), and sub-directories are walked; all of it\n"
+     "goes into FOLDER. Only regular files are read: FIFOs, devices and sockets are\n"
+     "never opened for reading. Hidden entries, files that are not mail, a Maildir's\n"
+     "tmp/ and own files are skipped. Everything refused or skipped is named at the\n"
+     "end, and the exit status is 2 unless everything was imported.\n"
+     "The received time is the newest Received: date, else the delivery time of the\n"
+     "Maildir name or mbox \"From \" line, else Date:, else the file's modification time.\n"
+     "  --read        store the messages as read (Maildir flags are used otherwise)\n"
+     "  --flagged     store the messages as flagged\n"
+     "  --create      create FOLDER and its parents if they do not exist\n"
+     "  --skip-other  skipping what is not mail is no failure (exit status 0)"},
     {"folders", "folders DIR", "Shows the folder tree with ids, types and counts."},
     {"list", "list DIR FOLDER",
      "Lists the messages of FOLDER in store order: id, flags (U unread, F flagged,\n"

@@ -43,6 +43,20 @@ std::string Reason(DWORD error) {
     return Narrow(std::wstring(buf, n));
 }
 
+constexpr char kDevice[] = "a device or a pipe, not a file";
+
+// Opened without access rights, which never waits.
+bool IsDevice(const std::string& path) {
+    HANDLE h =
+        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool device = GetFileType(h) != FILE_TYPE_DISK;
+    CloseHandle(h);
+    return device;
+}
+
 uint64_t Ticks(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
@@ -58,6 +72,10 @@ EntryInfo Probe(const std::string& path) {
                         ? EntryKind::Missing
                         : EntryKind::Unreadable;
         info.reason = Reason(error);
+        if (info.kind == EntryKind::Unreadable && IsDevice(path)) {
+            info.kind = EntryKind::Special;
+            info.reason = kDevice;
+        }
     } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         info.kind = EntryKind::Directory;
     } else {
@@ -112,7 +130,7 @@ std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, bool* spec
     // A pipe or a console opens at once but may wait forever when read.
     if (GetFileType(h) != FILE_TYPE_DISK) {
         *special = true;
-        *reason = "a device or a pipe, not a file";
+        *reason = kDevice;
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION fi;

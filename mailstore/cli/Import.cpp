@@ -17,7 +17,7 @@ namespace {
 // A durable commit holds at most this many messages, or bytes of them: the
 // bytes bound what an import holds in memory, whatever the size of its files.
 constexpr size_t kBatch = 200;
-constexpr size_t kBatchBytes = 32u << 20;
+constexpr size_t kBatchBytes = 8u << 20;
 constexpr size_t kChunk = 1u << 20;
 // Enough to tell mail from other files.
 constexpr size_t kHeadBytes = 64u << 10;

@@ -543,31 +543,6 @@ int Summary(std::ostream& out, const Options& o, const Outcome& r) {
 
 } // namespace
 
-std::string Printable(std::string_view name) {
-    std::string out;
-    size_t i = 0;
-    while (i < name.size()) {
-        const unsigned char c = static_cast<unsigned char>(name[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = len > 0 && i + len <= name.size();
-        for (size_t k = 1; valid && k < len; ++k)
-            valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
-        if (valid && len == 1 && (c < 0x20 || c == 0x7F))
-            valid = false;
-        if (!valid) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-            ++i;
-        } else {
-            out.append(name.substr(i, len));
-            i += len;
-        }
-    }
-    return out;
-}
-
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool progress) {
     const Options o = ParseOptions(args);

@@ -141,8 +141,8 @@ class Walker {
     }
 
     static bool IsMaildir(const std::string& dir) {
-        return Probe(dir + "/cur").kind == EntryKind::Directory ||
-               Probe(dir + "/new").kind == EntryKind::Directory;
+        return Probe(JoinPath(dir, "cur")).kind == EntryKind::Directory ||
+               Probe(JoinPath(dir, "new")).kind == EntryKind::Directory;
     }
 
     void Directory(const std::string& dir, int depth) {
@@ -158,7 +158,7 @@ class Walker {
         if (!List(dir, &names))
             return;
         for (const std::string& name : names)
-            Child(dir + "/" + name, name, depth);
+            Child(JoinPath(dir, name), name, depth);
     }
 
     // An entry of a plain directory, or a sub-folder of a Maildir.
@@ -184,16 +184,16 @@ class Walker {
         if (!List(dir, &names))
             return;
         for (const std::string& name : names) {
-            const std::string path = dir + "/" + name;
+            const std::string path = JoinPath(dir, name);
             if (name == "new" || name == "cur") {
                 MaildirMessages(path, name == "new");
             } else if (name == "tmp") {
                 std::vector<std::string> inTmp;
                 if (List(path, &inTmp)) {
                     for (const std::string& t : inTmp)
-                        out_.skipped.emplace_back(path + "/" + t, t[0] == '.'
-                                                                      ? "a hidden file"
-                                                                      : "still being delivered");
+                        out_.skipped.emplace_back(JoinPath(path, t), t[0] == '.'
+                                                                         ? "a hidden file"
+                                                                         : "still being delivered");
                 }
             } else if (Probe(path).kind == EntryKind::Directory) {
                 Child(path, name, depth); // a sub-folder
@@ -208,7 +208,7 @@ class Walker {
         if (!List(dir, &names))
             return;
         for (const std::string& name : names) {
-            const std::string path = dir + "/" + name;
+            const std::string path = JoinPath(dir, name);
             const EntryInfo info = Probe(path);
             if (name[0] == '.' || info.kind == EntryKind::Directory) {
                 out_.skipped.emplace_back(path, "not a message of the Maildir");

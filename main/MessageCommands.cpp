@@ -1,202 +1,124 @@
-#include "MessageCommands.h"
-
-#include "LocalTime.h"
-#include "MessageList.h"
-#include "StoreRecords.h"
-#include "dialogs/UnitMessProps.h"
+// The message menu and its commands. Each only asks the store; the list
+// changes when the store's notifications arrive.
+#include "FolderTree.h"
+#include "MainUnit.h"
+#include "UnitFoldersList.h"
 #include "ui/Modal.h"
-#include "ui/Text.h"
-
-#include <shlwapi.h>
-
-#include <stdexcept>
-#include <utility>
-
-namespace message_commands {
 
 namespace {
 
-std::wstring PriorityText(DWORD priority) {
-    switch (priority) {
-    case MSGPRI_HIGH:
-        return L"High";
-    case MSGPRI_NORMAL:
-        return L"Normal";
-    case MSGPRI_LOW:
-        return L"Low";
-    default:
-        return L"0"; // the label's initial text stays
-    }
+constexpr int kUnreadImage = 1;
+constexpr DWORD kCopyMoveRemoveFlags = 2;
+
+void EnableItem(HMENU menu, UINT id, bool enable) {
+    EnableMenuItem(menu, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
 }
 
-void Fill(const TFormMessProps& dialog, const PropsTexts& texts) {
-    const std::pair<HWND, const std::wstring*> labels[] = {
-        {dialog.LabelMessageId(), &texts.messageId}, {dialog.LabelTo(), &texts.to},
-        {dialog.LabelFrom(), &texts.from},           {dialog.LabelSubject(), &texts.subject},
-        {dialog.LabelSize(), &texts.size},           {dialog.LabelPriority(), &texts.priority},
-        {dialog.LabelSent(), &texts.sent},           {dialog.LabelReceived(), &texts.received},
-    };
-    for (const auto& [label, text] : labels)
-        SetWindowTextW(label, text->c_str());
-}
-
-// A message's size from its stream's statistics.
-bool StreamSize(IStream* stream, unsigned long long& size) {
-    STATSTG stat{};
-    if (FAILED(stream->Stat(&stat, STATFLAG_DEFAULT)))
-        return false;
-    CoTaskMemFree(stat.pwcsName);
-    size = stat.cbSize.QuadPart;
-    return true;
-}
-
-// A uniquely named file next to the target, deleted unless it replaced it.
-class TempFile {
-  public:
-    explicit TempFile(const std::wstring& target) {
-        std::wstring folder = target;
-        folder.resize(static_cast<size_t>(PathFindFileNameW(folder.c_str()) - folder.c_str()));
-        if (folder.empty())
-            folder = L".";
-        wchar_t name[MAX_PATH] = {};
-        if (GetTempFileNameW(folder.c_str(), L"bri", 0, name))
-            path_ = name;
-    }
-    ~TempFile() {
-        if (!path_.empty())
-            DeleteFileW(path_.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    const std::wstring& Path() const { return path_; }
-    bool ReplaceWithThis(const std::wstring& target) {
-        if (!MoveFileExW(path_.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return false;
-        path_.clear();
-        return true;
-    }
-
-  private:
-    std::wstring path_;
-};
-
-bool FileLength(const std::wstring& path, unsigned long long& length) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return false;
-    length = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-}
-
-// Copies the whole source into the file; true when every byte was written.
-bool WriteAll(IStream* source, unsigned long long size, const std::wstring& path) {
-    Microsoft::WRL::ComPtr<IStream> file;
-    if (FAILED(SHCreateStreamOnFileEx(path.c_str(), STGM_WRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
-                                      FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, &file)))
-        return false;
-    ULARGE_INTEGER wanted{}, read{}, written{};
-    wanted.QuadPart = size;
-    if (FAILED(source->CopyTo(file.Get(), wanted, &read, &written)) || written.QuadPart != size)
-        return false;
-    return SUCCEEDED(file->Commit(STGC_DEFAULT));
+// The selection id list: the record points into `ids`, which must outlive it.
+MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
+    return MESSAGEIDLIST{MESSAGEIDLIST_SIZE, static_cast<DWORD>(ids.size()), ids.data()};
 }
 
 } // namespace
 
-PropsTexts TextsOf(const MESSAGEPROPS& props) {
-    PropsTexts texts;
-    texts.messageId = std::to_wstring(props.dwMessageId);
-    texts.to = ui::FromAnsi(store::Text(props.pszDisplayTo));
-    texts.from = ui::FromAnsi(store::Text(props.pszDisplayFrom));
-    texts.subject = ui::FromAnsi(store::Text(props.pszSubject));
-    texts.size = std::to_wstring(props.cbMessage) + L" byte";
-    texts.priority = PriorityText(props.priority);
-    texts.sent = localtime_text::LocalTimeText(props.ftSent);
-    texts.received = localtime_text::LocalTimeText(props.ftReceived);
-    return texts;
-}
-
-Source ReadSource(IStoreFolder* folder, MESSAGEID id) {
-    Microsoft::WRL::ComPtr<IStream> message;
-    if (FAILED(folder->OpenMessage(id, IID_IStream,
-                                   reinterpret_cast<void**>(message.GetAddressOf()))) ||
-        !message)
-        return {};
-    unsigned long long size = 0;
-    if (!StreamSize(message.Get(), size))
-        return {};
-    Source source;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &source.stream)))
-        return {};
-    ULARGE_INTEGER wanted{}, read{}, written{};
-    wanted.QuadPart = size;
-    // Sized up front, so the copy never moves what it already wrote.
-    source.stream->SetSize(wanted);
-    if (FAILED(message->CopyTo(source.stream.Get(), wanted, &read, &written)))
-        return {};
-    source.size = written.QuadPart;
-    LARGE_INTEGER start{};
-    source.stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    return source;
-}
-
-void ShowProperties(IStoreFolder* folder, MESSAGEID id, HWND owner, ui::ModalHost& modal) {
-    if (!folder)
-        return;
-    // Declared first, so it is handed back after the dialog went, on every path.
-    message_list::StoreRecord record(folder);
-    if (FAILED(folder->GetMessageProps(id, 0, record.Get())))
-        return;
-    record.MarkFilled();
-    TFormMessProps dialog;
-    if (!dialog.Create(owner))
-        throw std::runtime_error("Cannot create the message properties window");
-    Fill(dialog, TextsOf(record.Props()));
-    {
-        Source source = ReadSource(folder, id);
-        if (source.stream && !dialog.LoadSource(source.stream.Get(), source.size)) {
-            modal.ErrorBox(owner, L"Failed to Load Stream");
-            return;
-        }
+void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboard) {
+    int row = -1;
+    POINT at = screen;
+    if (fromKeyboard) {
+        at = messages_.MenuPoint();
+        row = messages_.MenuRow();
+    } else {
+        POINT client = screen;
+        ScreenToClient(ListViewMessages, &client);
+        row = messages_.RowAt(client);
     }
-    modal.ShowModal(owner, dialog);
+    const int selected = messages_.SelectedCount();
+    bool unread = true;
+    bool read = true;
+    if (row >= 0 && selected == 1) {
+        const bool isUnread = messages_.ImageOf(row) == kUnreadImage;
+        unread = !isUnread;
+        read = isUnread;
+    }
+    EnableItem(PopupMenuMessages, IDM_MARKASUNREAD1, unread);
+    EnableItem(PopupMenuMessages, IDM_MARKASREAD1, read);
+    EnableItem(PopupMenuMessages, IDM_PROPERTIES1, selected < 2);
+    EnableItem(PopupMenuMessages, IDM_SAVETOFILE1, selected < 2);
+    if (UINT command = Modal().ShowMenu(hwnd_, PopupMenuMessages, at))
+        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
-void SaveToFile(IStoreFolder* folder, std::optional<MESSAGEID> selected, HWND owner,
-                ui::ModalHost& modal) {
-    // Without a message there is nothing to ask a file name for.
-    if (!folder || !selected)
-        return;
-    ui::SaveFileRequest request;
-    request.title = L"Save message to file";
-    request.filter = L"eml|*.eml";
-    request.defaultExtension = L"eml";
-    request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
-    if (!modal.SaveFile(owner, request))
-        return;
-    Microsoft::WRL::ComPtr<IStream> message;
-    if (FAILED(folder->OpenMessage(*selected, IID_IStream,
-                                   reinterpret_cast<void**>(message.GetAddressOf()))) ||
-        !message)
-        return;
-    std::wstring error = SaveSource(message.Get(), request.fileName);
-    if (!error.empty())
-        modal.ErrorBox(owner, error);
+void TBrisvanderMain::Markasread1Click() {
+    MarkSelected(static_cast<BOOL>(-1));
 }
 
-std::wstring SaveSource(IStream* source, const std::wstring& path) {
-    TempFile temp(path);
-    if (temp.Path().empty())
-        return L"Cannot create file " + path;
-    unsigned long long size = 0, length = 0;
-    if (!StreamSize(source, size) || !WriteAll(source, size, temp.Path()) ||
-        !FileLength(temp.Path(), length) || length != size)
-        return L"Cannot write file " + path;
-    if (!temp.ReplaceWithThis(path))
-        return L"Cannot create file " + path;
-    return {};
+void TBrisvanderMain::Markasunread1Click() {
+    MarkSelected(FALSE);
 }
 
-} // namespace message_commands
+void TBrisvanderMain::MarkSelected(BOOL read) {
+    std::vector<MESSAGEID> ids = messages_.SelectedIds();
+    if (ids.empty() || !openFolder_)
+        return;
+    MESSAGEIDLIST list = IdList(ids);
+    openFolder_->MarkMessagesAsRead(read, 0, &list);
+}
+
+void TBrisvanderMain::Delete2Click() {
+    // Asked even with nothing selected.
+    if (Modal().ShowMessage(hwnd_, L" Do you want delete selected message(s)? ",
+                            L" Delete message(s)",
+                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
+        return;
+    std::vector<MESSAGEID> ids = messages_.SelectedIds();
+    if (ids.empty() || !openFolder_)
+        return;
+    MESSAGEIDLIST list = IdList(ids);
+    openFolder_->DeleteMessages(&list, 0, nullptr);
+}
+
+void TBrisvanderMain::Movetofolder1Click() {
+    CopyMoveSelected(true);
+}
+
+void TBrisvanderMain::Copytofolder1Click() {
+    CopyMoveSelected(false);
+}
+
+void TBrisvanderMain::CopyMoveSelected(bool move) {
+    if (!namespace_)
+        return;
+    STOREFOLDERID chosen = 0;
+    {
+        TFormFoldersList dialog(hwnd_);
+        dialog.SetImages(ImageListFolders);
+        folder_tree::Rebuild(dialog.TreeViewFolders, namespace_.Get(), currentFolderId_,
+                             tree_.SuppressFlag());
+        dialog.SubjectId = currentFolderId_;
+        dialog.ForbiddenId = currentFolderId_;
+        dialog.SubjectName.clear();
+        // Enabled only once the user selects another folder.
+        EnableWindow(dialog.ButtonOK, FALSE);
+        Modal().ShowModal(hwnd_, dialog);
+        chosen = dialog.ChosenId;
+    }
+    if (static_cast<LONG>(chosen) <= 0 || !openFolder_)
+        return;
+    std::vector<MESSAGEID> ids = messages_.SelectedIds();
+    if (ids.empty())
+        return;
+    MESSAGEIDLIST list = IdList(ids);
+    Microsoft::WRL::ComPtr<IStoreFolder> target;
+    if (namespace_->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
+        namespace_->CopyMoveMessages(openFolder_.Get(), target.Get(), &list, move ? 1 : 0,
+                                     kCopyMoveRemoveFlags, nullptr) != S_OK)
+        Modal().ShowMessage(hwnd_, L" Can't copy/move message(s) ", L" Error",
+                            MB_OK | MB_ICONERROR);
+}
+
+void TBrisvanderMain::ListViewMessagesKeyDown(WORD key) {
+    if (key == VK_DELETE)
+        Delete2Click();
+    else if (key == 'A' && (GetKeyState(VK_CONTROL) & 0x8000))
+        messages_.SelectAll();
+}

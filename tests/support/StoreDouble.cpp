@@ -346,22 +346,20 @@ class TrackedStream final : public IStream {
                         ULARGE_INTEGER* written) override {
         if (HRESULT hr = state_->Failure("IStream", "CopyTo"))
             return hr;
-        if (!breakAt_)
-            return inner_->CopyTo(target, cb, read, written);
-        // Through Read, so the copy breaks where reading does.
+        // Through Read in large pieces, as a store copies, so the copy breaks
+        // where reading does.
         ULARGE_INTEGER done{};
         HRESULT status = S_OK;
-        char chunk[4096];
+        std::vector<char> piece(64 * 1024);
         while (done.QuadPart < cb.QuadPart) {
             ULONG got = 0;
-            status = Read(
-                chunk,
-                static_cast<ULONG>(std::min<ULONGLONG>(sizeof chunk, cb.QuadPart - done.QuadPart)),
-                &got);
+            const ULONGLONG left = cb.QuadPart - done.QuadPart;
+            status = Read(piece.data(), static_cast<ULONG>(std::min<ULONGLONG>(piece.size(), left)),
+                          &got);
             if (FAILED(status) || got == 0)
                 break;
             ULONG put = 0;
-            status = target->Write(chunk, got, &put);
+            status = target->Write(piece.data(), got, &put);
             done.QuadPart += put;
             if (FAILED(status))
                 break;

@@ -16,7 +16,7 @@ namespace ui {
 class ModalHost;
 }
 
-namespace message_commands {
+namespace message_source {
 
 // The properties dialog's value labels, as they show a record.
 struct PropsTexts {
@@ -45,4 +45,4 @@ void SaveToFile(IStoreFolder* folder, std::optional<MESSAGEID> selected, HWND ow
 // text to show the user, empty on success.
 std::wstring SaveSource(IStream* source, const std::wstring& path);
 
-} // namespace message_commands
+} // namespace message_source

@@ -2,7 +2,7 @@
 // texts and source, saving through a temporary file, and every record and
 // stream handed back on every path.
 #include "MainUnitTestSupport.h"
-#include "MessageCommands.h"
+#include "MessageSource.h"
 #include "UnitMessProps.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ std::string Lines(size_t bytes, const char* first) {
     return text;
 }
 
-class MessageCommandsTest : public ::testing::Test {
+class MessageSourceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         store_->AddFolder(1, 0, "Inbox", FOLDER_INBOX);
@@ -63,7 +63,7 @@ class MessageCommandsTest : public ::testing::Test {
                 look(*props);
             return INT_PTR{IDOK};
         });
-        message_commands::ShowProperties(folder_.Get(), 7, nullptr, modal_);
+        message_source::ShowProperties(folder_.Get(), 7, nullptr, modal_);
     }
 
     std::vector<fs::path> Files() const {
@@ -85,15 +85,15 @@ TEST(MessagePropsTexts, PriorityAndSize) {
         {1, L"High"}, {2, L"0"}, {3, L"Normal"}, {4, L"0"}, {5, L"Low"}, {0, L"0"}};
     for (auto [priority, text] : priorities) {
         props.priority = priority;
-        EXPECT_EQ(message_commands::TextsOf(props).priority, text) << priority;
+        EXPECT_EQ(message_source::TextsOf(props).priority, text) << priority;
     }
-    auto texts = message_commands::TextsOf(props);
+    auto texts = message_source::TextsOf(props);
     EXPECT_EQ(texts.size, L"1234 byte");
     EXPECT_EQ(texts.messageId, L"4294967295");
     EXPECT_EQ(texts.to, L""); // a null text reads as empty
 }
 
-TEST_F(MessageCommandsTest, PropertiesShowLabelsLiterallyAndRichTextAsText) {
+TEST_F(MessageSourceTest, PropertiesShowLabelsLiterallyAndRichTextAsText) {
     store_->Message(1, 7).source = "{\\rtf1\\ansi {\\b bold}\\par}\r\nSecond line";
     Properties([](TFormMessProps& dialog) {
         EXPECT_EQ(WindowText(dialog.LabelMessageId()), L"7");
@@ -110,7 +110,7 @@ TEST_F(MessageCommandsTest, PropertiesShowLabelsLiterallyAndRichTextAsText) {
     EXPECT_TRUE(modal_.errors.empty());
 }
 
-TEST_F(MessageCommandsTest, PropertiesShowAFiveMegabyteSourceWhole) {
+TEST_F(MessageSourceTest, PropertiesShowAFiveMegabyteSourceWhole) {
     const std::string source = Lines(5 * 1024 * 1024, "Subject: big\r\n\r\n");
     store_->Message(1, 7).source = source;
     Properties([&](TFormMessProps& dialog) {
@@ -126,7 +126,7 @@ TEST_F(MessageCommandsTest, PropertiesShowAFiveMegabyteSourceWhole) {
 
 // The store cannot hand out the source at one of the steps: the properties
 // still show, the box stays empty, and everything goes back to the store.
-TEST_F(MessageCommandsTest, PropertiesWithoutSourceShowAnEmptyBox) {
+TEST_F(MessageSourceTest, PropertiesWithoutSourceShowAnEmptyBox) {
     for (const char* step : {"OpenMessage", "Stat", "CopyTo"}) {
         store_->FailOn(step);
         bool shown = false;
@@ -141,19 +141,19 @@ TEST_F(MessageCommandsTest, PropertiesWithoutSourceShowAnEmptyBox) {
         store_->ClearFailures();
     }
     store_->FailOn("GetMessageProps");
-    message_commands::ShowProperties(folder_.Get(), 7, nullptr, modal_);
+    message_source::ShowProperties(folder_.Get(), 7, nullptr, modal_);
     EXPECT_EQ(modal_.shown.size(), 3u); // nothing shown for an unreadable record
     EXPECT_EQ(store_->CountCalls("FreeMessageProps"), 3);
 }
 
-TEST_F(MessageCommandsTest, SaveAsksOnlyWithARowAndReplacesALongerFileWhole) {
-    message_commands::SaveToFile(folder_.Get(), std::nullopt, nullptr, modal_);
+TEST_F(MessageSourceTest, SaveAsksOnlyWithARowAndReplacesALongerFileWhole) {
+    message_source::SaveToFile(folder_.Get(), std::nullopt, nullptr, modal_);
     EXPECT_TRUE(modal_.saveRequests.empty());
 
     const fs::path target = dir_ / "message.eml";
     WriteFile(target, std::string(10000, 'x'));
     modal_.saveAnswers.push_back(target.wstring());
-    message_commands::SaveToFile(folder_.Get(), 7, nullptr, modal_);
+    message_source::SaveToFile(folder_.Get(), 7, nullptr, modal_);
 
     ASSERT_EQ(modal_.saveRequests.size(), 1u);
     const ui::SaveFileRequest& asked = modal_.saveRequests[0];
@@ -169,7 +169,7 @@ TEST_F(MessageCommandsTest, SaveAsksOnlyWithARowAndReplacesALongerFileWhole) {
 
 // A source that breaks off, or whose size or copy fails, leaves the file the
 // user chose as it was, no temporary file, and an error box naming the file.
-TEST_F(MessageCommandsTest, FailedSaveKeepsTheExistingFile) {
+TEST_F(MessageSourceTest, FailedSaveKeepsTheExistingFile) {
     const fs::path target = dir_ / "keep.eml";
     const std::string before = "An older message that must survive.\r\n";
     WriteFile(target, before);
@@ -180,7 +180,7 @@ TEST_F(MessageCommandsTest, FailedSaveKeepsTheExistingFile) {
         else
             store_->FailOn(failure);
         modal_.saveAnswers.push_back(target.wstring());
-        message_commands::SaveToFile(folder_.Get(), 7, nullptr, modal_);
+        message_source::SaveToFile(folder_.Get(), 7, nullptr, modal_);
         EXPECT_EQ(ReadFile(target), before) << failure;
         EXPECT_EQ(Files().size(), 1u) << failure;
         ASSERT_FALSE(modal_.errors.empty()) << failure;
@@ -191,13 +191,64 @@ TEST_F(MessageCommandsTest, FailedSaveKeepsTheExistingFile) {
     }
 }
 
-TEST_F(MessageCommandsTest, SaveToAFileThatCannotBeCreated) {
+TEST_F(MessageSourceTest, SaveToAFileThatCannotBeCreated) {
     const fs::path target = dir_ / "no such folder" / "m.eml";
     modal_.saveAnswers.push_back(target.wstring());
-    message_commands::SaveToFile(folder_.Get(), 7, nullptr, modal_);
+    message_source::SaveToFile(folder_.Get(), 7, nullptr, modal_);
     ASSERT_EQ(modal_.errors.size(), 1u);
     EXPECT_EQ(modal_.errors[0], L"Cannot create file " + target.wstring());
     EXPECT_FALSE(fs::exists(target));
+}
+
+} // namespace
+
+namespace {
+
+// The main window runs the commands on the row the user means: Enter through
+// the dialog manager as the program's loop calls it, a double-click, the menu.
+class MessageSourceWindowTest : public maintest::MainWindowTest {
+  protected:
+    void ExpectProperties() {
+        modal_.dialogScripts.push_back([this](ui::ModalDialog& dialog) {
+            auto* props = dynamic_cast<TFormMessProps*>(&dialog);
+            ids_.push_back(props ? WindowText(props->LabelMessageId()) : L"not properties");
+            return INT_PTR{IDOK};
+        });
+    }
+    void Select(int row) {
+        ListView_SetItemState(window_->ListViewMessages, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        if (row >= 0)
+            ListView_SetItemState(window_->ListViewMessages, row, LVIS_SELECTED | LVIS_FOCUSED,
+                                  LVIS_SELECTED | LVIS_FOCUSED);
+    }
+    std::vector<std::wstring> ids_;
+};
+
+TEST_F(MessageSourceWindowTest, EnterDoubleClickAndMenuRunTheCommandsOnTheirRow) {
+    store_->AddMessage(1, storedouble::Message(12, "Bob <bob@example.org>", "Second"));
+    Start();
+    HWND list = window_->ListViewMessages;
+    ASSERT_EQ(ListView_GetItemCount(list), 2);
+
+    Select(1);
+    SetFocus(list);
+    MSG enter{list, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    ExpectProperties();
+    if (!IsDialogMessageW(window_->Handle(), &enter))
+        DispatchMessageW(&enter);
+
+    RECT first{};
+    ListView_GetItemRect(list, 0, &first, LVIR_LABEL);
+    ExpectProperties();
+    SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(first.left + 2, first.top + 2));
+    EXPECT_EQ(ids_, (std::vector<std::wstring>{L"12", L"11"}));
+
+    // With nothing selected neither command asks or shows anything.
+    Select(-1);
+    window_->RunCommand(IDM_PROPERTIES1);
+    window_->RunCommand(IDM_SAVETOFILE1);
+    EXPECT_EQ(modal_.shown.size(), 2u);
+    EXPECT_EQ(store_->OutstandingMessageProps(), 0);
 }
 
 } // namespace

@@ -49,15 +49,10 @@ void TFormAbout::PlaceControls() {
     Place(IDC_ABOUT_RULE1, 8, 79, 290, 2);
     for (int i = 0; i < 4; ++i)
         Place(IDC_ABOUT_TEXT_FIRST + i, 16, 87 + i * kLine, 282, kLine);
-    Place(IDC_LABELURL, 16, 140, 0, kLine);
     // The link is only as wide as its text, so the hand shows over the text alone.
-    HWND url = LabelURL();
-    ui::WindowDC dc(url);
-    ui::SelectGuard font(dc.Get(), link_.Get());
-    const std::wstring caption = ui::WindowText(url);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc.Get(), caption.c_str(), static_cast<int>(caption.size()), &extent);
-    SetWindowPos(url, nullptr, 0, 0, extent.cx, extent.cy, SWP_NOMOVE | SWP_NOZORDER);
+    Place(IDC_LABELURL, 16, 140, 0, kLine);
+    SetWindowPos(LabelURL(), nullptr, 0, 0, TextWidth(IDC_LABELURL), ui::Scale(kLine, Dpi()),
+                 SWP_NOMOVE | SWP_NOZORDER);
     Place(IDC_ABOUT_RULE2, 8, 160, 290, 2);
     Place(IDOK, 216, 182, 75, 22);
 }

@@ -1,5 +1,7 @@
 #include "UnitMessProps.h"
 
+#include "ui/Dpi.h"
+
 #include <richedit.h>
 
 #include <algorithm>
@@ -53,18 +55,26 @@ DWORD CALLBACK ReadSourceChunk(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LON
     return 0;
 }
 
+// The source box's window class, loaded once: loading it costs more than
+// showing a small message.
+class RichEditModule {
+  public:
+    RichEditModule() : module_(LoadLibraryW(L"riched20.dll")) {}
+    ~RichEditModule() {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    RichEditModule(const RichEditModule&) = delete;
+    RichEditModule& operator=(const RichEditModule&) = delete;
+
+  private:
+    HMODULE module_;
+};
+
 } // namespace
 
-TFormMessProps::TFormMessProps()
-    : ui::Dialog(GetModuleHandleW(nullptr), IDD_MESSPROPS),
-      richEdit_(LoadLibraryW(L"riched20.dll")) {}
-
-TFormMessProps::~TFormMessProps() {
-    // The box must go before its class's module.
-    if (HWND window = Hwnd())
-        DestroyWindow(window);
-    if (richEdit_)
-        FreeLibrary(richEdit_);
+TFormMessProps::TFormMessProps() : ui::Dialog(GetModuleHandleW(nullptr), IDD_MESSPROPS) {
+    static RichEditModule richEdit;
 }
 
 void TFormMessProps::OnInit() {
@@ -84,9 +94,17 @@ void TFormMessProps::OnInit() {
 
 void TFormMessProps::PlaceControls() {
     SizeAndCentre(kClientWidth, kClientHeight);
+    const int dpi = Dpi();
     for (const Row& row : kRows) {
-        Place(row.caption, row.captionX, row.y, row.valueX - row.captionX - 2, kLabelHeight);
-        Place(row.valueId, row.valueX, row.y, kClientWidth - kRuleLeft - row.valueX, kLabelHeight);
+        // A caption wider in this font than in the design pushes its value right
+        // instead of being cut off.
+        const RECT caption = ui::ScaleRect(row.captionX, row.y, 0, kLabelHeight, dpi);
+        const int captionRight = caption.left + TextWidth(row.caption);
+        const int valueLeft =
+            std::max(ui::Scale(row.valueX, dpi), captionRight + ui::Scale(2, dpi));
+        PlacePixels(row.caption, {caption.left, caption.top, captionRight, caption.bottom});
+        PlacePixels(row.valueId, {valueLeft, caption.top, ui::Scale(kClientWidth - kRuleLeft, dpi),
+                                  caption.bottom});
     }
     for (int i = 0; i < 3; ++i)
         Place(IDC_MP_RULE_FIRST + i, kRuleLeft, kRuleY[i], kRuleWidth, 2);

@@ -18,7 +18,6 @@ class TFormMessProps final : public ui::Dialog {
     static constexpr int kClientHeight = 348;
 
     TFormMessProps();
-    ~TFormMessProps() override;
     TFormMessProps(const TFormMessProps&) = delete;
     TFormMessProps& operator=(const TFormMessProps&) = delete;
 
@@ -41,6 +40,5 @@ class TFormMessProps final : public ui::Dialog {
     void OnInit() override;
     void PlaceControls();
 
-    HMODULE richEdit_; // the source box's window class lives here
     ui::UniqueFont bold_;
 };

@@ -104,9 +104,22 @@ void Dialog::SizeAndCentre(int width, int height) {
 }
 
 void Dialog::Place(int id, int left, int top, int width, int height) {
-    RECT place = ScaleRect(left, top, width, height, dpi_);
+    PlacePixels(id, ScaleRect(left, top, width, height, dpi_));
+}
+
+void Dialog::PlacePixels(int id, const RECT& place) {
     SetWindowPos(Item(id), nullptr, place.left, place.top, place.right - place.left,
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int Dialog::TextWidth(int id) const {
+    HWND control = Item(id);
+    const std::wstring text = WindowText(control);
+    WindowDC dc(control);
+    SelectGuard font(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
+    return extent.cx;
 }
 
 UniqueFont Dialog::DerivedFont(int weight, bool underline, int points) const {

@@ -45,6 +45,10 @@ class Dialog : public ModalDialog {
     void SizeAndCentre(int width, int height);
     // Places a control at a design rectangle.
     void Place(int id, int left, int top, int width, int height);
+    // Places a control at a rectangle in client pixels.
+    void PlacePixels(int id, const RECT& place);
+    // Width in pixels of a control's text in its own font.
+    int TextWidth(int id) const;
     int Dpi() const { return dpi_; }
     // The dialog's font with another weight, underline or size (0: the same).
     UniqueFont DerivedFont(int weight, bool underline, int points = 0) const;

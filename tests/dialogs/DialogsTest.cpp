@@ -64,8 +64,20 @@ TEST(MessPropsDialog, LayoutAndInitialTexts) {
         EXPECT_EQ(TextOf(label), L"0");
         EXPECT_TRUE(GetWindowLongW(label, GWL_STYLE) & SS_NOPREFIX);
     }
-    ExpectPlace(dialog.LabelMessageId(), 94, 4, 0, 0);
-    ExpectPlace(dialog.LabelReceived(), 72, 142, 0, 0);
+    // A value stays at its place unless its caption needs the room in this font;
+    // captions are never cut off.
+    const int dpi = ui::ScreenDpi();
+    const std::pair<HWND, POINT> values[] = {{dialog.LabelMessageId(), {94, 4}},
+                                             {dialog.LabelReceived(), {72, 142}}};
+    for (auto [value, design] : values) {
+        const RECT place = PlaceOf(value);
+        HWND caption = GetDlgItem(dialog.Hwnd(), GetDlgCtrlID(value) - 10);
+        EXPECT_EQ(place.top, ui::Scale(design.y, dpi));
+        EXPECT_GE(place.left, ui::Scale(design.x, dpi));
+        EXPECT_LE(PlaceOf(caption).right, place.left);
+        EXPECT_TRUE(place.left == ui::Scale(design.x, dpi) ||
+                    place.left <= PlaceOf(caption).right + ui::Scale(2, dpi));
+    }
     ExpectPlace(dialog.RichEdit1(), 10, 187, 384, 121);
     ExpectPlace(dialog.Button1(), 319, 317, 75, 25);
     EXPECT_EQ(TextOf(dialog.Button1()), L"OK");

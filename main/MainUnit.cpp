@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace {
 
@@ -103,12 +102,6 @@ void TBrisvanderMain::CreateControls() {
     MemoInfo = log_->Handle();
     TreeViewFolders = tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
     GroupBox1 = panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
-    LabelFolderId = panel_.LabelFolderId;
-    LabelcSubFolders = panel_.LabelcSubFolders;
-    LabelFolderType = panel_.LabelFolderType;
-    LabelcMessage = panel_.LabelcMessage;
-    LabelcUnread = panel_.LabelcUnread;
-    std::copy(std::begin(panel_.LabelCaptions), std::end(panel_.LabelCaptions), LabelCaptions);
     ListViewMessages = messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
     ListViewMessagesWantEnter();
 

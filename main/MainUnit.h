@@ -94,15 +94,8 @@ class TBrisvanderMain final : public ui::Window {
     HWND LabelAbout = nullptr;
     HWND TreeViewFolders = nullptr;
     HWND GroupBox1 = nullptr;
-    HWND LabelFolderId = nullptr;
-    HWND LabelcSubFolders = nullptr;
-    HWND LabelFolderType = nullptr;
-    HWND LabelcMessage = nullptr;
-    HWND LabelcUnread = nullptr;
     HWND ListViewMessages = nullptr;
     HWND MemoInfo = nullptr;
-    // Caption labels of the folder panel, left to right, top to bottom.
-    HWND LabelCaptions[5] = {};
     HMENU PopupMenuFolders = nullptr;       // owned by menuFolders_
     HMENU PopupMenuMessages = nullptr;      // owned by menuMessages_
     HIMAGELIST ImageListFolders = nullptr;  // owned by imagesFolders_

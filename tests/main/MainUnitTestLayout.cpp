@@ -113,23 +113,24 @@ TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirCaptions) {
     const wchar_t* captions[5] = {L"FolderId:", L"Number of sub-folders:", L"Folder type:",
                                   L"Number of messages:", L"Number of un-read messages:"};
     const int captionY[5] = {19, 36, 54, 71, 90};
-    HWND values[5] = {window_->LabelFolderId, window_->LabelcSubFolders, window_->LabelFolderType,
-                      window_->LabelcMessage, window_->LabelcUnread};
+    HWND values[5] = {window_->Panel().LabelFolderId, window_->Panel().LabelcSubFolders,
+                      window_->Panel().LabelFolderType, window_->Panel().LabelcMessage,
+                      window_->Panel().LabelcUnread};
     const int valueY[5] = {21, 38, 55, 74, 89};
     const int valueRight[5] = {202, 202, 203, 203, 203};
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(GetParent(window_->LabelCaptions[i]), window_->GroupBox1);
-        EXPECT_EQ(WindowText(window_->LabelCaptions[i]), captions[i]);
-        EXPECT_EQ(PlaceOf(window_->LabelCaptions[i]).left, 8);
-        EXPECT_EQ(PlaceOf(window_->LabelCaptions[i]).top, captionY[i]);
+        EXPECT_EQ(GetParent(window_->Panel().LabelCaptions[i]), window_->GroupBox1);
+        EXPECT_EQ(WindowText(window_->Panel().LabelCaptions[i]), captions[i]);
+        EXPECT_EQ(PlaceOf(window_->Panel().LabelCaptions[i]).left, 8);
+        EXPECT_EQ(PlaceOf(window_->Panel().LabelCaptions[i]).top, captionY[i]);
         EXPECT_EQ(GetParent(values[i]), window_->GroupBox1);
         EXPECT_EQ(WindowText(values[i]), L"0");
         EXPECT_EQ(PlaceOf(values[i]).top, valueY[i]);
         EXPECT_EQ(PlaceOf(values[i]).right, valueRight[i]);
         EXPECT_TRUE(GetWindowLongW(values[i], GWL_STYLE) & SS_RIGHT);
         // The value never covers its caption.
-        EXPECT_GE(PlaceOf(values[i]).left, PlaceOf(window_->LabelCaptions[i]).right);
+        EXPECT_GE(PlaceOf(values[i]).left, PlaceOf(window_->Panel().LabelCaptions[i]).right);
     }
 }
 
@@ -156,7 +157,7 @@ TEST_F(MainWindowTest, ControlsHaveTheirSettings) {
     EXPECT_TRUE(memo & WS_VSCROLL);
 
     for (HWND control : {window_->TreeViewFolders, window_->ListViewMessages, window_->MemoInfo,
-                         window_->LabelcUnread}) {
+                         window_->Panel().LabelcUnread}) {
         LOGFONTW font = FontOf(control);
         EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
         EXPECT_EQ(font.lfWeight, FW_NORMAL);
@@ -168,9 +169,9 @@ TEST_F(MainWindowTest, ControlsHaveTheirSettings) {
     EXPECT_EQ(TextColourFor(window_->Handle(), window_->LabelFolders), RGB(0, 0, 255));
     EXPECT_EQ(TextColourFor(window_->Handle(), window_->LabelMessages), RGB(0, 0, 255));
     // The value labels ask the group box, which must pass the question on.
-    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->LabelFolderId), RGB(0, 0, 128));
-    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->LabelcUnread), RGB(0, 0, 128));
-    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->LabelCaptions[0]),
+    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->Panel().LabelFolderId), RGB(0, 0, 128));
+    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->Panel().LabelcUnread), RGB(0, 0, 128));
+    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->Panel().LabelCaptions[0]),
               GetSysColor(COLOR_BTNTEXT));
 }
 

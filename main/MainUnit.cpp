@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "LogPanel.h"
 #include "resources/resource.h"
+#include "ui/Dialog.h"
 #include "ui/Modal.h"
 
 #include <commctrl.h>
@@ -103,7 +104,9 @@ void TBrisvanderMain::CreateControls() {
     TreeViewFolders = tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
     GroupBox1 = panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
     ListViewMessages = messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
-    ListViewMessagesWantEnter();
+    // The dialog manager would take Enter for a default button the window does
+    // not have; the list keeps it and tells its parent (NM_RETURN).
+    ui::KeepKey(ListViewMessages, VK_RETURN, true);
 
     LabelFolders = controls::MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
                                        IDC_LABELFOLDERS, boldFont_.Get());

@@ -201,7 +201,6 @@ class TBrisvanderMain final : public ui::Window {
     void CopyMoveSelected(bool move);
     void ListViewMessagesKeyDown(WORD key);
     // Enter and double-click on a row (MessageSourceCommands.cpp).
-    void ListViewMessagesWantEnter();
     // Shows the properties of the row Enter or a double-click was on.
     void ListViewMessagesActivate(int row);
 

@@ -4,8 +4,6 @@
 #include "dialogs/UnitAbout.h"
 #include "ui/Modal.h"
 
-#include <commctrl.h>
-
 #include <optional>
 
 namespace {
@@ -18,27 +16,7 @@ std::optional<MESSAGEID> FirstSelected(const MessageListView& list) {
     return ids.front();
 }
 
-// The dialog manager would take Enter for a default button the window does
-// not have; the list keeps it and tells its parent (NM_RETURN).
-LRESULT CALLBACK WantEnterProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                               DWORD_PTR) {
-    if (message == WM_GETDLGCODE) {
-        LRESULT code = DefSubclassProc(list, message, wParam, lParam);
-        auto* key = reinterpret_cast<const MSG*>(lParam);
-        if (key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN)
-            code |= DLGC_WANTMESSAGE;
-        return code;
-    }
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(list, WantEnterProc, id);
-    return DefSubclassProc(list, message, wParam, lParam);
-}
-
 } // namespace
-
-void TBrisvanderMain::ListViewMessagesWantEnter() {
-    SetWindowSubclass(ListViewMessages, WantEnterProc, 2, 0);
-}
 
 void TBrisvanderMain::ListViewMessagesActivate(int row) {
     if (row >= 0 && static_cast<size_t>(row) < Rows().Count() && openFolder_)

@@ -2,6 +2,8 @@
 
 #include "Dpi.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -12,6 +14,61 @@ std::wstring WindowText(HWND window) {
     text.resize(
         static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+void RunModalLoop(HWND dialog, HWND owner, HWND firstFocus, const bool& running) {
+    const HWND focused = GetFocus();
+    const bool reenable = owner && IsWindowEnabled(owner);
+    if (reenable)
+        EnableWindow(owner, FALSE);
+    ShowWindow(dialog, SW_SHOW);
+    if (firstFocus)
+        SetFocus(firstFocus);
+    MSG message{};
+    while (running && IsWindow(dialog)) {
+        BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            // The program is ending: leave the quit for the main loop.
+            if (got == 0)
+                PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        if (!IsDialogMessageW(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    // The owner first, so activation returns to it and not to another program.
+    if (reenable)
+        EnableWindow(owner, TRUE);
+    if (IsWindow(dialog))
+        ShowWindow(dialog, SW_HIDE);
+    // The owner is no dialog, so nothing else gives its control the focus back.
+    if (focused && IsWindow(focused))
+        SetFocus(focused);
+}
+
+namespace {
+
+// The subclass id is the key; the reference data says whether to take it.
+LRESULT CALLBACK KeyProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR key,
+                         DWORD_PTR take) {
+    if (message == WM_GETDLGCODE) {
+        LRESULT code = DefSubclassProc(control, message, wParam, lParam);
+        auto* pressed = reinterpret_cast<const MSG*>(lParam);
+        if (pressed && pressed->message == WM_KEYDOWN && pressed->wParam == key)
+            code = take ? code | DLGC_WANTMESSAGE : code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        return code;
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(control, KeyProc, key);
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
+} // namespace
+
+void KeepKey(HWND control, WPARAM key, bool take) {
+    SetWindowSubclass(control, KeyProc, key, take ? 1 : 0);
 }
 
 Dialog::Dialog(HINSTANCE instance, int templateId) : instance_(instance), templateId_(templateId) {}
@@ -35,32 +92,10 @@ bool Dialog::Create(HWND owner) {
 INT_PTR Dialog::RunModal(HWND owner) {
     if (!Create(owner))
         throw std::runtime_error("Cannot create the dialog window");
-    const bool reenable = owner && IsWindowEnabled(owner);
-    if (owner)
-        EnableWindow(owner, FALSE);
-    ShowWindow(hwnd_, SW_SHOW);
     running_ = true;
     result_ = IDCANCEL;
-    MSG message{};
-    while (running_ && hwnd_) {
-        BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is ending: the outer loop must see the quit too.
-            if (got == 0)
-                PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        if (!IsDialogMessageW(hwnd_, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
+    RunModalLoop(hwnd_, owner, nullptr, running_);
     running_ = false;
-    // The owner comes back before the dialog goes, so it gets the activation.
-    if (reenable)
-        EnableWindow(owner, TRUE);
-    if (hwnd_)
-        ShowWindow(hwnd_, SW_HIDE);
     return result_;
 }
 

@@ -17,6 +17,14 @@ namespace ui {
 // A window's whole text.
 std::wstring WindowText(HWND window);
 
+// Shows `dialog` over `owner`, which is disabled meanwhile, gives `firstFocus`
+// the focus and dispatches messages until `running` turns false or the dialog
+// goes; then hides it and gives the focus back to where it was.
+void RunModalLoop(HWND dialog, HWND owner, HWND firstFocus, const bool& running);
+
+// Makes a control take one key from the dialog manager, or leave it to it.
+void KeepKey(HWND control, WPARAM key, bool take);
+
 class Dialog : public ModalDialog {
   public:
     ~Dialog() override;

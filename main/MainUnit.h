@@ -200,8 +200,7 @@ class TBrisvanderMain final : public ui::Window {
     void MarkSelected(BOOL read);
     void CopyMoveSelected(bool move);
     void ListViewMessagesKeyDown(WORD key);
-    // Enter and double-click on a row (MessageSourceCommands.cpp).
-    // Shows the properties of the row Enter or a double-click was on.
+    // Enter or a double-click on a row shows its properties (MessageSourceCommands.cpp).
     void ListViewMessagesActivate(int row);
 
     StoreFactory factory_;

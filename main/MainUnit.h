@@ -80,8 +80,6 @@ class TBrisvanderMain final : public ui::Window {
     HWND Handle() const { return hwnd_; }
     // The program ends its message loop when this window goes.
     void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
-    // What a click on the About link does (the About dialog, once it exists).
-    void OnAboutClick(std::function<void()> handler) { aboutClick_ = std::move(handler); }
     ui::ModalHost& Modal() const;
 
     // ---- State, owned by the window ------------------------------------------------
@@ -154,6 +152,12 @@ class TBrisvanderMain final : public ui::Window {
     void Copytofolder1Click();
     void Delete2Click();
 
+    // ---- Message properties, saving and About (MessageSourceCommands.cpp) -----------------
+    void Properties1Click();
+    void Savetofile1Click();
+    // Opens the About box.
+    void LabelAboutClick();
+
     // Runs a menu command as if chosen from a menu.
     void RunCommand(UINT command);
 
@@ -196,11 +200,12 @@ class TBrisvanderMain final : public ui::Window {
     void MarkSelected(BOOL read);
     void CopyMoveSelected(bool move);
     void ListViewMessagesKeyDown(WORD key);
+    // Enter or a double-click on a row shows its properties (MessageSourceCommands.cpp).
+    void ListViewMessagesActivate(int row);
 
     StoreFactory factory_;
     ui::ModalHost* modal_;
     bool quitOnDestroy_ = false;
-    std::function<void()> aboutClick_;
 
     ui::UniqueFont font_;
     ui::UniqueFont boldFont_;

@@ -1,6 +1,7 @@
 // The main window as the user sees it: places, settings, resizing, focus order,
 // menus, colours, the About link and the log panel.
 #include "MainUnitTestSupport.h"
+#include "UnitAbout.h"
 
 #include <gmock/gmock.h>
 
@@ -242,7 +243,10 @@ TEST_F(MainWindowTest, ContextMenusHoldTheirEntries) {
 TEST_F(MainWindowTest, AboutLinkShowsTheHandAndAnswersAClick) {
     Start();
     int clicks = 0;
-    window_->OnAboutClick([&] { ++clicks; });
+    modal_.dialogScripts.push_back([&](ui::ModalDialog& dialog) {
+        clicks += dynamic_cast<TFormAbout*>(&dialog) != nullptr;
+        return INT_PTR{IDOK};
+    });
     EXPECT_TRUE(GetWindowLongW(window_->LabelAbout, GWL_STYLE) & SS_NOTIFY);
     LRESULT handled =
         SendMessageW(window_->Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(window_->LabelAbout),

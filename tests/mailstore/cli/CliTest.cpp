@@ -159,7 +159,9 @@ TEST_F(CliTest, CheckReportsAMissingMessageFile) {
     fsys::remove(root_ / "store" / "messages" / "0000000000000001.eml");
     Result r = Call({"check", store_});
     EXPECT_EQ(r.code, 1);
-    EXPECT_THAT(r.out, HasSubstr("PROBLEM: message 1 in folder 1"));
+    EXPECT_THAT(
+        r.out,
+        HasSubstr("PROBLEM: messages/0000000000000001.eml: missing (message 1 in folder 1)"));
     EXPECT_THAT(r.out, HasSubstr("The store is damaged."));
 }
 

@@ -657,7 +657,8 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
         return bad(0, "file too short");
     const size_t bodyLen = size - 8;
     if (Checksum64(buffer.get(), bodyLen) != LoadU64(buffer.get() + bodyLen))
-        return bad(bodyLen, "checksum mismatch");
+        return Damaged(fileName + ": damaged somewhere from offset 0 to offset " +
+                       std::to_string(bodyLen) + " (its checksum does not match)");
     State s;
     std::string_view data = s.text_->Adopt(std::move(buffer), size);
     data = data.substr(0, bodyLen);

@@ -1575,6 +1575,9 @@ void SalvageJournal(FileSystem& fs, const std::string& dir, bool snapshotOk, Sal
             break;
         }
     }
+    if (!snapshotOk)
+        report->actions.push_back(std::string(kJournalName) +
+                                  ": holds the store's whole history; its records are replayed");
     if (end < journal.size())
         report->actions.push_back(std::string(kJournalName) + ": records from offset " +
                                   std::to_string(end) + " on are unreadable and dropped");
@@ -1610,8 +1613,8 @@ class Recovery {
         if (s.ok())
             s = ListMessageFiles(fs_, dir_, &present_);
         std::vector<std::string> aside;
-        if (s.ok())
-            s = ListSetAside(fs_, dir_, &aside);
+        if (s.ok() && !ListSetAside(fs_, dir_, &aside).ok())
+            s = MoveBlocker();
         if (!s.ok())
             return s;
         for (const std::string& name : aside) {
@@ -1717,6 +1720,21 @@ class Recovery {
             ++report_.recovered;
             aside_.erase(it);
         }
+    }
+
+    // Whatever holds the set-aside folder's name without being a readable folder
+    // is kept, under another name, so files can be set aside again.
+    Status MoveBlocker() {
+        const std::string from = dir_ + "/" + kSetAsideDir;
+        std::string to = from + ".blocked";
+        for (int n = 2; fs_.Exists(to); ++n)
+            to = from + ".blocked-" + std::to_string(n);
+        Status s = fs_.Rename(from, to);
+        if (s.ok())
+            report_.actions.push_back(std::string(kSetAsideDir) +
+                                      ": not a readable folder; renamed to " +
+                                      to.substr(dir_.size() + 1));
+        return s;
     }
 
     // A record for the message file as it now is.

@@ -237,6 +237,8 @@ bool MemFs::Exists(const std::string& path) {
 Status MemFs::CreateDir(const std::string& path) {
     if (dirs_.count(path) != 0)
         return Status();
+    if (files_.count(path) != 0)
+        return Status(ErrorCode::Io, "cannot create directory " + path + ": a file has the name");
     Status s = Step(StepKind::CreateDir, path);
     if (!s.ok())
         return s;

@@ -882,10 +882,15 @@ class Store::Impl {
             if (fs->Exists(MessagePath(no)))
                 Dispose(no, ev);
         }
-        uint64_t no = state.nextFileNo;
-        for (; fs->Exists(MessagePath(no)); ++no)
-            Dispose(no, ev);
-        fileFloor = std::max(fileFloor, no);
+        // One probe in the usual case; a file at the counter means there may be more.
+        if (!fs->Exists(MessagePath(state.nextFileNo)))
+            return;
+        std::vector<uint64_t> present;
+        ListMessageFiles(*fs, dir, &present);
+        for (uint64_t no : present) {
+            if (no >= state.nextFileNo)
+                Dispose(no, ev);
+        }
     }
 
     // ---- Validation helpers ----
@@ -1619,8 +1624,7 @@ class Recovery {
             return s;
         for (const std::string& name : aside) {
             uint64_t no = 0;
-            if (ParseSetAsideName(name, &no))
-                aside_.emplace(no, name);
+            aside_.emplace(ParseSetAsideName(name, &no) ? no : UINT64_MAX, name);
         }
         CheckRecords();
         AdoptUnaccounted();
@@ -1800,7 +1804,8 @@ class Recovery {
     Salvage& sv_;
     RecoverReport& report_;
     std::vector<uint64_t> present_;
-    std::map<uint64_t, std::string> aside_; // original number -> set-aside name
+    // Set-aside names by the number the file had (UINT64_MAX: a name not ours).
+    std::multimap<uint64_t, std::string> aside_;
     std::unordered_set<uint64_t> used_;
     std::vector<Op> ops_;
     MessageId nextId_ = 0;

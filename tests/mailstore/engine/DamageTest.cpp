@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <set>
@@ -156,6 +157,7 @@ struct Case {
 
 struct Tally {
     int cases = 0, detected = 0, undetectable = 0;
+    size_t setAside = 0; // files the opens moved aside
 };
 
 // Whether check finds something to report and names one of the '|'-separated texts.
@@ -187,14 +189,25 @@ void RunCase(const MemFs& base, const Case& c, Tally* tally, std::vector<std::st
     auto fail = [&](const std::string& what) { why->push_back(c.name + ": " + what); };
     ++tally->cases;
     std::string named = c.named.empty() ? "" : CheckNames(*fs, c.named);
-    // Whatever opens it (a list, the tool starting, an init) deletes nothing.
+    // Whatever opens it (a list, the tool starting, an init) deletes nothing, and
+    // tells what it set aside.
+    std::vector<std::string> told;
     for (bool create : {false, true}) {
         std::unique_ptr<Store> s;
-        if (Store::Open(kDir, Options(fs.get(), create), &s).ok())
+        if (Store::Open(kDir, Options(fs.get(), create), &s).ok()) {
             Sources(*s);
+            told.insert(told.end(), s->SetAsideFiles().begin(), s->SetAsideFiles().end());
+        }
     }
     if (!Includes(Files(*fs), left))
         return fail("opening it deleted a message file");
+    CheckReport listed;
+    Store::Check(kDir, fs.get(), &listed);
+    tally->setAside += told.size();
+    for (const std::string& path : told) {
+        if (std::count(listed.setAside.begin(), listed.setAside.end(), path) != 1)
+            return fail("set aside " + path + " but check does not list it");
+    }
     if (!named.empty())
         return fail(named);
     // After the opens, what they kept is still reported.
@@ -295,8 +308,9 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
     for (const std::string& w : why)
         ADD_FAILURE() << w;
     EXPECT_GT(tally.detected, tally.undetectable);
+    EXPECT_GT(tally.setAside, 0u);
     std::cout << "[ damage ] " << tally.cases << " cases: " << tally.detected << " named by check, "
-              << tally.undetectable
+              << tally.setAside << " files set aside by opens, " << tally.undetectable
               << " leave no trace in the files (journal cuts losing only marks, flags, moves "
                  "or folder changes); no message file deleted, every message recovered\n";
 }

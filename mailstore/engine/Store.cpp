@@ -1561,10 +1561,12 @@ void SalvageJournal(FileSystem& fs, const std::string& dir, bool snapshotOk, Sal
                                   ": missing or unreadable; its changes are lost");
         return;
     }
-    const bool continues = snapshotOk ? jgen == sv->generation : jgen == 1;
-    sv->generation = std::max(sv->generation, jgen);
+    const uint64_t snapshotGeneration = sv->generation;
+    const bool continues = snapshotOk ? jgen == snapshotGeneration : jgen == 1;
+    sv->generation = std::max(snapshotGeneration, jgen);
     if (!continues) {
-        if (jgen > sv->generation || !snapshotOk)
+        // An older journal's records are all in the snapshot already.
+        if (jgen > snapshotGeneration)
             report->actions.push_back(std::string(kJournalName) +
                                       ": continues a snapshot that is gone; its changes are lost");
         return;

@@ -115,7 +115,7 @@ struct ChangeEvent {
 const char* EventKindName(EventKind kind);
 
 struct OpenOptions {
-    bool create = false;                     // create a new store if the directory holds none
+    bool create = false; // create a store in a missing or empty directory (never over store files)
     FileSystem* fs = nullptr;                // nullptr: DefaultFileSystem()
     unsigned lockTimeoutMs = 10000;          // how long a change waits for another writer
     std::function<uint64_t()> clock;         // FILETIME "now" for imports; default: system clock

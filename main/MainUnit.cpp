@@ -297,6 +297,20 @@ LRESULT TBrisvanderMain::ColorStatic(HDC dc, HWND control) {
     return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
+// The window itself takes no keys: activating it gives the focus back to the
+// control that had it, the folder tree at first.
+void TBrisvanderMain::RememberFocus() {
+    HWND focus = GetFocus();
+    if (focus && IsChild(hwnd_, focus))
+        lastFocus_ = focus;
+}
+
+void TBrisvanderMain::RestoreFocus() {
+    HWND target = lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : TreeViewFolders;
+    if (target)
+        SetFocus(target);
+}
+
 // ---- Start-up and teardown ----------------------------------------------------------------
 
 void TBrisvanderMain::FormCreate() {
@@ -418,6 +432,15 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 
     case WM_SIZE:
         LayoutControls();
+        return 0;
+
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            RememberFocus();
+        break;
+
+    case WM_SETFOCUS:
+        RestoreFocus();
         return 0;
 
     case WM_NOTIFY: {

@@ -136,6 +136,8 @@ class TBrisvanderMain final : public ui::Window {
     void CreateControls();
     void LayoutControls();
     LRESULT ColorStatic(HDC dc, HWND control);
+    void RememberFocus();
+    void RestoreFocus();
     void FormCreate();
     void FormDestroy();
     // Image lists, tree images and list columns (Views.cpp).
@@ -163,6 +165,7 @@ class TBrisvanderMain final : public ui::Window {
     STOREFOLDERID currentFolderId_ = 0;
     bool suppressTreeChange_ = false;
     HTREEITEM contextNode_ = nullptr;
+    HWND lastFocus_ = nullptr; // the child that had the focus when the window went inactive
     WNDPROC previousWindowProc_ = nullptr;
 
     std::unique_ptr<LogPanel> log_;

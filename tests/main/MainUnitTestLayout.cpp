@@ -198,6 +198,18 @@ TEST_F(MainWindowTest, ResizingGrowsTheListRightwardsAndTheLogBothWays) {
 TEST_F(MainWindowTest, TabMovesFocusLogTreeListAndBack) {
     Start(DoubleFactory(), SW_SHOW); // focus needs a shown window
     SetForegroundWindow(window_->Handle());
+    // Arrow keys work at once: the tree has the focus from the start.
+    EXPECT_EQ(GetFocus(), window_->TreeViewFolders);
+    // Another window taking over and leaving again gives the focus back where it was.
+    SetFocus(window_->ListViewMessages);
+    HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    ASSERT_NE(GetFocus(), window_->ListViewMessages);
+    DestroyWindow(other);
+    SetForegroundWindow(window_->Handle());
+    EXPECT_EQ(GetFocus(), window_->ListViewMessages);
+
     SetFocus(window_->MemoInfo);
     ASSERT_EQ(GetFocus(), window_->MemoInfo);
     auto pressTab = [&](bool shift) {

@@ -1,12 +1,11 @@
-// The folder tree's rebuild and the folder panel.
 #include "FolderTree.h"
 
-#include "MainUnit.h"
 #include "RedrawGuard.h"
 #include "StoreRecords.h"
 #include "ui/Text.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,17 +13,6 @@
 namespace folder_tree {
 
 namespace {
-
-class FlagSet {
-  public:
-    explicit FlagSet(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagSet() { flag_ = false; }
-    FlagSet(const FlagSet&) = delete;
-    FlagSet& operator=(const FlagSet&) = delete;
-
-  private:
-    bool& flag_;
-};
 
 // A sub-folder enumeration, ended however the loop is left once it began.
 class SubFolderEnum {
@@ -123,6 +111,53 @@ STOREFOLDERID NodeId(HWND tree, HTREEITEM node) {
     return static_cast<STOREFOLDERID>(item.lParam);
 }
 
+HTREEITEM FindNode(HWND tree, STOREFOLDERID id) {
+    // Depth first without recursion: a deep tree must not exhaust the stack.
+    HTREEITEM node = TreeView_GetRoot(tree);
+    while (node) {
+        if (NodeId(tree, node) == id)
+            return node;
+        HTREEITEM next = TreeView_GetChild(tree, node);
+        while (!next && node) {
+            next = TreeView_GetNextSibling(tree, node);
+            if (!next)
+                node = TreeView_GetParent(tree, node);
+        }
+        node = next;
+    }
+    return nullptr;
+}
+
+int NodeImage(HWND tree, HTREEITEM node) {
+    TVITEMW item{};
+    item.mask = TVIF_IMAGE | TVIF_HANDLE;
+    item.hItem = node;
+    if (!TreeView_GetItem(tree, &item))
+        return 0;
+    return item.iImage;
+}
+
+std::wstring NodeText(HWND tree, HTREEITEM node) {
+    // Store names are at most 256 characters.
+    wchar_t text[260] = {};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT | TVIF_HANDLE;
+    item.hItem = node;
+    item.pszText = text;
+    item.cchTextMax = static_cast<int>(std::size(text));
+    if (!TreeView_GetItem(tree, &item))
+        return {};
+    return text;
+}
+
+bool HasChildNamed(HWND tree, HTREEITEM node, const std::wstring& name) {
+    for (HTREEITEM child = TreeView_GetChild(tree, node); child;
+         child = TreeView_GetNextSibling(tree, child))
+        if (NodeText(tree, child) == name)
+            return true;
+    return false;
+}
+
 void ResortNode(HWND tree, HTREEITEM node) {
     TVSORTCB sort{};
     sort.hParent = TreeView_GetParent(tree, node);
@@ -153,32 +188,3 @@ void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& su
 }
 
 } // namespace folder_tree
-
-void TBrisvanderMain::RebuildTree(HWND tree, STOREFOLDERID wantedId) {
-    folder_tree::Rebuild(tree, namespace_.Get(), wantedId, suppressTreeChange_);
-}
-
-void TBrisvanderMain::ShowFolderPanel(STOREFOLDERID folderId) {
-    if (!namespace_)
-        return;
-    FOLDERPROPS props = store::NewFolderProps();
-    if (namespace_->GetFolderProps(folderId, 0, &props) != S_OK)
-        return;
-    SetWindowTextW(LabelFolderId, std::to_wstring(props.FolderId).c_str());
-    SetWindowTextW(LabelcSubFolders, std::to_wstring(props.cSubFolders).c_str());
-    if (const char* type = store::FolderTypeText(props.sfType))
-        SetWindowTextW(LabelFolderType, ui::FromAnsi(type).c_str());
-    SetWindowTextW(LabelcMessage, std::to_wstring(props.cMessage).c_str());
-    SetWindowTextW(LabelcUnread, std::to_wstring(props.cUnread).c_str());
-}
-
-void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
-    if (suppressTreeChange_ || !node)
-        return;
-    STOREFOLDERID id = folder_tree::NodeId(TreeViewFolders, node);
-    if (id == currentFolderId_)
-        return;
-    currentFolderId_ = id;
-    ShowFolderPanel(id);
-    FillMessageList(id);
-}

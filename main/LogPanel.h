@@ -4,6 +4,8 @@
 // (or when many are waiting), with one repaint.
 #pragma once
 
+#include "Controls.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -17,6 +19,8 @@ class LogPanel {
 
     // Lifts the edit's text limit, so the log never stops taking lines.
     explicit LogPanel(HWND edit);
+    // Creates its own read-only edit with a vertical scroll bar, which Tab leaves.
+    LogPanel(HWND parent, int id, const controls::Place& place, HFONT font);
     ~LogPanel();
     LogPanel(const LogPanel&) = delete;
     LogPanel& operator=(const LogPanel&) = delete;
@@ -28,6 +32,7 @@ class LogPanel {
     // The edit's text with the pending lines, as the panel will show it.
     std::string Text() const;
     size_t PendingLines() const { return pendingLines_; }
+    HWND Handle() const { return edit_; }
 
   private:
     static void CALLBACK IdleTimer(HWND hwnd, UINT message, UINT_PTR id, DWORD time);

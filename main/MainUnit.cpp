@@ -1,27 +1,23 @@
 #include "MainUnit.h"
 
-#include "FolderTree.h"
+#include "Controls.h"
 #include "LogPanel.h"
-#include "MessageRows.h"
 #include "resources/resource.h"
 #include "ui/Modal.h"
 
 #include <commctrl.h>
-#include <strsafe.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
+#include <iterator>
 
 namespace {
 
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 constexpr COLORREF kNavy = RGB(0, 0, 128);
 
-struct Place {
-    int x, y, width, height;
-};
+using controls::Place;
 
 // Control places in client pixels at the initial window size.
 constexpr Place kTree{7, 16, 218, 188};
@@ -31,92 +27,6 @@ constexpr Place kMemo{7, 325, 668, 117};
 constexpr POINT kLabelFolders{11, 2};
 constexpr POINT kLabelMessages{243, 2};
 constexpr POINT kLabelAbout{640, 1};
-
-// The folder panel inside the group box: caption at (8, captionY), value
-// right-aligned so that its right edge stays at valueRight.
-struct PanelRow {
-    const wchar_t* caption;
-    int captionY;
-    int valueY;
-    int valueRight;
-};
-constexpr PanelRow kPanelRows[5] = {
-    {L"FolderId:", 19, 21, 202},
-    {L"Number of sub-folders:", 36, 38, 202},
-    {L"Folder type:", 54, 55, 203},
-    {L"Number of messages:", 71, 74, 203},
-    {L"Number of un-read messages:", 90, 89, 203},
-};
-constexpr int kPanelCaptionX = 8;
-
-ui::UniqueFont MakeFont(int weight, bool underline) {
-    LOGFONTW font{};
-    ui::WindowDC screen(nullptr);
-    font.lfHeight = -MulDiv(8, GetDeviceCaps(screen.Get(), LOGPIXELSY), 72);
-    font.lfWeight = weight;
-    font.lfUnderline = underline ? TRUE : FALSE;
-    font.lfCharSet = DEFAULT_CHARSET;
-    StringCchCopyW(font.lfFaceName, LF_FACESIZE, L"MS Sans Serif");
-    return ui::UniqueFont(CreateFontIndirectW(&font));
-}
-
-SIZE TextSize(HFONT font, const wchar_t* text) {
-    ui::WindowDC screen(nullptr);
-    ui::SelectGuard select(screen.Get(), font);
-    SIZE size{};
-    GetTextExtentPoint32W(screen.Get(), text, static_cast<int>(wcslen(text)), &size);
-    return size;
-}
-
-HWND MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle, int x,
-               int y, int width, int height, HWND parent, int id, HFONT font) {
-    HWND child = CreateWindowExW(
-        exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
-    if (child && font)
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return child;
-}
-
-// A label sized to its text, as an auto-sized label is.
-HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int id, HFONT font) {
-    SIZE size = TextSize(font, text);
-    return MakeChild(L"STATIC", text, SS_LEFT | SS_NOPREFIX | style, 0, x, y, size.cx, size.cy,
-                     parent, id, font);
-}
-
-// The group box's labels ask their parent for colours; the main window answers.
-LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                              DWORD_PTR) {
-    if (message == WM_CTLCOLORSTATIC)
-        return SendMessageW(GetParent(hwnd), message, wParam, lParam);
-    if (message == WM_ERASEBKGND) {
-        // A group box paints only its frame; the window below clips it out.
-        RECT client{};
-        GetClientRect(hwnd, &client);
-        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
-        return TRUE;
-    }
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(hwnd, GroupBoxProc, id);
-    return DefSubclassProc(hwnd, message, wParam, lParam);
-}
-
-// Tab leaves the log for the next control instead of going into the text.
-LRESULT CALLBACK MemoProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                          DWORD_PTR) {
-    if (message == WM_GETDLGCODE) {
-        LRESULT code = DefSubclassProc(hwnd, message, wParam, lParam);
-        auto* key = reinterpret_cast<const MSG*>(lParam);
-        if (key && key->message == WM_KEYDOWN && key->wParam == VK_TAB)
-            code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
-        return code;
-    }
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(hwnd, MemoProc, id);
-    return DefSubclassProc(hwnd, message, wParam, lParam);
-}
 
 void AppendItem(HMENU menu, UINT id, const wchar_t* caption) {
     AppendMenuW(menu, MF_STRING, id, caption);
@@ -136,7 +46,7 @@ HRESULT CreateSystemStore(IStoreNamespace** result) {
 }
 
 TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
-    : factory_(std::move(factory)), modal_(modal), rows_(std::make_unique<MessageRows>()) {}
+    : factory_(std::move(factory)), modal_(modal) {}
 
 TBrisvanderMain::~TBrisvanderMain() {
     Destroy();
@@ -179,9 +89,9 @@ void TBrisvanderMain::Destroy() {
 // ---- Controls ------------------------------------------------------------------------------
 
 void TBrisvanderMain::CreateControls() {
-    font_ = MakeFont(FW_NORMAL, false);
-    boldFont_ = MakeFont(FW_BOLD, false);
-    linkFont_ = MakeFont(FW_NORMAL, true);
+    font_.Reset(controls::MakeFont(FW_NORMAL, false));
+    boldFont_.Reset(controls::MakeFont(FW_BOLD, false));
+    linkFont_.Reset(controls::MakeFont(FW_NORMAL, true));
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
     RECT client{};
@@ -189,50 +99,24 @@ void TBrisvanderMain::CreateControls() {
     designClient_ = {client.right, client.bottom};
 
     // Creation order is the tab order: log, tree, group box, list.
-    MemoInfo = MakeChild(L"EDIT", L"",
-                         ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
-                         WS_EX_CLIENTEDGE, kMemo.x, kMemo.y, kMemo.width, kMemo.height, hwnd_,
-                         IDC_MEMOINFO, font_.Get());
-    SetWindowSubclass(MemoInfo, MemoProc, 1, 0);
-    log_ = std::make_unique<LogPanel>(MemoInfo);
+    log_ = std::make_unique<LogPanel>(hwnd_, IDC_MEMOINFO, kMemo, font_.Get());
+    MemoInfo = log_->Handle();
+    TreeViewFolders = tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
+    GroupBox1 = panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
+    LabelFolderId = panel_.LabelFolderId;
+    LabelcSubFolders = panel_.LabelcSubFolders;
+    LabelFolderType = panel_.LabelFolderType;
+    LabelcMessage = panel_.LabelcMessage;
+    LabelcUnread = panel_.LabelcUnread;
+    std::copy(std::begin(panel_.LabelCaptions), std::end(panel_.LabelCaptions), LabelCaptions);
+    ListViewMessages = messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
 
-    TreeViewFolders = MakeChild(WC_TREEVIEWW, L"",
-                                TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
-                                    TVS_SHOWSELALWAYS | TVS_EDITLABELS | WS_TABSTOP,
-                                WS_EX_CLIENTEDGE, kTree.x, kTree.y, kTree.width, kTree.height,
-                                hwnd_, IDC_TREEVIEWFOLDERS, font_.Get());
-    TreeView_SetIndent(TreeViewFolders, 19);
-
-    // The group box holds only labels, so Tab passes over it.
-    GroupBox1 =
-        MakeChild(L"BUTTON", L" Folder properties ", BS_GROUPBOX, 0, kGroupBox.x, kGroupBox.y,
-                  kGroupBox.width, kGroupBox.height, hwnd_, IDC_GROUPBOX1, font_.Get());
-    SetWindowSubclass(GroupBox1, GroupBoxProc, 1, 0);
-    HWND* values[5] = {&LabelFolderId, &LabelcSubFolders, &LabelFolderType, &LabelcMessage,
-                       &LabelcUnread};
-    for (int i = 0; i < 5; ++i) {
-        const PanelRow& row = kPanelRows[i];
-        LabelCaptions[i] =
-            MakeLabel(row.caption, 0, kPanelCaptionX, row.captionY, GroupBox1, -1, font_.Get());
-        SIZE caption = TextSize(font_.Get(), row.caption);
-        int left = kPanelCaptionX + caption.cx + 4;
-        *values[i] = MakeChild(L"STATIC", L"0", SS_RIGHT | SS_NOPREFIX, 0, left, row.valueY,
-                               row.valueRight - left, caption.cy, GroupBox1, -1, font_.Get());
-    }
-
-    ListViewMessages =
-        MakeChild(WC_LISTVIEWW, L"", LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA | WS_TABSTOP,
-                  WS_EX_CLIENTEDGE, kList.x, kList.y, kList.width, kList.height, hwnd_,
-                  IDC_LISTVIEWMESSAGES, font_.Get());
-    ListView_SetExtendedListViewStyle(ListViewMessages,
-                                      LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES);
-
-    LabelFolders = MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
-                             IDC_LABELFOLDERS, boldFont_.Get());
-    LabelMessages = MakeLabel(L"Messages:", 0, kLabelMessages.x, kLabelMessages.y, hwnd_,
-                              IDC_LABELMESSAGES, boldFont_.Get());
-    LabelAbout = MakeLabel(L"About", SS_NOTIFY, kLabelAbout.x, kLabelAbout.y, hwnd_, IDC_LABELABOUT,
-                           linkFont_.Get());
+    LabelFolders = controls::MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
+                                       IDC_LABELFOLDERS, boldFont_.Get());
+    LabelMessages = controls::MakeLabel(L"Messages:", 0, kLabelMessages.x, kLabelMessages.y, hwnd_,
+                                        IDC_LABELMESSAGES, boldFont_.Get());
+    LabelAbout = controls::MakeLabel(L"About", SS_NOTIFY, kLabelAbout.x, kLabelAbout.y, hwnd_,
+                                     IDC_LABELABOUT, linkFont_.Get());
 
     menuFolders_.Reset(CreatePopupMenu());
     PopupMenuFolders = menuFolders_.Get();
@@ -289,8 +173,7 @@ LRESULT TBrisvanderMain::ColorStatic(HDC dc, HWND control) {
     COLORREF text = GetSysColor(COLOR_BTNTEXT);
     if (control == LabelFolders || control == LabelMessages)
         text = kBlue;
-    else if (control == LabelFolderId || control == LabelcSubFolders ||
-             control == LabelFolderType || control == LabelcMessage || control == LabelcUnread)
+    else if (panel_.IsValue(control))
         text = kNavy;
     SetTextColor(dc, text);
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
@@ -321,7 +204,7 @@ void TBrisvanderMain::FormCreate() {
         hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TBrisvanderMain::StoreDispatcher)));
 
     currentFolderId_ = 0;
-    suppressTreeChange_ = false;
+    tree_.SuppressFlag() = false;
 
     Microsoft::WRL::ComPtr<IStoreNamespace> created;
     HRESULT status = factory_ ? factory_(created.GetAddressOf()) : E_NOTIMPL;
@@ -345,9 +228,9 @@ void TBrisvanderMain::FormCreate() {
     Log("");
 
     // Selecting the first folder loads it; then it is the current one.
-    RebuildTree(TreeViewFolders, 0);
-    if (HTREEITEM selected = TreeView_GetSelection(TreeViewFolders))
-        currentFolderId_ = folder_tree::NodeId(TreeViewFolders, selected);
+    RebuildTree(0);
+    if (tree_.Selected())
+        currentFolderId_ = tree_.SelectedId();
 
     if (namespace_->RegisterNotification(0, hwnd_) != S_OK)
         Log("Can't RegisterNotification");
@@ -381,6 +264,53 @@ void TBrisvanderMain::FlushLog() {
 }
 
 // ---- Window procedures ---------------------------------------------------------------------
+
+void TBrisvanderMain::RunCommand(UINT command) {
+    switch (command) {
+    case IDM_CREATESUBFOLDER1:
+        CreateSubFolder1Click();
+        break;
+    case IDM_RENAME1:
+        Rename1Click();
+        break;
+    case IDM_DELETE1:
+        Delete1Click();
+        break;
+    case IDM_MOVE1:
+        Move1Click();
+        break;
+    case IDM_MARKASREAD1:
+        Markasread1Click();
+        break;
+    case IDM_MARKASUNREAD1:
+        Markasunread1Click();
+        break;
+    case IDM_MOVETOFOLDER1:
+        Movetofolder1Click();
+        break;
+    case IDM_COPYTOFOLDER1:
+        Copytofolder1Click();
+        break;
+    case IDM_DELETE2:
+        Delete2Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT TBrisvanderMain::OnContextMenu(HWND control, LPARAM position) {
+    // -1 comes from the keyboard (the menu key, Shift+F10).
+    const bool fromKeyboard = position == -1;
+    const POINT at{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    if (control && control == TreeViewFolders)
+        TreeViewFoldersContextPopup(at, fromKeyboard);
+    else if (control && control == ListViewMessages)
+        ListViewMessagesContextPopup(at, fromKeyboard);
+    else
+        return DefaultProc(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), position);
+    return 0;
+}
 
 void TBrisvanderMain::ReportError(const std::wstring& message) {
     Modal().ErrorBox(hwnd_, message);
@@ -467,20 +397,18 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
                 aboutClick_();
             return 0;
         }
-        break;
-
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == ListViewMessages && ListViewMessages) {
-            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            if (lParam == -1) { // from the keyboard: below the list's top-left corner
-                at = {0, 0};
-                ClientToScreen(ListViewMessages, &at);
-            }
-            TrackPopupMenu(PopupMenuMessages, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_,
-                           nullptr);
+        if (lParam == 0 && HIWORD(wParam) == 0) {
+            RunCommand(LOWORD(wParam));
             return 0;
         }
         break;
+
+    case WM_CONTEXTMENU:
+        return OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
+
+    case kRenameEdited:
+        RenameEdited();
+        return 0;
     }
     return DefaultProc(message, wParam, lParam);
 }

@@ -2,6 +2,9 @@
 // connection to the store that it owns.
 #pragma once
 
+#include "FolderPanel.h"
+#include "FolderTreeView.h"
+#include "MessageListView.h"
 #include "StoreApi.h"
 #include "ui/Handles.h"
 #include "ui/Window.h"
@@ -13,11 +16,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class LogPanel;
-class MessageRows;
 namespace ui {
 class ModalHost;
 }
@@ -84,9 +88,9 @@ class TBrisvanderMain final : public ui::Window {
     IStoreNamespace* Namespace() const { return namespace_.Get(); }
     IStoreFolder* OpenedFolder() const { return openFolder_.Get(); }
     STOREFOLDERID CurrentFolderId() const { return currentFolderId_; }
-    bool SuppressTreeChange() const { return suppressTreeChange_; }
+    bool SuppressTreeChange() const { return tree_.Suppressed(); }
 
-    // ---- Controls --------------------------------------------------------------------
+    // ---- Controls: each view owns its own; these name them ---------------------------
     HWND LabelFolders = nullptr;
     HWND LabelMessages = nullptr;
     HWND LabelAbout = nullptr;
@@ -106,7 +110,13 @@ class TBrisvanderMain final : public ui::Window {
     HIMAGELIST ImageListFolders = nullptr;  // owned by imagesFolders_
     HIMAGELIST ImageListMessages = nullptr; // owned by imagesMessages_
 
-    // ---- Log panel (LogPanel.cpp) --------------------------------------------------------
+    // ---- Views ------------------------------------------------------------------------
+    FolderTreeView& Tree() { return tree_; }
+    FolderPanel& Panel() { return panel_; }
+    MessageListView& Messages() { return messages_; }
+    MessageRows& Rows() { return messages_.Rows(); }
+
+    // ---- Log panel ---------------------------------------------------------------------
     // Appends one line; lines show in order, are never cleared.
     void Log(std::string_view line);
     // The log's whole text as the panel will show it (pending lines included).
@@ -114,21 +124,51 @@ class TBrisvanderMain final : public ui::Window {
     // Shows pending lines now instead of when the queue is next idle.
     void FlushLog();
 
-    // ---- Folder tree and panel (FolderTree.cpp) ----------------------------------------
-    // Empties and refills `tree` from the store and selects the wanted folder.
-    void RebuildTree(HWND tree, STOREFOLDERID wantedId);
+    // ---- Folder tree, panel and list (Views.cpp) -----------------------------------------
+    // Empties and refills the main tree from the store and selects the wanted folder.
+    void RebuildTree(STOREFOLDERID wantedId);
     void ShowFolderPanel(STOREFOLDERID folderId);
     void TreeViewFoldersChange(HTREEITEM node);
-
-    // ---- Message list (MessageList.cpp) ------------------------------------------------
     void FillMessageList(STOREFOLDERID folderId);
-    MessageRows& Rows() { return *rows_; }
 
     // ---- Store notifications (StoreNotify.cpp) -----------------------------------------
     // Runs before every message is passed on to the saved window procedure.
     void HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+    // ---- Folder commands (FolderCommands.cpp) --------------------------------------------
+    // Opens the folder menu for the node at `screen`, or beside the selected
+    // node when `fromKeyboard`, and runs the chosen command.
+    void TreeViewFoldersContextPopup(POINT screen, bool fromKeyboard);
+    void CreateSubFolder1Click();
+    void Rename1Click();
+    void Delete1Click();
+    void Move1Click();
+    // The context folder: kept by id and name, never by node, because a
+    // notification inside any modal window may rebuild the tree.
+    struct ContextFolder {
+        STOREFOLDERID id = 0;
+        std::wstring name;
+    };
+    const std::optional<ContextFolder>& Context() const { return context_; }
+
+    // ---- Message commands (MessageCommands.cpp) ------------------------------------------
+    // Adjusts and opens the message menu for the row at `screen`, or beside
+    // the selected row when `fromKeyboard`, and runs the chosen command.
+    void ListViewMessagesContextPopup(POINT screen, bool fromKeyboard);
+    void Markasread1Click();
+    void Markasunread1Click();
+    void Movetofolder1Click();
+    void Copytofolder1Click();
+    void Delete2Click();
+
+    // Runs a menu command as if chosen from a menu.
+    void RunCommand(UINT command);
+
   private:
+    // Posted when the tree ends an in-place edit, so the checks and their
+    // boxes run once the edit is gone.
+    static constexpr UINT kRenameEdited = WM_APP + 1;
+
     static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void ReportError(const std::wstring& message) override;
@@ -142,9 +182,29 @@ class TBrisvanderMain final : public ui::Window {
     void FormDestroy();
     // Image lists, tree images and list columns (Views.cpp).
     void SetUpViews();
-    // Tree selection changes and the owner-data list's questions (Views.cpp);
-    // false for notifications it leaves alone.
+    // The tree's and the list's notifications (Views.cpp); false for those
+    // left alone.
     bool HandleViewNotify(const NMHDR* header, LRESULT& result);
+    bool HandleTreeNotify(const NMHDR* header, LRESULT& result);
+    bool HandleListNotify(const NMHDR* header, LRESULT& result);
+    LRESULT OnContextMenu(HWND control, LPARAM position);
+
+    // One handler per store message code (StoreNotify.cpp).
+    void OnNewMessages(WPARAM wParam, LPARAM lParam);
+    void OnDeleteMessage(WPARAM wParam);
+    void OnMarked(bool read, WPARAM wParam);
+    void OnFolderChange(LPARAM lParam);
+    void RebuildAfterDeletion(STOREFOLDERID deletedId);
+
+    // Folder command steps (FolderCommands.cpp).
+    bool TreeViewFoldersEditing(HTREEITEM node);
+    void TreeViewFoldersEdited(HTREEITEM node, const wchar_t* newText);
+    void RenameEdited();
+    void TreeViewFoldersKeyDown(WORD key);
+    // Message command steps (MessageCommands.cpp).
+    void MarkSelected(BOOL read);
+    void CopyMoveSelected(bool move);
+    void ListViewMessagesKeyDown(WORD key);
 
     StoreFactory factory_;
     ui::ModalHost* modal_;
@@ -163,11 +223,18 @@ class TBrisvanderMain final : public ui::Window {
     Microsoft::WRL::ComPtr<IStoreNamespace> namespace_;
     Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;
     STOREFOLDERID currentFolderId_ = 0;
-    bool suppressTreeChange_ = false;
-    HTREEITEM contextNode_ = nullptr;
     HWND lastFocus_ = nullptr; // the child that had the focus when the window went inactive
+    std::optional<ContextFolder> context_;
+    // An in-place rename the tree ended, checked once the edit is gone.
+    struct PendingRename {
+        STOREFOLDERID id = 0;
+        std::wstring text;
+    };
+    std::optional<PendingRename> pendingRename_;
     WNDPROC previousWindowProc_ = nullptr;
 
+    FolderTreeView tree_;
+    FolderPanel panel_;
+    MessageListView messages_;
     std::unique_ptr<LogPanel> log_;
-    std::unique_ptr<MessageRows> rows_;
 };

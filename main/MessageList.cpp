@@ -2,7 +2,6 @@
 #include "MessageList.h"
 
 #include "LocalTime.h"
-#include "MainUnit.h"
 #include "RedrawGuard.h"
 #include "StoreRecords.h"
 
@@ -435,20 +434,3 @@ bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result)
 }
 
 } // namespace message_list
-
-void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
-    if (openFolder_) {
-        openFolder_->UnregisterNotification(0, hwnd_);
-        openFolder_.Reset();
-    }
-    RedrawGuard redraw(ListViewMessages);
-    message_list::Clear(ListViewMessages, *rows_);
-    if (!namespace_)
-        return;
-    Microsoft::WRL::ComPtr<IStoreFolder> folder;
-    if (namespace_->OpenFolder(folderId, 0, folder.GetAddressOf()) != S_OK || !folder)
-        return;
-    openFolder_ = folder;
-    message_list::AppendFolder(ListViewMessages, *rows_, folder.Get());
-    folder->RegisterNotification(0, hwnd_);
-}

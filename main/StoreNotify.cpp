@@ -1,9 +1,7 @@
 // The store's notification messages: a log line each, and the tree and the
 // list brought up to date.
-#include "FolderTree.h"
 #include "MainUnit.h"
 #include "MessageList.h"
-#include "MessageRows.h"
 
 #include <memory>
 #include <string>
@@ -47,11 +45,6 @@ const char* FolderChangeName(DWORD type) {
     default:
         return "";
     }
-}
-
-bool IsStoreMessage(UINT message) {
-    return message == WM_FOLDERNOTIFY || message == WM_NEWMSGS || message == WM_DELETEMSGS ||
-           message == WM_MARKEDASREAD || message == WM_MARKEDASUNREAD;
 }
 
 // Looks at the message this thread's queue hands out next, without taking it.
@@ -116,106 +109,112 @@ std::unordered_map<MESSAGEID, NewMessage> LocateNewMessages(IStoreFolder* folder
 } // namespace
 
 void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    HWND list = ListViewMessages;
-    if (!IsStoreMessage(message))
-        return;
     // Rows change at once; the list view learns of a burst of changes once,
     // the next time anything asks it something (see message_list::KeepInSync).
     switch (message) {
-    case WM_NEWMSGS: {
-        // NEWMSGS already waiting right behind this one are handled with it:
-        // one enumeration finds every new message's place, and the lines and
-        // rows come out as if each had been handled on its own.
-        std::vector<MSG> batch{MSG{hwnd_, message, wParam, lParam, 0, {}}};
-        for (MSG next{}; TakeNextNewMessage(hwnd_, next);)
-            batch.push_back(next);
-        std::unordered_map<MESSAGEID, NewMessage> located =
-            LocateNewMessages(openFolder_.Get(), batch);
-        for (const MSG& item : batch) {
-            auto newId = static_cast<MESSAGEID>(item.wParam);
-            Log("NEWMSGS MsgId=" + Signed(newId));
-            const NewMessage& found = located[newId];
-            if (!found.found)
-                continue;
-            size_t at = 0;
-            if (found.hasPrevious) {
-                std::ptrdiff_t row = rows_->FindFirst(found.previous);
-                if (row >= 0)
-                    at = static_cast<size_t>(row) + 1;
-            }
-            message_list::InsertRow(list, *rows_, at, found.row);
-        }
-        // The ones taken from the queue go on to the window procedure too.
-        for (size_t i = 1; i < batch.size() && previousWindowProc_; ++i)
-            CallWindowProcW(previousWindowProc_, hwnd_, batch[i].message, batch[i].wParam,
-                            batch[i].lParam);
+    case WM_NEWMSGS:
+        OnNewMessages(wParam, lParam);
         break;
-    }
-    case WM_DELETEMSGS: {
-        if (!wParam)
-            break;
-        MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
-        Log("DELETEMSGS MsgId=" + Unsigned(id));
-        std::ptrdiff_t row = rows_->FindFirst(id);
-        if (row >= 0)
-            message_list::DeleteRow(list, *rows_, static_cast<size_t>(row));
+    case WM_DELETEMSGS:
+        OnDeleteMessage(wParam);
         break;
-    }
     case WM_MARKEDASREAD:
-    case WM_MARKEDASUNREAD: {
-        bool read = message == WM_MARKEDASREAD;
-        const char* name = read ? "MARKEDASREAD" : "MARKEDASUNREAD";
-        int image = read ? kReadImage : kUnreadImage;
-        if (wParam == MARKED_ALL_MESSAGES) {
-            Log(std::string(name) + " All messages in the folder");
-            message_list::SetAllRowImages(list, *rows_, image);
-            break;
-        }
-        if (!wParam)
-            break;
-        MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
-        Log(std::string(name) + " MsgId=" + Unsigned(id));
-        std::ptrdiff_t row = rows_->FindFirst(id);
-        if (row >= 0)
-            message_list::SetRowImage(list, *rows_, static_cast<size_t>(row), image);
+    case WM_MARKEDASUNREAD:
+        OnMarked(message == WM_MARKEDASREAD, wParam);
         break;
-    }
-    case WM_FOLDERNOTIFY: {
-        // Freed exactly once, even if the rebuild throws.
-        std::unique_ptr<FOLDERNOTIFY, TaskMemFree> notify(reinterpret_cast<FOLDERNOTIFY*>(lParam));
-        if (!notify)
-            break;
-        DWORD type = notify->type;
-        STOREFOLDERID newId = notify->idFolderNew;
-        std::string line = std::string(FolderChangeName(type)) +
-                           " idFolderOld=" + Unsigned(notify->idFolderOld) +
-                           " idFolderNew=" + Unsigned(newId);
-        HWND tree = TreeViewFolders;
-        HTREEITEM selected = TreeView_GetSelection(tree);
-        switch (type) {
-        case NEW_FOLDER:
-        case RENAME_FOLDER:
-        case MOVE_FOLDER:
-            // Without a selected node the tree was empty: start from the first folder.
-            RebuildTree(tree, selected ? folder_tree::NodeId(tree, selected) : 0);
-            break;
-        case DELETE_FOLDER:
-            if (selected) {
-                HTREEITEM target = selected;
-                if (folder_tree::NodeId(tree, selected) == newId)
-                    target = TreeView_GetParent(tree, selected);
-                // A deleted top-level folder has no parent: show the first folder.
-                RebuildTree(tree, target ? folder_tree::NodeId(tree, target) : 0);
-            }
-            break;
-        default:
-            break;
-        }
-        notify.reset();
-        Log(line);
+    case WM_FOLDERNOTIFY:
+        OnFolderChange(lParam);
         break;
-    }
     default:
         break;
     }
+}
+
+void TBrisvanderMain::OnNewMessages(WPARAM wParam, LPARAM lParam) {
+    // NEWMSGS already waiting right behind this one are handled with it:
+    // one enumeration finds every new message's place, and the lines and
+    // rows come out as if each had been handled on its own.
+    std::vector<MSG> batch{MSG{hwnd_, WM_NEWMSGS, wParam, lParam, 0, {}}};
+    for (MSG next{}; TakeNextNewMessage(hwnd_, next);)
+        batch.push_back(next);
+    std::unordered_map<MESSAGEID, NewMessage> located = LocateNewMessages(openFolder_.Get(), batch);
+    for (const MSG& item : batch) {
+        auto newId = static_cast<MESSAGEID>(item.wParam);
+        Log("NEWMSGS MsgId=" + Signed(newId));
+        const NewMessage& found = located[newId];
+        if (!found.found)
+            continue;
+        size_t at = 0;
+        if (found.hasPrevious) {
+            std::ptrdiff_t row = Rows().FindFirst(found.previous);
+            if (row >= 0)
+                at = static_cast<size_t>(row) + 1;
+        }
+        messages_.Insert(at, found.row);
+    }
+    // The ones taken from the queue go on to the window procedure too.
+    for (size_t i = 1; i < batch.size() && previousWindowProc_; ++i)
+        CallWindowProcW(previousWindowProc_, hwnd_, batch[i].message, batch[i].wParam,
+                        batch[i].lParam);
+}
+
+void TBrisvanderMain::OnDeleteMessage(WPARAM wParam) {
+    if (!wParam)
+        return;
+    MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
+    Log("DELETEMSGS MsgId=" + Unsigned(id));
+    messages_.DeleteFirst(id);
+}
+
+void TBrisvanderMain::OnMarked(bool read, WPARAM wParam) {
+    const char* name = read ? "MARKEDASREAD" : "MARKEDASUNREAD";
+    int image = read ? kReadImage : kUnreadImage;
+    if (wParam == MARKED_ALL_MESSAGES) {
+        Log(std::string(name) + " All messages in the folder");
+        messages_.SetAllImages(image);
+        return;
+    }
+    if (!wParam)
+        return;
+    MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
+    Log(std::string(name) + " MsgId=" + Unsigned(id));
+    messages_.SetImage(id, image);
+}
+
+void TBrisvanderMain::OnFolderChange(LPARAM lParam) {
+    // Freed exactly once, even if the rebuild throws.
+    std::unique_ptr<FOLDERNOTIFY, TaskMemFree> notify(reinterpret_cast<FOLDERNOTIFY*>(lParam));
+    if (!notify)
+        return;
+    DWORD type = notify->type;
+    STOREFOLDERID newId = notify->idFolderNew;
+    std::string line = std::string(FolderChangeName(type)) +
+                       " idFolderOld=" + Unsigned(notify->idFolderOld) +
+                       " idFolderNew=" + Unsigned(newId);
+    switch (type) {
+    case NEW_FOLDER:
+    case RENAME_FOLDER:
+    case MOVE_FOLDER:
+        // Without a selected node the tree was empty: start from the first folder.
+        RebuildTree(tree_.SelectedId());
+        break;
+    case DELETE_FOLDER:
+        RebuildAfterDeletion(newId);
+        break;
+    default:
+        break;
+    }
+    notify.reset();
+    Log(line);
+}
+
+void TBrisvanderMain::RebuildAfterDeletion(STOREFOLDERID deletedId) {
+    HTREEITEM selected = tree_.Selected();
+    if (!selected)
+        return;
+    HTREEITEM target = selected;
+    if (tree_.IdOf(selected) == deletedId)
+        target = TreeView_GetParent(TreeViewFolders, selected);
+    // A deleted top-level folder has no parent: show the first folder.
+    RebuildTree(target ? tree_.IdOf(target) : 0);
 }

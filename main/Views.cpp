@@ -1,9 +1,6 @@
-// Setting up the tree and the list with their pictures, and answering their
-// notifications.
-#include "FolderTree.h"
+// The views' pictures, their notifications, and what a folder selection loads.
 #include "MainUnit.h"
-#include "MessageList.h"
-#include "MessageRows.h"
+#include "RedrawGuard.h"
 #include "resources/ImageLists.h"
 
 namespace {
@@ -48,23 +45,89 @@ void TBrisvanderMain::SetUpViews() {
         imagesMessages_.Reset(BlankImageList(kMessageImageCount));
     ImageListFolders = imagesFolders_.Get();
     ImageListMessages = imagesMessages_.Get();
-    TreeView_SetImageList(TreeViewFolders, ImageListFolders, TVSIL_NORMAL);
-    message_list::SetUpColumns(ListViewMessages, ImageListMessages);
-    message_list::KeepInSync(ListViewMessages, *rows_);
+    tree_.SetImages(ImageListFolders);
+    messages_.SetImages(ImageListMessages);
 }
 
 bool TBrisvanderMain::HandleViewNotify(const NMHDR* header, LRESULT& result) {
     if (!header)
         return false;
-    if (header->hwndFrom == TreeViewFolders && TreeViewFolders) {
-        if (header->code == TVN_SELCHANGEDW || header->code == TVN_SELCHANGEDA) {
-            TreeViewFoldersChange(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
-            result = 0;
-            return true;
-        }
+    if (header->hwndFrom == TreeViewFolders && TreeViewFolders)
+        return HandleTreeNotify(header, result);
+    if (header->hwndFrom == ListViewMessages && ListViewMessages)
+        return HandleListNotify(header, result);
+    return false;
+}
+
+bool TBrisvanderMain::HandleTreeNotify(const NMHDR* header, LRESULT& result) {
+    result = 0;
+    switch (header->code) {
+    case TVN_SELCHANGEDW:
+    case TVN_SELCHANGEDA:
+        TreeViewFoldersChange(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
+        return true;
+    case TVN_BEGINLABELEDITW:
+        // Non-zero refuses the edit.
+        result = TreeViewFoldersEditing(reinterpret_cast<const NMTVDISPINFOW*>(header)->item.hItem)
+                     ? FALSE
+                     : TRUE;
+        return true;
+    case TVN_ENDLABELEDITW: {
+        const TVITEMW& item = reinterpret_cast<const NMTVDISPINFOW*>(header)->item;
+        TreeViewFoldersEdited(item.hItem, item.pszText);
+        // The tree keeps its old text; a successful rename sets the new one.
+        result = FALSE;
+        return true;
+    }
+    case TVN_KEYDOWN:
+        TreeViewFoldersKeyDown(reinterpret_cast<const NMTVKEYDOWN*>(header)->wVKey);
+        return true;
+    default:
         return false;
     }
-    if (header->hwndFrom == ListViewMessages && ListViewMessages)
-        return message_list::HandleNotify(*rows_, header, result);
-    return false;
+}
+
+bool TBrisvanderMain::HandleListNotify(const NMHDR* header, LRESULT& result) {
+    if (header->code == LVN_KEYDOWN) {
+        ListViewMessagesKeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
+        result = 0;
+        return true;
+    }
+    return messages_.HandleNotify(header, result);
+}
+
+void TBrisvanderMain::RebuildTree(STOREFOLDERID wantedId) {
+    tree_.Rebuild(namespace_.Get(), wantedId);
+}
+
+void TBrisvanderMain::ShowFolderPanel(STOREFOLDERID folderId) {
+    panel_.Show(namespace_.Get(), folderId);
+}
+
+void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
+    if (tree_.Suppressed() || !node)
+        return;
+    STOREFOLDERID id = tree_.IdOf(node);
+    if (id == currentFolderId_)
+        return;
+    currentFolderId_ = id;
+    ShowFolderPanel(id);
+    FillMessageList(id);
+}
+
+void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
+    if (openFolder_) {
+        openFolder_->UnregisterNotification(0, hwnd_);
+        openFolder_.Reset();
+    }
+    RedrawGuard redraw(ListViewMessages);
+    messages_.Clear();
+    if (!namespace_)
+        return;
+    Microsoft::WRL::ComPtr<IStoreFolder> folder;
+    if (namespace_->OpenFolder(folderId, 0, folder.GetAddressOf()) != S_OK || !folder)
+        return;
+    openFolder_ = folder;
+    messages_.Append(folder.Get());
+    folder->RegisterNotification(0, hwnd_);
 }

@@ -170,6 +170,17 @@ class DefaultHost final : public ModalHost {
 
     INT_PTR ShowModal(HWND owner, ModalDialog& dialog) override { return dialog.RunModal(owner); }
 
+    UINT ShowMenu(HWND owner, HMENU menu, POINT screen) override {
+        // The owner must be in front, or the menu does not close when the user
+        // clicks elsewhere.
+        SetForegroundWindow(owner);
+        UINT command = static_cast<UINT>(
+            TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY,
+                           screen.x, screen.y, 0, owner, nullptr));
+        PostMessageW(owner, WM_NULL, 0, 0);
+        return command;
+    }
+
     void ErrorBox(HWND owner, const std::wstring& message) override {
         MessageBoxW(owner, message.c_str(), kProgramTitle, MB_OK | MB_ICONERROR);
     }

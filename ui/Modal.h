@@ -1,5 +1,5 @@
 // The seam for everything modal: message boxes, the input box, the save-file
-// dialog, modal dialogs and the error box. Windows take a ModalHost so tests
+// dialog, context menus, modal dialogs and the error box. Windows take a ModalHost so tests
 // can answer without a user; the program uses DefaultModalHost().
 #pragma once
 
@@ -38,6 +38,9 @@ class ModalHost {
     // True and request.fileName set to the chosen path when the user confirms.
     virtual bool SaveFile(HWND owner, SaveFileRequest& request) = 0;
     virtual INT_PTR ShowModal(HWND owner, ModalDialog& dialog) = 0;
+    // Shows a context menu at a screen point until it closes; returns the
+    // chosen entry's command id, 0 when none was chosen.
+    virtual UINT ShowMenu(HWND owner, HMENU menu, POINT screen) = 0;
     // Tells the user about an unexpected error; the program goes on.
     virtual void ErrorBox(HWND owner, const std::wstring& message) = 0;
 

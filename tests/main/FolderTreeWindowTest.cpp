@@ -119,7 +119,7 @@ TEST_F(FolderTreeWindowTest, ReselectingOrRebuildingOnTheCurrentFolderDoesNotRel
     Start();
     store_->ClearCalls();
     window_->TreeViewFoldersChange(TreeView_GetSelection(Tree()));
-    window_->RebuildTree(Tree(), 1);
+    window_->RebuildTree(1);
     EXPECT_EQ(store_->CountCalls("OpenFolder"), 0);
     EXPECT_EQ(store_->CountCalls("GetFolderProps"), 0);
     EXPECT_EQ(SelectedId(), 1u);
@@ -133,7 +133,7 @@ TEST_F(FolderTreeWindowTest, RebuildWithZeroReturnsToTheFirstFolderAndLoadsIt) {
     TreeView_SelectItem(Tree(), NodeOf(2));
     ASSERT_EQ(window_->CurrentFolderId(), 2u);
     store_->ClearCalls();
-    window_->RebuildTree(Tree(), 0);
+    window_->RebuildTree(0);
     EXPECT_EQ(SelectedId(), 1u);
     EXPECT_EQ(window_->CurrentFolderId(), 1u);
     EXPECT_EQ(store_->CountCalls("OpenFolder"), 1);

@@ -67,7 +67,7 @@ class StoreNotifyTest : public MainWindowTest {
         return node ? folder_tree::NodeId(Tree(), node) : 0xFFFFFFFFu;
     }
     void Select(STOREFOLDERID id) {
-        window_->RebuildTree(Tree(), id);
+        window_->RebuildTree(id);
         ASSERT_EQ(SelectedId(), id);
     }
     std::vector<STOREFOLDERID> TreeIds(HTREEITEM node = nullptr, bool top = true) const {
@@ -356,7 +356,7 @@ TEST_F(StoreNotifyTest, AFolderArrivingInAnEmptyTreeIsShownAndLoaded) {
     EXPECT_THAT(RowIds(), ElementsAre(81u));
     // Deleting without a selection does nothing but log.
     store_->RemoveFolder(8);
-    window_->RebuildTree(Tree(), 0);
+    window_->RebuildTree(0);
     store_->NotifyFolder(DELETE_FOLDER, 0, 8);
     EXPECT_THAT(NewLines(), ElementsAre("NEW_FOLDER idFolderOld=0 idFolderNew=8",
                                         "DELETE_FOLDER idFolderOld=0 idFolderNew=8"));

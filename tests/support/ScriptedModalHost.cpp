@@ -1,5 +1,7 @@
 #include "ScriptedModalHost.h"
 
+#include <iterator>
+
 namespace storedouble {
 
 int ScriptedModalHost::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption,
@@ -53,6 +55,29 @@ INT_PTR ScriptedModalHost::ShowModal(HWND, ui::ModalDialog& dialog) {
     auto script = std::move(dialogScripts.front());
     dialogScripts.pop_front();
     return script(dialog);
+}
+
+UINT ScriptedModalHost::ShowMenu(HWND, HMENU menu, POINT screen) {
+    std::wstring enabled;
+    for (int i = 0, count = GetMenuItemCount(menu); i < count; ++i) {
+        wchar_t caption[64] = {};
+        MENUITEMINFOW item{};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_STATE | MIIM_STRING | MIIM_FTYPE;
+        item.dwTypeData = caption;
+        item.cch = static_cast<UINT>(std::size(caption));
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item) ||
+            (item.fType & MFT_SEPARATOR) || (item.fState & MFS_DISABLED))
+            continue;
+        enabled += (enabled.empty() ? L"" : L"|") + std::wstring(caption);
+    }
+    shown.push_back(
+        {L"menu", std::to_wstring(screen.x) + L"," + std::to_wstring(screen.y), enabled, 0});
+    if (menuScripts.empty())
+        return 0;
+    auto script = std::move(menuScripts.front());
+    menuScripts.pop_front();
+    return script();
 }
 
 void ScriptedModalHost::ErrorBox(HWND, const std::wstring& message) {

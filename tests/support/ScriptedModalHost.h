@@ -15,7 +15,7 @@ namespace storedouble {
 class ScriptedModalHost final : public ui::ModalHost {
   public:
     struct Shown {
-        std::wstring kind; // "message", "input", "save", "dialog", "error"
+        std::wstring kind; // "message", "input", "save", "dialog", "menu", "error"
         std::wstring caption;
         std::wstring text;
         UINT type = 0;
@@ -28,6 +28,8 @@ class ScriptedModalHost final : public ui::ModalHost {
     std::deque<std::optional<std::wstring>> saveAnswers;  // nullopt: cancelled
     // Runs in place of showing the dialog; gets the dialog to inspect or set up.
     std::deque<std::function<INT_PTR(ui::ModalDialog&)>> dialogScripts;
+    // Runs while the menu is open; returns the chosen command (0: none).
+    std::deque<std::function<UINT()>> menuScripts;
 
     std::vector<Shown> shown;
     std::vector<std::wstring> errors;
@@ -40,6 +42,9 @@ class ScriptedModalHost final : public ui::ModalHost {
                   std::wstring& value) override;
     bool SaveFile(HWND owner, ui::SaveFileRequest& request) override;
     INT_PTR ShowModal(HWND owner, ui::ModalDialog& dialog) override;
+    // Recorded with the enabled entries' captions, '|' between them, as text
+    // and the screen point as caption "x,y".
+    UINT ShowMenu(HWND owner, HMENU menu, POINT screen) override;
     void ErrorBox(HWND owner, const std::wstring& message) override;
 };
 

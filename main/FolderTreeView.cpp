@@ -1,0 +1,78 @@
+#include "FolderTreeView.h"
+
+#include "FolderTree.h"
+
+HWND FolderTreeView::Create(HWND parent, int id, const controls::Place& place, HFONT font) {
+    tree_ = controls::MakeChild(WC_TREEVIEWW, L"",
+                                TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
+                                    TVS_SHOWSELALWAYS | TVS_EDITLABELS | WS_TABSTOP,
+                                WS_EX_CLIENTEDGE, place, parent, id, font);
+    TreeView_SetIndent(tree_, 19);
+    return tree_;
+}
+
+void FolderTreeView::SetImages(HIMAGELIST images) {
+    TreeView_SetImageList(tree_, images, TVSIL_NORMAL);
+}
+
+void FolderTreeView::Rebuild(IStoreNamespace* store, STOREFOLDERID wantedId) {
+    folder_tree::Rebuild(tree_, store, wantedId, suppress_);
+}
+
+HTREEITEM FolderTreeView::Selected() const {
+    return TreeView_GetSelection(tree_);
+}
+
+STOREFOLDERID FolderTreeView::SelectedId() const {
+    HTREEITEM node = Selected();
+    return node ? IdOf(node) : 0;
+}
+
+STOREFOLDERID FolderTreeView::IdOf(HTREEITEM node) const {
+    return folder_tree::NodeId(tree_, node);
+}
+
+HTREEITEM FolderTreeView::Find(STOREFOLDERID id) const {
+    return folder_tree::FindNode(tree_, id);
+}
+
+HTREEITEM FolderTreeView::NodeAt(POINT client) const {
+    TVHITTESTINFO hit{};
+    hit.pt = client;
+    HTREEITEM node = TreeView_HitTest(tree_, &hit);
+    constexpr UINT kOnRow = TVHT_ONITEM | TVHT_ONITEMINDENT | TVHT_ONITEMBUTTON | TVHT_ONITEMRIGHT;
+    return (hit.flags & kOnRow) ? node : nullptr;
+}
+
+bool FolderTreeView::SelectId(STOREFOLDERID id) {
+    HTREEITEM node = Find(id);
+    if (!node)
+        return false;
+    TreeView_SelectItem(tree_, node);
+    return true;
+}
+
+bool FolderTreeView::IsPlain(HTREEITEM node) const {
+    return folder_tree::NodeImage(tree_, node) == 0;
+}
+
+std::wstring FolderTreeView::Text(HTREEITEM node) const {
+    return folder_tree::NodeText(tree_, node);
+}
+
+void FolderTreeView::SetText(HTREEITEM node, const std::wstring& text) {
+    TVITEMW item{};
+    item.mask = TVIF_TEXT | TVIF_HANDLE;
+    item.hItem = node;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    TreeView_SetItem(tree_, &item);
+}
+
+POINT FolderTreeView::MenuPoint(HTREEITEM node) const {
+    RECT label{};
+    POINT at{0, 0};
+    if (node && TreeView_GetItemRect(tree_, node, &label, TRUE))
+        at = {label.left, label.bottom};
+    ClientToScreen(tree_, &at);
+    return at;
+}

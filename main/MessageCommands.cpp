@@ -1,0 +1,124 @@
+// The message menu and its commands. Each only asks the store; the list
+// changes when the store's notifications arrive.
+#include "FolderTree.h"
+#include "MainUnit.h"
+#include "UnitFoldersList.h"
+#include "ui/Modal.h"
+
+namespace {
+
+constexpr int kUnreadImage = 1;
+constexpr DWORD kCopyMoveRemoveFlags = 2;
+
+void EnableItem(HMENU menu, UINT id, bool enable) {
+    EnableMenuItem(menu, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+}
+
+// The selection id list: the record points into `ids`, which must outlive it.
+MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
+    return MESSAGEIDLIST{MESSAGEIDLIST_SIZE, static_cast<DWORD>(ids.size()), ids.data()};
+}
+
+} // namespace
+
+void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboard) {
+    int row = -1;
+    POINT at = screen;
+    if (fromKeyboard) {
+        at = messages_.MenuPoint();
+        row = messages_.MenuRow();
+    } else {
+        POINT client = screen;
+        ScreenToClient(ListViewMessages, &client);
+        row = messages_.RowAt(client);
+    }
+    const int selected = messages_.SelectedCount();
+    bool unread = true;
+    bool read = true;
+    if (row >= 0 && selected == 1) {
+        const bool isUnread = messages_.ImageOf(row) == kUnreadImage;
+        unread = !isUnread;
+        read = isUnread;
+    }
+    EnableItem(PopupMenuMessages, IDM_MARKASUNREAD1, unread);
+    EnableItem(PopupMenuMessages, IDM_MARKASREAD1, read);
+    EnableItem(PopupMenuMessages, IDM_PROPERTIES1, selected < 2);
+    EnableItem(PopupMenuMessages, IDM_SAVETOFILE1, selected < 2);
+    if (UINT command = Modal().ShowMenu(hwnd_, PopupMenuMessages, at))
+        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+}
+
+void TBrisvanderMain::Markasread1Click() {
+    MarkSelected(static_cast<BOOL>(-1));
+}
+
+void TBrisvanderMain::Markasunread1Click() {
+    MarkSelected(FALSE);
+}
+
+void TBrisvanderMain::MarkSelected(BOOL read) {
+    std::vector<MESSAGEID> ids = messages_.SelectedIds();
+    if (ids.empty() || !openFolder_)
+        return;
+    MESSAGEIDLIST list = IdList(ids);
+    openFolder_->MarkMessagesAsRead(read, 0, &list);
+}
+
+void TBrisvanderMain::Delete2Click() {
+    // Asked even with nothing selected.
+    if (Modal().ShowMessage(hwnd_, L" Do you want delete selected message(s)? ",
+                            L" Delete message(s)",
+                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
+        return;
+    std::vector<MESSAGEID> ids = messages_.SelectedIds();
+    if (ids.empty() || !openFolder_)
+        return;
+    MESSAGEIDLIST list = IdList(ids);
+    openFolder_->DeleteMessages(&list, 0, nullptr);
+}
+
+void TBrisvanderMain::Movetofolder1Click() {
+    CopyMoveSelected(true);
+}
+
+void TBrisvanderMain::Copytofolder1Click() {
+    CopyMoveSelected(false);
+}
+
+void TBrisvanderMain::CopyMoveSelected(bool move) {
+    if (!namespace_)
+        return;
+    STOREFOLDERID chosen = 0;
+    {
+        TFormFoldersList dialog(hwnd_);
+        dialog.SetImages(ImageListFolders);
+        folder_tree::Rebuild(dialog.TreeViewFolders, namespace_.Get(), currentFolderId_,
+                             tree_.SuppressFlag());
+        dialog.SubjectId = currentFolderId_;
+        dialog.ForbiddenId = currentFolderId_;
+        dialog.SubjectName.clear();
+        // Enabled only once the user selects another folder.
+        EnableWindow(dialog.ButtonOK, FALSE);
+        Modal().ShowModal(hwnd_, dialog);
+        chosen = dialog.ChosenId;
+    }
+    if (static_cast<LONG>(chosen) <= 0 || !openFolder_)
+        return;
+    std::vector<MESSAGEID> ids = messages_.SelectedIds();
+    if (ids.empty())
+        return;
+    MESSAGEIDLIST list = IdList(ids);
+    Microsoft::WRL::ComPtr<IStoreFolder> target;
+    if (namespace_->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
+        namespace_->CopyMoveMessages(openFolder_.Get(), target.Get(), &list, move ? 1 : 0,
+                                     kCopyMoveRemoveFlags, nullptr) != S_OK)
+        Modal().ShowMessage(hwnd_, L" Can't copy/move message(s) ", L" Error",
+                            MB_OK | MB_ICONERROR);
+}
+
+void TBrisvanderMain::ListViewMessagesKeyDown(WORD key) {
+    if (key == VK_DELETE)
+        Delete2Click();
+    else if (key == 'A' && (GetKeyState(VK_CONTROL) & 0x8000))
+        messages_.SelectAll();
+}

@@ -1,0 +1,55 @@
+// The main window's message list: owns its report list view and the rows it
+// shows. Rows change only through these methods (see message_list).
+#pragma once
+
+#include "Controls.h"
+#include "MessageRows.h"
+#include "StoreApi.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <vector>
+
+class MessageListView {
+  public:
+    MessageListView() = default;
+    MessageListView(const MessageListView&) = delete;
+    MessageListView& operator=(const MessageListView&) = delete;
+
+    // Owner-data report list: multi-select, whole-row selection kept visible.
+    HWND Create(HWND parent, int id, const controls::Place& place, HFONT font);
+    HWND Handle() const { return list_; }
+    // Columns, row images, and the view kept in step with the rows.
+    void SetImages(HIMAGELIST images);
+    MessageRows& Rows() { return rows_; }
+
+    void Clear();
+    // Appends a row for every message of `folder`.
+    void Append(IStoreFolder* folder);
+    void Insert(size_t at, MessageRow row);
+    // Removes the first row with `id`, if there is one.
+    void DeleteFirst(MESSAGEID id);
+    // Sets the image of the first row with `id`, if there is one.
+    void SetImage(MESSAGEID id, int image);
+    void SetAllImages(int image);
+    bool HandleNotify(const NMHDR* header, LRESULT& result);
+
+    int SelectedCount() const;
+    // The ids of the selected rows in list order, never more than counted.
+    std::vector<MESSAGEID> SelectedIds() const;
+    // The row under a point in the list's client area, or -1.
+    int RowAt(POINT client) const;
+    int ImageOf(int row) const;
+    void SelectAll();
+    // The row a keyboard menu belongs to: the focused row when it is
+    // selected, else the first selected one; -1 when none is selected.
+    int MenuRow() const;
+    // Where a keyboard menu opens, in screen co-ordinates: below that row's
+    // label, or below the column headers when there is no such row.
+    POINT MenuPoint() const;
+
+  private:
+    HWND list_ = nullptr;
+    MessageRows rows_;
+};

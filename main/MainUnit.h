@@ -219,6 +219,7 @@ class TBrisvanderMain final : public ui::Window {
     ui::UniqueImageList imagesFolders_;
     ui::UniqueImageList imagesMessages_;
     SIZE designClient_{}; // client size the control places refer to
+    int dpi_ = 96;        // the screen's, when the window was made
 
     Microsoft::WRL::ComPtr<IStoreNamespace> namespace_;
     Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;

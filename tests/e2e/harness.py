@@ -84,6 +84,16 @@ class Row:
 
 
 @dataclass
+class Place:
+    cls: str
+    left: int
+    top: int
+    right: int
+    bottom: int
+    text: str
+
+
+@dataclass
 class State:
     raw: str
     tree_count: int = -1
@@ -93,6 +103,7 @@ class State:
     rows: list = field(default_factory=list)
     labels: list = field(default_factory=list)
     log: list = field(default_factory=list)
+    places: list = field(default_factory=list)
 
     @property
     def selected(self):
@@ -130,6 +141,8 @@ def parse_state(text):
             state.labels.append(f[0])
         elif kind == "log":
             state.log.append(f[0])
+        elif kind == "place":
+            state.places.append(Place(f[0], *map(int, f[1:5]), f[5]))
     return state
 
 

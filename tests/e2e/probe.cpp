@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -231,12 +232,54 @@ bool DumpTree(HWND tree, std::string& out) {
     return true;
 }
 
-// panel  text   (every label of the group box, in creation order)
+// A child's rectangle in the main window's client pixels.
+RECT PlaceIn(HWND main, HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// panel  text   (the group box's labels row by row, each caption before its value)
+// A value may overlap its caption and is drawn above it, so the drawing order
+// says nothing: each row's two labels are the nearest in height.
 void DumpPanel(HWND main, std::string& out) {
     HWND group = FindWindowExW(main, nullptr, L"Button", nullptr);
+    struct Label {
+        RECT place;
+        std::wstring text;
+    };
+    std::vector<Label> labels;
     for (HWND label = FindWindowExW(group, nullptr, L"Static", nullptr); label;
          label = FindWindowExW(group, label, L"Static", nullptr))
-        out += "panel\t" + Field(TextOf(label)) + "\n";
+        labels.push_back({PlaceIn(main, label), TextOf(label)});
+    auto middle = [](const Label& l) { return l.place.top + l.place.bottom; };
+    std::sort(labels.begin(), labels.end(),
+              [&](const Label& a, const Label& b) { return middle(a) < middle(b); });
+    for (size_t row = 0; row + 1 < labels.size(); row += 2)
+        if (labels[row].place.left > labels[row + 1].place.left)
+            std::swap(labels[row], labels[row + 1]);
+    for (const Label& label : labels)
+        out += "panel\t" + Field(label.text) + "\n";
+}
+
+// place  class left top right bottom text   (every control of the window and
+// of its group box, in the main window's client pixels)
+void DumpPlaces(HWND main, std::string& out) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+        for (HWND inner = GetWindow(child, GW_CHILD); inner; inner = GetWindow(inner, GW_HWNDNEXT))
+            children.push_back(inner);
+    }
+    for (HWND child : children) {
+        wchar_t name[64] = {};
+        GetClassNameW(child, name, 64);
+        RECT r = PlaceIn(main, child);
+        std::wstring text = TextOf(child).substr(0, 80); // the log's first line is enough
+        out += "place\t" + Field(name) + "\t" + Number(r.left) + "\t" + Number(r.top) + "\t" +
+               Number(r.right) + "\t" + Number(r.bottom) + "\t" + Field(text) + "\n";
+    }
 }
 
 std::wstring ItemText(HWND list, RemoteBlock& remote, int row, int column) {
@@ -343,6 +386,7 @@ int PrintState(DWORD deadline) {
                 return 1;
             }
             DumpPanel(main, out);
+            DumpPlaces(main, out);
             DumpLog(log, out);
             Write(out);
             return 0;

@@ -172,6 +172,9 @@ void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& su
         RedrawGuard redraw(tree);
         {
             FlagSet suppress(suppressChange);
+            // The nodes go, so an edit of one of them ends first, under the
+            // flag: not the user's choice of a name.
+            TreeView_EndEditLabelNow(tree, TRUE);
             TreeView_DeleteAllItems(tree);
         }
         if (store)

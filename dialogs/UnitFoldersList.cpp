@@ -169,6 +169,7 @@ INT_PTR TFormFoldersList::RunModal(HWND owner) {
         return IDCANCEL;
     if (!TreeView_GetSelection(TreeViewFolders))
         TreeViewFoldersChange(nullptr);
+    const HWND focused = GetFocus();
     const bool ownerEnabled = owner && IsWindowEnabled(owner);
     if (ownerEnabled)
         EnableWindow(owner, FALSE);
@@ -195,5 +196,8 @@ INT_PTR TFormFoldersList::RunModal(HWND owner) {
     if (ownerEnabled)
         EnableWindow(owner, TRUE);
     ShowWindow(dialog, SW_HIDE);
+    // The owner is no dialog, so nothing else gives its control the focus back.
+    if (focused && IsWindow(focused))
+        SetFocus(focused);
     return result_;
 }

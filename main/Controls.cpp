@@ -3,6 +3,7 @@
 #include "ui/Dpi.h"
 #include "ui/Handles.h"
 
+#include <commctrl.h>
 #include <strsafe.h>
 
 #include <cwchar>
@@ -52,6 +53,26 @@ HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int 
     const int top = ui::Scale(y, dpi);
     return MakeChildAt(L"STATIC", text, SS_LEFT | SS_NOPREFIX | style, 0,
                        {left, top, left + size.cx, top + size.cy}, parent, id, font);
+}
+
+namespace {
+
+LRESULT CALLBACK ShiftF10Proc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                              DWORD_PTR) {
+    if ((message == WM_SYSKEYDOWN || message == WM_KEYDOWN) && wParam == VK_F10 &&
+        (GetKeyState(VK_SHIFT) & 0x8000)) {
+        SendMessageW(control, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), -1);
+        return 0;
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(control, ShiftF10Proc, id);
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
+} // namespace
+
+void MenuOnShiftF10(HWND control) {
+    SetWindowSubclass(control, ShiftF10Proc, 1, 0);
 }
 
 } // namespace controls

@@ -23,4 +23,8 @@ HWND MakeChildAt(const wchar_t* className, const wchar_t* text, DWORD style, DWO
 // A label at the design point (x, y), sized to its text, as an auto-sized label is.
 HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int id, HFONT font);
 
+// Shift+F10 opens the control's context menu as the menu key does, whatever
+// the window system's default handling makes of it.
+void MenuOnShiftF10(HWND control);
+
 } // namespace controls

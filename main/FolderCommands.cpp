@@ -77,7 +77,7 @@ void TBrisvanderMain::TreeViewFoldersContextPopup(POINT screen, bool fromKeyboar
 }
 
 void TBrisvanderMain::CreateSubFolder1Click() {
-    if (!context_ || !namespace_)
+    if (!context_ || !namespace_ || !tree_.Find(context_->id))
         return;
     const STOREFOLDERID parentId = context_->id;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
@@ -145,6 +145,8 @@ void TBrisvanderMain::Delete1Click() {
     if (!context_ || !namespace_)
         return;
     const STOREFOLDERID id = context_->id;
+    if (!tree_.Find(id))
+        return; // gone while the menu was open
     if (Modal().ShowMessage(hwnd_, L" Do you want delete folder? ", L" Delete folder",
                             MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
         return;

@@ -9,6 +9,7 @@ HWND FolderTreeView::Create(HWND parent, int id, const controls::Place& place, H
                                     TVS_SHOWSELALWAYS | TVS_EDITLABELS | WS_TABSTOP,
                                 WS_EX_CLIENTEDGE, place, parent, id, font);
     TreeView_SetIndent(tree_, ui::Scale(19, ui::ScreenDpi()));
+    controls::MenuOnShiftF10(tree_);
     return tree_;
 }
 

@@ -18,6 +18,7 @@ HWND MessageListView::Create(HWND parent, int id, const controls::Place& place, 
                                 LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA | WS_TABSTOP,
                                 WS_EX_CLIENTEDGE, place, parent, id, font);
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES);
+    controls::MenuOnShiftF10(list_);
     return list_;
 }
 

@@ -4,9 +4,15 @@
 
 namespace storedouble {
 
+void ScriptedModalHost::Record(Shown what) {
+    shown.push_back(what);
+    if (onShow)
+        onShow(what);
+}
+
 int ScriptedModalHost::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption,
                                    UINT type) {
-    shown.push_back({L"message", caption, text, type});
+    Record({L"message", caption, text, type});
     if (messageAnswers.empty()) {
         ++unanswered;
         return IDCANCEL;
@@ -18,7 +24,7 @@ int ScriptedModalHost::ShowMessage(HWND, const std::wstring& text, const std::ws
 
 bool ScriptedModalHost::InputBox(HWND, const std::wstring& caption, const std::wstring& prompt,
                                  std::wstring& value) {
-    shown.push_back({L"input", caption, prompt + L"|" + value, 0});
+    Record({L"input", caption, prompt + L"|" + value, 0});
     if (inputAnswers.empty()) {
         ++unanswered;
         return false;
@@ -71,8 +77,7 @@ UINT ScriptedModalHost::ShowMenu(HWND, HMENU menu, POINT screen) {
             continue;
         enabled += (enabled.empty() ? L"" : L"|") + std::wstring(caption);
     }
-    shown.push_back(
-        {L"menu", std::to_wstring(screen.x) + L"," + std::to_wstring(screen.y), enabled, 0});
+    Record({L"menu", std::to_wstring(screen.x) + L"," + std::to_wstring(screen.y), enabled, 0});
     if (menuScripts.empty())
         return 0;
     auto script = std::move(menuScripts.front());

@@ -31,6 +31,10 @@ class ScriptedModalHost final : public ui::ModalHost {
     // Runs while the menu is open; returns the chosen command (0: none).
     std::deque<std::function<UINT()>> menuScripts;
 
+    // Runs as each thing is shown, before it is answered: a notification
+    // delivered inside its modal loop.
+    std::function<void(const Shown&)> onShow;
+
     std::vector<Shown> shown;
     std::vector<std::wstring> errors;
     std::vector<ui::SaveFileRequest> saveRequests;
@@ -46,6 +50,9 @@ class ScriptedModalHost final : public ui::ModalHost {
     // and the screen point as caption "x,y".
     UINT ShowMenu(HWND owner, HMENU menu, POINT screen) override;
     void ErrorBox(HWND owner, const std::wstring& message) override;
+
+  private:
+    void Record(Shown what);
 };
 
 } // namespace storedouble

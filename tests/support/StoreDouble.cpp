@@ -463,7 +463,7 @@ class FolderDouble final : public IStoreFolder {
     STDMETHODIMP MarkMessagesAsRead(BOOL read, DWORD, MESSAGEIDLIST* list) override {
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "MarkMessagesAsRead",
-                           Tag() + ", " + (read ? "read" : "unread") + ", " + IdList(list));
+                           Tag() + ", " + std::to_string(read) + ", " + IdList(list));
             if (HRESULT hr = state_->Failure(kIface, "MarkMessagesAsRead"))
                 return hr;
             auto mark = [&](MessageSpec& m) {

@@ -7,6 +7,11 @@
 //   probe close <seconds>  asks the window to close and waits until it is gone
 //   probe select <seconds> <folder id>
 //                          selects the folder's node in the tree, as a click would
+//   probe window <seconds> <caption>
+//                          prints a shown window's client area, controls and tree
+//                          ("#menu": an open context menu)
+//   probe gone <seconds> <caption>
+//                          waits until no such window is shown
 //
 // The tree and the list keep their items in the program's memory, so their
 // records go through a buffer allocated in the program's process.
@@ -466,6 +471,51 @@ int Select(DWORD deadline, DWORD folderId) {
     return 1;
 }
 
+// A shown top-level window with this caption; "#menu" is an open context menu.
+HWND FindShown(const std::wstring& caption) {
+    HWND window = caption == L"#menu" ? FindWindowW(L"#32768", nullptr)
+                                      : FindWindowW(nullptr, caption.c_str());
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+// client  screenX screenY width height   (where the window's client area is)
+// then its controls' places and the nodes of any tree in it
+int PrintWindow(DWORD deadline, const std::wstring& caption) {
+    while (GetTickCount() < deadline) {
+        if (HWND window = FindShown(caption)) {
+            std::string out;
+            RECT client{};
+            GetClientRect(window, &client);
+            POINT origin{0, 0};
+            ClientToScreen(window, &origin);
+            out += "client\t" + Number(origin.x) + "\t" + Number(origin.y) + "\t" +
+                   Number(client.right) + "\t" + Number(client.bottom) + "\n";
+            DumpPlaces(window, out);
+            if (HWND tree = FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr))
+                if (!DumpTree(tree, out)) {
+                    std::fprintf(stderr, "probe: cannot read the window's tree\n");
+                    return 1;
+                }
+            Write(out);
+            return 0;
+        }
+        Sleep(100);
+    }
+    std::fprintf(stderr, "probe: no window \"%ls\" appeared\n", caption.c_str());
+    return 1;
+}
+
+// Waits until no shown window has this caption.
+int WaitGone(DWORD deadline, const std::wstring& caption) {
+    while (GetTickCount() < deadline) {
+        if (!FindShown(caption))
+            return 0;
+        Sleep(100);
+    }
+    std::fprintf(stderr, "probe: window \"%ls\" stayed\n", caption.c_str());
+    return 1;
+}
+
 int Close(DWORD deadline) {
     HWND main = FindMain();
     if (!main) {
@@ -487,7 +537,8 @@ int Close(DWORD deadline) {
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: probe log|state|close <seconds>, probe select <seconds> <id>\n");
+                     "usage: probe log|state|close <seconds>, probe select <seconds> <id>,\n"
+                     "       probe window|gone <seconds> <caption>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -498,6 +549,10 @@ int main(int argc, char** argv) {
         return PrintState(deadline);
     if (std::strcmp(argv[1], "select") == 0 && argc >= 4)
         return Select(deadline, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
+    if ((std::strcmp(argv[1], "window") == 0 || std::strcmp(argv[1], "gone") == 0) && argc >= 4) {
+        std::wstring caption(argv[3], argv[3] + std::strlen(argv[3]));
+        return argv[1][0] == 'w' ? PrintWindow(deadline, caption) : WaitGone(deadline, caption);
+    }
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);

@@ -375,6 +375,7 @@ void DumpLog(const std::wstring& log, std::string& out) {
 }
 
 int PrintState(DWORD deadline) {
+    bool unreadable = false;
     while (GetTickCount() < deadline) {
         HWND main = FindMain();
         std::wstring log = main ? LogOf(main) : std::wstring();
@@ -386,9 +387,11 @@ int PrintState(DWORD deadline) {
                 std::fprintf(stderr, "probe: the window has no tree or no list\n");
                 return 1;
             }
-            if (!DumpTree(tree, out) || !DumpList(list, out)) {
-                std::fprintf(stderr, "probe: cannot read the tree or the list\n");
-                return 1;
+            // A rebuild between two questions frees the nodes being read: read again.
+            unreadable = !DumpTree(tree, out) || !DumpList(list, out);
+            if (unreadable) {
+                Sleep(100);
+                continue;
             }
             DumpPanel(main, out);
             DumpPlaces(main, out);
@@ -399,7 +402,9 @@ int PrintState(DWORD deadline) {
         Sleep(100);
     }
     std::fprintf(stderr, "probe: %s\n",
-                 FindMain() ? "the log stayed empty" : "no main window appeared");
+                 unreadable   ? "cannot read the tree or the list"
+                 : FindMain() ? "the log stayed empty"
+                              : "no main window appeared");
     return 1;
 }
 
@@ -491,11 +496,11 @@ int PrintWindow(DWORD deadline, const std::wstring& caption) {
             out += "client\t" + Number(origin.x) + "\t" + Number(origin.y) + "\t" +
                    Number(client.right) + "\t" + Number(client.bottom) + "\n";
             DumpPlaces(window, out);
-            if (HWND tree = FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr))
-                if (!DumpTree(tree, out)) {
-                    std::fprintf(stderr, "probe: cannot read the window's tree\n");
-                    return 1;
-                }
+            HWND tree = FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
+            if (tree && !DumpTree(tree, out)) {
+                Sleep(100); // changed while it was read
+                continue;
+            }
             Write(out);
             return 0;
         }

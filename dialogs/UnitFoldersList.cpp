@@ -2,6 +2,7 @@
 
 #include "FolderTree.h"
 #include "FoldersListIds.h"
+#include "ui/Dialog.h"
 #include "ui/Dpi.h"
 
 #include <strsafe.h>
@@ -169,35 +170,9 @@ INT_PTR TFormFoldersList::RunModal(HWND owner) {
         return IDCANCEL;
     if (!TreeView_GetSelection(TreeViewFolders))
         TreeViewFoldersChange(nullptr);
-    const HWND focused = GetFocus();
-    const bool ownerEnabled = owner && IsWindowEnabled(owner);
-    if (ownerEnabled)
-        EnableWindow(owner, FALSE);
-    ShowWindow(dialog, SW_SHOW);
-    SetFocus(TreeViewFolders);
     result_ = IDCANCEL;
     running_ = true;
-    MSG message{};
-    while (running_) {
-        BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is ending: leave the quit for the main loop.
-            if (got == 0)
-                PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        if (!IsDialogMessageW(dialog, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
+    ui::RunModalLoop(dialog, owner, TreeViewFolders, running_);
     running_ = false;
-    // The owner first, so activation returns to it and not to another program.
-    if (ownerEnabled)
-        EnableWindow(owner, TRUE);
-    ShowWindow(dialog, SW_HIDE);
-    // The owner is no dialog, so nothing else gives its control the focus back.
-    if (focused && IsWindow(focused))
-        SetFocus(focused);
     return result_;
 }

@@ -92,6 +92,12 @@ size_t AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, 
     return siblings.size();
 }
 
+bool ReadItem(HWND tree, HTREEITEM node, UINT mask, TVITEMW& item) {
+    item.mask = mask | TVIF_HANDLE;
+    item.hItem = node;
+    return TreeView_GetItem(tree, &item) != FALSE;
+}
+
 } // namespace
 
 int CompareIds(STOREFOLDERID first, STOREFOLDERID second) {
@@ -104,11 +110,7 @@ int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM) {
 
 STOREFOLDERID NodeId(HWND tree, HTREEITEM node) {
     TVITEMW item{};
-    item.mask = TVIF_PARAM | TVIF_HANDLE;
-    item.hItem = node;
-    if (!TreeView_GetItem(tree, &item))
-        return 0;
-    return static_cast<STOREFOLDERID>(item.lParam);
+    return ReadItem(tree, node, TVIF_PARAM, item) ? static_cast<STOREFOLDERID>(item.lParam) : 0;
 }
 
 HTREEITEM FindNode(HWND tree, STOREFOLDERID id) {
@@ -130,24 +132,16 @@ HTREEITEM FindNode(HWND tree, STOREFOLDERID id) {
 
 int NodeImage(HWND tree, HTREEITEM node) {
     TVITEMW item{};
-    item.mask = TVIF_IMAGE | TVIF_HANDLE;
-    item.hItem = node;
-    if (!TreeView_GetItem(tree, &item))
-        return 0;
-    return item.iImage;
+    return ReadItem(tree, node, TVIF_IMAGE, item) ? item.iImage : 0;
 }
 
 std::wstring NodeText(HWND tree, HTREEITEM node) {
     // Store names are at most 256 characters.
     wchar_t text[260] = {};
     TVITEMW item{};
-    item.mask = TVIF_TEXT | TVIF_HANDLE;
-    item.hItem = node;
     item.pszText = text;
     item.cchTextMax = static_cast<int>(std::size(text));
-    if (!TreeView_GetItem(tree, &item))
-        return {};
-    return text;
+    return ReadItem(tree, node, TVIF_TEXT, item) ? std::wstring(text) : std::wstring();
 }
 
 bool HasChildNamed(HWND tree, HTREEITEM node, const std::wstring& name) {

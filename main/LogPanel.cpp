@@ -1,31 +1,18 @@
 #include "LogPanel.h"
 
+#include "ui/Dialog.h"
 #include "ui/Text.h"
 
 #include <commctrl.h>
 
 namespace {
 
-// Tab leaves the log for the next control instead of going into the text.
-LRESULT CALLBACK MemoProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                          DWORD_PTR) {
-    if (message == WM_GETDLGCODE) {
-        LRESULT code = DefSubclassProc(hwnd, message, wParam, lParam);
-        auto* key = reinterpret_cast<const MSG*>(lParam);
-        if (key && key->message == WM_KEYDOWN && key->wParam == VK_TAB)
-            code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
-        return code;
-    }
-    if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(hwnd, MemoProc, id);
-    return DefSubclassProc(hwnd, message, wParam, lParam);
-}
-
 HWND MakeMemo(HWND parent, int id, const controls::Place& place, HFONT font) {
     HWND edit = controls::MakeChild(
         L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
         WS_EX_CLIENTEDGE, place, parent, id, font);
-    SetWindowSubclass(edit, MemoProc, 1, 0);
+    // Tab leaves the log for the next control instead of going into the text.
+    ui::KeepKey(edit, VK_TAB, false);
     return edit;
 }
 

@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "LogPanel.h"
 #include "resources/resource.h"
+#include "ui/Dialog.h"
 #include "ui/Dpi.h"
 #include "ui/Modal.h"
 
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace {
 
@@ -107,13 +107,10 @@ void TBrisvanderMain::CreateControls() {
     MemoInfo = log_->Handle();
     TreeViewFolders = tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
     GroupBox1 = panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
-    LabelFolderId = panel_.LabelFolderId;
-    LabelcSubFolders = panel_.LabelcSubFolders;
-    LabelFolderType = panel_.LabelFolderType;
-    LabelcMessage = panel_.LabelcMessage;
-    LabelcUnread = panel_.LabelcUnread;
-    std::copy(std::begin(panel_.LabelCaptions), std::end(panel_.LabelCaptions), LabelCaptions);
     ListViewMessages = messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
+    // The dialog manager would take Enter for a default button the window does
+    // not have; the list keeps it and tells its parent (NM_RETURN).
+    ui::KeepKey(ListViewMessages, VK_RETURN, true);
 
     LabelFolders = controls::MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
                                        IDC_LABELFOLDERS, boldFont_.Get());
@@ -299,6 +296,12 @@ void TBrisvanderMain::RunCommand(UINT command) {
     case IDM_DELETE2:
         Delete2Click();
         break;
+    case IDM_SAVETOFILE1:
+        Savetofile1Click();
+        break;
+    case IDM_PROPERTIES1:
+        Properties1Click();
+        break;
     default:
         break;
     }
@@ -398,8 +401,7 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND:
         if (reinterpret_cast<HWND>(lParam) == LabelAbout && LabelAbout &&
             HIWORD(wParam) == STN_CLICKED) {
-            if (aboutClick_)
-                aboutClick_();
+            LabelAboutClick();
             return 0;
         }
         if (lParam == 0 && HIWORD(wParam) == 0) {

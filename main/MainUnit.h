@@ -80,8 +80,6 @@ class TBrisvanderMain final : public ui::Window {
     HWND Handle() const { return hwnd_; }
     // The program ends its message loop when this window goes.
     void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
-    // What a click on the About link does (the About dialog, once it exists).
-    void OnAboutClick(std::function<void()> handler) { aboutClick_ = std::move(handler); }
     ui::ModalHost& Modal() const;
 
     // ---- State, owned by the window ------------------------------------------------
@@ -96,15 +94,8 @@ class TBrisvanderMain final : public ui::Window {
     HWND LabelAbout = nullptr;
     HWND TreeViewFolders = nullptr;
     HWND GroupBox1 = nullptr;
-    HWND LabelFolderId = nullptr;
-    HWND LabelcSubFolders = nullptr;
-    HWND LabelFolderType = nullptr;
-    HWND LabelcMessage = nullptr;
-    HWND LabelcUnread = nullptr;
     HWND ListViewMessages = nullptr;
     HWND MemoInfo = nullptr;
-    // Caption labels of the folder panel, left to right, top to bottom.
-    HWND LabelCaptions[5] = {};
     HMENU PopupMenuFolders = nullptr;       // owned by menuFolders_
     HMENU PopupMenuMessages = nullptr;      // owned by menuMessages_
     HIMAGELIST ImageListFolders = nullptr;  // owned by imagesFolders_
@@ -161,6 +152,12 @@ class TBrisvanderMain final : public ui::Window {
     void Copytofolder1Click();
     void Delete2Click();
 
+    // ---- Message properties, saving and About (MessageSourceCommands.cpp) -----------------
+    void Properties1Click();
+    void Savetofile1Click();
+    // Opens the About box.
+    void LabelAboutClick();
+
     // Runs a menu command as if chosen from a menu.
     void RunCommand(UINT command);
 
@@ -205,11 +202,12 @@ class TBrisvanderMain final : public ui::Window {
     void MarkSelected(BOOL read);
     void CopyMoveSelected(bool move);
     void ListViewMessagesKeyDown(WORD key);
+    // Enter or a double-click on a row shows its properties (MessageSourceCommands.cpp).
+    void ListViewMessagesActivate(int row);
 
     StoreFactory factory_;
     ui::ModalHost* modal_;
     bool quitOnDestroy_ = false;
-    std::function<void()> aboutClick_;
 
     ui::UniqueFont font_;
     ui::UniqueFont boldFont_;

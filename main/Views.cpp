@@ -93,6 +93,16 @@ bool TBrisvanderMain::HandleListNotify(const NMHDR* header, LRESULT& result) {
         result = 0;
         return true;
     }
+    if (header->code == NM_RETURN) {
+        ListViewMessagesActivate(messages_.MenuRow());
+        result = 0;
+        return true;
+    }
+    if (header->code == NM_DBLCLK) {
+        ListViewMessagesActivate(reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem);
+        result = 0;
+        return true;
+    }
     return messages_.HandleNotify(header, result);
 }
 

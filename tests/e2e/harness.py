@@ -316,7 +316,8 @@ class Session:
         """A fresh store: the demo mail in the Inbox, and nested folders that the
         tool creates on import, so the tree has levels to expand."""
         self.cli("init", self.store_win)
-        self.cli("import", self.store_win, "Inbox", self.windows_path(SAMPLES))
+        # The samples' README and the Maildir's tmp/ placeholder are skipped.
+        self.cli("import", "--skip-other", self.store_win, "Inbox", self.windows_path(SAMPLES))
         self.cli("import", "--create", self.store_win, "Inbox/Lists",
                  self.windows_path(SAMPLES / "plain.eml"))
         self.cli("import", "--create", self.store_win, "Archive/Année 2026/Q4",
@@ -390,10 +391,10 @@ class Session:
 
     def window(self, caption, seconds=15):
         """A shown window's client area, controls and tree ("#menu": a context menu)."""
-        rc, text, err = self.wine([self.probe, "window", str(seconds), caption],
+        rc, text, err = self.wine([self.probe, "look", str(seconds), caption],
                                   timeout=seconds + 30)
         if rc != 0:
-            raise Failed(f"probe window {caption!r}: {err.strip() or rc}")
+            raise Failed(f"probe look {caption!r}: {err.strip() or rc}")
         return parse_state(text)
 
     def gone(self, caption, seconds=15):

@@ -7,7 +7,11 @@
 //   probe close <seconds>  asks the window to close and waits until it is gone
 //   probe select <seconds> <folder id>
 //                          selects the folder's node in the tree, as a click would
-//   probe window <seconds> <caption>
+//   probe window <seconds> <caption> [text]
+//                          waits for an enabled window with that caption (and a
+//                          control whose text holds `text`), then prints its
+//                          controls with their screen places and whole texts
+//   probe look <seconds> <caption>
 //                          prints a shown window's client area, controls and tree
 //                          ("#menu": an open context menu)
 //   probe gone <seconds> <caption>
@@ -485,7 +489,7 @@ HWND FindShown(const std::wstring& caption) {
 
 // client  screenX screenY width height   (where the window's client area is)
 // then its controls' places and the nodes of any tree in it
-int PrintWindow(DWORD deadline, const std::wstring& caption) {
+int Look(DWORD deadline, const std::wstring& caption) {
     while (GetTickCount() < deadline) {
         if (HWND window = FindShown(caption)) {
             std::string out;
@@ -537,13 +541,101 @@ int Close(DWORD deadline) {
     return 1;
 }
 
+// A text on one line: backslash, tab and line ends escaped.
+std::string Escaped(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\\')
+            out += L"\\\\";
+        else if (c == L'\t')
+            out += L"\\t";
+        else if (c == L'\r')
+            out += L"\\r";
+        else if (c == L'\n')
+            out += L"\\n";
+        else
+            out += c;
+    }
+    return Utf8(out);
+}
+
+struct WindowSearch {
+    std::wstring caption;
+    std::wstring text;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK HasText(HWND child, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    if (TextOf(child).find(search->text) == std::wstring::npos)
+        return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    if (!IsWindowVisible(window) || !IsWindowEnabled(window) || TextOf(window) != search->caption)
+        return TRUE;
+    WindowSearch inner{search->caption, search->text};
+    if (!search->text.empty())
+        EnumChildWindows(window, HasText, reinterpret_cast<LPARAM>(&inner));
+    if (!search->text.empty() && !inner.found)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+std::string Place(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return Number(rect.left) + "\t" + Number(rect.top) + "\t" + Number(rect.right) + "\t" +
+           Number(rect.bottom);
+}
+
+BOOL CALLBACK PrintControl(HWND child, LPARAM) {
+    wchar_t className[64] = {};
+    GetClassNameW(child, className, 64);
+    Write("control\t" + Number(GetDlgCtrlID(child)) + "\t" + Utf8(className) + "\t" + Place(child) +
+          "\t" + (IsWindowVisible(child) ? "1" : "0") + "\t" + Escaped(TextOf(child)) + "\n");
+    return TRUE;
+}
+
+int PrintWindow(DWORD deadline, const std::wstring& caption, const std::wstring& text) {
+    for (;;) {
+        WindowSearch search{caption, text};
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            RECT client{};
+            GetClientRect(search.found, &client);
+            Write("window\t" + Place(search.found) + "\t" + Number(client.right) + "\t" +
+                  Number(client.bottom) + "\n");
+            EnumChildWindows(search.found, PrintControl, 0);
+            return 0;
+        }
+        if (static_cast<LONG>(GetTickCount() - deadline) >= 0) {
+            std::fprintf(stderr, "probe: no window \"%s\"\n", Utf8(caption).c_str());
+            return 1;
+        }
+        Sleep(100);
+    }
+}
+
+std::wstring Wide(const char* utf8) {
+    int chars = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring text(static_cast<size_t>(chars > 0 ? chars : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), chars);
+    text.resize(text.find(L'\0'));
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr,
-                     "usage: probe log|state|close <seconds>, probe select <seconds> <id>,\n"
-                     "       probe window|gone <seconds> <caption>\n");
+        std::fprintf(stderr, "usage: probe log|state|close <seconds>, probe select <seconds> <id>, "
+                             "probe window <seconds> <caption> [text], "
+                             "probe look|gone <seconds> <caption>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -554,12 +646,14 @@ int main(int argc, char** argv) {
         return PrintState(deadline);
     if (std::strcmp(argv[1], "select") == 0 && argc >= 4)
         return Select(deadline, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
-    if ((std::strcmp(argv[1], "window") == 0 || std::strcmp(argv[1], "gone") == 0) && argc >= 4) {
-        std::wstring caption(argv[3], argv[3] + std::strlen(argv[3]));
-        return argv[1][0] == 'w' ? PrintWindow(deadline, caption) : WaitGone(deadline, caption);
-    }
+    if (std::strcmp(argv[1], "look") == 0 && argc >= 4)
+        return Look(deadline, Wide(argv[3]));
+    if (std::strcmp(argv[1], "gone") == 0 && argc >= 4)
+        return WaitGone(deadline, Wide(argv[3]));
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
+    if (std::strcmp(argv[1], "window") == 0 && argc >= 4)
+        return PrintWindow(deadline, Wide(argv[3]), argc >= 5 ? Wide(argv[4]) : std::wstring());
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);
     return 2;
 }

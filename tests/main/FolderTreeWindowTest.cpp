@@ -41,9 +41,11 @@ class FolderTreeWindowTest : public MainWindowTest {
         return ids;
     }
     std::vector<std::wstring> Panel() const {
-        return {WindowText(window_->LabelFolderId), WindowText(window_->LabelcSubFolders),
-                WindowText(window_->LabelFolderType), WindowText(window_->LabelcMessage),
-                WindowText(window_->LabelcUnread)};
+        return {WindowText(window_->Panel().LabelFolderId),
+                WindowText(window_->Panel().LabelcSubFolders),
+                WindowText(window_->Panel().LabelFolderType),
+                WindowText(window_->Panel().LabelcMessage),
+                WindowText(window_->Panel().LabelcUnread)};
     }
     // Calls recorded from `first` on, matching a name.
     std::vector<std::string> CallsNamed(std::initializer_list<const char*> names) const {

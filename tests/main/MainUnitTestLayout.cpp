@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "FolderTree.h"
 #include "MainUnitTestSupport.h"
+#include "UnitAbout.h"
 
 #include <gmock/gmock.h>
 
@@ -114,16 +115,17 @@ TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirCaptions) {
     const wchar_t* captions[5] = {L"FolderId:", L"Number of sub-folders:", L"Folder type:",
                                   L"Number of messages:", L"Number of un-read messages:"};
     const int captionY[5] = {19, 36, 54, 71, 90};
-    HWND values[5] = {window_->LabelFolderId, window_->LabelcSubFolders, window_->LabelFolderType,
-                      window_->LabelcMessage, window_->LabelcUnread};
+    HWND values[5] = {window_->Panel().LabelFolderId, window_->Panel().LabelcSubFolders,
+                      window_->Panel().LabelFolderType, window_->Panel().LabelcMessage,
+                      window_->Panel().LabelcUnread};
     const int valueY[5] = {21, 38, 55, 74, 89};
     const int valueRight[5] = {202, 202, 203, 203, 203};
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(GetParent(window_->LabelCaptions[i]), window_->GroupBox1);
-        EXPECT_EQ(WindowText(window_->LabelCaptions[i]), captions[i]);
-        EXPECT_EQ(PlaceOf(window_->LabelCaptions[i]).left, 8);
-        EXPECT_EQ(PlaceOf(window_->LabelCaptions[i]).top, captionY[i]);
+        EXPECT_EQ(GetParent(window_->Panel().LabelCaptions[i]), window_->GroupBox1);
+        EXPECT_EQ(WindowText(window_->Panel().LabelCaptions[i]), captions[i]);
+        EXPECT_EQ(PlaceOf(window_->Panel().LabelCaptions[i]).left, 8);
+        EXPECT_EQ(PlaceOf(window_->Panel().LabelCaptions[i]).top, captionY[i]);
         EXPECT_EQ(GetParent(values[i]), window_->GroupBox1);
         EXPECT_EQ(WindowText(values[i]), L"0");
         EXPECT_EQ(PlaceOf(values[i]).top, valueY[i]);
@@ -139,14 +141,15 @@ TEST_F(MainWindowTest, PanelValuesShowTheirWholeTextFromAFixedRightEdge) {
     store_->Folder(4).messages = 12001;
     store_->Folder(4).unread = 5000;
     Start();
-    HWND values[5] = {window_->LabelFolderId, window_->LabelcSubFolders, window_->LabelFolderType,
-                      window_->LabelcMessage, window_->LabelcUnread};
+    FolderPanel& panel = window_->Panel();
+    HWND values[5] = {panel.LabelFolderId, panel.LabelcSubFolders, panel.LabelFolderType,
+                      panel.LabelcMessage, panel.LabelcUnread};
     const int valueRight[5] = {202, 202, 203, 203, 203};
     auto font = reinterpret_cast<HFONT>(SendMessageW(values[0], WM_GETFONT, 0, 0));
     auto expectWhole = [&](const wchar_t* type, const wchar_t* unread) {
         SCOPED_TRACE(type);
-        EXPECT_EQ(WindowText(window_->LabelFolderType), type);
-        EXPECT_EQ(WindowText(window_->LabelcUnread), unread);
+        EXPECT_EQ(WindowText(panel.LabelFolderType), type);
+        EXPECT_EQ(WindowText(panel.LabelcUnread), unread);
         for (int i = 0; i < 5; ++i) {
             SCOPED_TRACE(i);
             std::wstring text = WindowText(values[i]);
@@ -155,9 +158,9 @@ TEST_F(MainWindowTest, PanelValuesShowTheirWholeTextFromAFixedRightEdge) {
             EXPECT_EQ(PlaceOf(values[i]).right, valueRight[i]);
             // Above its caption in the drawing order.
             HWND above = values[i];
-            while (above && above != window_->LabelCaptions[i])
+            while (above && above != panel.LabelCaptions[i])
                 above = GetWindow(above, GW_HWNDNEXT);
-            EXPECT_EQ(above, window_->LabelCaptions[i]);
+            EXPECT_EQ(above, panel.LabelCaptions[i]);
         }
     };
     for (STOREFOLDERID id : {3u, 4u}) {
@@ -198,7 +201,7 @@ TEST_F(MainWindowTest, ControlsHaveTheirSettings) {
     EXPECT_TRUE(memo & WS_VSCROLL);
 
     for (HWND control : {window_->TreeViewFolders, window_->ListViewMessages, window_->MemoInfo,
-                         window_->LabelcUnread}) {
+                         window_->Panel().LabelcUnread}) {
         LOGFONTW font = FontOf(control);
         EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
         EXPECT_EQ(font.lfWeight, FW_NORMAL);
@@ -210,9 +213,9 @@ TEST_F(MainWindowTest, ControlsHaveTheirSettings) {
     EXPECT_EQ(TextColourFor(window_->Handle(), window_->LabelFolders), RGB(0, 0, 255));
     EXPECT_EQ(TextColourFor(window_->Handle(), window_->LabelMessages), RGB(0, 0, 255));
     // The value labels ask the group box, which must pass the question on.
-    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->LabelFolderId), RGB(0, 0, 128));
-    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->LabelcUnread), RGB(0, 0, 128));
-    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->LabelCaptions[0]),
+    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->Panel().LabelFolderId), RGB(0, 0, 128));
+    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->Panel().LabelcUnread), RGB(0, 0, 128));
+    EXPECT_EQ(TextColourFor(window_->GroupBox1, window_->Panel().LabelCaptions[0]),
               GetSysColor(COLOR_BTNTEXT));
 }
 
@@ -296,7 +299,10 @@ TEST_F(MainWindowTest, ContextMenusHoldTheirEntries) {
 TEST_F(MainWindowTest, AboutLinkShowsTheHandAndAnswersAClick) {
     Start();
     int clicks = 0;
-    window_->OnAboutClick([&] { ++clicks; });
+    modal_.dialogScripts.push_back([&](ui::ModalDialog& dialog) {
+        clicks += dynamic_cast<TFormAbout*>(&dialog) != nullptr;
+        return INT_PTR{IDOK};
+    });
     EXPECT_TRUE(GetWindowLongW(window_->LabelAbout, GWL_STYLE) & SS_NOTIFY);
     LRESULT handled =
         SendMessageW(window_->Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(window_->LabelAbout),

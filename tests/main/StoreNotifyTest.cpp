@@ -303,10 +303,10 @@ TEST_F(StoreNotifyTest, FolderChangeActsFirstThenFreesThenLogs) {
 
 TEST_F(StoreNotifyTest, UnreadChangeLeavesThePanelAlone) {
     StartAndMark();
-    ASSERT_EQ(WindowText(window_->LabelcUnread), L"1");
+    ASSERT_EQ(WindowText(window_->Panel().LabelcUnread), L"1");
     store_->SetMessageState(1, 12, MSGSTATE_UNREAD);
     store_->NotifyFolder(UNREAD_CHANGE, 1, 1);
-    EXPECT_EQ(WindowText(window_->LabelcUnread), L"1");
+    EXPECT_EQ(WindowText(window_->Panel().LabelcUnread), L"1");
 }
 
 TEST_F(StoreNotifyTest, DeletingAnUnselectedFolderKeepsTheSelection) {

@@ -295,8 +295,9 @@ namespace {
 // Forwards to a memory stream and counts itself, so tests see unreleased streams.
 class TrackedStream final : public IStream {
   public:
-    TrackedStream(Microsoft::WRL::ComPtr<IStream> inner, std::shared_ptr<StoreState> state)
-        : inner_(std::move(inner)), state_(std::move(state)) {
+    TrackedStream(Microsoft::WRL::ComPtr<IStream> inner, std::shared_ptr<StoreState> state,
+                  std::optional<size_t> breakAt)
+        : inner_(std::move(inner)), state_(std::move(state)), breakAt_(breakAt) {
         ++state_->liveStreams;
     }
     ~TrackedStream() { --state_->liveStreams; }
@@ -322,6 +323,16 @@ class TrackedStream final : public IStream {
         return left;
     }
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) override {
+        if (breakAt_) {
+            ULARGE_INTEGER at{};
+            inner_->Seek({}, STREAM_SEEK_CUR, &at);
+            if (at.QuadPart >= *breakAt_) {
+                if (pcbRead)
+                    *pcbRead = 0;
+                return STG_E_READFAULT;
+            }
+            cb = static_cast<ULONG>(std::min<ULONGLONG>(cb, *breakAt_ - at.QuadPart));
+        }
         return inner_->Read(pv, cb, pcbRead);
     }
     STDMETHODIMP Write(const void* pv, ULONG cb, ULONG* pcbWritten) override {
@@ -333,7 +344,31 @@ class TrackedStream final : public IStream {
     STDMETHODIMP SetSize(ULARGE_INTEGER size) override { return inner_->SetSize(size); }
     STDMETHODIMP CopyTo(IStream* target, ULARGE_INTEGER cb, ULARGE_INTEGER* read,
                         ULARGE_INTEGER* written) override {
-        return inner_->CopyTo(target, cb, read, written);
+        if (HRESULT hr = state_->Failure("IStream", "CopyTo"))
+            return hr;
+        // Through Read in large pieces, as a store copies, so the copy breaks
+        // where reading does.
+        ULARGE_INTEGER done{};
+        HRESULT status = S_OK;
+        std::vector<char> piece(64 * 1024);
+        while (done.QuadPart < cb.QuadPart) {
+            ULONG got = 0;
+            const ULONGLONG left = cb.QuadPart - done.QuadPart;
+            status = Read(piece.data(), static_cast<ULONG>(std::min<ULONGLONG>(piece.size(), left)),
+                          &got);
+            if (FAILED(status) || got == 0)
+                break;
+            ULONG put = 0;
+            status = target->Write(piece.data(), got, &put);
+            done.QuadPart += put;
+            if (FAILED(status))
+                break;
+        }
+        if (read)
+            *read = done;
+        if (written)
+            *written = done;
+        return status;
     }
     STDMETHODIMP Commit(DWORD flags) override { return inner_->Commit(flags); }
     STDMETHODIMP Revert() override { return inner_->Revert(); }
@@ -343,13 +378,18 @@ class TrackedStream final : public IStream {
     STDMETHODIMP UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER cb, DWORD type) override {
         return inner_->UnlockRegion(offset, cb, type);
     }
-    STDMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+    STDMETHODIMP Stat(STATSTG* stat, DWORD flags) override {
+        if (HRESULT hr = state_->Failure("IStream", "Stat"))
+            return hr;
+        return inner_->Stat(stat, flags);
+    }
     STDMETHODIMP Clone(IStream** clone) override { return inner_->Clone(clone); }
 
   private:
     ULONG refs_ = 1;
     Microsoft::WRL::ComPtr<IStream> inner_;
     std::shared_ptr<StoreState> state_;
+    std::optional<size_t> breakAt_;
 };
 
 } // namespace
@@ -511,7 +551,8 @@ class FolderDouble final : public IStoreFolder {
             inner->Write(message->source.data(), static_cast<ULONG>(message->source.size()),
                          &written);
             inner->Seek({}, STREAM_SEEK_SET, nullptr);
-            *object = static_cast<IStream*>(new TrackedStream(std::move(inner), state_));
+            *object = static_cast<IStream*>(
+                new TrackedStream(std::move(inner), state_, message->breakAt));
             return S_OK;
         });
     }

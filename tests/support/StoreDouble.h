@@ -43,6 +43,8 @@ struct MessageSpec {
     std::optional<std::string> from;
     std::string source;        // what OpenMessage streams
     std::optional<DWORD> size; // reported size; the source's length when unset
+    // The stream gives this many bytes, then every read fails.
+    std::optional<size_t> breakAt;
 };
 
 struct StoreState;
@@ -86,7 +88,8 @@ class StoreDouble final : public IStoreNamespace {
     void SetDirectory(std::string path);
 
     // ---- Failures -----------------------------------------------------------------------
-    // Makes calls of `method` return `status`: every call (nth 0) or only the nth
+    // Makes calls of `method` return `status`; the message streams' Stat and
+    // CopyTo count as methods too: every call (nth 0) or only the nth
     // call counted from now (1-based). `method` is a bare name ("OpenFolder"),
     // matching both interfaces, or qualified ("IStoreFolder::RegisterNotification").
     void FailOn(std::string method, HRESULT status = E_FAIL, int nth = 0);

@@ -1,0 +1,26 @@
+// Template and control ids of the dialogs, shared by Dialogs.rc and the code.
+#pragma once
+
+#define IDD_MESSPROPS 400
+#define IDC_MP_CAPTION_FIRST 410 /* eight caption labels, 410-417 */
+#define IDC_LABELMESSAGEID 420
+#define IDC_LABELTO 421
+#define IDC_LABELFROM 422
+#define IDC_LABELSUBJECT 423
+#define IDC_LABELSIZE 424
+#define IDC_LABELPRIORITY 425
+#define IDC_LABELSENT 426
+#define IDC_LABELRECEIVED 427
+#define IDC_MP_RULE_FIRST 430 /* three rules, 430-432 */
+#define IDC_MP_SOURCECAPTION 433
+#define IDC_RICHEDIT1 434
+
+#define IDD_ABOUT 500
+#define IDC_ABOUTPICTURE 501
+#define IDC_LABELNAME 502
+#define IDC_LABELVERS 503
+#define IDC_ABOUT_AUTHOR_FIRST 504 /* three author lines, 504-506 */
+#define IDC_ABOUT_RULE1 510
+#define IDC_ABOUT_TEXT_FIRST 511 /* four description lines, 511-514 */
+#define IDC_LABELURL 515
+#define IDC_ABOUT_RULE2 516

@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include "ui/Dpi.h"
 #include "ui/Handles.h"
 
 #include <commctrl.h>
@@ -11,8 +12,7 @@ namespace controls {
 
 HFONT MakeFont(int weight, bool underline) {
     LOGFONTW font{};
-    ui::WindowDC screen(nullptr);
-    font.lfHeight = -MulDiv(8, GetDeviceCaps(screen.Get(), LOGPIXELSY), 72);
+    font.lfHeight = ui::FontHeight(8, ui::ScreenDpi());
     font.lfWeight = weight;
     font.lfUnderline = underline ? TRUE : FALSE;
     font.lfCharSet = DEFAULT_CHARSET;
@@ -30,9 +30,16 @@ SIZE TextSize(HFONT font, const wchar_t* text) {
 
 HWND MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle,
                const Place& place, HWND parent, int id, HFONT font) {
+    RECT rect = ui::ScaleRect(place.x, place.y, place.width, place.height, ui::ScreenDpi());
+    return MakeChildAt(className, text, style, exStyle, rect, parent, id, font);
+}
+
+HWND MakeChildAt(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle,
+                 const RECT& rect, HWND parent, int id, HFONT font) {
     HWND child = CreateWindowExW(
-        exStyle, className, text, WS_CHILD | WS_VISIBLE | style, place.x, place.y, place.width,
-        place.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        exStyle, className, text, WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
+        rect.right - rect.left, rect.bottom - rect.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
     if (child && font)
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -41,8 +48,11 @@ HWND MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD
 
 HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int id, HFONT font) {
     SIZE size = TextSize(font, text);
-    return MakeChild(L"STATIC", text, SS_LEFT | SS_NOPREFIX | style, 0, {x, y, size.cx, size.cy},
-                     parent, id, font);
+    const int dpi = ui::ScreenDpi();
+    const int left = ui::Scale(x, dpi);
+    const int top = ui::Scale(y, dpi);
+    return MakeChildAt(L"STATIC", text, SS_LEFT | SS_NOPREFIX | style, 0,
+                       {left, top, left + size.cx, top + size.cy}, parent, id, font);
 }
 
 namespace {

@@ -5,7 +5,8 @@
 
 namespace controls {
 
-// A design place (left, top, width, height) in the parent's client pixels.
+// A design place (left, top, width, height) in the parent's client pixels at
+// 96 DPI; controls are made at the screen's DPI.
 struct Place {
     int x, y, width, height;
 };
@@ -13,9 +14,13 @@ struct Place {
 // 8-point "MS Sans Serif" at the screen's DPI.
 HFONT MakeFont(int weight, bool underline);
 SIZE TextSize(HFONT font, const wchar_t* text);
+// A control at `place` scaled to the screen's DPI.
 HWND MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle,
                const Place& place, HWND parent, int id, HFONT font);
-// A label sized to its text, as an auto-sized label is.
+// A control at `rect`, in the parent's client pixels as they are.
+HWND MakeChildAt(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle,
+                 const RECT& rect, HWND parent, int id, HFONT font);
+// A label at the design point (x, y), sized to its text, as an auto-sized label is.
 HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int id, HFONT font);
 
 // Shift+F10 opens the control's context menu as the menu key does, whatever

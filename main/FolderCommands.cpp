@@ -115,8 +115,8 @@ bool TBrisvanderMain::TreeViewFoldersEditing(HTREEITEM node) {
 }
 
 void TBrisvanderMain::TreeViewFoldersEdited(HTREEITEM node, const wchar_t* newText) {
-    if (!node || !newText)
-        return; // the edit was cancelled
+    if (!node || !newText || tree_.Suppressed())
+        return; // the edit was cancelled, or a rebuild ended it
     pendingRename_ = PendingRename{tree_.IdOf(node), newText};
     PostMessageW(hwnd_, kRenameEdited, 0, 0);
 }

@@ -1,6 +1,7 @@
 #include "FolderPanel.h"
 
 #include "StoreRecords.h"
+#include "ui/Dpi.h"
 #include "ui/Text.h"
 
 #include <commctrl.h>
@@ -10,7 +11,7 @@
 namespace {
 
 // Caption at (8, captionY), value right-aligned so that its right edge stays
-// at valueRight.
+// at valueRight (design pixels).
 struct PanelRow {
     const wchar_t* caption;
     int captionY;
@@ -56,13 +57,37 @@ HWND FolderPanel::Create(HWND parent, int id, const controls::Place& place, HFON
         const PanelRow& row = kPanelRows[i];
         LabelCaptions[i] =
             controls::MakeLabel(row.caption, 0, kPanelCaptionX, row.captionY, GroupBox, -1, font);
-        SIZE caption = controls::TextSize(font, row.caption);
-        int left = kPanelCaptionX + caption.cx + 4;
-        *values[i] = controls::MakeChild(L"STATIC", L"0", SS_RIGHT | SS_NOPREFIX, 0,
-                                         {left, row.valueY, row.valueRight - left, caption.cy},
-                                         GroupBox, -1, font);
+        *values[i] = controls::MakeChildAt(L"STATIC", L"0", SS_RIGHT | SS_NOPREFIX, 0, {}, GroupBox,
+                                           -1, font);
+        FitValue(i);
     }
     return GroupBox;
+}
+
+void FolderPanel::SetValue(int row, const std::wstring& text) {
+    SetWindowTextW(Values()[row], text.c_str());
+    FitValue(row);
+}
+
+// A value as wide as its whole text, growing leftwards from its fixed right
+// edge; where a long one reaches its caption it is drawn over it.
+void FolderPanel::FitValue(int row) {
+    HWND value = Values()[row];
+    auto font = reinterpret_cast<HFONT>(SendMessageW(value, WM_GETFONT, 0, 0));
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(value)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(value, text.data(), static_cast<int>(text.size()))));
+    SIZE size = controls::TextSize(font, text.c_str());
+    const int dpi = ui::ScreenDpi();
+    const int right = ui::Scale(kPanelRows[row].valueRight, dpi);
+    // Right-aligned text moves within the label: copied old pixels would be wrong.
+    SetWindowPos(value, HWND_TOP, right - size.cx, ui::Scale(kPanelRows[row].valueY, dpi), size.cx,
+                 size.cy, SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    InvalidateRect(value, nullptr, TRUE);
+}
+
+std::array<HWND, 5> FolderPanel::Values() const {
+    return {LabelFolderId, LabelcSubFolders, LabelFolderType, LabelcMessage, LabelcUnread};
 }
 
 void FolderPanel::Show(IStoreNamespace* store, STOREFOLDERID folderId) {
@@ -71,12 +96,12 @@ void FolderPanel::Show(IStoreNamespace* store, STOREFOLDERID folderId) {
     FOLDERPROPS props = store::NewFolderProps();
     if (store->GetFolderProps(folderId, 0, &props) != S_OK)
         return;
-    SetWindowTextW(LabelFolderId, std::to_wstring(props.FolderId).c_str());
-    SetWindowTextW(LabelcSubFolders, std::to_wstring(props.cSubFolders).c_str());
+    SetValue(0, std::to_wstring(props.FolderId));
+    SetValue(1, std::to_wstring(props.cSubFolders));
     if (const char* type = store::FolderTypeText(props.sfType))
-        SetWindowTextW(LabelFolderType, ui::FromAnsi(type).c_str());
-    SetWindowTextW(LabelcMessage, std::to_wstring(props.cMessage).c_str());
-    SetWindowTextW(LabelcUnread, std::to_wstring(props.cUnread).c_str());
+        SetValue(2, ui::FromAnsi(type));
+    SetValue(3, std::to_wstring(props.cMessage));
+    SetValue(4, std::to_wstring(props.cUnread));
 }
 
 bool FolderPanel::IsValue(HWND control) const {

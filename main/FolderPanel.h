@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <array>
+#include <string>
+
 class FolderPanel {
   public:
     FolderPanel() = default;
@@ -28,4 +31,9 @@ class FolderPanel {
     HWND LabelcUnread = nullptr;
     // Caption labels, top to bottom.
     HWND LabelCaptions[5] = {};
+
+  private:
+    void SetValue(int row, const std::wstring& text);
+    void FitValue(int row);
+    std::array<HWND, 5> Values() const;
 };

@@ -162,17 +162,24 @@ void ResortNode(HWND tree, HTREEITEM node) {
 }
 
 void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& suppressChange) {
-    RedrawGuard redraw(tree);
     {
-        FlagSet suppress(suppressChange);
-        TreeView_DeleteAllItems(tree);
+        RedrawGuard redraw(tree);
+        {
+            FlagSet suppress(suppressChange);
+            // The nodes go, so an edit of one of them ends first, under the
+            // flag: not the user's choice of a name.
+            TreeView_EndEditLabelNow(tree, TRUE);
+            TreeView_DeleteAllItems(tree);
+        }
+        if (store)
+            AddSubFolders(tree, store, FOLDERID_ROOT, nullptr, wantedId);
+        HTREEITEM first = TreeView_GetRoot(tree);
+        if (first && (!TreeView_GetSelection(tree) || wantedId == 0))
+            TreeView_SelectItem(tree, first);
+        // Every node went in expanded, so there is nothing left to expand.
     }
-    if (store)
-        AddSubFolders(tree, store, FOLDERID_ROOT, nullptr, wantedId);
-    HTREEITEM first = TreeView_GetRoot(tree);
-    if (first && (!TreeView_GetSelection(tree) || wantedId == 0))
-        TreeView_SelectItem(tree, first);
-    // Every node went in expanded, so there is nothing left to expand.
+    // Scrolled only once the tree repaints again: until then it keeps its old
+    // scroll range, and the node would stay out of view.
     if (HTREEITEM selected = TreeView_GetSelection(tree))
         TreeView_EnsureVisible(tree, selected);
 }

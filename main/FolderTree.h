@@ -47,8 +47,9 @@ class FlagSet {
 // Empties `tree` and refills it with every folder under the root, each node
 // already expanded and at its id position, selects the wanted folder (the
 // first top-level one when it is missing or 0) and scrolls it into view.
-// `suppressChange` is set while the old nodes are deleted, then restored. Repainting is
-// stopped during the rebuild and restored even when a step throws.
+// `suppressChange` is set while a label edit is ended and the old nodes are
+// deleted, then restored. Repainting is stopped during the rebuild and restored
+// even when a step throws; the scroll comes after it.
 void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& suppressChange);
 
 } // namespace folder_tree

@@ -1,13 +1,14 @@
 #include "FolderTreeView.h"
 
 #include "FolderTree.h"
+#include "ui/Dpi.h"
 
 HWND FolderTreeView::Create(HWND parent, int id, const controls::Place& place, HFONT font) {
     tree_ = controls::MakeChild(WC_TREEVIEWW, L"",
                                 TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
                                     TVS_SHOWSELALWAYS | TVS_EDITLABELS | WS_TABSTOP,
                                 WS_EX_CLIENTEDGE, place, parent, id, font);
-    TreeView_SetIndent(tree_, 19);
+    TreeView_SetIndent(tree_, ui::Scale(19, ui::ScreenDpi()));
     controls::MenuOnShiftF10(tree_);
     return tree_;
 }

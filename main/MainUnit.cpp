@@ -4,6 +4,7 @@
 #include "LogPanel.h"
 #include "resources/resource.h"
 #include "ui/Dialog.h"
+#include "ui/Dpi.h"
 #include "ui/Modal.h"
 
 #include <commctrl.h>
@@ -19,7 +20,7 @@ constexpr COLORREF kNavy = RGB(0, 0, 128);
 
 using controls::Place;
 
-// Control places in client pixels at the initial window size.
+// Control places in client pixels at the initial window size, at 96 DPI.
 constexpr Place kTree{7, 16, 218, 188};
 constexpr Place kGroupBox{7, 208, 219, 112};
 constexpr Place kList{230, 16, 444, 304};
@@ -71,10 +72,13 @@ bool TBrisvanderMain::Create(HINSTANCE instance, int showCommand) {
     if (!RegisterWindowClass(windowClass))
         return false;
 
-    int x = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - kInitialWidth) / 2);
-    int y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - kInitialHeight) / 2);
+    dpi_ = ui::ScreenDpi();
+    const int width = ui::Scale(kInitialWidth, dpi_);
+    const int height = ui::Scale(kInitialHeight, dpi_);
+    int x = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
+    int y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
     if (!CreateWindowFor(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y,
-                         kInitialWidth, kInitialHeight, nullptr, nullptr, instance))
+                         width, height, nullptr, nullptr, instance))
         return false;
     ShowWindow(hwnd_, showCommand);
     UpdateWindow(hwnd_);
@@ -153,9 +157,10 @@ void TBrisvanderMain::LayoutControls() {
             defer = DeferWindowPos(defer, control, nullptr, x, y, std::max(0, width),
                                    std::max(0, height), flags | SWP_NOZORDER | SWP_NOACTIVATE);
     };
-    place(ListViewMessages, 0, 0, kList.width + dx, kList.height, SWP_NOMOVE);
-    place(MemoInfo, 0, 0, kMemo.width + dx, kMemo.height + dy, SWP_NOMOVE);
-    place(LabelAbout, kLabelAbout.x + dx, kLabelAbout.y, 0, 0, SWP_NOSIZE);
+    auto scale = [this](int design) { return ui::Scale(design, dpi_); };
+    place(ListViewMessages, 0, 0, scale(kList.width) + dx, scale(kList.height), SWP_NOMOVE);
+    place(MemoInfo, 0, 0, scale(kMemo.width) + dx, scale(kMemo.height) + dy, SWP_NOMOVE);
+    place(LabelAbout, scale(kLabelAbout.x) + dx, scale(kLabelAbout.y), 0, 0, SWP_NOSIZE);
     if (defer)
         EndDeferWindowPos(defer);
 }
@@ -175,6 +180,20 @@ LRESULT TBrisvanderMain::ColorStatic(HDC dc, HWND control) {
     SetTextColor(dc, text);
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
     return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+// The window itself takes no keys: activating it gives the focus back to the
+// control that had it, the folder tree at first.
+void TBrisvanderMain::RememberFocus() {
+    HWND focus = GetFocus();
+    if (focus && IsChild(hwnd_, focus))
+        lastFocus_ = focus;
+}
+
+void TBrisvanderMain::RestoreFocus() {
+    HWND target = lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : TreeViewFolders;
+    if (target)
+        SetFocus(target);
 }
 
 // ---- Start-up and teardown ----------------------------------------------------------------
@@ -345,12 +364,21 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize = {kMinWidth, kMinHeight};
+        info->ptMinTrackSize = {ui::Scale(kMinWidth, dpi_), ui::Scale(kMinHeight, dpi_)};
         return 0;
     }
 
     case WM_SIZE:
         LayoutControls();
+        return 0;
+
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            RememberFocus();
+        break;
+
+    case WM_SETFOCUS:
+        RestoreFocus();
         return 0;
 
     case WM_NOTIFY: {

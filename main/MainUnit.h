@@ -173,6 +173,8 @@ class TBrisvanderMain final : public ui::Window {
     void CreateControls();
     void LayoutControls();
     LRESULT ColorStatic(HDC dc, HWND control);
+    void RememberFocus();
+    void RestoreFocus();
     void FormCreate();
     void FormDestroy();
     // Image lists, tree images and list columns (Views.cpp).
@@ -215,10 +217,12 @@ class TBrisvanderMain final : public ui::Window {
     ui::UniqueImageList imagesFolders_;
     ui::UniqueImageList imagesMessages_;
     SIZE designClient_{}; // client size the control places refer to
+    int dpi_ = 96;        // the screen's, when the window was made
 
     Microsoft::WRL::ComPtr<IStoreNamespace> namespace_;
     Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;
     STOREFOLDERID currentFolderId_ = 0;
+    HWND lastFocus_ = nullptr; // the child that had the focus when the window went inactive
     std::optional<ContextFolder> context_;
     // An in-place rename the tree ended, checked once the edit is gone.
     struct PendingRename {

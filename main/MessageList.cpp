@@ -4,6 +4,7 @@
 #include "LocalTime.h"
 #include "RedrawGuard.h"
 #include "StoreRecords.h"
+#include "ui/Dpi.h"
 
 #include <strsafe.h>
 
@@ -25,7 +26,7 @@ void AddColumn(HWND list, int index, const wchar_t* caption, int width, int form
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     column.fmt = format;
-    column.cx = width;
+    column.cx = ui::Scale(width, ui::ScreenDpi());
     column.pszText = const_cast<wchar_t*>(caption);
     column.iSubItem = index;
     if (image >= 0) {

@@ -84,6 +84,16 @@ class Row:
 
 
 @dataclass
+class Place:
+    cls: str
+    left: int
+    top: int
+    right: int
+    bottom: int
+    text: str
+
+
+@dataclass
 class State:
     raw: str
     tree_count: int = -1
@@ -93,6 +103,8 @@ class State:
     rows: list = field(default_factory=list)
     labels: list = field(default_factory=list)
     log: list = field(default_factory=list)
+    places: list = field(default_factory=list)
+    client: tuple = ()  # a window's client area on screen: x, y, width, height
 
     @property
     def selected(self):
@@ -130,6 +142,10 @@ def parse_state(text):
             state.labels.append(f[0])
         elif kind == "log":
             state.log.append(f[0])
+        elif kind == "client":
+            state.client = tuple(int(v) for v in f[:4])
+        elif kind == "place":
+            state.places.append(Place(f[0], *map(int, f[1:5]), f[5]))
     return state
 
 
@@ -234,7 +250,7 @@ def wine_environment():
 class Session:
     """One test run: its output directory, its store and at most one running program."""
 
-    def __init__(self, description):
+    def __init__(self, description, dpi=None):
         parser = argparse.ArgumentParser(description=description)
         parser.add_argument("--exe", required=True, help="brisvander.exe")
         parser.add_argument("--probe", required=True, help="the probe program")
@@ -246,6 +262,9 @@ class Session:
         self.exe, self.probe, self.cli_exe = args.exe, args.probe, args.cli
         self.out = Path(args.out)
         self.env = wine_environment()
+        self.dpi = dpi
+        if dpi:
+            self.use_dpi(dpi)
         self.app = None
         self.calls = 0
         # Every run starts from nothing: the directory is this test's alone.
@@ -253,6 +272,15 @@ class Session:
         self.out.mkdir(parents=True)
         self.store = self.out / "store"
         self.store_win = self.windows_path(self.store)
+
+    def use_dpi(self, dpi):
+        """A Wine prefix of its own beside the usual one, whose screen has this DPI,
+        with this build's store server registered."""
+        self.env["WINEPREFIX"] = str(Path(self.env["WINEPREFIX"]).parent / f"wineprefix-dpi{dpi}")
+        env = dict(self.env, BRIS_WINEPREFIX=self.env["WINEPREFIX"], BRIS_DPI=str(dpi))
+        for script in (["wine-prefix.sh"], ["register-store.sh", str(Path(self.exe).parent)]):
+            subprocess.run([str(ROOT / "scripts" / script[0]), *script[1:]], env=env, check=True,
+                           stdin=subprocess.DEVNULL, timeout=300)
 
     def windows_path(self, path):
         done = subprocess.run(["winepath", "-w", str(path)], env=self.env, text=True,
@@ -361,6 +389,41 @@ class Session:
                 return state
         raise Failed(f"the log kept changing for {seconds} s")
 
+    def window(self, caption, seconds=15):
+        """A shown window's client area, controls and tree ("#menu": a context menu)."""
+        rc, text, err = self.wine([self.probe, "look", str(seconds), caption],
+                                  timeout=seconds + 30)
+        if rc != 0:
+            raise Failed(f"probe look {caption!r}: {err.strip() or rc}")
+        return parse_state(text)
+
+    def gone(self, caption, seconds=15):
+        rc, _, err = self.wine([self.probe, "gone", str(seconds), caption], timeout=seconds + 30)
+        if rc != 0:
+            raise Failed(f"probe gone {caption!r}: {err.strip() or rc}")
+
+    # ---- A user's hands: real pointer and key events through the X server --------------
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=30,
+                       stdin=subprocess.DEVNULL)
+
+    def click(self, x, y, button=1, modifier=None):
+        if modifier:
+            self.xdotool("mousemove", x, y, "keydown", modifier, "click", button, "keyup",
+                         modifier)
+        else:
+            self.xdotool("mousemove", x, y, "click", button)
+        time.sleep(0.3)
+
+    def keys(self, *keys):
+        self.xdotool("key", "--delay", 120, *keys)
+        time.sleep(0.3)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", 80, text)
+        time.sleep(0.2)
+
     def screenshot(self, name):
         path = self.out / name
         subprocess.run(["import", "-window", "root", str(path)], env=self.env, timeout=60,
@@ -387,6 +450,10 @@ class Session:
             self.app.kill()
             self.app.wait(timeout=20)
             self.app = None
+        if self.dpi:
+            # The prefix of its own has its own server, which the test runner does not end.
+            subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 def pixels(png, x, y, width, height):
@@ -396,17 +463,19 @@ def pixels(png, x, y, width, height):
                           timeout=60, check=True).stdout
 
 
-def run(description, body):
+def run(description, body, dpi=None):
     """Runs body(session, checks); a broken step ends the test with its reason."""
     name = Path(sys.argv[0]).stem
     checks = Checks(name)
     session = None
     try:
-        session = Session(description)
+        session = Session(description, dpi)
         body(session, checks)
     except Failed as failure:
         checks.failures.append(str(failure))
         print(f"FAIL: {failure}", flush=True)
+        if session:
+            print(f"screen at the failure: {session.screenshot('failure.png')}")
     finally:
         if session:
             session.stop()

@@ -11,12 +11,18 @@
 //                          waits for an enabled window with that caption (and a
 //                          control whose text holds `text`), then prints its
 //                          controls with their screen places and whole texts
+//   probe look <seconds> <caption>
+//                          prints a shown window's client area, controls and tree
+//                          ("#menu": an open context menu)
+//   probe gone <seconds> <caption>
+//                          waits until no such window is shown
 //
 // The tree and the list keep their items in the program's memory, so their
 // records go through a buffer allocated in the program's process.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -235,12 +241,54 @@ bool DumpTree(HWND tree, std::string& out) {
     return true;
 }
 
-// panel  text   (every label of the group box, in creation order)
+// A child's rectangle in the main window's client pixels.
+RECT PlaceIn(HWND main, HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// panel  text   (the group box's labels row by row, each caption before its value)
+// A value may overlap its caption and is drawn above it, so the drawing order
+// says nothing: each row's two labels are the nearest in height.
 void DumpPanel(HWND main, std::string& out) {
     HWND group = FindWindowExW(main, nullptr, L"Button", nullptr);
+    struct Label {
+        RECT place;
+        std::wstring text;
+    };
+    std::vector<Label> labels;
     for (HWND label = FindWindowExW(group, nullptr, L"Static", nullptr); label;
          label = FindWindowExW(group, label, L"Static", nullptr))
-        out += "panel\t" + Field(TextOf(label)) + "\n";
+        labels.push_back({PlaceIn(main, label), TextOf(label)});
+    auto middle = [](const Label& l) { return l.place.top + l.place.bottom; };
+    std::sort(labels.begin(), labels.end(),
+              [&](const Label& a, const Label& b) { return middle(a) < middle(b); });
+    for (size_t row = 0; row + 1 < labels.size(); row += 2)
+        if (labels[row].place.left > labels[row + 1].place.left)
+            std::swap(labels[row], labels[row + 1]);
+    for (const Label& label : labels)
+        out += "panel\t" + Field(label.text) + "\n";
+}
+
+// place  class left top right bottom text   (every control of the window and
+// of its group box, in the main window's client pixels)
+void DumpPlaces(HWND main, std::string& out) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+        for (HWND inner = GetWindow(child, GW_CHILD); inner; inner = GetWindow(inner, GW_HWNDNEXT))
+            children.push_back(inner);
+    }
+    for (HWND child : children) {
+        wchar_t name[64] = {};
+        GetClassNameW(child, name, 64);
+        RECT r = PlaceIn(main, child);
+        std::wstring text = TextOf(child).substr(0, 80); // the log's first line is enough
+        out += "place\t" + Field(name) + "\t" + Number(r.left) + "\t" + Number(r.top) + "\t" +
+               Number(r.right) + "\t" + Number(r.bottom) + "\t" + Field(text) + "\n";
+    }
 }
 
 std::wstring ItemText(HWND list, RemoteBlock& remote, int row, int column) {
@@ -331,6 +379,7 @@ void DumpLog(const std::wstring& log, std::string& out) {
 }
 
 int PrintState(DWORD deadline) {
+    bool unreadable = false;
     while (GetTickCount() < deadline) {
         HWND main = FindMain();
         std::wstring log = main ? LogOf(main) : std::wstring();
@@ -342,11 +391,14 @@ int PrintState(DWORD deadline) {
                 std::fprintf(stderr, "probe: the window has no tree or no list\n");
                 return 1;
             }
-            if (!DumpTree(tree, out) || !DumpList(list, out)) {
-                std::fprintf(stderr, "probe: cannot read the tree or the list\n");
-                return 1;
+            // A rebuild between two questions frees the nodes being read: read again.
+            unreadable = !DumpTree(tree, out) || !DumpList(list, out);
+            if (unreadable) {
+                Sleep(100);
+                continue;
             }
             DumpPanel(main, out);
+            DumpPlaces(main, out);
             DumpLog(log, out);
             Write(out);
             return 0;
@@ -354,7 +406,9 @@ int PrintState(DWORD deadline) {
         Sleep(100);
     }
     std::fprintf(stderr, "probe: %s\n",
-                 FindMain() ? "the log stayed empty" : "no main window appeared");
+                 unreadable   ? "cannot read the tree or the list"
+                 : FindMain() ? "the log stayed empty"
+                              : "no main window appeared");
     return 1;
 }
 
@@ -423,6 +477,51 @@ int Select(DWORD deadline, DWORD folderId) {
     }
     std::fprintf(stderr, "probe: no node for folder %lu to select\n",
                  static_cast<unsigned long>(folderId));
+    return 1;
+}
+
+// A shown top-level window with this caption; "#menu" is an open context menu.
+HWND FindShown(const std::wstring& caption) {
+    HWND window = caption == L"#menu" ? FindWindowW(L"#32768", nullptr)
+                                      : FindWindowW(nullptr, caption.c_str());
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+// client  screenX screenY width height   (where the window's client area is)
+// then its controls' places and the nodes of any tree in it
+int Look(DWORD deadline, const std::wstring& caption) {
+    while (GetTickCount() < deadline) {
+        if (HWND window = FindShown(caption)) {
+            std::string out;
+            RECT client{};
+            GetClientRect(window, &client);
+            POINT origin{0, 0};
+            ClientToScreen(window, &origin);
+            out += "client\t" + Number(origin.x) + "\t" + Number(origin.y) + "\t" +
+                   Number(client.right) + "\t" + Number(client.bottom) + "\n";
+            DumpPlaces(window, out);
+            HWND tree = FindWindowExW(window, nullptr, WC_TREEVIEWW, nullptr);
+            if (tree && !DumpTree(tree, out)) {
+                Sleep(100); // changed while it was read
+                continue;
+            }
+            Write(out);
+            return 0;
+        }
+        Sleep(100);
+    }
+    std::fprintf(stderr, "probe: no window \"%ls\" appeared\n", caption.c_str());
+    return 1;
+}
+
+// Waits until no shown window has this caption.
+int WaitGone(DWORD deadline, const std::wstring& caption) {
+    while (GetTickCount() < deadline) {
+        if (!FindShown(caption))
+            return 0;
+        Sleep(100);
+    }
+    std::fprintf(stderr, "probe: window \"%ls\" stayed\n", caption.c_str());
     return 1;
 }
 
@@ -535,7 +634,8 @@ std::wstring Wide(const char* utf8) {
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: probe log|state|close <seconds>, probe select <seconds> <id>, "
-                             "probe window <seconds> <caption> [text]\n");
+                             "probe window <seconds> <caption> [text], "
+                             "probe look|gone <seconds> <caption>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -546,6 +646,10 @@ int main(int argc, char** argv) {
         return PrintState(deadline);
     if (std::strcmp(argv[1], "select") == 0 && argc >= 4)
         return Select(deadline, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
+    if (std::strcmp(argv[1], "look") == 0 && argc >= 4)
+        return Look(deadline, Wide(argv[3]));
+    if (std::strcmp(argv[1], "gone") == 0 && argc >= 4)
+        return WaitGone(deadline, Wide(argv[3]));
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
     if (std::strcmp(argv[1], "window") == 0 && argc >= 4)

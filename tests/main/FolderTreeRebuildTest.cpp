@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,32 @@ TEST_F(FolderTreeRebuild, WantedIdDecidesTheSelection) {
     RebuildBoth(4);
     EXPECT_EQ(SelectedId(fast_), 1u);
     EXPECT_THAT(Ids(fast_), ElementsAre(1u));
+}
+
+TEST_F(FolderTreeRebuild, SelectedNodeIsScrolledIntoViewAfterEveryRebuild) {
+    for (STOREFOLDERID id = 1; id <= 300; ++id)
+        store_->AddFolder(id, 0, "Folder " + std::to_string(id));
+    auto expectShown = [&](STOREFOLDERID wanted) {
+        SCOPED_TRACE(wanted);
+        HTREEITEM selected = TreeView_GetSelection(fast_);
+        ASSERT_EQ(folder_tree::NodeId(fast_, selected), wanted);
+        RECT client{};
+        GetClientRect(fast_, &client);
+        RECT node{};
+        std::memcpy(&node, &selected, sizeof selected); // the item goes in, its rectangle out
+        ASSERT_TRUE(SendMessageW(fast_, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&node)));
+        EXPECT_GE(node.top, client.top);
+        EXPECT_LE(node.bottom, client.bottom);
+    };
+    folder_tree::Rebuild(fast_, store_.Get(), 250, suppress_);
+    expectShown(250);
+    // A change elsewhere rebuilds with the same wanted id: still in view.
+    store_->AddFolder(301, 0, "New");
+    folder_tree::Rebuild(fast_, store_.Get(), 250, suppress_);
+    expectShown(250);
+    // And back near the top again.
+    folder_tree::Rebuild(fast_, store_.Get(), 3, suppress_);
+    expectShown(3);
 }
 
 TEST_F(FolderTreeRebuild, DeletingTheOldNodesRunsUnderTheSuppressFlag) {

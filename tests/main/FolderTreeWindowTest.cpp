@@ -130,6 +130,21 @@ TEST_F(FolderTreeWindowTest, ReselectingOrRebuildingOnTheCurrentFolderDoesNotRel
     EXPECT_EQ(window_->CurrentFolderId(), 1u);
 }
 
+// A rebuild frees every node: an edit of one of them must not outlive it.
+TEST_F(FolderTreeWindowTest, ARebuildCancelsALabelEditInProgress) {
+    Start();
+    HWND edit = TreeView_EditLabel(Tree(), NodeOf(2));
+    ASSERT_TRUE(edit);
+    SetWindowTextW(edit, L"Typed");
+    store_->AddFolder(5, 0, "New");
+    store_->NotifyFolder(NEW_FOLDER, 0, 5);
+    EXPECT_EQ(TreeView_GetEditControl(Tree()), nullptr);
+    EXPECT_FALSE(IsWindow(edit));
+    PumpUntilIdle();
+    EXPECT_EQ(store_->CountCalls("RenameFolder"), 0);
+    EXPECT_EQ(SelectedId(), 1u);
+}
+
 TEST_F(FolderTreeWindowTest, RebuildWithZeroReturnsToTheFirstFolderAndLoadsIt) {
     Start();
     TreeView_SelectItem(Tree(), NodeOf(2));

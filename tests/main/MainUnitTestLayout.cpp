@@ -1,5 +1,7 @@
 // The main window as the user sees it: places, settings, resizing, focus order,
 // menus, colours, the About link and the log panel.
+#include "Controls.h"
+#include "FolderTree.h"
 #include "MainUnitTestSupport.h"
 #include "UnitAbout.h"
 
@@ -129,9 +131,51 @@ TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirCaptions) {
         EXPECT_EQ(PlaceOf(values[i]).top, valueY[i]);
         EXPECT_EQ(PlaceOf(values[i]).right, valueRight[i]);
         EXPECT_TRUE(GetWindowLongW(values[i], GWL_STYLE) & SS_RIGHT);
-        // The value never covers its caption.
-        EXPECT_GE(PlaceOf(values[i]).left, PlaceOf(window_->Panel().LabelCaptions[i]).right);
     }
+}
+
+// Wider values grow leftwards from their right edge and show their whole text,
+// over the caption if they reach it.
+TEST_F(MainWindowTest, PanelValuesShowTheirWholeTextFromAFixedRightEdge) {
+    store_->AddFolder(3, 0, "Outbox", FOLDER_OUTBOX).AddFolder(4, 0, "Deleted", FOLDER_DELETED);
+    store_->Folder(4).messages = 12001;
+    store_->Folder(4).unread = 5000;
+    Start();
+    FolderPanel& panel = window_->Panel();
+    HWND values[5] = {panel.LabelFolderId, panel.LabelcSubFolders, panel.LabelFolderType,
+                      panel.LabelcMessage, panel.LabelcUnread};
+    const int valueRight[5] = {202, 202, 203, 203, 203};
+    auto font = reinterpret_cast<HFONT>(SendMessageW(values[0], WM_GETFONT, 0, 0));
+    auto expectWhole = [&](const wchar_t* type, const wchar_t* unread) {
+        SCOPED_TRACE(type);
+        EXPECT_EQ(WindowText(panel.LabelFolderType), type);
+        EXPECT_EQ(WindowText(panel.LabelcUnread), unread);
+        for (int i = 0; i < 5; ++i) {
+            SCOPED_TRACE(i);
+            std::wstring text = WindowText(values[i]);
+            EXPECT_GE(PlaceOf(values[i]).right - PlaceOf(values[i]).left,
+                      controls::TextSize(font, text.c_str()).cx);
+            EXPECT_EQ(PlaceOf(values[i]).right, valueRight[i]);
+            // Above its caption in the drawing order.
+            HWND above = values[i];
+            while (above && above != panel.LabelCaptions[i])
+                above = GetWindow(above, GW_HWNDNEXT);
+            EXPECT_EQ(above, panel.LabelCaptions[i]);
+        }
+    };
+    for (STOREFOLDERID id : {3u, 4u}) {
+        HTREEITEM node = TreeView_GetNextSibling(window_->TreeViewFolders,
+                                                 TreeView_GetRoot(window_->TreeViewFolders));
+        while (node && folder_tree::NodeId(window_->TreeViewFolders, node) != id)
+            node = TreeView_GetNextSibling(window_->TreeViewFolders, node);
+        ASSERT_TRUE(node);
+        TreeView_SelectItem(window_->TreeViewFolders, node);
+        expectWhole(id == 3 ? L"Default OUTBOX folder" : L"Default DELETED folder",
+                    id == 3 ? L"0" : L"5000");
+    }
+    // Back to a short value: the label shrinks to it again.
+    TreeView_SelectItem(window_->TreeViewFolders, TreeView_GetRoot(window_->TreeViewFolders));
+    expectWhole(L"Default INBOX folder", L"1");
 }
 
 TEST_F(MainWindowTest, ControlsHaveTheirSettings) {
@@ -200,6 +244,18 @@ TEST_F(MainWindowTest, ResizingGrowsTheListRightwardsAndTheLogBothWays) {
 TEST_F(MainWindowTest, TabMovesFocusLogTreeListAndBack) {
     Start(DoubleFactory(), SW_SHOW); // focus needs a shown window
     SetForegroundWindow(window_->Handle());
+    // Arrow keys work at once: the tree has the focus from the start.
+    EXPECT_EQ(GetFocus(), window_->TreeViewFolders);
+    // Another window taking over and leaving again gives the focus back where it was.
+    SetFocus(window_->ListViewMessages);
+    HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    ASSERT_NE(GetFocus(), window_->ListViewMessages);
+    DestroyWindow(other);
+    SetForegroundWindow(window_->Handle());
+    EXPECT_EQ(GetFocus(), window_->ListViewMessages);
+
     SetFocus(window_->MemoInfo);
     ASSERT_EQ(GetFocus(), window_->MemoInfo);
     auto pressTab = [&](bool shift) {

@@ -403,6 +403,18 @@ TEST(ProgramResources, ManifestSelectsCommonControls6) {
     EXPECT_NE(lower.find(L"\\winsxs\\"), std::wstring::npos) << "loaded from " << path;
 }
 
+// Unaware, the program's windows would be stretched as bitmaps on a high-DPI screen.
+// Wine calls every process aware, so the declaration itself is read.
+TEST(ProgramResources, ManifestDeclaresSystemDpiAwareness) {
+    HRSRC found = FindResourceW(Module(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr);
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(Module(), found)));
+    ASSERT_NE(bytes, nullptr);
+    std::string manifest(bytes, SizeofResource(Module(), found));
+    EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
+    EXPECT_NE(manifest.find(">system</dpiAwareness>"), std::string::npos);
+}
+
 TEST(ProgramResources, VersionInfoNamesTheProductWithoutCompany) {
     wchar_t path[MAX_PATH];
     ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);

@@ -48,10 +48,15 @@ std::string TrimEnd(std::string s) {
 // "." and ".."), no trailing dot or blank, no device name, at most maxBytes.
 std::string SafeName(const std::string& text, size_t maxBytes, const std::string& fallback) {
     std::string s;
-    for (char ch : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const unsigned char c = static_cast<unsigned char>(ch);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
         char put = ch;
-        if (c < 0x20 || c == 0x7F)
+        if (c1)
+            ++i; // U+0080..U+009F: a control character in two bytes
+        if (c < 0x20 || c == 0x7F || c1)
             put = ' ';
         else if (std::string_view("<>:\"/\\|?*").find(ch) != std::string_view::npos)
             put = '_';

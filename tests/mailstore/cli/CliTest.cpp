@@ -1,5 +1,5 @@
 // The command-line tool driven in-process on a real directory.
-#include "Cli.h"
+#include "CliFixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,40 +15,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-namespace fsys = std::filesystem;
-
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-class CliTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::random_device rd;
-        root_ = fsys::temp_directory_path() / ("mailstore-cli-" + std::to_string(rd()));
-        fsys::create_directories(root_);
-        store_ = Path("store");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fsys::remove_all(root_, ec);
-    }
-    std::string Path(const std::string& name) const { return (root_ / name).generic_string(); }
-    void Write(const std::string& name, const std::string& bytes) {
-        fsys::create_directories((root_ / name).parent_path());
-        std::ofstream f(root_ / name, std::ios::binary);
-        f << bytes;
-    }
-    Result Call(std::vector<std::string> args) {
-        std::ostringstream out, err;
-        int code = mailstore::cli::Run(args, out, err, false);
-        return {code, out.str(), err.str()};
-    }
-    fsys::path root_;
-    std::string store_;
-};
 
 TEST_F(CliTest, SessionOverTheSampleMessages) {
     ASSERT_EQ(Call({"init", store_}).code, 0);
@@ -141,7 +107,8 @@ TEST_F(CliTest, BadInputExitsNonZeroWithOneLine) {
 
 TEST_F(CliTest, EveryCommandHasHelp) {
     for (const char* cmd :
-         {"init", "import", "folders", "list", "mark", "flag", "check", "compact"}) {
+         {"init", "import", "folders", "list", "mark", "flag", "check", "compact", "show", "delete",
+          "copy", "move-messages", "mkdir", "rename", "move", "rmdir", "export"}) {
         Result r = Call({cmd, "--help"});
         EXPECT_EQ(r.code, 0) << cmd;
         EXPECT_THAT(r.out, HasSubstr(std::string("Usage: mailstore ") + cmd));
@@ -149,6 +116,7 @@ TEST_F(CliTest, EveryCommandHasHelp) {
     Result r = Call({"--help"});
     EXPECT_EQ(r.code, 0);
     EXPECT_THAT(r.out, HasSubstr("mailstore import"));
+    EXPECT_THAT(r.out, HasSubstr("mailstore export"));
     EXPECT_THAT(r.out, Not(HasSubstr("unknown")));
 }
 

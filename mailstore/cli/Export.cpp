@@ -138,9 +138,11 @@ class OutFile {
         offset_ += bytes.size();
         return s;
     }
-    // Flushes, closes and gives the file its final name, which must be free.
+    // Closes the file and gives it its final name, which must be free. No flush:
+    // an export is a copy of what the store keeps durably, and a flush per file
+    // costs more than the rest of the export.
     Status Commit(const std::string& finalPath) {
-        Status s = file_->Flush();
+        Status s;
         file_.reset();
         // Rename would replace a file: a name taken meanwhile is never overwritten.
         if (s.ok() && Fs().Exists(finalPath))
@@ -385,7 +387,6 @@ class Exporter {
             ++totals_.files;
             Tick();
         }
-        Fs().SyncDir(dir.path());
     }
 
     // mbox: the folder as <name>.mbox in `parent`, its sub-folders in <name>/.
@@ -434,7 +435,6 @@ class Exporter {
             return LeaveOut(folder, messages, s, false);
         totals_.written += written;
         ++totals_.files;
-        Fs().SyncDir(parent.path());
         if (!recursive_)
             return;
         std::vector<FolderId> kids;

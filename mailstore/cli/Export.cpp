@@ -23,10 +23,6 @@ constexpr char kInfoSeparator = '!'; // ':' cannot be in a Windows file name
 constexpr char kInfoSeparator = ':';
 #endif
 
-FileSystem& Fs() {
-    return DefaultFileSystem();
-}
-
 bool IsReservedDeviceName(std::string base) {
     base = base.substr(0, base.find('.'));
     for (char& c : base)
@@ -401,30 +397,26 @@ class Exporter {
             return LeaveOut(folder, messages, s);
         std::string out;
         size_t written = 0;
-        bool endedWithNewline = true;
         for (size_t i = 0; i < messages.size() && s.ok(); ++i) {
-            out.clear();
-            if (i > 0)
-                out += endedWithNewline ? "\n" : "\n\n";
-            out += MboxSeparator(messages[i]);
-            s = file.Write(out);
+            s = file.Write(MboxSeparator(messages[i]));
             MboxQuoter q;
-            s = s.ok() ? CopySource(folder, messages[i],
-                                    [&](std::string_view b) {
-                                        out.clear();
-                                        q.Feed(b, &out);
-                                        if (!b.empty())
-                                            endedWithNewline = b.back() == '\n';
-                                        return file.Write(out);
-                                    })
-                       : s;
+            bool endedWithNewline = true;
+            if (s.ok())
+                s = CopySource(folder, messages[i], [&](std::string_view b) {
+                    out.clear();
+                    q.Feed(b, &out);
+                    if (!b.empty())
+                        endedWithNewline = b.back() == '\n';
+                    return file.Write(out);
+                });
             out.clear();
             q.Flush(&out);
+            // Every message ends with a line break and a blank line; mbox cannot
+            // keep a last line without its break.
+            out += endedWithNewline ? "\n" : "\n\n";
+            totals_.lineBreaksAdded += endedWithNewline ? 0 : 1;
             if (s.ok())
                 s = file.Write(out);
-            // A last line without its break gets one; only the final message can keep it off.
-            if (s.ok() && !endedWithNewline && i + 1 < messages.size())
-                ++totals_.lineBreaksAdded;
             if (s.ok())
                 ++written;
             Tick();
@@ -533,8 +525,7 @@ int Export(const Args& args, Io& io) {
            << t.written << " written in " << Plural(t.files, "file") << ".\n";
     if (t.lineBreaksAdded)
         io.out << "Note: " << Plural(t.lineBreaksAdded, "message")
-               << " did not end with a line break; mbox needs one between messages, so it was "
-                  "added.\n";
+               << " did not end with a line break; mbox needs one, so it was added.\n";
     if (t.leftOut.empty())
         return 0;
     io.out << "Left out " << t.leftOut.size() << ":\n";

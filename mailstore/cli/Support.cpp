@@ -5,44 +5,12 @@
 
 namespace mailstore::cli {
 
-void Fail(const std::string& message) {
-    throw Failure{message};
-}
-
-void Require(const Status& s, const std::string& context) {
-    if (!s.ok())
-        Fail(context.empty() ? s.message() : context + ": " + s.message());
-}
-
-std::unique_ptr<Store> OpenStore(const std::string& dir) {
-    std::unique_ptr<Store> store;
-    Require(Store::Open(dir, OpenOptions(), &store));
-    return store;
-}
-
 namespace {
 bool IsIdWord(const std::string& s) {
     return !s.empty() && s.size() <= 10 && s.find_first_not_of("0123456789") == std::string::npos &&
            std::strtoull(s.c_str(), nullptr, 10) <= 0xFFFFFFFFull;
 }
 } // namespace
-
-FolderId ResolveFolder(const Store& store, const std::string& path) {
-    FolderId id = 0;
-    if (!path.empty() && path[0] == '#') {
-        // "#12" names a folder by id, for names the shell makes awkward.
-        if (!IsIdWord(path.substr(1)))
-            Fail("not a folder id: \"" + path + "\"");
-        FolderInfo info;
-        id = static_cast<FolderId>(std::strtoul(path.c_str() + 1, nullptr, 10));
-        Require(store.GetFolder(id, &info), "folder " + path);
-        if (id == kRootFolder)
-            Fail("folder #0 is the top level, not a folder");
-        return id;
-    }
-    Require(store.FindFolderByPath(path, &id), "folder \"" + path + "\"");
-    return id;
-}
 
 FolderId ResolveParent(const Store& store, const std::string& path) {
     if (path == "/" || path == "#0")

@@ -1,7 +1,8 @@
-// What the tool's commands share: failing with one line, opening the store,
-// naming folders and messages, times and terminal output.
+// More of what the tool's commands share: naming folders and messages, options,
+// times and terminal output.
 #pragma once
 
+#include "CliSupport.h"
 #include "Store.h"
 
 #include <cstdint>
@@ -20,18 +21,6 @@ struct Io {
     bool progress; // err is a terminal: draw progress bars there
 };
 
-// Thrown for bad usage and failed commands; caught once in Run.
-struct Failure {
-    std::string message;
-};
-
-[[noreturn]] void Fail(const std::string& message);
-void Require(const Status& s, const std::string& context = std::string());
-
-std::unique_ptr<Store> OpenStore(const std::string& dir);
-
-// A folder path such as "Inbox/Lists", or "#ID" as 'folders' shows it.
-FolderId ResolveFolder(const Store& store, const std::string& path);
 // As ResolveFolder, and "/" (or "#0") for the top level.
 FolderId ResolveParent(const Store& store, const std::string& path);
 // "Inbox/Lists" for a folder id.

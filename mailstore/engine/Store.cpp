@@ -961,6 +961,19 @@ Status CheckRoom(const Store::Impl& impl, FolderId to, size_t count) {
 }
 } // namespace
 
+namespace {
+// The best guess at when a message arrived, for sources that do not say.
+uint64_t ReceivedTime(const ParsedHeaders& h, const ImportItem& item,
+                      const std::function<uint64_t()>& now) {
+    for (uint64_t t :
+         {h.received, item.delivered.value_or(0), h.sent, item.fileModified.value_or(0)}) {
+        if (t != 0)
+            return t;
+    }
+    return now();
+}
+} // namespace
+
 Status Store::ImportMessage(FolderId folder, std::string_view source, MessageId* newId,
                             std::optional<uint32_t> state) {
     ImportItem item;
@@ -994,8 +1007,7 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
         m.rec.priority = h.priority;
         m.rec.size = static_cast<uint32_t>(item.source.size());
         m.rec.sent = h.sent;
-        m.rec.received =
-            item.received ? *item.received : (h.received ? h.received : impl_->opts.clock());
+        m.rec.received = item.received ? *item.received : ReceivedTime(h, item, impl_->opts.clock);
         m.subject = std::move(h.subject);
         m.to = std::move(h.to);
         m.from = std::move(h.from);

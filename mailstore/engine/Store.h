@@ -123,9 +123,13 @@ struct OpenOptions {
 };
 
 struct ImportItem {
-    std::string_view source;          // the message bytes, kept as given
-    std::optional<uint32_t> state;    // default: unread
-    std::optional<uint64_t> received; // default: newest Received: date, else now
+    std::string_view source;       // the message bytes, kept as given
+    std::optional<uint32_t> state; // default: unread
+    // Received time. Default, the first known of: the newest Received: date,
+    // `delivered`, the Date: header, `fileModified`, now.
+    std::optional<uint64_t> received;
+    std::optional<uint64_t> delivered;    // when it reached the mailbox it comes from
+    std::optional<uint64_t> fileModified; // last change of the file it was read from
 };
 
 // What `mailstore check` and Store::Check find.

@@ -46,25 +46,40 @@ class CliTest : public ::testing::Test {
         int code = mailstore::cli::Run(args, out, err, progress);
         return {code, out.str(), err.str()};
     }
+    // The stored source of a message of the Inbox.
+    std::string Stored(MessageId id) {
+        std::unique_ptr<Store> store;
+        std::unique_ptr<MessageReader> reader;
+        if (!Store::Open(store_, OpenOptions(), &store).ok() ||
+            !store->OpenMessageSource(kFolderInbox + 1, id, &reader).ok())
+            return "(none)";
+        std::string bytes(static_cast<size_t>(reader->Size()), '\0');
+        size_t got = 0;
+        reader->ReadAt(0, bytes.data(), bytes.size(), &got);
+        return bytes.substr(0, got);
+    }
     // Every folder (by path) with its messages' sources and states, in store order.
-    struct Stored {
+    struct Kept {
         std::string source;
         uint32_t state;
-        bool operator<(const Stored& o) const {
+        bool operator<(const Kept& o) const {
             return source != o.source ? source < o.source : state < o.state;
         }
-        bool operator==(const Stored& o) const { return source == o.source && state == o.state; }
+        bool operator==(const Kept& o) const { return source == o.source && state == o.state; }
+        friend void PrintTo(const Kept& k, std::ostream* os) {
+            *os << "{" << ::testing::PrintToString(k.source) << ", state " << k.state << "}";
+        }
     };
-    static std::map<std::string, std::vector<Stored>> Contents(const std::string& dir) {
+    static std::map<std::string, std::vector<Kept>> Contents(const std::string& dir) {
         std::unique_ptr<Store> store;
         EXPECT_TRUE(Store::Open(dir, OpenOptions(), &store).ok());
-        std::map<std::string, std::vector<Stored>> out;
+        std::map<std::string, std::vector<Kept>> out;
         if (store)
             Walk(*store, kRootFolder, "", &out);
         return out;
     }
     static void Walk(const Store& store, FolderId parent, const std::string& path,
-                     std::map<std::string, std::vector<Stored>>* out) {
+                     std::map<std::string, std::vector<Kept>>* out) {
         std::vector<FolderId> kids;
         store.GetChildren(parent, &kids);
         for (FolderId k : kids) {

@@ -51,8 +51,8 @@ TEST_F(CommandsTest, MessageCommandsCopyMoveAndDelete) {
     ASSERT_EQ(Call({"delete", store_, "Drafts", "7", "7"}).code, 0);
     auto after = Contents(store_);
     EXPECT_TRUE(after["Inbox"].empty());
-    EXPECT_EQ(after["Drafts"], (std::vector<Stored>{before[0], before[2]}));
-    EXPECT_EQ(after["Archive/2026"], (std::vector<Stored>{before[2], before[0]}));
+    EXPECT_EQ(after["Drafts"], (std::vector<Kept>{before[0], before[2]}));
+    EXPECT_EQ(after["Archive/2026"], (std::vector<Kept>{before[2], before[0]}));
 }
 
 // Every refusal leaves the store as it was and says why in one line.

@@ -262,8 +262,9 @@ std::string Model::Dump() const {
         for (const auto& [mid, m] : f.msgs)
             unread += (m.state & kStateUnread) ? 1 : 0;
         out += Line(id, f.parent, f.type, f.name, kids.size(), f.msgs.size(), unread);
+        // Without a Received: header a message counts as received when it was sent.
         for (const auto& [mid, m] : f.msgs)
-            out += MsgLine(mid, m.state, m.subject, m.from, m.to, kSentTime, kFixedClock, m.source);
+            out += MsgLine(mid, m.state, m.subject, m.from, m.to, kSentTime, kSentTime, m.source);
     }
     return out;
 }

@@ -302,10 +302,35 @@ TEST_F(StoreTest, ImportFillsPropsFromHeadersAndOptions) {
     EXPECT_EQ(a.size, src.size());
     EXPECT_EQ(b.state, kStateFlagged);
     EXPECT_EQ(b.received, 42u);
+
+    // Without a received time given: Received:, delivered, Date:, the file's time, now.
+    const std::string received = "Received: by x; Wed, 2 Dec 2026 11:00:00 +0000\r\n";
+    const std::string date = "Date: Tue, 1 Dec 2026 10:00:00 +0000\r\n\r\nx";
+    const std::string withBoth = received + date;
+    std::vector<ImportItem> guesses(5);
+    guesses[0].source = withBoth;
+    guesses[1].source = date;
+    guesses[2].source = date;
+    guesses[3].source = src;
+    guesses[4].source = src;
+    for (ImportItem& g : guesses) {
+        g.delivered = 7;
+        g.fileModified = 9;
+    }
+    guesses[2].delivered.reset();
+    guesses[3].delivered.reset();
+    guesses[4] = ImportItem{src, {}, {}, {}, {}};
+    ASSERT_TRUE(store->ImportMessages(1, guesses, &ids).ok());
+    const uint64_t expected[] = {FileTimeFromUtc(2026, 12, 2, 11, 0, 0), 7,
+                                 FileTimeFromUtc(2026, 12, 1, 10, 0, 0), 9, kFixedClock};
+    for (size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(store->GetMessage(1, ids[i], &a).ok());
+        EXPECT_EQ(a.received, expected[i]) << i;
+    }
     FolderInfo inbox;
     ASSERT_TRUE(store->GetFolder(1, &inbox).ok());
-    EXPECT_EQ(inbox.messageCount, 2u);
-    EXPECT_EQ(inbox.unreadCount, 1u);
+    EXPECT_EQ(inbox.messageCount, 7u);
+    EXPECT_EQ(inbox.unreadCount, 6u);
 }
 
 TEST(StoreOnDisk, RoundTripAndDamageReport) {

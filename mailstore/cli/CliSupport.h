@@ -1,0 +1,25 @@
+// Helpers the commands of the `mailstore` tool share.
+#pragma once
+
+#include "FileSystem.h"
+#include "Store.h"
+
+#include <memory>
+#include <string>
+
+namespace mailstore::cli {
+
+// Thrown for bad usage and failed commands; caught once in Run.
+struct Failure {
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message);
+void Require(const Status& s, const std::string& context = std::string());
+
+FileSystem& Fs();
+std::unique_ptr<Store> OpenStore(const std::string& dir);
+// A folder path such as "Inbox/Lists", or "#12" for the folder with id 12.
+FolderId ResolveFolder(const Store& store, const std::string& path);
+
+} // namespace mailstore::cli

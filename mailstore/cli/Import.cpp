@@ -1,0 +1,591 @@
+#include "Import.h"
+
+#include "CliSupport.h"
+#include "MessageParser.h"
+#include "SourceFiles.h"
+
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace mailstore::cli {
+
+namespace {
+
+// A durable commit holds at most this many messages, or bytes of them: the
+// bytes bound what an import holds in memory, whatever the size of its files.
+constexpr size_t kBatch = 200;
+constexpr size_t kBatchBytes = 32u << 20;
+constexpr size_t kChunk = 1u << 20;
+// Enough to tell mail from other files.
+constexpr size_t kHeadBytes = 64u << 10;
+constexpr uint64_t kMaxMessage = 0xFFFFFFFFull;
+// Deeper than any real mail tree; stops a directory link loop.
+constexpr int kMaxDepth = 32;
+
+struct Options {
+    std::optional<uint32_t> forcedState;
+    uint32_t extraState = 0;
+    bool create = false;
+    bool skipOther = false; // skipping what is not mail is not a failure
+    std::string dir, folder;
+    std::vector<std::string> paths;
+};
+
+// One file the walk found.
+struct Source {
+    std::string path;
+    bool named = false; // read whatever it holds: named by the user, by its kind or its place
+    std::optional<uint32_t> state;
+    std::optional<uint64_t> delivered;
+    uint64_t size = 0;
+};
+
+struct Outcome {
+    size_t imported = 0;
+    std::vector<std::pair<std::string, std::string>> refused; // name, reason
+    std::vector<std::pair<std::string, std::string>> skipped;
+};
+
+bool EndsWithNoCase(std::string_view s, std::string_view tail) {
+    if (s.size() < tail.size())
+        return false;
+    for (size_t i = 0; i < tail.size(); ++i) {
+        char c = s[s.size() - tail.size() + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != tail[i])
+            return false;
+    }
+    return true;
+}
+
+// ---- Maildir names ---------------------------------------------------------------
+
+// Flags after ":2," (or "!2," where ':' cannot be in names): S seen, F flagged;
+// new/ holds unseen mail.
+uint32_t MaildirState(const std::string& name, bool inNew) {
+    uint32_t state = kStateUnread;
+    size_t info = name.rfind(":2,");
+    if (info == std::string::npos)
+        info = name.rfind("!2,");
+    if (!inNew && info != std::string::npos) {
+        std::string flags = name.substr(info + 3);
+        if (flags.find('S') != std::string::npos)
+            state &= ~kStateUnread;
+        if (flags.find('F') != std::string::npos)
+            state |= kStateFlagged;
+    }
+    return state;
+}
+
+// A Maildir name starts with the delivery time in seconds since 1970, often
+// followed by ".M" and the microseconds.
+std::optional<uint64_t> MaildirDelivery(std::string_view name) {
+    size_t n = 0;
+    uint64_t secs = 0;
+    while (n < name.size() && n < 12 && name[n] >= '0' && name[n] <= '9')
+        secs = secs * 10 + static_cast<uint64_t>(name[n++] - '0');
+    if (n == 0 || n == 12 || n >= name.size() || name[n] != '.' || secs == 0)
+        return std::nullopt;
+    uint64_t micros = 0;
+    if (n + 1 < name.size() && name[n + 1] == 'M') {
+        for (size_t i = n + 2, d = 0; i < name.size() && d < 6 && name[i] >= '0' && name[i] <= '9';
+             ++i, ++d)
+            micros = micros * 10 + static_cast<uint64_t>(name[i] - '0');
+    }
+    return (secs + 11644473600ull) * 10000000ull + micros * 10;
+}
+
+// ---- Finding the files -------------------------------------------------------------
+
+class Walker {
+  public:
+    Walker(Outcome& outcome, std::vector<Source>& sources) : out_(outcome), sources_(sources) {}
+
+    void Path(const std::string& path) {
+        Source s;
+        s.path = path;
+        s.named = true;
+        Entry(s, Probe(path), true, 0);
+    }
+
+  private:
+    void Entry(Source s, const EntryInfo& info, bool fromUser, int depth) {
+        switch (info.kind) {
+        case EntryKind::Regular:
+            s.size = info.size;
+            sources_.push_back(std::move(s));
+            break;
+        case EntryKind::Directory:
+            Directory(s.path, depth);
+            break;
+        case EntryKind::Special:
+            (fromUser ? out_.refused : out_.skipped).emplace_back(s.path, info.reason);
+            break;
+        case EntryKind::Missing:
+        case EntryKind::Unreadable:
+            out_.refused.emplace_back(s.path, info.reason);
+            break;
+        }
+    }
+
+    bool List(const std::string& dir, std::vector<std::string>* names) {
+        std::string why;
+        if (ListDirectory(dir, names, &why))
+            return true;
+        out_.refused.emplace_back(dir, why);
+        return false;
+    }
+
+    static bool IsMaildir(const std::string& dir) {
+        return Probe(dir + "/cur").kind == EntryKind::Directory ||
+               Probe(dir + "/new").kind == EntryKind::Directory;
+    }
+
+    void Directory(const std::string& dir, int depth) {
+        if (depth >= kMaxDepth) {
+            out_.refused.emplace_back(dir, "nested too deeply (a link loop?)");
+            return;
+        }
+        if (IsMaildir(dir)) {
+            Maildir(dir, depth);
+            return;
+        }
+        std::vector<std::string> names;
+        if (!List(dir, &names))
+            return;
+        for (const std::string& name : names)
+            Child(dir + "/" + name, name, depth);
+    }
+
+    // An entry of a plain directory, or a sub-folder of a Maildir.
+    void Child(const std::string& path, const std::string& name, int depth) {
+        const EntryInfo info = Probe(path);
+        const bool hidden = name[0] == '.';
+        if (info.kind == EntryKind::Directory && hidden && !IsMaildir(path)) {
+            out_.skipped.emplace_back(path, "a hidden directory");
+            return;
+        }
+        if (info.kind == EntryKind::Regular && hidden) {
+            out_.skipped.emplace_back(path, "a hidden file");
+            return;
+        }
+        Source s;
+        s.path = path;
+        s.named = EndsWithNoCase(name, ".eml") || EndsWithNoCase(name, ".mbox");
+        Entry(std::move(s), info, false, depth + 1);
+    }
+
+    void Maildir(const std::string& dir, int depth) {
+        std::vector<std::string> names;
+        if (!List(dir, &names))
+            return;
+        for (const std::string& name : names) {
+            const std::string path = dir + "/" + name;
+            if (name == "new" || name == "cur") {
+                MaildirMessages(path, name == "new");
+            } else if (name == "tmp") {
+                std::vector<std::string> inTmp;
+                if (List(path, &inTmp)) {
+                    for (const std::string& t : inTmp)
+                        out_.skipped.emplace_back(path + "/" + t, t[0] == '.'
+                                                                      ? "a hidden file"
+                                                                      : "still being delivered");
+                }
+            } else if (Probe(path).kind == EntryKind::Directory) {
+                Child(path, name, depth); // a sub-folder
+            } else {
+                out_.skipped.emplace_back(path, "not a message of the Maildir");
+            }
+        }
+    }
+
+    void MaildirMessages(const std::string& dir, bool isNew) {
+        std::vector<std::string> names;
+        if (!List(dir, &names))
+            return;
+        for (const std::string& name : names) {
+            const std::string path = dir + "/" + name;
+            const EntryInfo info = Probe(path);
+            if (name[0] == '.' || info.kind == EntryKind::Directory) {
+                out_.skipped.emplace_back(path, "not a message of the Maildir");
+                continue;
+            }
+            Source s;
+            s.path = path;
+            s.named = true;
+            s.state = MaildirState(name, isNew);
+            s.delivered = MaildirDelivery(name);
+            Entry(std::move(s), info, false, 0);
+        }
+    }
+
+    Outcome& out_;
+    std::vector<Source>& sources_;
+};
+
+// ---- Reading messages --------------------------------------------------------------
+
+bool IsBlankLine(std::string_view line) {
+    return line == "\n" || line == "\r\n";
+}
+
+// Where the first "From " line of an mbox starts, after a byte-order mark and
+// blank lines; npos when the text is not an mbox.
+size_t MboxStart(std::string_view head) {
+    size_t pos = head.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (;;) {
+        if (head.compare(pos, 5, "From ") == 0)
+            return pos;
+        size_t nl = head.find('\n', pos);
+        if (nl == std::string_view::npos || !IsBlankLine(head.substr(pos, nl + 1 - pos)))
+            return std::string_view::npos;
+        pos = nl + 1;
+    }
+}
+
+// A first line such as "Received: ..." or "From: ...".
+bool LooksLikeMail(std::string_view head) {
+    size_t i = 0;
+    while (i < head.size() && i < 80 && head[i] > ' ' && head[i] < 127 && head[i] != ':')
+        ++i;
+    return i > 0 && i < head.size() && head[i] == ':';
+}
+
+// The time on an mbox separator line: "From sender Mon Dec  7 08:00:00 2026".
+std::optional<uint64_t> SeparatorTime(std::string_view line) {
+    line.remove_prefix(5);
+    size_t sender = line.find_first_of(" \t\r\n");
+    uint64_t t = 0;
+    if (sender == std::string_view::npos || !ParseMailDate(line.substr(sender), &t))
+        return std::nullopt;
+    return t;
+}
+
+void DrawProgress(std::ostream& err, uint64_t done, uint64_t total, size_t messages) {
+    const uint64_t width = 30;
+    const uint64_t filled = total ? (done < total ? done : total) * width / total : width;
+    err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] "
+        << (total ? (done < total ? done : total) * 100 / total : 100) << "%  " << messages
+        << " messages" << std::flush;
+}
+
+struct Pending {
+    std::string source;
+    std::string origin;
+    std::optional<uint32_t> state;
+    std::optional<uint64_t> delivered;
+    uint64_t fileModified = 0;
+};
+
+class Importer {
+  public:
+    Importer(Store& store, FolderId folder, const Options& options, Outcome& outcome,
+             std::ostream* progress, uint64_t totalBytes)
+        : store_(store), folder_(folder), options_(options), out_(outcome), progress_(progress),
+          total_(totalBytes) {}
+
+    void Read(const Source& s) {
+        bool special = false;
+        std::string why;
+        std::unique_ptr<SourceFile> f = SourceFile::Open(s.path, &special, &why);
+        if (!f) {
+            (special && !s.named ? out_.skipped : out_.refused).emplace_back(s.path, why);
+            return;
+        }
+        std::string head;
+        if (!Fill(*f, &head, kHeadBytes, s.path))
+            return;
+        if (head.empty()) {
+            out_.refused.emplace_back(s.path, "empty file");
+            return;
+        }
+        const size_t start = MboxStart(head);
+        if (start != std::string::npos)
+            Mbox(*f, std::move(head), start, s.path);
+        else if (!s.named && !LooksLikeMail(head))
+            out_.skipped.emplace_back(s.path, "not a mail message");
+        else
+            Whole(*f, std::move(head), s);
+        Draw();
+    }
+
+    void Finish() {
+        Flush();
+        if (progress_) {
+            Draw();
+            *progress_ << "\n";
+        }
+    }
+
+  private:
+    // Appends up to `want` more bytes of the file to *buf; false (and the
+    // file refused) when reading fails.
+    bool Fill(SourceFile& f, std::string* buf, size_t want, const std::string& path) {
+        const size_t base = buf->size();
+        buf->resize(base + want);
+        size_t have = 0;
+        while (have < want) {
+            size_t got = 0;
+            std::string why;
+            if (!f.Read(buf->data() + base + have, want - have, &got, &why)) {
+                buf->resize(base);
+                out_.refused.emplace_back(path, "cannot read: " + why);
+                return false;
+            }
+            if (got == 0)
+                break;
+            have += got;
+        }
+        buf->resize(base + have);
+        done_ += have;
+        return true;
+    }
+
+    void Whole(SourceFile& f, std::string data, const Source& s) {
+        if (f.size() > kMaxMessage) {
+            out_.refused.emplace_back(s.path, "a message of 4 GiB or more cannot be stored");
+            return;
+        }
+        try {
+            data.reserve(static_cast<size_t>(f.size()) + kChunk);
+        } catch (const std::bad_alloc&) {
+            out_.refused.emplace_back(s.path, "too large to hold in memory");
+            return;
+        }
+        size_t before = 0;
+        do {
+            before = data.size();
+            if (!Fill(f, &data, kChunk, s.path))
+                return;
+        } while (data.size() > before);
+        Add(Pending{std::move(data), s.path, s.state, s.delivered, f.modified()});
+    }
+
+    // Splits at "From " lines, undoing the ">From " quoting of bodies, one
+    // message at a time.
+    void Mbox(SourceFile& f, std::string buf, size_t pos, const std::string& path) {
+        std::string message, separator;
+        int n = 0;
+        bool eof = false;
+        auto finish = [&] {
+            // The blank line that ends each message belongs to the format.
+            if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\n\n") == 0)
+                message.pop_back();
+            else if (message.size() >= 4 && message.compare(message.size() - 4, 4, "\r\n\r\n") == 0)
+                message.resize(message.size() - 2);
+            const std::string origin = path + " #" + std::to_string(++n);
+            if (message.empty())
+                out_.refused.emplace_back(origin, "empty message");
+            else
+                Add(Pending{std::move(message), origin, std::nullopt, SeparatorTime(separator),
+                            f.modified()});
+            message = std::string();
+        };
+        bool first = true;
+        for (;;) {
+            size_t nl = buf.find('\n', pos);
+            if (nl == std::string::npos && !eof) {
+                buf.erase(0, pos);
+                pos = 0;
+                const size_t before = buf.size();
+                if (!Fill(f, &buf, kChunk, path))
+                    return;
+                eof = buf.size() == before;
+                continue;
+            }
+            const size_t end = nl == std::string::npos ? buf.size() : nl + 1;
+            if (end == pos)
+                break;
+            std::string_view line(buf.data() + pos, end - pos);
+            pos = end;
+            if (line.compare(0, 5, "From ") == 0) {
+                if (!first)
+                    finish();
+                first = false;
+                separator.assign(line);
+                continue;
+            }
+            const size_t gt = line.find_first_not_of('>');
+            if (gt != std::string_view::npos && gt > 0 && line.compare(gt, 5, "From ") == 0)
+                line.remove_prefix(1);
+            message.append(line);
+            if (message.size() > kMaxMessage) {
+                out_.refused.emplace_back(path + " #" + std::to_string(n + 1),
+                                          "a message of 4 GiB or more cannot be stored");
+                return;
+            }
+        }
+        finish();
+    }
+
+    void Add(Pending p) {
+        bytes_ += p.source.size();
+        batch_.push_back(std::move(p));
+        if (batch_.size() >= kBatch || bytes_ >= kBatchBytes)
+            Flush();
+    }
+
+    void Flush() {
+        if (batch_.empty())
+            return;
+        std::vector<ImportItem> items(batch_.size());
+        for (size_t i = 0; i < batch_.size(); ++i) {
+            const Pending& p = batch_[i];
+            items[i].source = p.source;
+            const uint32_t state =
+                options_.forcedState ? *options_.forcedState : p.state.value_or(kStateUnread);
+            items[i].state = state | options_.extraState;
+            items[i].delivered = p.delivered;
+            if (p.fileModified != 0)
+                items[i].fileModified = p.fileModified;
+        }
+        const Status s = store_.ImportMessages(folder_, items, nullptr);
+        if (s.ok()) {
+            out_.imported += batch_.size();
+        } else {
+            for (const Pending& p : batch_)
+                out_.refused.emplace_back(p.origin, s.message());
+        }
+        batch_.clear();
+        bytes_ = 0;
+        Draw();
+    }
+
+    void Draw() {
+        if (progress_)
+            DrawProgress(*progress_, done_, total_, out_.imported + batch_.size());
+    }
+
+    Store& store_;
+    FolderId folder_;
+    const Options& options_;
+    Outcome& out_;
+    std::ostream* progress_;
+    uint64_t total_;
+    uint64_t done_ = 0;
+    std::vector<Pending> batch_;
+    size_t bytes_ = 0;
+};
+
+// ---- The command -------------------------------------------------------------------
+
+Options ParseOptions(const std::vector<std::string>& args) {
+    Options o;
+    std::vector<std::string> rest;
+    for (const std::string& s : args) {
+        if (s == "--read")
+            o.forcedState = 0;
+        else if (s == "--flagged")
+            o.extraState |= kStateFlagged;
+        else if (s == "--create")
+            o.create = true;
+        else if (s == "--skip-other")
+            o.skipOther = true;
+        else if (s.size() > 1 && s[0] == '-' && s[1] == '-')
+            Fail("unknown option " + s);
+        else
+            rest.push_back(s);
+    }
+    if (rest.size() < 3)
+        Fail("usage: mailstore import [--read] [--flagged] [--create] [--skip-other] DIR FOLDER "
+             "PATH...");
+    o.dir = rest[0];
+    o.folder = rest[1];
+    o.paths.assign(rest.begin() + 2, rest.end());
+    return o;
+}
+
+FolderId TargetFolder(Store& store, const Options& o) {
+    FolderId folder = 0;
+    if (!o.create || store.FindFolderByPath(o.folder, &folder).ok())
+        return ResolveFolder(store, o.folder);
+    FolderId parent = kRootFolder;
+    std::string_view path = o.folder;
+    while (!path.empty()) {
+        size_t slash = path.find('/');
+        std::string part(path.substr(0, slash));
+        if (!part.empty() && !store.FindChild(parent, part, &parent).ok())
+            Require(store.CreateFolder(parent, part, &parent),
+                    "cannot create \"" + Printable(part) + "\"");
+        if (slash == std::string_view::npos)
+            break;
+        path.remove_prefix(slash + 1);
+    }
+    return parent;
+}
+
+void ListNames(std::ostream& out, const char* title,
+               const std::vector<std::pair<std::string, std::string>>& items) {
+    if (items.empty())
+        return;
+    out << title << ":\n";
+    for (const auto& [name, why] : items)
+        out << "  " << Printable(name) << ": " << why << "\n";
+}
+
+int Summary(std::ostream& out, const Options& o, const Outcome& r) {
+    out << "Imported " << r.imported << " message" << (r.imported == 1 ? "" : "s") << " into "
+        << Printable(o.folder);
+    if (!r.refused.empty())
+        out << "; refused " << r.refused.size();
+    if (!r.skipped.empty())
+        out << "; skipped " << r.skipped.size();
+    out << ".\n";
+    ListNames(out, "Refused", r.refused);
+    ListNames(out, "Skipped", r.skipped);
+    const bool failed = !r.refused.empty() || (!r.skipped.empty() && !o.skipOther);
+    return failed ? 2 : 0;
+}
+
+} // namespace
+
+std::string Printable(std::string_view name) {
+    std::string out;
+    size_t i = 0;
+    while (i < name.size()) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool valid = len > 0 && i + len <= name.size();
+        for (size_t k = 1; valid && k < len; ++k)
+            valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
+        if (valid && len == 1 && (c < 0x20 || c == 0x7F))
+            valid = false;
+        if (!valid) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            ++i;
+        } else {
+            out.append(name.substr(i, len));
+            i += len;
+        }
+    }
+    return out;
+}
+
+int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool progress) {
+    const Options o = ParseOptions(args);
+    std::unique_ptr<Store> store = OpenStore(o.dir);
+    const FolderId folder = TargetFolder(*store, o);
+    Outcome outcome;
+    std::vector<Source> sources;
+    Walker walker(outcome, sources);
+    for (const std::string& path : o.paths)
+        walker.Path(path);
+    uint64_t total = 0;
+    for (const Source& s : sources)
+        total += s.size;
+    Importer importer(*store, folder, o, outcome, progress ? &err : nullptr, total);
+    for (const Source& s : sources)
+        importer.Read(s);
+    importer.Finish();
+    return Summary(out, o, outcome);
+}
+
+} // namespace mailstore::cli

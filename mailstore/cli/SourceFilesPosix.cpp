@@ -1,0 +1,128 @@
+#include "SourceFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mailstore::cli {
+
+namespace {
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+uint64_t FileTimeOf(const struct stat& st) {
+    const int64_t secs = static_cast<int64_t>(st.st_mtim.tv_sec) + 11644473600ll;
+    if (secs <= 0)
+        return 0;
+    return static_cast<uint64_t>(secs) * 10000000ull +
+           static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u;
+}
+
+const char* SpecialKind(mode_t mode) {
+    if (S_ISFIFO(mode))
+        return "a FIFO (named pipe), not a file";
+    if (S_ISSOCK(mode))
+        return "a socket, not a file";
+    return "a device, not a file";
+}
+
+} // namespace
+
+EntryInfo Probe(const std::string& path) {
+    EntryInfo info;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        info.kind =
+            (errno == ENOENT || errno == ENOTDIR) ? EntryKind::Missing : EntryKind::Unreadable;
+        info.reason = Reason(errno);
+    } else if (S_ISREG(st.st_mode)) {
+        info.kind = EntryKind::Regular;
+        info.size = static_cast<uint64_t>(st.st_size);
+    } else if (S_ISDIR(st.st_mode)) {
+        info.kind = EntryKind::Directory;
+    } else {
+        info.kind = EntryKind::Special;
+        info.reason = SpecialKind(st.st_mode);
+    }
+    return info;
+}
+
+bool ListDirectory(const std::string& path, std::vector<std::string>* names, std::string* reason) {
+    names->clear();
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        *reason = Reason(errno);
+        return false;
+    }
+    errno = 0;
+    while (const dirent* e = readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names->emplace_back(e->d_name);
+        errno = 0;
+    }
+    const int error = errno;
+    closedir(dir);
+    if (error != 0) {
+        *reason = Reason(error);
+        return false;
+    }
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+SourceFile::~SourceFile() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, bool* special,
+                                             std::string* reason) {
+    *special = false;
+    // Non-blocking: opening a FIFO must not wait for a writer.
+    std::unique_ptr<SourceFile> f(new SourceFile());
+    f->fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (f->fd_ < 0) {
+        *reason = Reason(errno);
+        return nullptr;
+    }
+    struct stat st;
+    if (fstat(f->fd_, &st) != 0) {
+        *reason = Reason(errno);
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *reason = Reason(EISDIR);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *special = true;
+        *reason = SpecialKind(st.st_mode);
+        return nullptr;
+    }
+    f->size_ = static_cast<uint64_t>(st.st_size);
+    f->modified_ = FileTimeOf(st);
+    posix_fadvise(f->fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return f;
+}
+
+bool SourceFile::Read(char* buf, size_t len, size_t* got, std::string* reason) {
+    for (;;) {
+        const ssize_t n = read(fd_, buf, len);
+        if (n >= 0) {
+            *got = static_cast<size_t>(n);
+            return true;
+        }
+        if (errno != EINTR) {
+            *reason = Reason(errno);
+            return false;
+        }
+    }
+}
+
+} // namespace mailstore::cli

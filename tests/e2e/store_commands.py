@@ -5,7 +5,7 @@ own objects gives, and the tree or the list must show the change."""
 
 import sys
 
-from harness import listed_from, preorder, run
+from harness import SAMPLES, listed_from, preorder, run
 
 WAIT = 10  # seconds; the store picks up another writer's changes within about half a second
 MESSAGE_LINES = ("NEWMSGS", "DELETEMSGS", "MARKEDAS")
@@ -107,12 +107,22 @@ def message_steps(s, c):
                   rows_are_listing(s, "Inbox")))
 
 
+def show_is_byte_for_byte(s, c):
+    """The console program writes a stored source unchanged: CRLF stays CRLF."""
+    listed = s.messages("Inbox/Lists")
+    rc, _, err = s.wine([s.cli_exe, "show", s.store_win, "Inbox/Lists", str(listed[0].id)])
+    c.equal(rc, 0, f"show ended well: {err}")
+    c.equal((s.out / f"call{s.calls}.out").read_bytes(), (SAMPLES / "plain.eml").read_bytes(),
+            "show's output, byte for byte")
+
+
 def body(s, c):
     s.make_store()
     expected = len(s.messages("Inbox"))
     s.start()
     s.wait_for("the Inbox's messages in the list",
                lambda st: st.row_count == expected and len(st.log) >= 3)
+    show_is_byte_for_byte(s, c)
     folder_steps(s, c)
     message_steps(s, c)
     (s.out / "state.txt").write_text(s.state().raw)

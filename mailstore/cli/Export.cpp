@@ -503,7 +503,9 @@ int Export(const Args& args, Io& io) {
     Args rest;
     std::string format = "eml";
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--format" && i + 1 < args.size())
+        if (args[i] == "--format" && i + 1 == args.size())
+            Fail("--format needs a value: eml, maildir or mbox");
+        else if (args[i] == "--format")
             format = args[++i];
         else if (args[i].compare(0, 9, "--format=") == 0)
             format = args[i].substr(9);

@@ -82,6 +82,7 @@ TEST_F(CommandsTest, RefusalsChangeNothing) {
         {{"show", store_, "Inbox", "7"}, "7"},
         {{"mkdir", "--bogus", store_, "X"}, "unknown option"},
         {{"export", store_, "Inbox", Path("out"), "--format", "pdf"}, "unknown format"},
+        {{"export", store_, "Inbox", Path("out"), "--format"}, "needs a value"},
     };
     for (const auto& [args, why] : cases) {
         Result r = Call(args);

@@ -27,8 +27,9 @@ if [ ! -f "$ready" ]; then
   rm -rf "$store"
   winstore=$(winepath -w "$store")
   wine "$cli" init "$winstore" </dev/null
-  # The sample files and the Maildir beside them all go to the Inbox.
-  wine "$cli" import "$winstore" Inbox "$(winepath -w "$root/resources/samples")" </dev/null
+  # The sample files and the Maildir beside them all go to the Inbox (their
+  # README and the Maildir's tmp/ placeholder are skipped).
+  wine "$cli" import --skip-other "$winstore" Inbox "$(winepath -w "$root/resources/samples")" </dev/null
   touch "$ready"
 fi
 

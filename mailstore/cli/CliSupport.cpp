@@ -13,6 +13,31 @@ void Require(const Status& s, const std::string& context) {
         Fail(context.empty() ? s.message() : context + ": " + s.message());
 }
 
+std::string Printable(std::string_view name) {
+    std::string out;
+    size_t i = 0;
+    while (i < name.size()) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool valid = len > 0 && i + len <= name.size();
+        for (size_t k = 1; valid && k < len; ++k)
+            valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
+        if (valid && len == 1 && (c < 0x20 || c == 0x7F))
+            valid = false;
+        if (!valid) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            ++i;
+        } else {
+            out.append(name.substr(i, len));
+            i += len;
+        }
+    }
+    return out;
+}
+
 FileSystem& Fs() {
     return DefaultFileSystem();
 }
@@ -29,15 +54,15 @@ FolderId ResolveFolder(const Store& store, const std::string& path) {
         // "#12" names a folder by id, for names the shell makes awkward.
         if (path.size() < 2 || path.size() > 11 ||
             path.find_first_not_of("0123456789", 1) != std::string::npos)
-            Fail("not a folder id: \"" + path + "\"");
+            Fail("not a folder id: \"" + Printable(path) + "\"");
         FolderInfo info;
         id = static_cast<FolderId>(std::strtoull(path.c_str() + 1, nullptr, 10));
-        Require(store.GetFolder(id, &info), "folder " + path);
+        Require(store.GetFolder(id, &info), "folder " + Printable(path));
         if (id == kRootFolder)
             Fail("folder #0 is the top level, not a folder");
         return id;
     }
-    Require(store.FindFolderByPath(path, &id), "folder \"" + path + "\"");
+    Require(store.FindFolderByPath(path, &id), "folder \"" + Printable(path) + "\"");
     return id;
 }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace mailstore::cli {
 
@@ -16,6 +17,10 @@ struct Failure {
 
 [[noreturn]] void Fail(const std::string& message);
 void Require(const Status& s, const std::string& context = std::string());
+
+// A name fit for one output line: control characters and bytes that are not
+// UTF-8 are shown as \xNN.
+std::string Printable(std::string_view name);
 
 FileSystem& Fs();
 std::unique_ptr<Store> OpenStore(const std::string& dir);

@@ -24,7 +24,8 @@ FolderId CreatePath(Store& store, const std::string& path) {
             slash = path.size();
         const std::string part = path.substr(start, slash - start);
         if (!part.empty() && !store.FindChild(parent, part, &parent).ok())
-            Require(store.CreateFolder(parent, part, &parent), "cannot create \"" + part + "\"");
+            Require(store.CreateFolder(parent, part, &parent),
+                    "cannot create \"" + Printable(part) + "\"");
         start = slash + 1;
     }
     return parent;
@@ -44,14 +45,14 @@ int MakeFolder(const Args& args, Io& io) {
     auto store = OpenStore(a[0]);
     const auto [parentPath, name] = SplitLast(a[1]);
     if (name.empty())
-        Fail("no folder name in \"" + a[1] + "\"");
+        Fail("no folder name in \"" + Printable(a[1]) + "\"");
     FolderId parent = kRootFolder;
     if (opts.count("--parents"))
         parent = CreatePath(*store, parentPath);
     else if (!parentPath.empty())
         parent = ResolveFolder(*store, parentPath);
     FolderId id = 0;
-    Require(store->CreateFolder(parent, name, &id), "cannot create \"" + a[1] + "\"");
+    Require(store->CreateFolder(parent, name, &id), "cannot create \"" + Printable(a[1]) + "\"");
     io.out << "Created folder " << FolderPath(*store, id) << " #" << id << ".\n";
     return 0;
 }
@@ -60,7 +61,7 @@ int RenameFolder(const Args& a, Io& io) {
     ExpectOperands(a, 3, "rename DIR FOLDER NEWNAME");
     auto store = OpenStore(a[0]);
     const FolderId id = ResolveFolder(*store, a[1]);
-    Require(store->RenameFolder(id, a[2]), "cannot rename \"" + a[1] + "\"");
+    Require(store->RenameFolder(id, a[2]), "cannot rename \"" + Printable(a[1]) + "\"");
     io.out << "Renamed " << a[1] << " to " << FolderPath(*store, id) << ".\n";
     return 0;
 }
@@ -70,7 +71,7 @@ int MoveFolder(const Args& a, Io& io) {
     auto store = OpenStore(a[0]);
     const FolderId id = ResolveFolder(*store, a[1]);
     const FolderId parent = ResolveParent(*store, a[2]);
-    Require(store->MoveFolder(id, parent), "cannot move \"" + a[1] + "\"");
+    Require(store->MoveFolder(id, parent), "cannot move \"" + Printable(a[1]) + "\"");
     io.out << "Moved " << a[1] << " to " << FolderPath(*store, id) << ".\n";
     return 0;
 }
@@ -81,7 +82,7 @@ int RemoveFolder(const Args& a, Io& io) {
     const FolderId id = ResolveFolder(*store, a[1]);
     FolderInfo info;
     Require(store->GetFolder(id, &info));
-    Require(store->DeleteFolder(id), "cannot delete \"" + a[1] + "\"");
+    Require(store->DeleteFolder(id), "cannot delete \"" + Printable(a[1]) + "\"");
     io.out << "Deleted folder " << a[1] << " with " << Plural(info.messageCount, "message")
            << " and " << Plural(info.subFolderCount, "sub-folder") << ".\n";
     return 0;
@@ -151,7 +152,7 @@ int Show(const Args& args, Io& io) {
     const FolderId folder = ResolveFolder(*store, a[1]);
     std::unique_ptr<MessageReader> reader;
     Require(store->OpenMessageSource(folder, ParseId(a[2]), &reader),
-            "message " + a[2] + " in " + a[1]);
+            "message " + Printable(a[2]) + " in " + Printable(a[1]));
     const bool headersOnly = opts.count("--headers") != 0;
     std::string headers; // kept until their end is seen
     std::string buf(64 * 1024, '\0');

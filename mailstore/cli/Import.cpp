@@ -17,7 +17,7 @@ namespace {
 // A durable commit holds at most this many messages, or bytes of them: the
 // bytes bound what an import holds in memory, whatever the size of its files.
 constexpr size_t kBatch = 200;
-constexpr size_t kBatchBytes = 32u << 20;
+constexpr size_t kBatchBytes = 8u << 20;
 constexpr size_t kChunk = 1u << 20;
 // Enough to tell mail from other files.
 constexpr size_t kHeadBytes = 64u << 10;
@@ -141,8 +141,8 @@ class Walker {
     }
 
     static bool IsMaildir(const std::string& dir) {
-        return Probe(dir + "/cur").kind == EntryKind::Directory ||
-               Probe(dir + "/new").kind == EntryKind::Directory;
+        return Probe(JoinPath(dir, "cur")).kind == EntryKind::Directory ||
+               Probe(JoinPath(dir, "new")).kind == EntryKind::Directory;
     }
 
     void Directory(const std::string& dir, int depth) {
@@ -158,7 +158,7 @@ class Walker {
         if (!List(dir, &names))
             return;
         for (const std::string& name : names)
-            Child(dir + "/" + name, name, depth);
+            Child(JoinPath(dir, name), name, depth);
     }
 
     // An entry of a plain directory, or a sub-folder of a Maildir.
@@ -184,16 +184,16 @@ class Walker {
         if (!List(dir, &names))
             return;
         for (const std::string& name : names) {
-            const std::string path = dir + "/" + name;
+            const std::string path = JoinPath(dir, name);
             if (name == "new" || name == "cur") {
                 MaildirMessages(path, name == "new");
             } else if (name == "tmp") {
                 std::vector<std::string> inTmp;
                 if (List(path, &inTmp)) {
                     for (const std::string& t : inTmp)
-                        out_.skipped.emplace_back(path + "/" + t, t[0] == '.'
-                                                                      ? "a hidden file"
-                                                                      : "still being delivered");
+                        out_.skipped.emplace_back(JoinPath(path, t), t[0] == '.'
+                                                                         ? "a hidden file"
+                                                                         : "still being delivered");
                 }
             } else if (Probe(path).kind == EntryKind::Directory) {
                 Child(path, name, depth); // a sub-folder
@@ -208,7 +208,7 @@ class Walker {
         if (!List(dir, &names))
             return;
         for (const std::string& name : names) {
-            const std::string path = dir + "/" + name;
+            const std::string path = JoinPath(dir, name);
             const EntryInfo info = Probe(path);
             if (name[0] == '.' || info.kind == EntryKind::Directory) {
                 out_.skipped.emplace_back(path, "not a message of the Maildir");
@@ -542,31 +542,6 @@ int Summary(std::ostream& out, const Options& o, const Outcome& r) {
 }
 
 } // namespace
-
-std::string Printable(std::string_view name) {
-    std::string out;
-    size_t i = 0;
-    while (i < name.size()) {
-        const unsigned char c = static_cast<unsigned char>(name[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = len > 0 && i + len <= name.size();
-        for (size_t k = 1; valid && k < len; ++k)
-            valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
-        if (valid && len == 1 && (c < 0x20 || c == 0x7F))
-            valid = false;
-        if (!valid) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-            ++i;
-        } else {
-            out.append(name.substr(i, len));
-            i += len;
-        }
-    }
-    return out;
-}
 
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool progress) {

@@ -3,7 +3,6 @@
 
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace mailstore::cli {
@@ -12,9 +11,5 @@ namespace mailstore::cli {
 // returns 0, or 2 when something was refused.
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool progress);
-
-// A file name fit for one output line: control characters and bytes that are
-// not UTF-8 are shown as \xNN.
-std::string Printable(std::string_view name);
 
 } // namespace mailstore::cli

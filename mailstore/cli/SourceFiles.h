@@ -28,6 +28,9 @@ struct EntryInfo {
 
 EntryInfo Probe(const std::string& path);
 
+// dir/name, with the separator the user wrote dir with.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
 // Entry names of a directory, sorted, without "." and "..".
 bool ListDirectory(const std::string& path, std::vector<std::string>* names, std::string* reason);
 

@@ -53,6 +53,10 @@ EntryInfo Probe(const std::string& path) {
     return info;
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
 bool ListDirectory(const std::string& path, std::vector<std::string>* names, std::string* reason) {
     names->clear();
     DIR* dir = opendir(path.c_str());

@@ -86,6 +86,13 @@ EntryInfo Probe(const std::string& path) {
     return info;
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    const size_t last = dir.find_last_of("/\\");
+    if (last != std::string::npos && last + 1 == dir.size())
+        return dir + name;
+    return dir + (last != std::string::npos && dir[last] == '\\' ? "\\" : "/") + name;
+}
+
 bool ListDirectory(const std::string& path, std::vector<std::string>* names, std::string* reason) {
     names->clear();
     WIN32_FIND_DATAW data;

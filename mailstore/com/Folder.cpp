@@ -81,6 +81,7 @@ STDMETHODIMP Folder::GetMessageProps(MESSAGEID dwMessageId, DWORD, MESSAGEPROPS*
     return Guarded([&]() -> HRESULT {
         RETURN_IF_FAILED(CheckRecord(pProps, MESSAGEPROPS_SIZE));
         // No poll here: the list asks for records row by row while painting.
+        RETURN_IF_FAILED(session_->TakeFailure());
         mailstore::MessageInfo info;
         RETURN_IF_FAILED(ToHResult(session_->ReadMessage(id_, dwMessageId, &info)));
         return FillMessageProps(info, pProps);
@@ -95,6 +96,7 @@ STDMETHODIMP Folder::FreeMessageProps(MESSAGEPROPS* pProps) {
 
 STDMETHODIMP Folder::DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD, IUnknown*) {
     return Guarded([&]() -> HRESULT {
+        RETURN_IF_FAILED(session_->TakeFailure());
         std::vector<mailstore::MessageId> ids;
         const HRESULT hr = ReadFolderIdList(*session_, id_, pMsgIdList, &ids);
         if (FAILED(hr) || ids.empty()) {
@@ -108,6 +110,7 @@ STDMETHODIMP Folder::DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD, IUnknown*)
 
 STDMETHODIMP Folder::MarkMessagesAsRead(BOOL fRead, DWORD, MESSAGEIDLIST* pMsgIdList) {
     return Guarded([&]() -> HRESULT {
+        RETURN_IF_FAILED(session_->TakeFailure());
         mailstore::Status st;
         if (!pMsgIdList) {
             // No list: the whole folder.
@@ -134,7 +137,7 @@ STDMETHODIMP Folder::OpenMessage(MESSAGEID dwMessageId, REFIID riid, void** ppvO
         if (riid != IID_IStream) {
             return E_NOINTERFACE;
         }
-        session_->Poll();
+        RETURN_IF_FAILED(session_->Poll());
         std::unique_ptr<mailstore::MessageReader> reader;
         RETURN_IF_FAILED(ToHResult(session_->store().OpenMessageSource(id_, dwMessageId, &reader)));
         return SourceStream::Create(std::make_unique<EngineSource>(session_, std::move(reader)),
@@ -182,7 +185,7 @@ STDMETHODIMP Folder::GetFirstMessage(DWORD, DWORD, MESSAGEID dwMsgIdFirst, MESSA
         }
         *phEnum = nullptr;
         RETURN_IF_FAILED(CheckRecord(pProps, MESSAGEPROPS_SIZE));
-        session_->Poll();
+        RETURN_IF_FAILED(session_->Poll());
         auto e = std::make_unique<MessageEnum>();
         RETURN_IF_FAILED(ToHResult(session_->store().GetMessageIds(id_, &e->ids)));
         // -1 starts at the beginning; any other id at the first message from it on.
@@ -206,6 +209,7 @@ STDMETHODIMP Folder::GetNextMessage(HENUMSTORE hEnum, DWORD, MESSAGEPROPS* pProp
         if (!e) {
             return E_HANDLE;
         }
+        RETURN_IF_FAILED(session_->TakeFailure());
         return FillNext(*e, pProps);
     });
 }

@@ -17,13 +17,14 @@ constexpr IID IID_FolderObject = {
 
 constexpr HRESULT kNotInitialized = E_UNEXPECTED;
 
+// Also hands out a failure the session met meanwhile.
 HRESULT Initialized(const std::shared_ptr<StoreSession>& session) {
-    return session ? S_OK : kNotInitialized;
+    return session ? session->TakeFailure() : kNotInitialized;
 }
 
 // Picks up other processes' changes first, then reads the folder's record.
 HRESULT ReadFolder(StoreSession& session, STOREFOLDERID id, mailstore::FolderInfo* info) {
-    session.Poll();
+    RETURN_IF_FAILED(session.Poll());
     return ToHResult(session.store().GetFolder(id, info));
 }
 
@@ -242,7 +243,9 @@ STDMETHODIMP Namespace::CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pD
 
 STDMETHODIMP Namespace::RegisterNotification(DWORD, HWND hwnd) {
     return Guarded([&]() -> HRESULT {
-        RETURN_IF_FAILED(Initialized(session_));
+        if (!session_) {
+            return kNotInitialized;
+        }
         if (!hwnd || !IsWindow(hwnd)) {
             return E_INVALIDARG;
         }
@@ -308,6 +311,7 @@ STDMETHODIMP Namespace::GetNextSubFolder(HENUMSTORE hEnum, FOLDERPROPS* pProps) 
         if (!e || !session_) {
             return E_HANDLE;
         }
+        RETURN_IF_FAILED(session_->TakeFailure());
         return FillNextChild(*e, pProps);
     });
 }

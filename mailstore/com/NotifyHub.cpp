@@ -12,10 +12,6 @@ constexpr wchar_t kClassName[] = L"MailStoreNotifyHub";
 constexpr UINT kDrainMessage = WM_APP + 1;
 constexpr UINT kReleaseMessage = WM_APP + 2;
 constexpr UINT_PTR kPollTimer = 1;
-// Two dispatches from one loop reach the window procedure at one stack depth;
-// a loop inside a handler is deeper by at least a whole dispatch and the
-// handler, far more than this. The slack lets pumps a frame apart count as one.
-constexpr uintptr_t kFrameSlack = 128;
 
 std::mutex g_hubsMutex;
 std::map<DWORD, std::weak_ptr<NotifyHub>> g_hubs;
@@ -170,7 +166,7 @@ NotifyHub::KeepAlive::~KeepAlive() {
     ServerLock(false);
 }
 
-bool NotifyHub::Post(const Notification& n, HWND hwnd, Batch& batch) {
+bool NotifyHub::Post(const Notification& n, HWND hwnd) {
     switch (n.message) {
     case WM_FOLDERNOTIFY: {
         // Lost if the window goes before it reaches its message: the system
@@ -194,41 +190,32 @@ bool NotifyHub::Post(const Notification& n, HWND hwnd, Batch& batch) {
             return PostMessageW(hwnd, n.message, MARKED_ALL_MESSAGES, 0) != 0;
         }
         [[fallthrough]];
-    default: {
-        batch.ids.push_back(n.id);
-        if (!PostMessageW(hwnd, n.message, reinterpret_cast<WPARAM>(&batch.ids.back()), 0)) {
-            batch.ids.pop_back();
-            return false;
-        }
-        return true;
-    }
+    default:
+        postedIds_ = true;
+        return PostMessageW(hwnd, n.message, reinterpret_cast<WPARAM>(ids_.Keep(n.id)), 0) != 0;
     }
 }
 
-void NotifyHub::DeliverTurn(uintptr_t frame) {
+void NotifyHub::DeliverTurn() {
     drainPosted_ = false;
     if (delivering_ || queue_.empty()) {
         return;
     }
     delivering_ = true;
-    // In the list before anything points into it, so nothing it holds is
-    // lost if a step below fails.
-    Batch& batch = batches_.emplace_back();
-    batch.serial = nextSerial_++;
-    batch.drainFrame = frame;
-    // Ends the turn even if a step below throws: the storage of what was
-    // posted must still be released behind it.
+    postedIds_ = false;
+    // Ends the turn even if a step below throws: the hub must outlive what
+    // was posted into its slots.
     struct Finish {
         NotifyHub& hub;
         ~Finish() {
-            Batch& b = hub.batches_.back();
-            if (b.ids.empty()) {
-                hub.batches_.pop_back();
-            } else if (PostMessageW(hub.hwnd_, kReleaseMessage, b.serial, 0) && !hub.keepAlive_) {
+            if (hub.postedIds_ && PostMessageW(hub.hwnd_, kReleaseMessage, 0, 0)) {
+                ++hub.markers_;
                 // A receiver may release the last store object while messages
                 // that point into the hub are still waiting.
-                hub.keepAlive_ = std::unique_ptr<KeepAlive>(new (std::nothrow)
-                                                                KeepAlive(hub.shared_from_this()));
+                if (!hub.keepAlive_) {
+                    hub.keepAlive_ = std::unique_ptr<KeepAlive>(
+                        new (std::nothrow) KeepAlive(hub.shared_from_this()));
+                }
             }
             hub.delivering_ = false;
             hub.PostDrain();
@@ -241,23 +228,15 @@ void NotifyHub::DeliverTurn(uintptr_t frame) {
         for (HWND target : listeners->TargetsFor(n)) {
             if (GetWindowThreadProcessId(target, nullptr) != thread_) {
                 Deliver(n, target);
-            } else if (Post(n, target, batch)) {
+            } else if (Post(n, target)) {
                 ++posted;
             }
         }
     }
 }
 
-void NotifyHub::Release(unsigned serial, uintptr_t frame) {
-    for (auto& b : batches_) {
-        b.due |= serial != 0 && b.serial <= serial;
-    }
-    // Deeper in the stack than the turn that posted a batch means inside some
-    // handler's own message loop: a receiver's handler may still be running
-    // and reading its id, so that batch waits for a later marker or tick.
-    std::erase_if(batches_,
-                  [&](const Batch& b) { return b.due && frame + kFrameSlack >= b.drainFrame; });
-    if (batches_.empty()) {
+void NotifyHub::Release() {
+    if (markers_ > 0 && --markers_ == 0) {
         keepAlive_.reset(); // the caller holds the hub for the rest of its turn
     }
 }
@@ -299,7 +278,6 @@ LRESULT CALLBACK NotifyHub::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     }
     if (raw &&
         (msg == kDrainMessage || msg == kReleaseMessage || (msg == WM_TIMER && wp == kPollTimer))) {
-        const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
         // Keeps the hub alive if a receiver releases the last store object.
         std::shared_ptr<NotifyHub> self = raw->weak_from_this().lock();
         if (!self) {
@@ -307,11 +285,10 @@ LRESULT CALLBACK NotifyHub::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
         }
         Guarded([&] {
             if (msg == kDrainMessage) {
-                self->DeliverTurn(frame);
+                self->DeliverTurn();
             } else if (msg == kReleaseMessage) {
-                self->Release(static_cast<unsigned>(wp), frame);
+                self->Release();
             } else {
-                self->Release(0, frame); // batches a nested loop left waiting
                 self->Poll();
             }
             return S_OK;

@@ -3,10 +3,11 @@
 // thread's message loop it posts the queued notifications, in order, to the
 // registered windows of its thread, so a receiver finds a burst waiting in its
 // queue and may take it in one go. Each arrives through the receiver's own
-// loop, one at a time, after the change. Ids passed by pointer live in the
-// hub's storage until a release marker, posted behind them to the hub's own
-// window, comes out of the same queue. Windows of other threads are sent
-// their notifications, one at a time.
+// loop, one at a time, after the change. Ids passed by pointer live in slots
+// of the hub that are used again only after many later ids (see IdSlots); the
+// hub lives at least until a release marker, posted behind them to its own
+// window, comes out of the same queue. Windows of other threads are sent their
+// notifications, one at a time.
 #pragma once
 
 #include "StoreApi.h"
@@ -62,6 +63,26 @@ class Listeners {
 // passed by pointer to a copy that lives until the handler returns.
 void Deliver(const Notification& n, HWND hwnd);
 
+// Storage for ids passed by pointer. Each id gets a slot of its own, and a
+// slot is used again only after kSlots later ids: a pointer keeps its id
+// while the receiver handles it, even through a message loop inside the
+// handler, for the next kSlots - 1 ids the hub passes.
+class IdSlots {
+  public:
+    static constexpr size_t kSlots = 65536;
+
+    MESSAGEID* Keep(MESSAGEID id) {
+        MESSAGEID* slot = &slots_[next_];
+        *slot = id;
+        next_ = (next_ + 1) % kSlots;
+        return slot;
+    }
+
+  private:
+    std::vector<MESSAGEID> slots_ = std::vector<MESSAGEID>(kSlots); // never resized
+    size_t next_ = 0;
+};
+
 class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
   public:
     static constexpr UINT kPollMilliseconds = 250;
@@ -69,6 +90,7 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     // posted queue, and a burst the size of a large import still comes in
     // few turns.
     static constexpr size_t kMaxPostedPerTurn = 4000;
+    static_assert(IdSlots::kSlots >= 16 * kMaxPostedPerTurn, "ids outlive many turns");
 
     // The calling thread's hub, created with its window on first use.
     static std::shared_ptr<NotifyHub> ForCurrentThread();
@@ -80,9 +102,9 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     void Enqueue(std::shared_ptr<Listeners> to, const Notification& n);
     // Notifications not posted yet.
     size_t pending() const { return queue_.size(); }
-    // Turns whose posted notifications still hold hub storage (ids passed by
-    // pointer). While there are any the hub keeps itself (and the module) alive.
-    size_t awaitingRelease() const { return batches_.size(); }
+    // Release markers posted behind ids passed by pointer that have not come
+    // back yet. While there are any the hub keeps itself (and the module) alive.
+    size_t awaitingRelease() const { return markers_; }
 
     // Pollers run on every timer tick, e.g. to pick up other processes' changes.
     using PollerId = unsigned;
@@ -92,13 +114,6 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     HWND window() const { return hwnd_; }
 
   private:
-    // What one turn posted that must outlive the receivers' handlers.
-    struct Batch {
-        unsigned serial = 0;
-        uintptr_t drainFrame = 0;  // stack depth of the turn that posted it
-        bool due = false;          // its release marker came out of the queue
-        std::deque<MESSAGEID> ids; // a deque: pointers to its items stay put
-    };
     // Holds the hub and a module lock while posted messages point into it.
     struct KeepAlive {
         explicit KeepAlive(std::shared_ptr<NotifyHub> hub);
@@ -110,9 +125,9 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
 
     NotifyHub() = default;
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    void DeliverTurn(uintptr_t frame);
-    bool Post(const Notification& n, HWND hwnd, Batch& batch);
-    void Release(unsigned serial, uintptr_t frame);
+    void DeliverTurn();
+    bool Post(const Notification& n, HWND hwnd);
+    void Release();
     void Poll();
     void PostDrain();
 
@@ -121,8 +136,9 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     std::deque<std::pair<std::shared_ptr<Listeners>, Notification>> queue_;
     bool drainPosted_ = false;
     bool delivering_ = false;
-    std::deque<Batch> batches_;
-    unsigned nextSerial_ = 1;
+    IdSlots ids_;
+    bool postedIds_ = false; // in this turn
+    size_t markers_ = 0;
     std::unique_ptr<KeepAlive> keepAlive_;
     std::map<PollerId, std::function<void()>> pollers_;
     PollerId nextPoller_ = 1;

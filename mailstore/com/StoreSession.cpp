@@ -186,7 +186,7 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     std::weak_ptr<StoreSession> weak = session;
     session->poller_ = session->hub_->AddPoller([weak] {
         if (auto s = weak.lock()) {
-            s->Poll();
+            s->CatchUp();
         }
     });
     std::lock_guard lock(g_sessionsMutex);
@@ -216,7 +216,7 @@ mailstore::Status StoreSession::ReadMessage(mailstore::FolderId folder, mailstor
 }
 
 void StoreSession::Publish() {
-    if (!store_->HasEvents()) {
+    if (stalled_ || !store_->HasEvents()) {
         return;
     }
     for (const auto& event : store_->TakeEvents()) {
@@ -226,10 +226,26 @@ void StoreSession::Publish() {
     }
 }
 
-void StoreSession::Poll() {
-    bool changed = false;
-    store_->Refresh(&changed);
+void StoreSession::CatchUp() {
+    const mailstore::Status st = store_->Refresh();
+    if (!st.ok()) {
+        if (!stalled_) {
+            failure_ = ToHResult(st); // once each time it stops working
+        }
+        stalled_ = true;
+        return;
+    }
+    stalled_ = false;
     Publish();
+}
+
+HRESULT StoreSession::Poll() {
+    CatchUp();
+    return TakeFailure();
+}
+
+HRESULT StoreSession::TakeFailure() {
+    return std::exchange(failure_, S_OK);
 }
 
 } // namespace mailstore::com

@@ -43,11 +43,19 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     Listeners& listeners() { return *listeners_; }
 
     // Queues notifications for the engine's pending change events. Called after
-    // every change and on every poll.
+    // every change and on every poll; does nothing while picking up other
+    // processes' changes fails.
     void Publish();
-    // Picks up other processes' changes, then publishes. Queries that start
-    // something (an enumeration, a record) poll first so they see the latest.
-    void Poll();
+    // Picks up other processes' changes, then publishes; runs on the hub's
+    // timer. When picking up fails (another process damaged or locked the
+    // store) the session keeps serving what it has and reports no change until
+    // it works again; the failure is kept for the next caller.
+    void CatchUp();
+    // CatchUp, then TakeFailure. Queries that start something (an enumeration,
+    // a record) poll first so they see the latest.
+    HRESULT Poll();
+    // A failure met while polling, once: the next store operation returns it.
+    HRESULT TakeFailure();
 
   private:
     StoreSession() = default;
@@ -59,6 +67,8 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     std::unique_ptr<mailstore::Store> store_;
     std::shared_ptr<Listeners> listeners_ = std::make_shared<Listeners>();
     NotifyHub::PollerId poller_ = 0;
+    bool stalled_ = false;   // the last poll failed
+    HRESULT failure_ = S_OK; // not yet returned to a caller
 };
 
 // UTF-16 path to the engine's form (UTF-8, '/' separators) and back.

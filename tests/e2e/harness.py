@@ -288,6 +288,7 @@ class Session:
         """A fresh store: the demo mail in the Inbox, and nested folders that the
         tool creates on import, so the tree has levels to expand."""
         self.cli("init", self.store_win)
+        # The samples' README and the Maildir's tmp/ placeholder are skipped.
         self.cli("import", "--skip-other", self.store_win, "Inbox", self.windows_path(SAMPLES))
         self.cli("import", "--create", self.store_win, "Inbox/Lists",
                  self.windows_path(SAMPLES / "plain.eml"))

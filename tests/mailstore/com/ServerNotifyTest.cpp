@@ -179,6 +179,44 @@ TEST_F(ServerTest, ChangesFromAnotherWriterArriveWithinASecondOrSo) {
     std::printf("another writer's message arrived after %llu ms\n", took);
 }
 
+// Another process damages the store while the server runs: the failure
+// reaches the next call once, the last good state is still served, and no
+// change is reported (not even one that was committed before the damage).
+TEST_F(ServerTest, AFailedPickUpReachesTheNextCallAndStopsTheReports) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    Seed(inbox, {Mail("before")});
+    ComPtr<IStoreFolder> folder;
+    ASSERT_EQ(ns->OpenFolder(inbox, 0, folder.GetAddressOf()), S_OK);
+    Settle();
+    RecorderWindow nsWindow, folderWindow;
+    ASSERT_EQ(ns->RegisterNotification(0, nsWindow.hwnd()), S_OK);
+    ASSERT_EQ(folder->RegisterNotification(0, folderWindow.hwnd()), S_OK);
+
+    Seed(inbox, {Mail("after")}); // no message is pumped before the damage
+    {
+        std::fstream journal(dir.path() / L"journal.bin",
+                             std::ios::in | std::ios::out | std::ios::binary);
+        ASSERT_TRUE(journal.is_open());
+        journal.write("DAMAGED!", 8);
+    }
+    Settle(); // the timer meets the damage
+    EXPECT_TRUE(folderWindow.received.empty());
+    EXPECT_TRUE(nsWindow.received.empty());
+
+    FOLDERPROPS props{};
+    props.cbSize = FOLDERPROPS_SIZE;
+    const HRESULT first = ns->GetFolderProps(inbox, 0, &props);
+    EXPECT_TRUE(FAILED(first)) << std::hex << first;
+    ASSERT_EQ(ns->GetFolderProps(inbox, 0, &props), S_OK) << "served from what it has";
+    EXPECT_EQ(props.cMessage, 1u);
+    EXPECT_EQ(MessageIds(folder.Get()).size(), 1u);
+    Settle();
+    EXPECT_TRUE(folderWindow.received.empty());
+    EXPECT_TRUE(nsWindow.received.empty());
+}
+
 #ifdef MAILSTORE_CLI
 namespace {
 

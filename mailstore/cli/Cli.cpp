@@ -25,6 +25,7 @@ int ListCommand(const Args& a, Io& io);
 int MarkCommand(const Args& a, Io& io);
 int FlagCommand(const Args& a, Io& io);
 int CheckCommand(const Args& a, Io& io);
+int RecoverCommand(const Args& a, Io& io);
 int CompactCommand(const Args& a, Io& io);
 
 struct Command {
@@ -116,11 +117,18 @@ const Command kCommands[] = {
      "Ends with a report; exits with 2 when any message was left out.",
      Export, nullptr},
     {"check", "check [--json] DIR",
-     "Reads every store file and reports damage, missing message files and leftovers.\n"
-     "Exits with 1 when it finds a problem.\n"
+     "Reads every store file and reports damage (file and offset), missing, cut or\n"
+     "changed message files, files no record accounts for, and what the store has set\n"
+     "aside. Exits with 1 when it finds damage or set-aside files.\n"
      "  --json  one JSON object: {\"ok\", \"folders\", \"messages\", \"journalRecords\",\n"
-     "          \"tornTailBytes\", \"orphanFiles\", \"problems\": [TEXT...]}",
+     "          \"tornTailBytes\", \"orphanFiles\", \"problems\": [TEXT...],\n"
+     "          \"setAside\": [PATH...]}; \"ok\" is false when the store is damaged",
      CheckCommand, CheckJson},
+    {"recover", "recover DIR",
+     "Brings every set-aside or unaccounted message file back into the store (into\n"
+     "its folder when a record still names it, else into \"Recovered\"), drops records\n"
+     "whose file is gone, and leaves the store sound. Reports what it did.",
+     RecoverCommand, nullptr},
     {"compact", "compact DIR", "Folds the journal into a fresh snapshot.", CompactCommand, nullptr},
 };
 
@@ -240,14 +248,27 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
         << " journal records\n";
     if (r.tornTailBytes)
         out << "A torn journal tail of " << r.tornTailBytes
-            << " bytes (an interrupted change) is dropped at the next open.\n";
-    if (r.orphanFiles)
-        out << r.orphanFiles << " message files no record refers to; the next change or compaction "
-            << "removes them.\n";
+            << " bytes (an interrupted change) is dropped at the next change.\n";
     for (const std::string& p : r.problems)
         out << "PROBLEM: " << p << "\n";
+    for (const std::string& f : r.setAside)
+        out << "SET ASIDE: " << f << "\n";
+    if (!r.setAside.empty())
+        out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.ok ? "The store is sound.\n" : "The store is damaged.\n");
-    return r.ok ? 0 : 1;
+    return r.clean() ? 0 : 1;
+}
+
+int Recover(const std::vector<std::string>& a, std::ostream& out) {
+    if (a.size() != 1)
+        Fail("usage: mailstore recover DIR");
+    RecoverReport r;
+    Require(Store::Recover(a[0], nullptr, &r));
+    for (const std::string& line : r.actions)
+        out << line << "\n";
+    out << "Recovered " << r.recovered << " message file" << (r.recovered == 1 ? "" : "s")
+        << "; the store has a fresh snapshot.\n";
+    return 0;
 }
 
 int Compact(const std::vector<std::string>& a, std::ostream& out) {
@@ -280,6 +301,9 @@ int FlagCommand(const Args& a, Io& io) {
 }
 int CheckCommand(const Args& a, Io& io) {
     return Check(a, io.out);
+}
+int RecoverCommand(const Args& a, Io& io) {
+    return Recover(a, io.out);
 }
 int CompactCommand(const Args& a, Io& io) {
     return Compact(a, io.out);

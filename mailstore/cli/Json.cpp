@@ -139,8 +139,11 @@ int CheckJson(const Args& a, Io& io) {
            << ",\"problems\":[";
     for (size_t i = 0; i < r.problems.size(); ++i)
         io.out << (i ? "," : "") << Quote(r.problems[i]);
+    io.out << "],\"setAside\":[";
+    for (size_t i = 0; i < r.setAside.size(); ++i)
+        io.out << (i ? "," : "") << Quote(r.setAside[i]);
     io.out << "]}\n";
-    return r.ok ? 0 : 1;
+    return r.clean() ? 0 : 1;
 }
 
 } // namespace mailstore::cli

@@ -1,5 +1,7 @@
 // The store's operations through its public interface: bad input, change events,
 // a second store object in the same directory, message sources and the real disk.
+#include "Codec.h"
+#include "Journal.h"
 #include "MemFs.h"
 #include "StoreModel.h"
 
@@ -331,6 +333,88 @@ TEST_F(StoreTest, ImportFillsPropsFromHeadersAndOptions) {
     ASSERT_TRUE(store->GetFolder(1, &inbox).ok());
     EXPECT_EQ(inbox.messageCount, 7u);
     EXPECT_EQ(inbox.unreadCount, 6u);
+}
+
+// A message record as stores wrote it before records held source checksums.
+void EncodeOldMessage(detail::Encoder& e, MessageId id, uint64_t fileNo, size_t size) {
+    e.U32(id);
+    e.U32(kStateUnread);
+    e.U32(kPriorityNormal);
+    e.U32(static_cast<uint32_t>(size));
+    e.U64(fileNo);
+    e.U64(kFixedClock);
+    e.U64(0);
+    e.Str("old " + std::to_string(id));
+    e.Str("");
+    e.Str("");
+}
+
+// A store from before checksums: a version 1 snapshot with one message and a
+// journal adding another in the first form. It opens, checks sound and takes
+// changes, which then carry checksums.
+TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
+    MemFs fs;
+    const std::string one = MakeMessage(1), two = MakeMessage(2);
+    std::string snap;
+    detail::Encoder e(&snap);
+    for (uint32_t v : {0x3153534Du, 1u})
+        e.U32(v);
+    e.U64(1); // generation
+    e.U64(0); // last change
+    e.U32(6); // next folder id
+    e.U32(2); // next message id
+    e.U64(2); // next file number
+    e.U32(5);
+    const char* const names[] = {"Inbox", "Outbox", "Sent Items", "Deleted Items", "Drafts"};
+    for (int32_t type = 0; type < 5; ++type) {
+        e.U32(static_cast<uint32_t>(type + 1));
+        e.U32(kRootFolder);
+        e.I32(type);
+        e.Str(names[type]);
+        e.U32(type == 0 ? 1 : 0);
+        if (type == 0)
+            EncodeOldMessage(e, 1, 1, one.size());
+    }
+    e.U64(detail::Checksum64(snap.data(), snap.size()));
+    std::string tx;
+    detail::Encoder t(&tx);
+    t.U64(1); // change number
+    t.U32(1); // one step
+    t.U8(5);  // add messages, first form
+    t.U32(1); // Inbox
+    t.U32(1);
+    EncodeOldMessage(t, 2, 2, two.size());
+    std::string journal = detail::EncodeJournalHeader(1);
+    detail::AppendRecord(tx, &journal);
+    fs.CreateDir("/s");
+    fs.CreateDir("/s/messages");
+    for (const auto& [path, bytes] : {std::pair<std::string, std::string>{"/s/snapshot.bin", snap},
+                                      {"/s/journal.bin", journal},
+                                      {"/s/messages/0000000000000001.eml", one},
+                                      {"/s/messages/0000000000000002.eml", two}}) {
+        std::unique_ptr<File> f;
+        ASSERT_TRUE(fs.Open(path, OpenMode::CreateNew, &f).ok());
+        ASSERT_TRUE(f->WriteAt(0, bytes.data(), bytes.size()).ok());
+    }
+    std::unique_ptr<Store> store;
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
+    MessageInfo info;
+    ASSERT_TRUE(store->GetMessage(1, 2, &info).ok());
+    EXPECT_EQ(info.subject, "old 2");
+    CheckReport report;
+    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
+    EXPECT_TRUE(report.clean()) << (report.problems.empty() ? "" : report.problems[0]);
+    MessageId id = 0;
+    ASSERT_TRUE(store->ImportMessage(1, MakeMessage(3), &id).ok());
+    ASSERT_TRUE(store->Compact().ok());
+    store.reset();
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
+    EXPECT_THAT(Dump(*store), HasSubstr("old 1"));
+    // The new message has a checksum now: a change in place shows.
+    (*fs.Content("/s/messages/0000000000000003.eml"))[5] ^= 1;
+    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_THAT(report.problems[0], HasSubstr("0000000000000003.eml: changed in place"));
 }
 
 TEST(StoreOnDisk, RoundTripAndDamageReport) {

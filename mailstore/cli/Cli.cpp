@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "CliSupport.h"
+#include "Commands.h"
 #include "Import.h"
 
 #include <algorithm>
@@ -17,14 +18,27 @@ namespace mailstore::cli {
 
 namespace {
 
+int InitCommand(const Args& a, Io& io);
+int ImportCommand(const Args& a, Io& io);
+int FoldersCommand(const Args& a, Io& io);
+int ListCommand(const Args& a, Io& io);
+int MarkCommand(const Args& a, Io& io);
+int FlagCommand(const Args& a, Io& io);
+int CheckCommand(const Args& a, Io& io);
+int RecoverCommand(const Args& a, Io& io);
+int CompactCommand(const Args& a, Io& io);
+
 struct Command {
     const char* name;
     const char* usage;
     const char* help;
+    int (*run)(const Args&, Io&);
+    int (*json)(const Args&, Io&); // the --json form, where there is one
 };
 
 const Command kCommands[] = {
-    {"init", "init DIR", "Creates an empty store (with the five special folders) in DIR."},
+    {"init", "init DIR", "Creates an empty store (with the five special folders) in DIR.",
+     InitCommand, nullptr},
     {"import", "import [--read] [--flagged] [--create] [--skip-other] DIR FOLDER PATH...",
      "Imports messages into FOLDER (a path such as Inbox/Lists). Each PATH is a message\n"
      "file, an mbox file, a Maildir (cur/, new/ or both) or a directory.\n"
@@ -41,24 +55,81 @@ const Command kCommands[] = {
      "  --read        store the messages as read (Maildir flags are used otherwise)\n"
      "  --flagged     store the messages as flagged\n"
      "  --create      create FOLDER and its parents if they do not exist\n"
-     "  --skip-other  skipping what is not mail is no failure (exit status 0)"},
-    {"folders", "folders DIR", "Shows the folder tree with ids, types and counts."},
-    {"list", "list DIR FOLDER",
+     "  --skip-other  skipping what is not mail is no failure (exit status 0)",
+     ImportCommand, nullptr},
+    {"folders", "folders [--json] DIR",
+     "Shows the folder tree with ids, types and counts.\n"
+     "  --json  one JSON object: {\"folders\": [FOLDER...]}, each FOLDER being\n"
+     "          {\"id\", \"name\", \"path\", \"type\" (\"inbox\", \"outbox\", \"sent\",\n"
+     "          \"deleted\", \"drafts\" or null), \"messages\", \"unread\", \"children\"}",
+     FoldersCommand, FoldersJson},
+    {"list", "list [--json] DIR FOLDER",
      "Lists the messages of FOLDER in store order: id, flags (U unread, F flagged,\n"
      "H/L high or low priority), received time (UTC), sender and subject.\n"
-     "FOLDER is a path of names such as Inbox/Lists, or #ID as 'folders' shows it."},
+     "FOLDER is a path of names such as Inbox/Lists, or #ID as 'folders' shows it.\n"
+     "  --json  one JSON object: {\"folder\": {\"id\", \"path\"}, \"messages\": [\n"
+     "          {\"id\", \"unread\", \"flagged\", \"priority\" (\"high\", \"normal\", \"low\"),\n"
+     "          \"received\", \"sent\" (\"YYYY-MM-DDTHH:MM:SSZ\" or null), \"size\",\n"
+     "          \"from\", \"to\", \"subject\"}...]}",
+     ListCommand, ListJson},
+    {"show", "show [--headers] DIR FOLDER ID",
+     "Writes the stored source of message ID to standard output, byte for byte.\n"
+     "  --headers  only the header block, without the blank line that ends it",
+     Show, nullptr},
     {"mark", "mark DIR FOLDER read|unread all|ID...",
-     "Marks the given messages, or all messages of FOLDER, read or unread."},
-    {"flag", "flag DIR FOLDER on|off ID...", "Sets or clears the flag of the given messages."},
-    {"check", "check DIR",
+     "Marks the given messages, or all messages of FOLDER, read or unread.", MarkCommand, nullptr},
+    {"flag", "flag DIR FOLDER on|off ID...", "Sets or clears the flag of the given messages.",
+     FlagCommand, nullptr},
+    {"delete", "delete DIR FOLDER ID...|all",
+     "Deletes the given messages, or all messages of FOLDER. Unknown ids change nothing.",
+     DeleteMessages, nullptr},
+    {"copy", "copy DIR FOLDER TARGET ID...|all",
+     "Copies the given messages, or all of FOLDER, into the folder TARGET; prints\n"
+     "their new ids in the order given.",
+     CopyMessages, nullptr},
+    {"move-messages", "move-messages DIR FOLDER TARGET ID...|all",
+     "Moves the given messages, or all of FOLDER, into the folder TARGET (not FOLDER\n"
+     "itself); prints their new ids in the order given.",
+     MoveMessages, nullptr},
+    {"mkdir", "mkdir [--parents] DIR PATH",
+     "Creates the folder PATH (such as Inbox/Work, or Work at the top level).\n"
+     "  --parents  create the missing folders above it too",
+     MakeFolder, nullptr},
+    {"rename", "rename DIR FOLDER NEWNAME", "Gives FOLDER a new name. Special folders keep theirs.",
+     RenameFolder, nullptr},
+    {"move", "move DIR FOLDER NEWPARENT",
+     "Moves FOLDER under NEWPARENT, or to the top level with \"/\". Special folders\n"
+     "stay where they are; a folder cannot move into its own sub-folders.",
+     MoveFolder, nullptr},
+    {"rmdir", "rmdir DIR FOLDER",
+     "Deletes FOLDER with its messages and sub-folders. Special folders cannot be\n"
+     "deleted.",
+     RemoveFolder, nullptr},
+    {"export", "export DIR FOLDER DEST [--format eml|maildir|mbox] [--recursive]",
+     "Writes the messages of FOLDER, byte for byte, into the directory DEST (made if\n"
+     "missing). Existing files are never overwritten: names taken get \" (2)\" and so on.\n"
+     "  --format eml      one file per message, named from its date and subject (default)\n"
+     "  --format maildir  DEST becomes a Maildir; read and flagged states are kept in the\n"
+     "                    file names\n"
+     "  --format mbox     the folder becomes DEST/NAME.mbox (mboxrd: body lines reading\n"
+     "                    \"From \" are quoted with '>', so importing gives the same sources)\n"
+     "  --recursive       sub-folders too, each as a directory (mbox: NAME/ beside NAME.mbox)\n"
+     "Ends with a report; exits with 2 when any message was left out.",
+     Export, nullptr},
+    {"check", "check [--json] DIR",
      "Reads every store file and reports damage (file and offset), missing, cut or\n"
      "changed message files, files no record accounts for, and what the store has set\n"
-     "aside. Exits with 1 when it finds damage or set-aside files."},
+     "aside. Exits with 1 when it finds damage or set-aside files.\n"
+     "  --json  one JSON object: {\"ok\", \"folders\", \"messages\", \"journalRecords\",\n"
+     "          \"tornTailBytes\", \"orphanFiles\", \"problems\": [TEXT...],\n"
+     "          \"setAside\": [PATH...]}; \"ok\" is false when the store is damaged",
+     CheckCommand, CheckJson},
     {"recover", "recover DIR",
      "Brings every set-aside or unaccounted message file back into the store (into\n"
      "its folder when a record still names it, else into \"Recovered\"), drops records\n"
-     "whose file is gone, and leaves the store sound. Reports what it did."},
-    {"compact", "compact DIR", "Folds the journal into a fresh snapshot."},
+     "whose file is gone, and leaves the store sound. Reports what it did.",
+     RecoverCommand, nullptr},
+    {"compact", "compact DIR", "Folds the journal into a fresh snapshot.", CompactCommand, nullptr},
 };
 
 const Command* FindCommand(const std::string& name) {
@@ -74,53 +145,6 @@ void GeneralHelp(std::ostream& out) {
     for (const Command& c : kCommands)
         out << "  mailstore " << c.usage << "\n";
     out << "\n'mailstore COMMAND --help' describes a command.\n";
-}
-
-MessageId ParseId(const std::string& s) {
-    if (s.empty() || s.size() > 10 || s.find_first_not_of("0123456789") != std::string::npos)
-        Fail("not a message id: \"" + s + "\"");
-    unsigned long long v = std::strtoull(s.c_str(), nullptr, 10);
-    if (v > 0xFFFFFFFFull)
-        Fail("not a message id: \"" + s + "\"");
-    return static_cast<MessageId>(v);
-}
-
-std::string FormatTime(uint64_t fileTime) {
-    if (fileTime == 0)
-        return "-";
-    int64_t secs = static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
-    int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
-    int64_t rem = secs - days * 86400;
-    // Civil date from days since 1970-01-01.
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(days - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d", static_cast<long long>(y), m, d,
-                  static_cast<int>(rem / 3600), static_cast<int>(rem / 60 % 60));
-    return buf;
-}
-
-// Cuts UTF-8 text to at most width code points.
-std::string Fit(const std::string& s, size_t width) {
-    std::string out;
-    size_t points = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if ((c & 0xC0) != 0x80) {
-            if (points == width)
-                break;
-            ++points;
-        }
-        out.push_back(s[i]);
-    }
-    return out + std::string(width - points, ' ');
 }
 
 // ---- Commands ----------------------------------------------------------------------
@@ -256,6 +280,35 @@ int Compact(const std::vector<std::string>& a, std::ostream& out) {
     return 0;
 }
 
+// The original commands through the table's one signature.
+int InitCommand(const Args& a, Io& io) {
+    return Init(a, io.out);
+}
+int ImportCommand(const Args& a, Io& io) {
+    return Import(a, io.out, io.err, io.progress);
+}
+int FoldersCommand(const Args& a, Io& io) {
+    return Folders(a, io.out);
+}
+int ListCommand(const Args& a, Io& io) {
+    return List(a, io.out);
+}
+int MarkCommand(const Args& a, Io& io) {
+    return Mark(a, io.out, false);
+}
+int FlagCommand(const Args& a, Io& io) {
+    return Mark(a, io.out, true);
+}
+int CheckCommand(const Args& a, Io& io) {
+    return Check(a, io.out);
+}
+int RecoverCommand(const Args& a, Io& io) {
+    return Recover(a, io.out);
+}
+int CompactCommand(const Args& a, Io& io) {
+    return Compact(a, io.out);
+}
+
 } // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress) {
@@ -279,30 +332,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return 0;
     }
     try {
-        const std::string name = cmd->name;
-        if (name == "init")
-            return Init(rest, out);
-        if (name == "import")
-            return Import(rest, out, err, progress);
-        if (name == "folders")
-            return Folders(rest, out);
-        if (name == "list")
-            return List(rest, out);
-        if (name == "mark")
-            return Mark(rest, out, false);
-        if (name == "flag")
-            return Mark(rest, out, true);
-        if (name == "check")
-            return Check(rest, out);
-        if (name == "recover")
-            return Recover(rest, out);
-        if (name == "compact")
-            return Compact(rest, out);
+        Io io{out, err, progress};
+        auto json = std::find(rest.begin(), rest.end(), "--json");
+        if (json != rest.end() && cmd->json) {
+            rest.erase(json);
+            return cmd->json(rest, io);
+        }
+        return cmd->run(rest, io);
     } catch (const Failure& f) {
         err << "mailstore " << cmd->name << ": " << f.message << "\n";
         return 1;
     }
-    return 1;
 }
 
 } // namespace mailstore::cli

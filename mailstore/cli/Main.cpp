@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <io.h>
+#include <fcntl.h>
 #else
 #include <unistd.h>
 #endif
@@ -53,7 +54,13 @@ int main(int argc, char** argv) {
     SetConsoleOutputCP(CP_UTF8);
 #endif
     try {
-        return mailstore::cli::Run(Arguments(argc, argv), std::cout, std::cerr, ErrIsTerminal());
+        const std::vector<std::string> args = Arguments(argc, argv);
+#ifdef _WIN32
+        // Message sources go out byte for byte: no CR added before each LF.
+        if (!args.empty() && args[0] == "show")
+            _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        return mailstore::cli::Run(args, std::cout, std::cerr, ErrIsTerminal());
     } catch (const std::exception& e) {
         std::cerr << "mailstore: " << e.what() << "\n";
         return 1;

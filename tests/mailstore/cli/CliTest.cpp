@@ -1,6 +1,5 @@
 // The command-line tool driven in-process on a real directory.
-#include "Cli.h"
-#include "Store.h"
+#include "CliFixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,58 +24,11 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-namespace fsys = std::filesystem;
-
 #ifdef _WIN32
 const std::string kNoSuchFile = "File not found";
 #else
 const std::string kNoSuchFile = "No such file or directory";
 #endif
-
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-class CliTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::random_device rd;
-        root_ = fsys::temp_directory_path() / ("mailstore-cli-" + std::to_string(rd()));
-        fsys::create_directories(root_);
-        store_ = Path("store");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fsys::remove_all(root_, ec);
-    }
-    std::string Path(const std::string& name) const { return (root_ / name).generic_string(); }
-    void Write(const std::string& name, const std::string& bytes) {
-        fsys::create_directories((root_ / name).parent_path());
-        std::ofstream f(root_ / name, std::ios::binary);
-        f << bytes;
-    }
-    Result Call(std::vector<std::string> args) {
-        std::ostringstream out, err;
-        int code = mailstore::cli::Run(args, out, err, false);
-        return {code, out.str(), err.str()};
-    }
-    // The stored source of a message of the Inbox.
-    std::string Stored(MessageId id) {
-        std::unique_ptr<Store> store;
-        std::unique_ptr<MessageReader> reader;
-        if (!Store::Open(store_, OpenOptions(), &store).ok() ||
-            !store->OpenMessageSource(kFolderInbox + 1, id, &reader).ok())
-            return "(none)";
-        std::string bytes(static_cast<size_t>(reader->Size()), '\0');
-        size_t got = 0;
-        reader->ReadAt(0, bytes.data(), bytes.size(), &got);
-        return bytes.substr(0, got);
-    }
-    fsys::path root_;
-    std::string store_;
-};
 
 // The line of a listing that ends with the subject.
 std::string LineOf(const std::string& list, const std::string& subject) {
@@ -186,7 +138,8 @@ TEST_F(CliTest, BadInputExitsNonZeroWithOneLine) {
 
 TEST_F(CliTest, EveryCommandHasHelp) {
     for (const char* cmd :
-         {"init", "import", "folders", "list", "mark", "flag", "check", "compact"}) {
+         {"init", "import", "folders", "list", "mark", "flag", "check", "compact", "show", "delete",
+          "copy", "move-messages", "mkdir", "rename", "move", "rmdir", "export"}) {
         Result r = Call({cmd, "--help"});
         EXPECT_EQ(r.code, 0) << cmd;
         EXPECT_THAT(r.out, HasSubstr(std::string("Usage: mailstore ") + cmd));
@@ -194,6 +147,7 @@ TEST_F(CliTest, EveryCommandHasHelp) {
     Result r = Call({"--help"});
     EXPECT_EQ(r.code, 0);
     EXPECT_THAT(r.out, HasSubstr("mailstore import"));
+    EXPECT_THAT(r.out, HasSubstr("mailstore export"));
     EXPECT_THAT(r.out, Not(HasSubstr("unknown")));
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <tuple>
 
 using namespace comtest;
 
@@ -298,6 +300,142 @@ TEST_F(ServerTest, ChangesByTheMailstoreToolInAnotherProcessArrive) {
     EXPECT_TRUE(folderWindow.received[0].allMessages);
     EXPECT_EQ(nsWindow.received[0].record.type, static_cast<DWORD>(UNREAD_CHANGE));
     EXPECT_EQ(Props(ns.Get(), inbox).cUnread, 0u);
+}
+
+namespace {
+
+using Shape = std::vector<std::tuple<UINT, DWORD, DWORD, DWORD>>;
+
+// What a window received, with ids of one change put in place of the other's.
+Shape ShapeOf(const std::vector<Received>& got, const std::map<DWORD, DWORD>& same = {}) {
+    auto id = [&](DWORD v) {
+        auto it = same.find(v);
+        return it == same.end() ? v : it->second;
+    };
+    Shape out;
+    for (const Received& r : got) {
+        if (r.message == WM_FOLDERNOTIFY)
+            out.emplace_back(r.message, r.record.type, id(r.record.idFolderOld),
+                             id(r.record.idFolderNew));
+        else
+            out.emplace_back(r.message, id(r.id), r.allMessages, 0);
+    }
+    return out;
+}
+
+std::wstring Id(DWORD id) {
+    return L" #" + std::to_wstring(id);
+}
+
+} // namespace
+
+// Each change command of the tool, run in another process, reaches the windows
+// as the same change made through the server does.
+TEST_F(ServerTest, EachToolChangeSendsWhatTheServerSendsForIt) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    const STOREFOLDERID sent = SpecialFolder(ns.Get(), FOLDER_SENT);
+    const STOREFOLDERID drafts = SpecialFolder(ns.Get(), FOLDER_DRAFT);
+    const auto ids = Seed(inbox, {Mail("a"), Mail("b"), Mail("c"), Mail("d")});
+    ComPtr<IStoreFolder> in, out;
+    ASSERT_EQ(ns->OpenFolder(inbox, 0, in.GetAddressOf()), S_OK);
+    ASSERT_EQ(ns->OpenFolder(drafts, 0, out.GetAddressOf()), S_OK);
+    RecorderWindow nsWindow, inWindow, outWindow;
+    ASSERT_EQ(ns->RegisterNotification(0, nsWindow.hwnd()), S_OK);
+    ASSERT_EQ(in->RegisterNotification(0, inWindow.hwnd()), S_OK);
+    ASSERT_EQ(out->RegisterNotification(0, outWindow.hwnd()), S_OK);
+    Settle();
+    const std::wstring store = L"\"" + dir.path().wstring() + L"\"";
+    std::vector<RecorderWindow*> windows{&nsWindow, &inWindow, &outWindow};
+
+    // Runs the change both ways; same() maps the tool's ids to the server's.
+    auto compare = [&](const char* what, const std::function<void()>& viaServer,
+                       const std::wstring& toolArgs,
+                       const std::function<std::map<DWORD, DWORD>()>& same) {
+        SCOPED_TRACE(what);
+        for (RecorderWindow* w : windows)
+            w->received.clear();
+        viaServer();
+        Settle();
+        std::vector<Shape> server;
+        size_t count = 0;
+        for (RecorderWindow* w : windows) {
+            server.push_back(ShapeOf(w->received));
+            count += w->received.size();
+            w->received.clear();
+        }
+        EXPECT_GT(count, 0u);
+        ASSERT_EQ(RunTool(toolArgs), 0);
+        PumpUntil(
+            [&] {
+                size_t n = 0;
+                for (RecorderWindow* w : windows)
+                    n += w->received.size();
+                return n >= count;
+            },
+            5000);
+        PumpFor(300);
+        const auto map = same();
+        for (size_t i = 0; i < windows.size(); ++i)
+            EXPECT_EQ(ShapeOf(windows[i]->received, map), server[i]) << "window " << i;
+    };
+    auto child = [&](const char* name) {
+        for (const FOLDERPROPS& p : Children(ns.Get(), inbox))
+            if (std::string(p.szName) == name)
+                return p.FolderId;
+        return STOREFOLDERID(0);
+    };
+
+    STOREFOLDERID a = 0;
+    compare(
+        "mkdir", [&] { ASSERT_EQ(ns->CreateFolder(inbox, "A", 0, &a), S_OK); },
+        L"mkdir " + store + L" Inbox/B",
+        [&] {
+            return std::map<DWORD, DWORD>{{child("B"), a}};
+        });
+    const STOREFOLDERID b = child("B");
+    ASSERT_NE(b, 0u);
+    const std::map<DWORD, DWORD> folders{{b, a}};
+    auto sameFolders = [&] { return folders; };
+    compare(
+        "rename", [&] { ASSERT_EQ(ns->RenameFolder(a, 0, "A2"), S_OK); },
+        L"rename " + store + Id(b) + L" B2", sameFolders);
+    compare(
+        "move", [&] { ASSERT_EQ(ns->MoveFolder(a, sent, 0), S_OK); },
+        L"move " + store + Id(b) + Id(sent), sameFolders);
+    compare(
+        "rmdir", [&] { ASSERT_EQ(ns->DeleteFolder(a, 0), S_OK); }, L"rmdir " + store + Id(b),
+        sameFolders);
+
+    std::vector<MESSAGEID> one{ids[0]};
+    MESSAGEIDLIST list = IdList(one);
+    compare(
+        "delete", [&] { ASSERT_EQ(in->DeleteMessages(&list, 0, nullptr), S_OK); },
+        L"delete " + store + Id(inbox) + L" " + std::to_wstring(ids[1]),
+        [&] {
+            return std::map<DWORD, DWORD>{{ids[1], ids[0]}};
+        });
+    for (DWORD move : {0u, 1u}) {
+        std::vector<MESSAGEID> before = MessageIds(out.Get()), c{ids[2]};
+        MESSAGEIDLIST cList = IdList(c);
+        // The newest message of the target, from each side.
+        MESSAGEID viaServer = 0;
+        compare(
+            move ? "move-messages" : "copy",
+            [&] {
+                ASSERT_EQ(ns->CopyMoveMessages(in.Get(), out.Get(), &cList, move, 0, nullptr),
+                          S_OK);
+                viaServer = MessageIds(out.Get()).back();
+            },
+            (move ? L"move-messages " : L"copy ") + store + Id(inbox) + Id(drafts) + L" " +
+                std::to_wstring(ids[3]),
+            [&] {
+                return std::map<DWORD, DWORD>{{MessageIds(out.Get()).back(), viaServer},
+                                              {ids[3], ids[2]}};
+            });
+        EXPECT_EQ(MessageIds(out.Get()).size(), before.size() + 2);
+    }
 }
 #endif
 

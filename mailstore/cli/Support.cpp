@@ -1,0 +1,134 @@
+#include "Support.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace mailstore::cli {
+
+namespace {
+bool IsIdWord(const std::string& s) {
+    return !s.empty() && s.size() <= 10 && s.find_first_not_of("0123456789") == std::string::npos &&
+           std::strtoull(s.c_str(), nullptr, 10) <= 0xFFFFFFFFull;
+}
+} // namespace
+
+FolderId ResolveParent(const Store& store, const std::string& path) {
+    if (path == "/" || path == "#0")
+        return kRootFolder;
+    return ResolveFolder(store, path);
+}
+
+std::string FolderPath(const Store& store, FolderId folder) {
+    std::string path;
+    FolderInfo info;
+    while (folder != kRootFolder && store.GetFolder(folder, &info).ok()) {
+        path = path.empty() ? info.name : info.name + "/" + path;
+        folder = info.parent;
+    }
+    return path;
+}
+
+MessageId ParseId(const std::string& s) {
+    if (!IsIdWord(s))
+        Fail("not a message id: \"" + s + "\"");
+    return static_cast<MessageId>(std::strtoull(s.c_str(), nullptr, 10));
+}
+
+std::vector<MessageId> ParseIds(const Store& store, FolderId folder,
+                                const std::vector<std::string>& a, size_t first) {
+    std::vector<MessageId> ids;
+    if (a.size() == first + 1 && a[first] == "all") {
+        Require(store.GetMessageIds(folder, &ids));
+        return ids;
+    }
+    for (size_t i = first; i < a.size(); ++i)
+        ids.push_back(ParseId(a[i]));
+    return ids;
+}
+
+std::vector<std::string> SplitOptions(const std::vector<std::string>& args,
+                                      std::initializer_list<const char*> known,
+                                      std::set<std::string>* options) {
+    std::vector<std::string> rest;
+    for (const std::string& s : args) {
+        if (s.size() < 2 || s.compare(0, 2, "--") != 0) {
+            rest.push_back(s);
+            continue;
+        }
+        bool found = false;
+        for (const char* k : known)
+            found = found || s == k;
+        if (!found)
+            Fail("unknown option " + s);
+        options->insert(s);
+    }
+    return rest;
+}
+
+CivilTime ToCivil(uint64_t fileTime) {
+    int64_t secs = static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
+    int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
+    int64_t rem = secs - days * 86400;
+    // Civil date from days since 1970-01-01.
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(days - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    CivilTime t;
+    t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    t.year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (t.month <= 2));
+    t.hour = static_cast<int>(rem / 3600);
+    t.minute = static_cast<int>(rem / 60 % 60);
+    t.second = static_cast<int>(rem % 60);
+    return t;
+}
+
+std::string FormatTime(uint64_t fileTime) {
+    if (fileTime == 0)
+        return "-";
+    const CivilTime t = ToCivil(fileTime);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute);
+    return buf;
+}
+
+std::string Fit(const std::string& s, size_t width) {
+    std::string out;
+    size_t points = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if ((c & 0xC0) != 0x80) {
+            if (points == width)
+                break;
+            ++points;
+        }
+        out.push_back(s[i]);
+    }
+    return out + std::string(width - points, ' ');
+}
+
+std::string CutUtf8(const std::string& s, size_t maxBytes) {
+    if (s.size() <= maxBytes)
+        return s;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
+        --end;
+    return s.substr(0, end);
+}
+
+void DrawProgress(std::ostream& err, size_t done, size_t total) {
+    const size_t width = 30;
+    size_t filled = total ? done * width / total : width;
+    err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << done
+        << "/" << total << std::flush;
+}
+
+std::string Plural(size_t n, const char* word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+} // namespace mailstore::cli

@@ -1,0 +1,55 @@
+// More of what the tool's commands share: naming folders and messages, options,
+// times and terminal output.
+#pragma once
+
+#include "CliSupport.h"
+#include "Store.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace mailstore::cli {
+
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+    bool progress; // err is a terminal: draw progress bars there
+};
+
+// As ResolveFolder, and "/" (or "#0") for the top level.
+FolderId ResolveParent(const Store& store, const std::string& path);
+// "Inbox/Lists" for a folder id.
+std::string FolderPath(const Store& store, FolderId folder);
+
+MessageId ParseId(const std::string& s);
+// The message ids of the operands from `first` on; "all" alone means every message.
+std::vector<MessageId> ParseIds(const Store& store, FolderId folder,
+                                const std::vector<std::string>& a, size_t first);
+
+// Removes the options (words starting with "--") from args into *options;
+// fails on one not in `known`.
+std::vector<std::string> SplitOptions(const std::vector<std::string>& args,
+                                      std::initializer_list<const char*> known,
+                                      std::set<std::string>* options);
+
+struct CivilTime {
+    int year = 1601, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+CivilTime ToCivil(uint64_t fileTime);
+// "YYYY-MM-DD HH:MM" (UTC), or "-" for no time.
+std::string FormatTime(uint64_t fileTime);
+
+// Cuts UTF-8 text to at most width code points and pads it to width.
+std::string Fit(const std::string& s, size_t width);
+// The longest prefix of s of at most maxBytes that does not split a UTF-8 character.
+std::string CutUtf8(const std::string& s, size_t maxBytes);
+
+void DrawProgress(std::ostream& err, size_t done, size_t total);
+std::string Plural(size_t n, const char* word);
+
+} // namespace mailstore::cli

@@ -1,0 +1,146 @@
+// The change commands, show and the --json listings.
+#include "CliFixture.h"
+
+namespace mailstore::cli {
+namespace {
+
+using ::testing::HasSubstr;
+
+class CommandsTest : public CliTest {
+  protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        ASSERT_EQ(Call({"init", store_}).code, 0);
+        Write("a.eml", "Subject: one\r\n\r\nfirst\r\n");
+        Write("b.eml", "Subject: two\n\nsecond\n");
+        Write("c.eml", "Subject: three\n\nno final newline");
+        ASSERT_EQ(
+            Call({"import", store_, "Inbox", Path("a.eml"), Path("b.eml"), Path("c.eml")}).code, 0);
+        ASSERT_EQ(Call({"mkdir", "--parents", store_, "Archive/2026/Q4"}).code, 0);
+    }
+};
+
+TEST_F(CommandsTest, FolderCommandsChangeTheTree) {
+    Result r = Call({"mkdir", store_, "Inbox/Work"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Created folder Inbox/Work #"));
+    ASSERT_EQ(Call({"rename", store_, "Inbox/Work", "Jobs"}).code, 0);
+    ASSERT_EQ(Call({"move", store_, "Inbox/Jobs", "Archive/2026"}).code, 0);
+    ASSERT_EQ(Call({"move", store_, "Archive/2026/Q4", "/"}).code, 0);
+    ASSERT_EQ(Call({"copy", store_, "Inbox", "Archive/2026/Jobs", "all"}).code, 0);
+    r = Call({"rmdir", store_, "Archive"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("with 0 messages and 1 sub-folder"));
+    const auto folders = Contents(store_);
+    std::vector<std::string> paths;
+    for (const auto& [path, messages] : folders)
+        paths.push_back(path);
+    EXPECT_EQ(paths, (std::vector<std::string>{"Deleted Items", "Drafts", "Inbox", "Outbox", "Q4",
+                                               "Sent Items"}));
+    EXPECT_EQ(Call({"check", store_}).code, 0);
+}
+
+TEST_F(CommandsTest, MessageCommandsCopyMoveAndDelete) {
+    const auto before = Contents(store_)["Inbox"];
+    Result r = Call({"copy", store_, "Inbox", "Archive/2026", "3", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Copied 2 messages to Archive/2026, new ids: 4 5."));
+    r = Call({"move-messages", store_, "Inbox", "Drafts", "all"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Moved 3 messages to Drafts, new ids: 6 7 8."));
+    ASSERT_EQ(Call({"delete", store_, "Drafts", "7", "7"}).code, 0);
+    auto after = Contents(store_);
+    EXPECT_TRUE(after["Inbox"].empty());
+    EXPECT_EQ(after["Drafts"], (std::vector<Kept>{before[0], before[2]}));
+    EXPECT_EQ(after["Archive/2026"], (std::vector<Kept>{before[2], before[0]}));
+}
+
+// Every refusal leaves the store as it was and says why in one line.
+TEST_F(CommandsTest, RefusalsChangeNothing) {
+    ASSERT_EQ(Call({"mkdir", store_, "Inbox/Work"}).code, 0);
+    ASSERT_EQ(Call({"mkdir", store_, "Archive/Work"}).code, 0);
+    const std::string before = Fingerprint();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"rmdir", store_, "Inbox"}, "special folder"},
+        {{"rename", store_, "Sent Items", "Old"}, "special folder"},
+        {{"move", store_, "Drafts", "Inbox"}, "special folder"},
+        {{"rmdir", store_, "#0"}, "top level"},
+        {{"move", store_, "Archive", "Archive/2026/Q4"}, "sub-folders"},
+        {{"mkdir", store_, "Inbox/Work"}, "exists"},
+        {{"mkdir", store_, "Nowhere/Work"}, "Nowhere"},
+        {{"rename", store_, "Archive", "Drafts"}, "Drafts"},
+        {{"move", store_, "Inbox/Work", "Archive"}, "Work"},
+        {{"rename", store_, "Inbox/Work", ""}, "empty"},
+        {{"rename", store_, "#99", "X"}, "99"},
+        {{"rename", store_, "#x1", "X"}, "not a folder id"},
+        {{"delete", store_, "Inbox", "1", "42"}, "42"},
+        {{"delete", store_, "Inbox", "one"}, "not a message id"},
+        {{"copy", store_, "Inbox", "Nowhere", "1"}, "Nowhere"},
+        {{"copy", store_, "Inbox", "Drafts", "2", "9"}, "9"},
+        {{"move-messages", store_, "Inbox", "Inbox", "all"}, "same folder"},
+        {{"move-messages", store_, "Inbox", "Drafts"}, "usage"},
+        {{"show", store_, "Inbox", "7"}, "7"},
+        {{"mkdir", "--bogus", store_, "X"}, "unknown option"},
+        {{"export", store_, "Inbox", Path("out"), "--format", "pdf"}, "unknown format"},
+        {{"export", store_, "Inbox", Path("out"), "--format"}, "needs a value"},
+    };
+    for (const auto& [args, why] : cases) {
+        Result r = Call(args);
+        EXPECT_EQ(r.code, 1) << args[0] << " " << args.back();
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(why)) << r.err;
+        ASSERT_EQ(Fingerprint(), before) << args[0] << " " << args.back();
+    }
+    EXPECT_FALSE(fsys::exists(root_ / "out"));
+}
+
+TEST_F(CommandsTest, ShowWritesTheStoredSource) {
+    EXPECT_EQ(Call({"show", store_, "Inbox", "1"}).out, "Subject: one\r\n\r\nfirst\r\n");
+    EXPECT_EQ(Call({"show", store_, "#1", "3"}).out, "Subject: three\n\nno final newline");
+    EXPECT_EQ(Call({"show", "--headers", store_, "Inbox", "1"}).out, "Subject: one\r\n");
+    EXPECT_EQ(Call({"show", store_, "Inbox", "2", "--headers"}).out, "Subject: two\n");
+}
+
+TEST_F(CommandsTest, JsonListings) {
+    Write("q.eml", "From: \"Quote \\\"Q\\\" Example\" <q@example.org>\n"
+                   "Subject: back\\slash =?utf-8?q?caf=C3=A9?=\n"
+                   "Date: Mon, 07 Dec 2026 08:00:00 +0000\n\nx\n");
+    ASSERT_EQ(Call({"import", "--read", "--flagged", store_, "Archive/2026", Path("q.eml")}).code,
+              0);
+    Result r = Call({"list", store_, "--json", "Archive/2026"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_THAT(r.out, HasSubstr("{\"folder\":{\"id\":7,\"path\":\"Archive/2026\"},\"messages\":[{"
+                                 "\"id\":4,\"unread\":false,\"flagged\":true,\"priority\":"
+                                 "\"normal\",\"received\":\"20"));
+    EXPECT_THAT(r.out, HasSubstr(",\"sent\":\"2026-12-07T08:00:00Z\",\"size\":127,"));
+    EXPECT_THAT(r.out, HasSubstr("\"from\":\"Quote \\\"Q\\\" Example\""));
+    EXPECT_THAT(r.out, HasSubstr("\"subject\":\"back\\\\slash café\"}]}"));
+
+    r = Call({"folders", "--json", store_});
+    EXPECT_THAT(r.out,
+                HasSubstr("{\"id\":6,\"name\":\"Archive\",\"path\":\"Archive\",\"type\":null,"
+                          "\"messages\":0,\"unread\":0,\"children\":[{\"id\":7,"));
+    EXPECT_THAT(r.out, HasSubstr("\"path\":\"Archive/2026/Q4\""));
+
+    // check --json carries the lines check prints: a missing and a stray message file.
+    fsys::remove(root_ / "store" / "messages" / "0000000000000002.eml");
+    Write("store/messages/00000000000000f0.eml", "Subject: stray\n\nx\n");
+    ASSERT_EQ(Call({"mkdir", store_, "Later"}).code, 0); // the stray file is older than this change
+    const Result text = Call({"check", store_});
+    r = Call({"check", "--json", store_});
+    EXPECT_EQ(r.code, text.code);
+    EXPECT_THAT(r.out, HasSubstr("{\"ok\":false,\"folders\":9,\"messages\":4,"));
+    std::map<std::string, std::string> arrays = {{"PROBLEM: ", ""}, {"SET ASIDE: ", ""}};
+    std::istringstream lines(text.out);
+    for (std::string line; std::getline(lines, line);)
+        for (auto& [prefix, json] : arrays)
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                json += (json.empty() ? "\"" : ",\"") + line.substr(prefix.size()) + "\"";
+    EXPECT_THAT(arrays["PROBLEM: "], HasSubstr("00000000000000f0.eml"));
+    EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"setAside\":[" +
+                                 arrays["SET ASIDE: "] + "]}"));
+}
+
+} // namespace
+} // namespace mailstore::cli

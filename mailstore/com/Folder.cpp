@@ -36,9 +36,9 @@ class EngineSource final : public SourceReader {
 } // namespace
 
 HRESULT FillMessageProps(const mailstore::MessageInfo& info, MESSAGEPROPS* props) {
-    LPSTR subject = TaskStringDup(Utf8ToCodePage(info.subject));
-    LPSTR to = TaskStringDup(Utf8ToCodePage(info.to));
-    LPSTR from = TaskStringDup(Utf8ToCodePage(info.from));
+    LPSTR subject = TaskCodePageDup(info.subject);
+    LPSTR to = TaskCodePageDup(info.to);
+    LPSTR from = TaskCodePageDup(info.from);
     if (!subject || !to || !from) {
         CoTaskMemFree(subject);
         CoTaskMemFree(to);
@@ -162,10 +162,9 @@ STDMETHODIMP Folder::UnregisterNotification(DWORD, HWND hwnd) {
 HRESULT Folder::FillNext(MessageEnum& e, MESSAGEPROPS* props) {
     while (e.next < e.ids.size()) {
         const MESSAGEID id = e.ids[e.next++];
-        mailstore::MessageInfo info;
-        const mailstore::Status st = session_->ReadMessage(id_, id, &info);
+        const mailstore::Status st = session_->ReadMessage(id_, id, &e.info);
         if (st.ok()) {
-            return FillMessageProps(info, props);
+            return FillMessageProps(e.info, props);
         }
         if (st.code() != mailstore::ErrorCode::UnknownMessage) {
             return ToHResult(st); // the folder itself is gone

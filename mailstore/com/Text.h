@@ -28,4 +28,7 @@ std::string CodePageToUtf8(std::string_view text, UINT codePage = CP_ACP);
 // A NUL-terminated copy from the COM task allocator; null when out of memory.
 LPSTR TaskStringDup(std::string_view text);
 
+// Utf8ToCodePage(utf8) as a task allocator copy; null when out of memory.
+LPSTR TaskCodePageDup(std::string_view utf8);
+
 } // namespace mailstore::com

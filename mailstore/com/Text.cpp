@@ -107,8 +107,12 @@ LPSTR TaskStringDup(std::string_view text) {
     return copy;
 }
 
-LPSTR TaskCodePageDup(std::string_view utf8) {
-    return IsAscii(utf8) ? TaskStringDup(utf8) : TaskStringDup(Utf8ToCodePage(utf8));
+std::string_view CodePageText(std::string_view utf8, std::string* scratch) {
+    if (IsAscii(utf8)) {
+        return utf8;
+    }
+    *scratch = Utf8ToCodePage(utf8);
+    return *scratch;
 }
 
 } // namespace mailstore::com

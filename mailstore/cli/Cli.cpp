@@ -44,8 +44,13 @@ const Command kCommands[] = {
      "Marks the given messages, or all messages of FOLDER, read or unread."},
     {"flag", "flag DIR FOLDER on|off ID...", "Sets or clears the flag of the given messages."},
     {"check", "check DIR",
-     "Reads every store file and reports damage, missing message files and leftovers.\n"
-     "Exits with 1 when it finds a problem."},
+     "Reads every store file and reports damage (file and offset), missing, cut or\n"
+     "changed message files, files no record accounts for, and what the store has set\n"
+     "aside. Exits with 1 when it finds damage or set-aside files."},
+    {"recover", "recover DIR",
+     "Brings every set-aside or unaccounted message file back into the store (into\n"
+     "its folder when a record still names it, else into \"Recovered\"), drops records\n"
+     "whose file is gone, and leaves the store sound. Reports what it did."},
     {"compact", "compact DIR", "Folds the journal into a fresh snapshot."},
 };
 
@@ -491,14 +496,27 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
         << " journal records\n";
     if (r.tornTailBytes)
         out << "A torn journal tail of " << r.tornTailBytes
-            << " bytes (an interrupted change) is dropped at the next open.\n";
-    if (r.orphanFiles)
-        out << r.orphanFiles << " message files no record refers to; the next change or compaction "
-            << "removes them.\n";
+            << " bytes (an interrupted change) is dropped at the next change.\n";
     for (const std::string& p : r.problems)
         out << "PROBLEM: " << p << "\n";
+    for (const std::string& f : r.setAside)
+        out << "SET ASIDE: " << f << "\n";
+    if (!r.setAside.empty())
+        out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.ok ? "The store is sound.\n" : "The store is damaged.\n");
-    return r.ok ? 0 : 1;
+    return r.clean() ? 0 : 1;
+}
+
+int Recover(const std::vector<std::string>& a, std::ostream& out) {
+    if (a.size() != 1)
+        Fail("usage: mailstore recover DIR");
+    RecoverReport r;
+    Require(Store::Recover(a[0], nullptr, &r));
+    for (const std::string& line : r.actions)
+        out << line << "\n";
+    out << "Recovered " << r.recovered << " message file" << (r.recovered == 1 ? "" : "s")
+        << "; the store has a fresh snapshot.\n";
+    return 0;
 }
 
 int Compact(const std::vector<std::string>& a, std::ostream& out) {
@@ -548,6 +566,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Mark(rest, out, true);
         if (name == "check")
             return Check(rest, out);
+        if (name == "recover")
+            return Recover(rest, out);
         if (name == "compact")
             return Compact(rest, out);
     } catch (const Failure& f) {

@@ -1,5 +1,6 @@
-// The POSIX file system: plain descriptors, fsync for durability and flock for
-// the writer lock (per open file, so two stores in one process exclude each other).
+// The POSIX file system: plain descriptors, fsync for durability, and locks held
+// per open file (flock, open file description locks), so two stores in one
+// process exclude each other too.
 #include "FileSystem.h"
 
 #include <cerrno>
@@ -98,14 +99,48 @@ class PosixFile : public File {
     std::string path_;
 };
 
+// Native writers exclude each other with flock on the store directory, which
+// nobody can swap while the store lives there. The byte-range lock on the lock
+// file is the one Windows programs under Wine take (wineserver turns LockFileEx
+// into a POSIX record lock), so native and Windows writers exclude each other.
 class PosixLock : public FileLock {
   public:
-    explicit PosixLock(int fd) : fd_(fd) {}
-    ~PosixLock() override { ::flock(fd_.get(), LOCK_UN); }
+    PosixLock(std::unique_ptr<Fd> dir, std::unique_ptr<Fd> file)
+        : dir_(std::move(dir)), file_(std::move(file)) {}
 
   private:
-    Fd fd_;
+    // Closing the descriptors releases both locks.
+    std::unique_ptr<Fd> dir_;
+    std::unique_ptr<Fd> file_;
 };
+
+std::string ParentDir(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Whether path still names the file open as fd.
+bool StillNamed(int fd, const std::string& path) {
+    struct stat a, b;
+    return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+// Retries `attempt` (true: got it; false with errno EWOULDBLOCK/EAGAIN/EACCES/EINTR:
+// held by someone else) until the deadline.
+template <typename F>
+Status Retry(F attempt, const std::string& path, std::chrono::steady_clock::time_point deadline) {
+    unsigned pause = 1;
+    while (!attempt()) {
+        if (errno != EWOULDBLOCK && errno != EAGAIN && errno != EACCES && errno != EINTR)
+            return Fail("cannot lock", path, errno);
+        if (std::chrono::steady_clock::now() >= deadline)
+            return Status(ErrorCode::Busy, "the store is busy: another process holds " + path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        pause = pause < 20 ? pause * 2 : 20;
+    }
+    return Status();
+}
 
 class PosixFileSystem : public FileSystem {
   public:
@@ -191,24 +226,47 @@ class PosixFileSystem : public FileSystem {
         return Status();
     }
 
+    Status ModifiedTime(const std::string& path, uint64_t* time) override {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0)
+            return Fail("cannot query", path, errno);
+        *time = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                static_cast<uint64_t>(st.st_mtim.tv_nsec);
+        return Status();
+    }
+
     Status Lock(const std::string& path, unsigned timeoutMs,
                 std::unique_ptr<FileLock>* out) override {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return Fail("cannot open lock file", path, errno);
-        auto lock = std::make_unique<PosixLock>(fd);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        unsigned pause = 1;
-        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return Fail("cannot lock", path, errno);
-            if (std::chrono::steady_clock::now() >= deadline)
-                return Status(ErrorCode::Busy, "the store is busy: another process holds " + path);
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-            pause = pause < 20 ? pause * 2 : 20;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const std::string dir = ParentDir(path);
+        auto dirFd = std::make_unique<Fd>(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dirFd->get() < 0)
+            return Fail("cannot open store directory", dir, errno);
+        Status s =
+            Retry([&] { return ::flock(dirFd->get(), LOCK_EX | LOCK_NB) == 0; }, path, deadline);
+        if (!s.ok())
+            return s;
+        for (;;) {
+            auto file =
+                std::make_unique<Fd>(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+            if (file->get() < 0)
+                return Fail("cannot open lock file", path, errno);
+            struct flock range = {};
+            range.l_type = F_WRLCK;
+            range.l_whence = SEEK_SET;
+            range.l_start = 0;
+            range.l_len = 1;
+            s = Retry([&] { return ::fcntl(file->get(), F_OFD_SETLK, &range) == 0; }, path,
+                      deadline);
+            if (!s.ok())
+                return s;
+            // A lock file deleted or replaced meanwhile locks nothing: take the new one.
+            if (StillNamed(file->get(), path)) {
+                *out = std::make_unique<PosixLock>(std::move(dirFd), std::move(file));
+                return Status();
+            }
         }
-        *out = std::move(lock);
-        return Status();
     }
 };
 

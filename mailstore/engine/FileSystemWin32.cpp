@@ -62,6 +62,10 @@ class Handle {
         h_ = INVALID_HANDLE_VALUE;
         return h;
     }
+    void reset(HANDLE h) {
+        Handle old(h_);
+        h_ = h;
+    }
 
   private:
     HANDLE h_;
@@ -280,39 +284,78 @@ class Win32FileSystem : public FileSystem {
     // Renames are written through and the file system journals its directories.
     Status SyncDir(const std::string&) override { return Status(); }
 
+    Status ModifiedTime(const std::string& path, uint64_t* time) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
+            return Fail("cannot query", path, GetLastError());
+        *time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                data.ftLastWriteTime.dwLowDateTime;
+        return Status();
+    }
+
+    // The lock file is opened without delete sharing, so while it is held nobody
+    // can delete or replace it; a process that does not honour sharing (a native
+    // one beside Wine) is caught by checking that the path still names it.
     Status Lock(const std::string& path, unsigned timeoutMs,
                 std::unique_ptr<FileLock>* out) override {
         const std::wstring w = Wide(path);
-        HANDLE h = INVALID_HANDLE_VALUE;
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        for (;;) {
+            Handle file(INVALID_HANDLE_VALUE);
+            Status s = OpenLockFile(w, path, &file);
+            if (!s.ok())
+                return s;
+            DWORD pause = 1;
+            for (;;) {
+                OVERLAPPED o = {};
+                if (LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                               1, 0, &o))
+                    break;
+                DWORD err = GetLastError();
+                if (err != ERROR_LOCK_VIOLATION && err != ERROR_IO_PENDING)
+                    return Fail("cannot lock", path, err);
+                if (GetTickCount64() >= deadline)
+                    return Status(ErrorCode::Busy,
+                                  "the store is busy: another process holds " + path);
+                Sleep(pause);
+                pause = pause < 20 ? pause * 2 : 20;
+            }
+            if (StillNamed(file.get(), w)) {
+                *out = std::make_unique<Win32Lock>(file.release());
+                return Status();
+            }
+            OVERLAPPED o = {};
+            UnlockFileEx(file.get(), 0, 1, 0, &o);
+        }
+    }
+
+  private:
+    static Status OpenLockFile(const std::wstring& w, const std::string& path, Handle* out) {
         for (int attempt = 0;; ++attempt) {
-            h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (h != INVALID_HANDLE_VALUE)
-                break;
+            HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                out->reset(h);
+                return Status();
+            }
             DWORD err = GetLastError();
-            if (!Transient(err) || attempt >= kRetries)
+            // A deleter that holds the file open for a moment shows as a sharing violation.
+            if ((!Transient(err) && err != ERROR_ACCESS_DENIED) || attempt >= kRetries)
                 return Fail("cannot open lock file", path, err);
             Sleep(kRetryPauseMs);
         }
-        Handle file(h);
-        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-        DWORD pause = 1;
-        for (;;) {
-            OVERLAPPED o = {};
-            if (LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                           &o))
-                break;
-            DWORD err = GetLastError();
-            if (err != ERROR_LOCK_VIOLATION && err != ERROR_IO_PENDING)
-                return Fail("cannot lock", path, err);
-            if (GetTickCount64() >= deadline)
-                return Status(ErrorCode::Busy, "the store is busy: another process holds " + path);
-            Sleep(pause);
-            pause = pause < 20 ? pause * 2 : 20;
-        }
-        *out = std::make_unique<Win32Lock>(file.release());
-        return Status();
+    }
+
+    static bool StillNamed(HANDLE locked, const std::wstring& w) {
+        Handle now(CreateFileW(w.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        BY_HANDLE_FILE_INFORMATION a, b;
+        return now.get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(locked, &a) &&
+               GetFileInformationByHandle(now.get(), &b) &&
+               a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+               a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
     }
 };
 

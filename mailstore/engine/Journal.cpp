@@ -77,6 +77,19 @@ ScanResult ScanRecords(std::string_view data, uint64_t base) {
     r.validEnd = base + pos;
     if (pos == data.size())
         return r;
+    // A write cut short leaves a record short. One whose every byte is there, by
+    // its length word, was damaged after it was written.
+    if (data.size() - pos >= kRecordHeaderSize) {
+        const char* h = data.data() + pos;
+        const uint64_t len = LoadU32(h + 4);
+        const bool headerGood = LoadU32(h) == kRecordMagic && Crc32(h, 12) == LoadU32(h + 12);
+        const uint64_t rest = data.size() - pos - kRecordHeaderSize;
+        if (headerGood ? rest >= len : rest == len) {
+            r.damaged = true;
+            r.damageOffset = base + pos;
+            return r;
+        }
+    }
     // Something bad at pos: damage if any good record starts later.
     for (size_t p = pos + 1; p + kRecordHeaderSize <= data.size(); ++p) {
         if (data[p] == 'M' && GoodRecordAt(data, p) != 0) {

@@ -36,8 +36,9 @@ struct ScanResult {
 };
 
 // Scans records in data, which holds the file from offset `base` on. A bad record
-// followed by nothing good is a torn tail (a write cut short); a bad record with
-// a good one after it is damage.
+// followed by nothing good and shorter than its length word is a torn tail (a
+// write cut short); a bad record with a good one after it, or with all the bytes
+// its length word asks for, is damage.
 ScanResult ScanRecords(std::string_view data, uint64_t base);
 
 } // namespace mailstore::detail

@@ -11,7 +11,11 @@ namespace mailstore::detail {
 namespace {
 
 constexpr uint32_t kSnapshotMagic = 0x3153534D; // "MSS1"
-constexpr uint32_t kSnapshotVersion = 1;
+// Version 2 adds each message's source checksum; version 1 snapshots still load.
+constexpr uint32_t kSnapshotVersion = 2;
+// Journal byte for an AddMessages change: the first form has no source checksums.
+constexpr uint8_t kAddWithoutChecksums = 5;
+constexpr uint8_t kAddWithChecksums = 10;
 constexpr size_t kTextChunk = 256 * 1024;
 
 // The smallest encoded size of one element, to reject counts the bytes cannot hold
@@ -32,6 +36,7 @@ void EncodeMessage(Encoder& e, const MessageRec& m, std::string_view subject, st
     e.U64(m.fileNo);
     e.U64(m.received);
     e.U64(m.sent);
+    e.U64(m.checksum);
     e.Str(subject);
     e.Str(to);
     e.Str(from);
@@ -83,6 +88,10 @@ MessageRec* FolderRec::Find(MessageId id) {
     return const_cast<MessageRec*>(static_cast<const FolderRec*>(this)->Find(id));
 }
 
+std::string MessageFilePath(uint64_t fileNo) {
+    return std::string(kMessagesDir) + "/" + MessageFileName(fileNo);
+}
+
 std::string MessageFileName(uint64_t fileNo) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%016llx.eml", static_cast<unsigned long long>(fileNo));
@@ -115,7 +124,7 @@ void EncodeTransaction(const Transaction& tx, std::string* out) {
     e.U64(tx.seq);
     e.U32(static_cast<uint32_t>(tx.ops.size()));
     for (const Op& op : tx.ops) {
-        e.U8(static_cast<uint8_t>(op.type));
+        e.U8(op.type == OpType::AddMessages ? kAddWithChecksums : static_cast<uint8_t>(op.type));
         e.U32(op.folder);
         switch (op.type) {
         case OpType::CreateFolder:
@@ -186,7 +195,8 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
             break;
         case static_cast<uint8_t>(OpType::DeleteFolder):
             break;
-        case static_cast<uint8_t>(OpType::AddMessages): {
+        case kAddWithoutChecksums:
+        case kAddWithChecksums: {
             uint32_t n = d.U32();
             if (d.failed() || n > d.remaining() / kMinEncodedMessage)
                 return false;
@@ -199,6 +209,8 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
                 m.rec.fileNo = d.U64();
                 m.rec.received = d.U64();
                 m.rec.sent = d.U64();
+                if (type == kAddWithChecksums)
+                    m.rec.checksum = d.U64();
                 m.subject = std::string(d.Str());
                 m.to = std::string(d.Str());
                 m.from = std::string(d.Str());
@@ -237,7 +249,7 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
         }
         if (d.failed())
             return false;
-        op.type = static_cast<OpType>(type);
+        op.type = type == kAddWithChecksums ? OpType::AddMessages : static_cast<OpType>(type);
         tx->ops.push_back(std::move(op));
     }
     return !d.failed() && d.remaining() == 0;
@@ -645,15 +657,18 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
         return bad(0, "file too short");
     const size_t bodyLen = size - 8;
     if (Checksum64(buffer.get(), bodyLen) != LoadU64(buffer.get() + bodyLen))
-        return bad(bodyLen, "checksum mismatch");
+        return Damaged(fileName + ": damaged somewhere from offset 0 to offset " +
+                       std::to_string(bodyLen) + " (its checksum does not match)");
     State s;
     std::string_view data = s.text_->Adopt(std::move(buffer), size);
     data = data.substr(0, bodyLen);
     Decoder d(data);
     if (d.U32() != kSnapshotMagic)
         return bad(0, "not a store snapshot");
-    if (d.U32() != kSnapshotVersion)
+    const uint32_t version = d.U32();
+    if (version != 1 && version != kSnapshotVersion)
         return bad(4, "unknown snapshot version");
+    const size_t fixed = version == 1 ? 40 : 48;
     *generation = d.U64();
     s.lastSeq = d.U64();
     s.nextFolderId = d.U32();
@@ -681,7 +696,7 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
         const size_t end = data.size();
         for (uint32_t k = 0; k < n; ++k) {
             const size_t mat = pos;
-            if (end - pos < 40)
+            if (end - pos < fixed)
                 return bad(mat, "bad message record");
             MessageRec& m = f.messages.emplace_back();
             m.id = LoadU32(base + pos);
@@ -691,7 +706,9 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
             m.fileNo = LoadU64(base + pos + 16);
             m.received = LoadU64(base + pos + 24);
             m.sent = LoadU64(base + pos + 32);
-            pos += 40;
+            if (version != 1)
+                m.checksum = LoadU64(base + pos + 40);
+            pos += fixed;
             std::string_view* texts[3] = {&m.subject, &m.to, &m.from};
             for (std::string_view* t : texts) {
                 if (end - pos < 4)

@@ -38,6 +38,7 @@ struct MessageRec {
     uint64_t fileNo = 0; // the source is messages/<fileNo as 16 hex digits>.eml
     uint64_t received = 0;
     uint64_t sent = 0;
+    uint64_t checksum = 0; // Checksum64 of the source; 0 in records older than checksums
     std::string_view subject;
     std::string_view to;
     std::string_view from;
@@ -133,6 +134,11 @@ class State {
     std::shared_ptr<TextPool> text_;
 };
 
+// Where a message's source lives, relative to the store directory. Every path
+// of a message file comes from here.
+std::string MessageFilePath(uint64_t fileNo);
+// The directory MessageFilePath names files in.
+constexpr const char* kMessagesDir = "messages";
 std::string MessageFileName(uint64_t fileNo);
 // Parses "<16 hex>.eml"; false for any other name.
 bool ParseMessageFileName(std::string_view name, uint64_t* fileNo);

@@ -1,12 +1,16 @@
 #include "Store.h"
 
 #include "Charsets.h"
+#include "Codec.h"
 #include "Journal.h"
 #include "MessageParser.h"
 #include "State.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
+#include <map>
 #include <unordered_set>
 
 namespace mailstore {
@@ -24,7 +28,8 @@ namespace {
 constexpr const char* kSnapshotName = "snapshot.bin";
 constexpr const char* kJournalName = "journal.bin";
 constexpr const char* kLockName = "lock";
-constexpr const char* kMessagesDir = "messages";
+constexpr const char* kSetAsideDir = "set-aside";
+using detail::kMessagesDir;
 constexpr uint64_t kMaxMessageSize = 0xFFFFFFFFull;
 
 // Like ReadWhole, into memory that is not cleared first: snapshots are large.
@@ -76,6 +81,32 @@ Status ReplaceFile(FileSystem& fs, const std::string& dir, const std::string& na
     Status s = WriteFlushedFile(fs, tmp, bytes);
     if (s.ok())
         s = fs.Rename(tmp, dir + "/" + name);
+    if (s.ok())
+        s = fs.SyncDir(dir);
+    return s;
+}
+
+// Writes state as snapshot generation gen and an empty journal that continues
+// it. *snapshotIn tells whether the new snapshot is in place: from then on the
+// old journal is stale, its records being in the snapshot.
+Status WriteGeneration(FileSystem& fs, const std::string& dir, const State& state, uint64_t gen,
+                       bool* snapshotIn) {
+    *snapshotIn = false;
+    std::string snap;
+    state.EncodeSnapshot(gen, &snap);
+    const std::string snapPath = dir + "/" + kSnapshotName;
+    const std::string journalPath = dir + "/" + kJournalName;
+    Status s = WriteFlushedFile(fs, snapPath + ".tmp", snap);
+    if (s.ok())
+        s = WriteFlushedFile(fs, journalPath + ".tmp", detail::EncodeJournalHeader(gen));
+    if (s.ok())
+        s = fs.Rename(snapPath + ".tmp", snapPath);
+    if (s.ok())
+        s = fs.SyncDir(dir);
+    if (!s.ok())
+        return s;
+    *snapshotIn = true;
+    s = fs.Rename(journalPath + ".tmp", journalPath);
     if (s.ok())
         s = fs.SyncDir(dir);
     return s;
@@ -142,6 +173,121 @@ std::vector<MessageId> Unique(const std::vector<MessageId>& ids) {
             out.push_back(id);
     }
     return out;
+}
+
+std::string PathOfMessage(const std::string& dir, uint64_t fileNo) {
+    return dir + "/" + detail::MessageFilePath(fileNo);
+}
+
+// The numbers of the message files present; other names are left alone.
+Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<uint64_t>* out) {
+    out->clear();
+    std::vector<std::string> names;
+    Status s = fs.ListDir(dir + "/" + kMessagesDir, &names);
+    for (const std::string& name : names) {
+        uint64_t no = 0;
+        if (detail::ParseMessageFileName(name, &no))
+            out->push_back(no);
+    }
+    std::sort(out->begin(), out->end());
+    return s;
+}
+
+// What the committed state proves about message files no record accounts for.
+struct Evidence {
+    uint64_t counter = 0;              // no committed change named a file from here on
+    std::unordered_set<uint64_t> gone; // files a committed change let go, or our own uncommitted
+    bool journalWhole = false;         // present, current, nothing after its last record
+    uint64_t journalTime = 0;          // its modification time
+};
+
+enum class Fate { Remove, SetAside };
+
+// The one rule for a message file no record accounts for. It is removed only
+// when a committed change let it go, or when it is provably what a crash left of
+// a change never acknowledged: numbered past the committed counter and written
+// after the journal last changed. A journal cut short (which lowers the counter)
+// is itself a change of the journal, so it cannot fake that. Anything else is
+// kept, set aside.
+Fate Decide(FileSystem& fs, const std::string& dir, uint64_t no, const Evidence& ev) {
+    if (ev.gone.count(no) != 0)
+        return Fate::Remove;
+    uint64_t written = 0;
+    if (!ev.journalWhole || no < ev.counter ||
+        !fs.ModifiedTime(PathOfMessage(dir, no), &written).ok() || written <= ev.journalTime)
+        return Fate::SetAside;
+    return Fate::Remove;
+}
+
+std::string Hex(uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+// Moves a message file into the set-aside folder under a name no other file
+// there ever had: its own number, then the store's position (generation and
+// journal end, which only grow), then a count. *where is the new path from the
+// store directory.
+Status SetAsideFile(FileSystem& fs, const std::string& dir, uint64_t no, uint64_t generation,
+                    uint64_t journalEnd, std::string* where) {
+    const std::string aside = dir + "/" + kSetAsideDir;
+    Status s = fs.CreateDir(aside);
+    if (!s.ok())
+        return s;
+    const std::string stem =
+        detail::MessageFileName(no).substr(0, 16) + "-" + Hex(generation) + "-" + Hex(journalEnd);
+    std::string name = stem + ".eml";
+    for (int n = 2; fs.Exists(aside + "/" + name); ++n)
+        name = stem + "-" + std::to_string(n) + ".eml";
+    s = fs.Rename(PathOfMessage(dir, no), aside + "/" + name);
+    if (s.ok())
+        s = fs.SyncDir(aside);
+    if (s.ok())
+        s = fs.SyncDir(dir + "/" + kMessagesDir);
+    *where = std::string(kSetAsideDir) + "/" + name;
+    return s;
+}
+
+// The message number a set-aside file had; false for names the store did not give.
+bool ParseSetAsideName(const std::string& name, uint64_t* no) {
+    return name.size() > 21 && name[16] == '-' && name.compare(name.size() - 4, 4, ".eml") == 0 &&
+           detail::ParseMessageFileName(name.substr(0, 16) + ".eml", no);
+}
+
+// Names of the store's own files; a directory holding any of them is a store,
+// whole or damaged.
+const char* const kStoreNames[] = {"snapshot.bin", "journal.bin",      "lock",           "messages",
+                                   "set-aside",    "snapshot.bin.tmp", "journal.bin.tmp"};
+
+struct Survey {
+    bool storeFiles = false;   // any of kStoreNames
+    bool otherFiles = false;   // anything else
+    bool messageFiles = false; // anything in messages/ or set-aside/
+    std::string description;   // what is there, for a person
+};
+
+Survey SurveyDir(FileSystem& fs, const std::string& dir) {
+    Survey v;
+    std::vector<std::string> names;
+    if (!fs.ListDir(dir, &names).ok())
+        return v;
+    for (const std::string& name : names) {
+        bool ours = std::find(std::begin(kStoreNames), std::end(kStoreNames), name) !=
+                    std::end(kStoreNames);
+        (ours ? v.storeFiles : v.otherFiles) = true;
+        if (!ours)
+            continue;
+        std::vector<std::string> inner;
+        std::string what = name;
+        if ((name == kMessagesDir || name == kSetAsideDir) &&
+            fs.ListDir(dir + "/" + name, &inner).ok()) {
+            what += "/ (" + std::to_string(inner.size()) + " files)";
+            v.messageFiles = v.messageFiles || !inner.empty();
+        }
+        v.description += (v.description.empty() ? "" : ", ") + what;
+    }
+    return v;
 }
 
 class FileMessageReader : public MessageReader {
@@ -224,11 +370,12 @@ Status LoadStoreOnce(FileSystem& fs, const std::string& dir, Loaded* out, const 
     std::string journal;
     s = ReadWhole(fs, journalPath, &journal, &missing);
     if (!s.ok()) {
-        if (!missing)
-            return s;
-        out->journalStale = true;
-        out->journalEnd = 0;
-        return Status();
+        // Made before the snapshot and only ever replaced whole: never missing by itself.
+        if (missing)
+            return Status(ErrorCode::Corrupt,
+                          journalPath + ": missing at offset 0; the changes since the snapshot "
+                                        "are gone with it");
+        return s;
     }
     uint64_t jgen = 0;
     if (!detail::DecodeJournalHeader(journal, &jgen))
@@ -276,6 +423,70 @@ Status LoadStore(FileSystem& fs, const std::string& dir, Loaded* out,
 
 } // namespace
 
+// ---- Creating ------------------------------------------------------------------------
+
+namespace {
+
+// Whether a directory without a snapshot holds only what a creation cut short
+// leaves: no message files and a journal (if any) that never got a record.
+bool UnfinishedCreation(FileSystem& fs, const std::string& dir, const Survey& v) {
+    if (v.messageFiles)
+        return false;
+    std::string journal;
+    bool missing = false;
+    if (!ReadWhole(fs, dir + "/" + kJournalName, &journal, &missing).ok())
+        return missing;
+    uint64_t gen = 0;
+    return journal.size() == detail::kJournalHeaderSize &&
+           detail::DecodeJournalHeader(journal, &gen) && gen == 1;
+}
+
+Status DamagedStore(const std::string& dir, const Survey& v) {
+    return Status(ErrorCode::Corrupt, dir +
+                                          " is a damaged store: snapshot.bin is missing, but it "
+                                          "holds " +
+                                          v.description +
+                                          "; nothing was changed (mailstore check tells more)");
+}
+
+// Open of a directory without a snapshot.
+Status NoSnapshot(FileSystem& fs, const std::string& dir) {
+    const Survey v = SurveyDir(fs, dir);
+    if (v.storeFiles && !UnfinishedCreation(fs, dir, v))
+        return DamagedStore(dir, v);
+    return Status(ErrorCode::NotAStore, dir + " holds no mail store");
+}
+
+// A new store, only in a missing or empty directory (or over a creation cut short).
+Status CreateStore(FileSystem& fs, const std::string& dir, unsigned lockTimeoutMs) {
+    Survey v = SurveyDir(fs, dir);
+    if (v.storeFiles && !UnfinishedCreation(fs, dir, v))
+        return DamagedStore(dir, v);
+    if (v.otherFiles)
+        return Status(ErrorCode::InvalidArgument,
+                      dir + " is not empty: a new store is only made in an empty or new directory");
+    Status s = fs.CreateDir(dir);
+    if (s.ok())
+        s = fs.CreateDir(dir + "/" + kMessagesDir);
+    std::unique_ptr<FileLock> lock;
+    if (s.ok())
+        s = fs.Lock(dir + "/" + kLockName, lockTimeoutMs, &lock);
+    if (!s.ok() || fs.Exists(dir + "/" + kSnapshotName))
+        return s; // made by another process meanwhile
+    v = SurveyDir(fs, dir);
+    if (!UnfinishedCreation(fs, dir, v))
+        return DamagedStore(dir, v);
+    // Journal first: a snapshot is what marks the directory as a store.
+    std::string snap;
+    State::Initial().EncodeSnapshot(1, &snap);
+    s = ReplaceFile(fs, dir, kJournalName, detail::EncodeJournalHeader(1));
+    if (s.ok())
+        s = ReplaceFile(fs, dir, kSnapshotName, snap);
+    return s;
+}
+
+} // namespace
+
 // ---- Impl ----------------------------------------------------------------------------
 
 class Store::Impl {
@@ -300,10 +511,9 @@ class Store::Impl {
     Status broken; // set when memory and disk can no longer be trusted to agree
 
     std::string Path(const char* name) const { return dir + "/" + name; }
+    std::vector<std::string> setAside; // what this object moved aside
     std::string MessagesDir() const { return dir + "/" + kMessagesDir; }
-    std::string MessagePath(uint64_t fileNo) const {
-        return MessagesDir() + "/" + detail::MessageFileName(fileNo);
-    }
+    std::string MessagePath(uint64_t fileNo) const { return PathOfMessage(dir, fileNo); }
 
     void Adopt(Loaded&& l) {
         state = std::move(l.state);
@@ -447,8 +657,8 @@ class Store::Impl {
             std::unique_ptr<File> f;
             Status s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f);
             if (s.code() == ErrorCode::AlreadyExists && attempt < 1000) {
-                // Left by a writer that died before committing: nothing refers to it.
-                fs->Remove(MessagePath(no));
+                // No record names it (we are past the counter): a dead writer's, or damage.
+                Dispose(no, MakeEvidence(Suspected()));
                 continue;
             }
             if (!s.ok())
@@ -607,26 +817,12 @@ class Store::Impl {
     }
 
     Status CompactLocked() {
-        std::string snap;
-        const uint64_t newGen = generation + 1;
-        state.EncodeSnapshot(newGen, &snap);
-        const std::string tmpSnap = Path(kSnapshotName) + std::string(".tmp");
-        const std::string tmpJournal = Path(kJournalName) + std::string(".tmp");
-        Status s = WriteFlushedFile(*fs, tmpSnap, snap);
-        if (s.ok())
-            s = WriteFlushedFile(*fs, tmpJournal, detail::EncodeJournalHeader(newGen));
-        // From this rename on, the old journal is stale: its records are in the snapshot.
-        if (s.ok())
-            s = fs->Rename(tmpSnap, Path(kSnapshotName));
-        if (s.ok())
-            s = fs->SyncDir(dir);
-        if (!s.ok())
-            return s;
-        generation = newGen;
-        journalStale = true;
-        s = fs->Rename(tmpJournal, Path(kJournalName));
-        if (s.ok())
-            s = fs->SyncDir(dir);
+        bool snapshotIn = false;
+        Status s = WriteGeneration(*fs, dir, state, generation + 1, &snapshotIn);
+        if (snapshotIn) {
+            ++generation;
+            journalStale = true;
+        }
         if (!s.ok())
             return s;
         journalStale = false;
@@ -635,34 +831,66 @@ class Store::Impl {
         return Status();
     }
 
-    // Removes message files nothing refers to. Only under the writer lock.
+    // ---- Files no record accounts for (only under the writer lock) ----
+
+    std::unordered_set<uint64_t> Suspected() const {
+        return std::unordered_set<uint64_t>(suspects.begin(), suspects.end());
+    }
+
+    Evidence MakeEvidence(std::unordered_set<uint64_t> gone) {
+        Evidence ev;
+        ev.counter = state.nextFileNo;
+        ev.gone = std::move(gone);
+        std::unique_ptr<File> f;
+        uint64_t size = 0;
+        ev.journalWhole = !journalStale && OpenToRead(*fs, Path(kJournalName), &f, &size).ok() &&
+                          size == journalEnd &&
+                          fs->ModifiedTime(Path(kJournalName), &ev.journalTime).ok();
+        return ev;
+    }
+
+    // Removes or sets aside one unaccounted file, as Decide says.
+    void Dispose(uint64_t no, const Evidence& ev) {
+        fileFloor = std::max(fileFloor, no + 1);
+        if (Decide(*fs, dir, no, ev) == Fate::Remove) {
+            fs->Remove(MessagePath(no));
+            return;
+        }
+        std::string where;
+        if (SetAsideFile(*fs, dir, no, generation, journalEnd, &where).ok())
+            setAside.push_back(where);
+    }
+
+    // After compaction: every message file the state does not name.
     void SweepOrphans() {
-        std::vector<std::string> names;
-        if (!fs->ListDir(MessagesDir(), &names).ok())
+        std::vector<uint64_t> present;
+        if (!ListMessageFiles(*fs, dir, &present).ok())
             return;
         const std::unordered_set<uint64_t> used = FilesInUse(state);
-        for (const std::string& name : names) {
-            uint64_t no = 0;
-            if (detail::ParseMessageFileName(name, &no) && used.count(no) == 0) {
-                fs->Remove(MessagesDir() + "/" + name);
-                fileFloor = std::max(fileFloor, no + 1);
-            }
+        const Evidence ev = MakeEvidence(Suspected());
+        for (uint64_t no : present) {
+            if (used.count(no) == 0)
+                Dispose(no, ev);
         }
     }
 
-    // At open, under the lock: files freed by committed deletes whose removal a
-    // crash cut short, and files a dead writer wrote but never committed.
-    void RecoverFiles(const std::vector<uint64_t>& freed) {
+    // At open: files freed by committed deletes whose removal a crash cut short,
+    // and files past the counter (a dead writer's, or a sign of a journal cut).
+    void TidyAtOpen(const std::vector<uint64_t>& freed) {
+        const Evidence ev = MakeEvidence(std::unordered_set<uint64_t>(freed.begin(), freed.end()));
         for (uint64_t no : freed) {
             if (fs->Exists(MessagePath(no)))
-                fs->Remove(MessagePath(no));
+                Dispose(no, ev);
         }
-        uint64_t no = state.nextFileNo;
-        while (fs->Exists(MessagePath(no))) {
-            fs->Remove(MessagePath(no));
-            ++no;
+        // One probe in the usual case; a file at the counter means there may be more.
+        if (!fs->Exists(MessagePath(state.nextFileNo)))
+            return;
+        std::vector<uint64_t> present;
+        ListMessageFiles(*fs, dir, &present);
+        for (uint64_t no : present) {
+            if (no >= state.nextFileNo)
+                Dispose(no, ev);
         }
-        fileFloor = std::max(fileFloor, no);
     }
 
     // ---- Validation helpers ----
@@ -703,25 +931,11 @@ Status Store::Open(const std::string& dir, const OpenOptions& options,
     auto impl = std::make_unique<Impl>(dir, options);
     FileSystem& fs = *impl->fs;
     const std::string snapPath = impl->Path(kSnapshotName);
-    if (options.create && !fs.Exists(snapPath)) {
-        Status s = fs.CreateDir(dir);
-        if (s.ok())
-            s = fs.CreateDir(impl->MessagesDir());
-        std::unique_ptr<FileLock> lock;
-        if (s.ok())
-            s = fs.Lock(impl->Path(kLockName), options.lockTimeoutMs, &lock);
+    if (!fs.Exists(snapPath)) {
+        Status s =
+            options.create ? CreateStore(fs, dir, options.lockTimeoutMs) : NoSnapshot(fs, dir);
         if (!s.ok())
             return s;
-        if (!fs.Exists(snapPath)) {
-            // Journal first: a snapshot is what marks the directory as a store.
-            std::string snap;
-            State::Initial().EncodeSnapshot(1, &snap);
-            s = ReplaceFile(fs, dir, kJournalName, detail::EncodeJournalHeader(1));
-            if (s.ok())
-                s = ReplaceFile(fs, dir, kSnapshotName, snap);
-            if (!s.ok())
-                return s;
-        }
     }
 
     // Open under the lock when it can be had, so crash leftovers can be cleaned;
@@ -729,7 +943,7 @@ Status Store::Open(const std::string& dir, const OpenOptions& options,
     std::unique_ptr<FileLock> lock;
     Status lockStatus = fs.Lock(impl->Path(kLockName), options.lockTimeoutMs, &lock);
     if (!lockStatus.ok() && lockStatus.code() != ErrorCode::Busy && !fs.Exists(snapPath))
-        return Status(ErrorCode::NotAStore, dir + " holds no mail store");
+        return NoSnapshot(fs, dir);
     Loaded loaded;
     Status s = LoadStore(fs, dir, &loaded);
     if (!s.ok())
@@ -738,7 +952,7 @@ Status Store::Open(const std::string& dir, const OpenOptions& options,
     impl->Adopt(std::move(loaded));
     if (lock) {
         fs.CreateDir(impl->MessagesDir());
-        impl->RecoverFiles(freed);
+        impl->TidyAtOpen(freed);
     }
     out->reset(new Store(std::move(impl)));
     return Status();
@@ -994,6 +1208,7 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
         m.rec.priority = h.priority;
         m.rec.size = static_cast<uint32_t>(item.source.size());
         m.rec.sent = h.sent;
+        m.rec.checksum = detail::Checksum64(item.source.data(), item.source.size());
         m.rec.received =
             item.received ? *item.received : (h.received ? h.received : impl_->opts.clock());
         m.subject = std::move(h.subject);
@@ -1195,13 +1410,107 @@ bool Store::HasEvents() const {
 
 // ---- Check -----------------------------------------------------------------------------
 
+namespace {
+
+std::string MessageWho(const MessageRec& m, FolderId folder) {
+    return " (message " + std::to_string(m.id) + " in folder " + std::to_string(folder) + ")";
+}
+
+// Compares a message file with its record: empty when they agree, else what is wrong.
+std::string CompareMessageFile(FileSystem& fs, const std::string& dir, const MessageRec& m,
+                               FolderId folder) {
+    const std::string rel = detail::MessageFilePath(m.fileNo);
+    std::string bytes;
+    bool missing = false;
+    Status s = ReadWhole(fs, dir + "/" + rel, &bytes, &missing);
+    if (!s.ok())
+        return missing ? rel + ": missing" + MessageWho(m, folder) : s.message();
+    if (bytes.size() < m.size)
+        return rel + ": cut short at offset " + std::to_string(bytes.size()) +
+               "; the record says " + std::to_string(m.size) + " bytes" + MessageWho(m, folder);
+    if (bytes.size() > m.size)
+        return rel + ": " + std::to_string(bytes.size() - m.size) + " bytes more from offset " +
+               std::to_string(m.size) + ", where the record says it ends" + MessageWho(m, folder);
+    if (m.checksum != 0 && detail::Checksum64(bytes.data(), bytes.size()) != m.checksum)
+        return rel + ": changed in place between offsets 0 and " + std::to_string(bytes.size()) +
+               ": its bytes no longer match the record's checksum" + MessageWho(m, folder);
+    return "";
+}
+
+// Paths (from the store directory) of everything in the set-aside folder.
+Status ListSetAside(FileSystem& fs, const std::string& dir, std::vector<std::string>* names) {
+    names->clear();
+    const std::string aside = dir + "/" + kSetAsideDir;
+    if (!fs.Exists(aside))
+        return Status();
+    Status s = fs.ListDir(aside, names);
+    if (!s.ok())
+        return Status(ErrorCode::Corrupt, aside +
+                                              ": not a readable folder, so nothing can be set "
+                                              "aside: " +
+                                              s.message());
+    std::sort(names->begin(), names->end());
+    return Status();
+}
+
+Evidence EvidenceOf(FileSystem& fs, const std::string& dir, const Loaded& l) {
+    Evidence ev;
+    ev.counter = l.state.nextFileNo;
+    ev.gone.insert(l.freedFiles.begin(), l.freedFiles.end());
+    ev.journalWhole = !l.torn && !l.journalStale &&
+                      fs.ModifiedTime(dir + "/" + kJournalName, &ev.journalTime).ok();
+    return ev;
+}
+
+// Message files no record names: those the next open keeps are problems, and
+// kept files past the counter mean the journal lost committed changes.
+void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
+                      const std::unordered_set<uint64_t>& used, CheckReport* report) {
+    std::vector<uint64_t> present;
+    ListMessageFiles(fs, dir, &present);
+    const Evidence ev = EvidenceOf(fs, dir, l);
+    bool pastCounter = false;
+    for (uint64_t no : present) {
+        if (used.count(no) != 0)
+            continue;
+        ++report->orphanFiles;
+        if (Decide(fs, dir, no, ev) == Fate::Remove)
+            continue; // let go by a committed delete, or a crash's leftover
+        report->problems.push_back(detail::MessageFilePath(no) +
+                                   ": no record accounts for it; kept (recover brings it back)");
+        pastCounter = pastCounter || no >= ev.counter;
+    }
+    if (!pastCounter)
+        return;
+    const std::string at = std::to_string(l.journalEnd);
+    report->problems.push_back(
+        std::string(kJournalName) +
+        (l.torn ? ": cut short inside the record at offset " + at
+                : ": ends at offset " + at + " before the records") +
+        " of message files that were written for it: committed changes are missing");
+}
+
+} // namespace
+
 Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* report) {
     FileSystem& fs = fsIn ? *fsIn : DefaultFileSystem();
     *report = CheckReport();
+    Status aside = ListSetAside(fs, dir, &report->setAside);
+    for (std::string& name : report->setAside)
+        name = std::string(kSetAsideDir) + "/" + name;
+    if (!aside.ok())
+        report->problems.push_back(aside.message());
+    if (!fs.Exists(dir + "/" + kSnapshotName)) {
+        const Survey v = SurveyDir(fs, dir);
+        if (!v.storeFiles || UnfinishedCreation(fs, dir, v))
+            return Status(ErrorCode::NotAStore, dir + " holds no mail store");
+        report->problems.push_back(std::string(kSnapshotName) +
+                                   ": missing at offset 0; the directory holds " + v.description);
+        report->ok = false;
+        return Status();
+    }
     Loaded l;
     Status s = LoadStore(fs, dir, &l);
-    if (s.code() == ErrorCode::NotAStore)
-        return s;
     if (!s.ok()) {
         report->ok = false;
         report->problems.push_back(s.message());
@@ -1214,39 +1523,311 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
         if (fs.Open(dir + "/" + kJournalName, OpenMode::Read, &f).ok() && f->Size(&size).ok())
             report->tornTailBytes = size - l.journalEnd;
     }
-    std::unordered_set<uint64_t> used;
-    const std::string msgDir = dir + "/" + kMessagesDir;
+    const std::unordered_set<uint64_t> used = FilesInUse(l.state);
     for (const auto& [id, f] : l.state.folders()) {
         if (id != kRootFolder)
             ++report->folders;
         for (const MessageRec& m : f.messages) {
             ++report->messages;
-            used.insert(m.fileNo);
-            const std::string path = msgDir + "/" + detail::MessageFileName(m.fileNo);
-            std::unique_ptr<File> file;
-            uint64_t size = 0;
-            Status fst = fs.Open(path, OpenMode::Read, &file);
-            if (fst.ok())
-                fst = file->Size(&size);
-            if (!fst.ok()) {
-                report->problems.push_back("message " + std::to_string(m.id) + " in folder " +
-                                           std::to_string(id) + ": " + fst.message());
-            } else if (size != m.size) {
-                report->problems.push_back(path + ": " + std::to_string(size) +
-                                           " bytes, the record says " + std::to_string(m.size));
-            }
+            std::string why = CompareMessageFile(fs, dir, m, id);
+            if (!why.empty())
+                report->problems.push_back(why);
         }
     }
-    std::vector<std::string> names;
-    if (fs.ListDir(msgDir, &names).ok()) {
-        for (const std::string& name : names) {
-            uint64_t no = 0;
-            if (detail::ParseMessageFileName(name, &no) && used.count(no) == 0)
-                ++report->orphanFiles;
-        }
-    }
+    CheckUnaccounted(fs, dir, l, used, report);
     report->ok = report->problems.empty();
     return Status();
+}
+
+// ---- Recover ---------------------------------------------------------------------------
+
+namespace {
+
+// What recover starts from: as much of the committed state as the files hold.
+struct Salvage {
+    State state = State::Initial();
+    uint64_t generation = 0;
+    std::vector<uint64_t> freed;
+};
+
+void SalvageJournal(FileSystem& fs, const std::string& dir, bool snapshotOk, Salvage* sv,
+                    RecoverReport* report) {
+    std::string journal;
+    bool missing = false;
+    uint64_t jgen = 0;
+    if (!ReadWhole(fs, dir + "/" + kJournalName, &journal, &missing).ok() ||
+        !detail::DecodeJournalHeader(journal, &jgen)) {
+        report->actions.push_back(std::string(kJournalName) +
+                                  ": missing or unreadable; its changes are lost");
+        return;
+    }
+    const bool continues = snapshotOk ? jgen == sv->generation : jgen == 1;
+    sv->generation = std::max(sv->generation, jgen);
+    if (!continues) {
+        if (jgen > sv->generation || !snapshotOk)
+            report->actions.push_back(std::string(kJournalName) +
+                                      ": continues a snapshot that is gone; its changes are lost");
+        return;
+    }
+    const detail::ScanResult scan = detail::ScanRecords(
+        std::string_view(journal).substr(detail::kJournalHeaderSize), detail::kJournalHeaderSize);
+    uint64_t end = scan.validEnd;
+    for (const detail::ScannedRecord& r : scan.records) {
+        Transaction tx;
+        if (!detail::DecodeTransaction(r.payload, &tx) ||
+            !sv->state.Apply(tx, nullptr, &sv->freed).ok()) {
+            end = r.offset;
+            break;
+        }
+    }
+    if (!snapshotOk)
+        report->actions.push_back(std::string(kJournalName) +
+                                  ": holds the store's whole history; its records are replayed");
+    if (end < journal.size())
+        report->actions.push_back(std::string(kJournalName) + ": records from offset " +
+                                  std::to_string(end) + " on are unreadable and dropped");
+}
+
+Salvage SalvageState(FileSystem& fs, const std::string& dir, RecoverReport* report) {
+    Salvage sv;
+    std::unique_ptr<char[]> snap;
+    size_t size = 0;
+    bool missing = false;
+    const std::string snapPath = dir + "/" + kSnapshotName;
+    Status s = ReadWholeRaw(fs, snapPath, &snap, &size, &missing);
+    if (s.ok())
+        s = State::DecodeSnapshot(std::move(snap), size, snapPath, &sv.generation, &sv.state);
+    if (!s.ok()) {
+        sv.state = State::Initial();
+        sv.generation = 0;
+        report->actions.push_back(std::string(kSnapshotName) + ": " +
+                                  (missing ? std::string("missing") : s.message()) +
+                                  "; folders start again from a new store's");
+    }
+    SalvageJournal(fs, dir, s.ok(), &sv, report);
+    return sv;
+}
+
+class Recovery {
+  public:
+    Recovery(FileSystem& fs, std::string dir, Salvage* sv, RecoverReport* report)
+        : fs_(fs), dir_(std::move(dir)), sv_(*sv), report_(*report) {}
+
+    Status Run() {
+        Status s = fs_.CreateDir(dir_ + "/" + kMessagesDir);
+        if (s.ok())
+            s = ListMessageFiles(fs_, dir_, &present_);
+        std::vector<std::string> aside;
+        if (s.ok() && !ListSetAside(fs_, dir_, &aside).ok())
+            s = MoveBlocker();
+        if (!s.ok())
+            return s;
+        for (const std::string& name : aside) {
+            uint64_t no = 0;
+            aside_.emplace(ParseSetAsideName(name, &no) ? no : UINT64_MAX, name);
+        }
+        CheckRecords();
+        AdoptUnaccounted();
+        for (const Op& op : ops_) {
+            s = sv_.state.Apply(op, nullptr, nullptr);
+            if (!s.ok())
+                return Status(ErrorCode::Corrupt, "recover: " + s.message());
+        }
+        bool snapshotIn = false;
+        s = WriteGeneration(fs_, dir_, sv_.state, sv_.generation + 1, &snapshotIn);
+        if (s.ok())
+            RemoveFreed();
+        return s;
+    }
+
+  private:
+    // Records whose file is gone get it back from the set-aside folder, or go;
+    // files that changed are recorded as they now are.
+    void CheckRecords() {
+        for (const auto& [id, f] : sv_.state.folders()) {
+            Op drop;
+            drop.type = OpType::DeleteMessages;
+            drop.folder = id;
+            Op add = NewAdd(id);
+            for (const MessageRec& m : f.messages) {
+                used_.insert(m.fileNo);
+                const std::string rel = detail::MessageFilePath(m.fileNo);
+                if (!fs_.Exists(dir_ + "/" + rel))
+                    BringBack(m.fileNo);
+                const std::string why = CompareMessageFile(fs_, dir_, m, id);
+                if (why.empty())
+                    continue;
+                drop.ids.push_back(m.id);
+                NewMessage n;
+                if (!Describe(m.fileNo, &n)) {
+                    report_.actions.push_back(why + "; its record is dropped");
+                    continue;
+                }
+                n.rec.state = m.state;
+                n.subject.assign(m.subject);
+                n.to.assign(m.to);
+                n.from.assign(m.from);
+                add.messages.push_back(std::move(n));
+                report_.actions.push_back(why + "; recorded again as it is now");
+            }
+            if (!drop.ids.empty())
+                ops_.push_back(std::move(drop));
+            Push(std::move(add));
+        }
+    }
+
+    // Everything no record names, from messages/ (under its own number) and from
+    // the set-aside folder (under a new one), goes into "Recovered".
+    void AdoptUnaccounted() {
+        const std::unordered_set<uint64_t> freed(sv_.freed.begin(), sv_.freed.end());
+        Op add = NewAdd(kRootFolder); // its folder is made only when something comes
+        for (uint64_t no : present_) {
+            if (used_.count(no) == 0 && freed.count(no) == 0)
+                Adopt(no, detail::MessageFilePath(no), &add);
+        }
+        uint64_t next = std::max(sv_.state.nextFileNo, present_.empty() ? 0 : present_.back() + 1);
+        for (const auto& [orig, name] : aside_) {
+            while (fs_.Exists(PathOfMessage(dir_, next)))
+                ++next;
+            const std::string from = std::string(kSetAsideDir) + "/" + name;
+            if (fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next)).ok())
+                Adopt(next++, from, &add);
+            else
+                report_.actions.push_back(from + ": could not be moved back; left where it is");
+        }
+        if (add.messages.empty())
+            return;
+        report_.recovered += add.messages.size();
+        add.folder = RecoveredFolder();
+        Push(std::move(add));
+    }
+
+    void Adopt(uint64_t no, const std::string& from, Op* add) {
+        NewMessage n;
+        if (!Describe(no, &n)) {
+            report_.actions.push_back(from + ": unreadable; left where it is");
+            return;
+        }
+        add->messages.push_back(std::move(n));
+        report_.actions.push_back(from + ": into \"Recovered\"");
+    }
+
+    // Moves a record's file back from the set-aside folder.
+    void BringBack(uint64_t no) {
+        auto it = aside_.find(no);
+        if (it == aside_.end())
+            return;
+        const std::string from = std::string(kSetAsideDir) + "/" + it->second;
+        if (fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, no)).ok()) {
+            report_.actions.push_back(from + ": back to its record, as " +
+                                      detail::MessageFilePath(no));
+            ++report_.recovered;
+            aside_.erase(it);
+        }
+    }
+
+    // Whatever holds the set-aside folder's name without being a readable folder
+    // is kept, under another name, so files can be set aside again.
+    Status MoveBlocker() {
+        const std::string from = dir_ + "/" + kSetAsideDir;
+        std::string to = from + ".blocked";
+        for (int n = 2; fs_.Exists(to); ++n)
+            to = from + ".blocked-" + std::to_string(n);
+        Status s = fs_.Rename(from, to);
+        if (s.ok())
+            report_.actions.push_back(std::string(kSetAsideDir) +
+                                      ": not a readable folder; renamed to " +
+                                      to.substr(dir_.size() + 1));
+        return s;
+    }
+
+    // A record for the message file as it now is.
+    bool Describe(uint64_t no, NewMessage* n) {
+        std::string bytes;
+        if (!ReadWhole(fs_, PathOfMessage(dir_, no), &bytes, nullptr).ok() ||
+            bytes.size() > kMaxMessageSize)
+            return false;
+        ParsedHeaders h = ParseHeaders(bytes);
+        n->rec.state = kStateUnread;
+        n->rec.priority = h.priority;
+        n->rec.size = static_cast<uint32_t>(bytes.size());
+        n->rec.sent = h.sent;
+        n->rec.received = h.received ? h.received : FileTimeNow();
+        n->rec.fileNo = no;
+        n->rec.checksum = detail::Checksum64(bytes.data(), bytes.size());
+        n->subject = std::move(h.subject);
+        n->to = std::move(h.to);
+        n->from = std::move(h.from);
+        return true;
+    }
+
+    FolderId RecoveredFolder() {
+        const FolderRec* f = sv_.state.ChildByName(kRootFolder, "Recovered");
+        if (f != nullptr)
+            return f->id;
+        Op op;
+        op.type = OpType::CreateFolder;
+        op.folder = sv_.state.nextFolderId;
+        op.parent = kRootFolder;
+        op.name = "Recovered";
+        ops_.push_back(op);
+        return op.folder;
+    }
+
+    Op NewAdd(FolderId folder) {
+        Op op;
+        op.type = OpType::AddMessages;
+        op.folder = folder;
+        return op;
+    }
+
+    // Numbers the new records past every id so far and queues the op.
+    void Push(Op add) {
+        if (add.messages.empty())
+            return;
+        for (NewMessage& n : add.messages)
+            n.rec.id = nextId_ == 0 ? (nextId_ = sv_.state.nextMessageId) : ++nextId_;
+        ops_.push_back(std::move(add));
+    }
+
+    void RemoveFreed() {
+        for (uint64_t no : sv_.freed) {
+            if (used_.count(no) == 0 && fs_.Exists(PathOfMessage(dir_, no)) &&
+                fs_.Remove(PathOfMessage(dir_, no)).ok())
+                report_.actions.push_back(detail::MessageFilePath(no) +
+                                          ": removed, as a committed delete said");
+        }
+    }
+
+    FileSystem& fs_;
+    std::string dir_;
+    Salvage& sv_;
+    RecoverReport& report_;
+    std::vector<uint64_t> present_;
+    // Set-aside names by the number the file had (UINT64_MAX: a name not ours).
+    std::multimap<uint64_t, std::string> aside_;
+    std::unordered_set<uint64_t> used_;
+    std::vector<Op> ops_;
+    MessageId nextId_ = 0;
+};
+
+} // namespace
+
+Status Store::Recover(const std::string& dir, FileSystem* fsIn, RecoverReport* report) {
+    FileSystem& fs = fsIn ? *fsIn : DefaultFileSystem();
+    *report = RecoverReport();
+    if (!SurveyDir(fs, dir).storeFiles)
+        return Status(ErrorCode::NotAStore, dir + " holds no mail store");
+    std::unique_ptr<FileLock> lock;
+    Status s = fs.Lock(dir + "/" + kLockName, 10000, &lock);
+    if (!s.ok())
+        return s;
+    Salvage sv = SalvageState(fs, dir, report);
+    return Recovery(fs, dir, &sv, report).Run();
+}
+
+const std::vector<std::string>& Store::SetAsideFiles() const {
+    return impl_->setAside;
 }
 
 } // namespace mailstore

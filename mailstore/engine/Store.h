@@ -135,8 +135,17 @@ struct CheckReport {
     uint64_t folders = 0;
     uint64_t messages = 0;
     uint64_t journalRecords = 0;
-    uint64_t tornTailBytes = 0; // a torn tail is dropped at open, not a problem
-    uint64_t orphanFiles = 0;   // message files no record references (cleaned at next change)
+    uint64_t tornTailBytes = 0;        // a torn tail is dropped at open, not a problem
+    uint64_t orphanFiles = 0;          // files in messages/ that no record references
+    std::vector<std::string> setAside; // paths (from the store directory) of kept files
+    // Nothing to report: no damage and nothing set aside.
+    bool clean() const { return ok && setAside.empty(); }
+};
+
+// What Store::Recover did, one line per file or record.
+struct RecoverReport {
+    std::vector<std::string> actions;
+    uint64_t recovered = 0; // message files brought back into a folder
 };
 
 class Store {
@@ -152,6 +161,16 @@ class Store {
 
     // Read-only consistency check of a store directory; reads every file.
     static Status Check(const std::string& dir, FileSystem* fs, CheckReport* report);
+
+    // Brings every message file the records do not account for (set aside, or
+    // left in messages/) back into the store, into the folder a record names or
+    // else into "Recovered", drops records whose file is gone, and writes a fresh
+    // snapshot and journal. Works on a store open refuses as damaged.
+    static Status Recover(const std::string& dir, FileSystem* fs, RecoverReport* report);
+
+    // Files this object moved aside (paths from the store directory) since it
+    // was opened; nothing is ever deleted that a committed change did not let go.
+    const std::vector<std::string>& SetAsideFiles() const;
 
     const std::string& Directory() const;
 

@@ -159,8 +159,33 @@ TEST_F(CliTest, CheckReportsAMissingMessageFile) {
     fsys::remove(root_ / "store" / "messages" / "0000000000000001.eml");
     Result r = Call({"check", store_});
     EXPECT_EQ(r.code, 1);
-    EXPECT_THAT(r.out, HasSubstr("PROBLEM: message 1 in folder 1"));
+    EXPECT_THAT(
+        r.out,
+        HasSubstr("PROBLEM: messages/0000000000000001.eml: missing (message 1 in folder 1)"));
     EXPECT_THAT(r.out, HasSubstr("The store is damaged."));
+}
+
+// A store whose snapshot went: nothing may build a new store over it, check
+// names the damage, and recover brings the message back where it was.
+TEST_F(CliTest, StoreWithoutSnapshotIsRefusedThenRecovered) {
+    ASSERT_EQ(Call({"init", store_}).code, 0);
+    Write("m.eml", "Subject: keep me\n\nbody\n");
+    ASSERT_EQ(Call({"import", store_, "Inbox", Path("m.eml")}).code, 0);
+    fsys::remove(root_ / "store" / "snapshot.bin");
+    for (Result r : {Call({"init", store_}), Call({"list", store_, "Inbox"})}) {
+        EXPECT_EQ(r.code, 1);
+        EXPECT_THAT(r.err, HasSubstr("damaged store"));
+    }
+    EXPECT_TRUE(fsys::exists(root_ / "store" / "messages" / "0000000000000001.eml"));
+    Result r = Call({"check", store_});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.out, HasSubstr("PROBLEM: snapshot.bin: missing at offset 0"));
+    r = Call({"recover", store_});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The journal still holds every change since the store was made.
+    EXPECT_THAT(r.out, HasSubstr("its records are replayed"));
+    EXPECT_THAT(Call({"list", store_, "Inbox"}).out, HasSubstr("keep me"));
+    EXPECT_EQ(Call({"check", store_}).code, 0);
 }
 
 } // namespace

@@ -51,6 +51,7 @@ class MemFile : public File {
         if (!s.ok())
             return s;
         Apply(offset, static_cast<const char*>(buf), len);
+        node_->modified = fs_->steps_;
         return Status();
     }
 
@@ -68,8 +69,10 @@ class MemFile : public File {
 
     Status Truncate(uint64_t size) override {
         Status s = fs_->Step(MemFs::StepKind::Truncate, path_);
-        if (s.ok())
+        if (s.ok()) {
             node_->current.resize(static_cast<size_t>(size));
+            node_->modified = fs_->steps_;
+        }
         return s;
     }
 
@@ -102,10 +105,12 @@ Status MemFs::Step(StepKind kind, const std::string& path) {
 std::unique_ptr<MemFs> MemFs::Clone() const {
     auto fs = std::make_unique<MemFs>();
     fs->dirs_ = dirs_;
+    fs->steps_ = steps_; // the step count is the clock of modification times
     for (const auto& [path, node] : files_) {
         auto copy = std::make_shared<Node>();
         copy->durable = node->current;
         copy->current = node->current;
+        copy->modified = node->modified;
         fs->files_[path] = copy;
     }
     return fs;
@@ -114,6 +119,7 @@ std::unique_ptr<MemFs> MemFs::Clone() const {
 std::unique_ptr<MemFs> MemFs::CrashImage(Unflushed mode, uint32_t seed, bool tornWrite) const {
     auto fs = std::make_unique<MemFs>();
     fs->dirs_ = dirs_;
+    fs->steps_ = steps_; // the step count is the clock of modification times
     std::mt19937 rng(seed);
     for (const auto& [path, nodePtr] : files_) {
         Node torn;
@@ -150,6 +156,7 @@ std::unique_ptr<MemFs> MemFs::CrashImage(Unflushed mode, uint32_t seed, bool tor
         auto copy = std::make_shared<Node>();
         copy->durable = bytes;
         copy->current = bytes;
+        copy->modified = node->modified;
         fs->files_[path] = copy;
     }
     return fs;
@@ -191,6 +198,7 @@ Status MemFs::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>
         auto node = exists ? it->second : std::make_shared<Node>();
         if (exists)
             node->current.clear(); // an emptied file is as unflushed as any write
+        node->modified = steps_;
         files_[path] = node;
         *out = std::make_unique<MemFile>(this, node, path, true);
         return Status();
@@ -229,6 +237,8 @@ bool MemFs::Exists(const std::string& path) {
 Status MemFs::CreateDir(const std::string& path) {
     if (dirs_.count(path) != 0)
         return Status();
+    if (files_.count(path) != 0)
+        return Status(ErrorCode::Io, "cannot create directory " + path + ": a file has the name");
     Status s = Step(StepKind::CreateDir, path);
     if (!s.ok())
         return s;
@@ -253,6 +263,14 @@ Status MemFs::ListDir(const std::string& path, std::vector<std::string>* names) 
 
 Status MemFs::SyncDir(const std::string& path) {
     return Step(StepKind::SyncDir, path);
+}
+
+Status MemFs::ModifiedTime(const std::string& path, uint64_t* time) {
+    auto it = files_.find(path);
+    if (it == files_.end())
+        return Status(ErrorCode::Io, "no file " + path);
+    *time = it->second->modified;
+    return Status();
 }
 
 Status MemFs::Lock(const std::string& path, unsigned, std::unique_ptr<FileLock>* out) {

@@ -23,6 +23,7 @@ class MemFs : public FileSystem {
     struct Node {
         std::string durable;
         std::string current;
+        uint64_t modified = 0; // the step that last changed it
     };
 
     enum class StepKind { Write, Flush, Truncate, Rename, Remove, CreateDir, Create, SyncDir };
@@ -55,6 +56,7 @@ class MemFs : public FileSystem {
     Status CreateDir(const std::string& path) override;
     Status ListDir(const std::string& path, std::vector<std::string>* names) override;
     Status SyncDir(const std::string& path) override;
+    Status ModifiedTime(const std::string& path, uint64_t* time) override;
     Status Lock(const std::string& path, unsigned timeoutMs,
                 std::unique_ptr<FileLock>* out) override;
 

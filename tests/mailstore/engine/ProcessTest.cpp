@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -137,8 +139,10 @@ TEST_F(ProcessTest, KilledWriterNeverLosesAnAcknowledgedChange) {
               << " acknowledged changes in all; none lost\n";
 }
 
-TEST_F(ProcessTest, TwoWritersSeeEachOthersChangesInOrder) {
-    const std::string dir = dir_.string();
+// Two children import n messages each into a new store; while they run,
+// `during` runs in this process. Every message of both must be there, in order.
+void TwoWriters(const std::string& dir,
+                const std::function<void(const std::atomic<bool>& done)>& during) {
     OpenOptions o = Options();
     o.create = true;
     {
@@ -151,11 +155,15 @@ TEST_F(ProcessTest, TwoWritersSeeEachOthersChangesInOrder) {
     ASSERT_GT(a.pid, 0);
     ASSERT_GT(b.pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    std::FILE* go = std::fopen((dir_ / "go").string().c_str(), "w");
+    std::FILE* go = std::fopen((dir + "/go").c_str(), "w");
     ASSERT_NE(go, nullptr);
     std::fclose(go);
+    std::atomic<bool> done{false};
+    std::thread side([&] { during(done); });
     EXPECT_EQ(Wait(a.pid), 0);
     EXPECT_EQ(Wait(b.pid), 0);
+    done = true;
+    side.join();
     close(a.out);
     close(b.out);
     std::unique_ptr<Store> store;
@@ -174,6 +182,28 @@ TEST_F(ProcessTest, TwoWritersSeeEachOthersChangesInOrder) {
     }
     EXPECT_EQ(nextAlpha, n + 1);
     EXPECT_EQ(nextBeta, n + 1);
+    store.reset();
+    CheckReport report;
+    ASSERT_TRUE(Store::Check(dir, nullptr, &report).ok());
+    EXPECT_TRUE(report.clean()) << (report.problems.empty() ? "set aside" : report.problems[0]);
+}
+
+TEST_F(ProcessTest, TwoWritersSeeEachOthersChangesInOrder) {
+    TwoWriters(dir_.string(), [](const std::atomic<bool>&) {});
+}
+
+// Deleting the lock file must not let a second writer in beside the first.
+TEST_F(ProcessTest, LockFileDeletedInALoopLetsNoSecondWriterIn) {
+    const std::string lock = dir_.string() + "/lock";
+    int deleted = 0;
+    TwoWriters(dir_.string(), [&](const std::atomic<bool>& done) {
+        while (!done) {
+            if (::unlink(lock.c_str()) == 0)
+                ++deleted;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    EXPECT_GT(deleted, 10) << "the lock file must have gone many times while they wrote";
 }
 
 } // namespace

@@ -1,0 +1,319 @@
+// Damage from outside (files deleted, cut, changed) against a store of known
+// content: nothing the damage left is ever deleted, check finds the damage
+// wherever the files show it, recover brings every message back and the store
+// takes changes again.
+#include "MemFs.h"
+#include "StoreModel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <set>
+
+namespace mailstore::testing {
+namespace {
+
+const std::string kDir = "/store";
+const std::string kJournal = kDir + "/journal.bin";
+const std::string kSnapshot = kDir + "/snapshot.bin";
+
+using Bag = std::multiset<std::string>;
+
+OpenOptions Options(FileSystem* fs, bool create = false) {
+    OpenOptions o;
+    o.fs = fs;
+    o.create = create;
+    o.clock = [] { return kFixedClock; };
+    o.lockTimeoutMs = 0;
+    o.compactJournalBytes = 1u << 30;
+    return o;
+}
+
+void AddSources(Store& store, FolderId folder, Bag* out) {
+    std::vector<MessageId> ids;
+    if (folder != kRootFolder && store.GetMessageIds(folder, &ids).ok()) {
+        for (MessageId id : ids) {
+            std::unique_ptr<MessageReader> r;
+            std::string bytes;
+            if (store.OpenMessageSource(folder, id, &r).ok()) {
+                bytes.resize(static_cast<size_t>(r->Size()));
+                size_t got = 0;
+                r->ReadAt(0, bytes.data(), bytes.size(), &got);
+                bytes.resize(got);
+            }
+            out->insert(bytes);
+        }
+    }
+    std::vector<FolderId> children;
+    store.GetChildren(folder, &children);
+    for (FolderId c : children)
+        AddSources(store, c, out);
+}
+
+// The sources of every message the store shows.
+Bag Sources(Store& store) {
+    Bag out;
+    AddSources(store, kRootFolder, &out);
+    return out;
+}
+
+// The bytes of every file in the store's message and set-aside folders.
+Bag Files(MemFs& fs) {
+    Bag out;
+    for (const char* sub : {"/messages", "/set-aside"}) {
+        std::vector<std::string> names;
+        fs.ListDir(kDir + sub, &names);
+        for (const std::string& n : names)
+            out.insert(*fs.Content(kDir + sub + "/" + n));
+    }
+    return out;
+}
+
+bool Includes(const Bag& big, const Bag& small) {
+    return std::includes(big.begin(), big.end(), small.begin(), small.end());
+}
+
+// Damage made through the file system, as a tool or a person would.
+void Cut(MemFs& fs, const std::string& path, uint64_t size) {
+    std::unique_ptr<File> f;
+    ASSERT_TRUE(fs.Open(path, OpenMode::ReadWrite, &f).ok()) << path;
+    ASSERT_TRUE(f->Truncate(size).ok());
+}
+
+void Flip(MemFs& fs, const std::string& path, size_t at) {
+    std::string* c = fs.Content(path);
+    ASSERT_NE(c, nullptr) << path;
+    ASSERT_LT(at, c->size());
+    (*c)[at] ^= 0x10; // a disk's damage: the file's time stays
+}
+
+std::string FirstMessageFile(MemFs& fs) {
+    std::vector<std::string> names;
+    fs.ListDir(kDir + "/messages", &names);
+    return names.empty() ? "" : kDir + "/messages/" + names.front();
+}
+
+struct Boundary {
+    size_t end;  // journal size after the record
+    Bag sources; // what the store showed then
+};
+
+// A store with messages in its snapshot and a journal of every kind of change,
+// and the journal's record boundaries with what the store showed at each.
+std::unique_ptr<MemFs> BuildStore(std::vector<Boundary>* boundaries) {
+    MemFs fs;
+    std::unique_ptr<Store> s;
+    EXPECT_TRUE(Store::Open(kDir, Options(&fs, true), &s).ok());
+    FolderId lists = 0, sub = 0;
+    std::vector<MessageId> ids, copied;
+    int n = 0;
+    auto batch = [&](FolderId f, int count) {
+        std::vector<std::string> src;
+        std::vector<ImportItem> items;
+        for (int i = 0; i < count; ++i)
+            src.push_back(MakeMessage(++n));
+        for (const std::string& x : src)
+            items.push_back({x, std::nullopt, std::nullopt});
+        return s->ImportMessages(f, items, &ids);
+    };
+    EXPECT_TRUE(s->CreateFolder(kRootFolder, "Lists", &lists).ok());
+    EXPECT_TRUE(batch(1, 5).ok());
+    EXPECT_TRUE(batch(lists, 2).ok());
+    EXPECT_TRUE(s->Compact().ok());
+    const std::vector<std::function<Status()>> changes = {
+        [&] { return batch(1, 100); },
+        [&] {
+            return s->MarkRead(1, {ids[0], ids[1]}, true);
+        },
+        [&] {
+            return s->CopyMessages(1, lists, {ids[2], ids[3]}, &copied);
+        },
+        [&] { return s->MoveMessages(1, lists, {ids[4]}, nullptr); },
+        [&] { return s->SetFlagged(lists, {copied[0]}, true); },
+        [&] {
+            return s->DeleteMessages(1, {ids[5], ids[6]});
+        },
+        [&] { return s->CreateFolder(lists, "Sub", &sub); },
+        [&] { return batch(sub, 1); },
+        [&] { return s->MarkAllRead(lists, true); },
+        [&] { return s->RenameFolder(sub, "Renamed"); },
+    };
+    boundaries->push_back({fs.Content(kJournal)->size(), Sources(*s)});
+    for (const auto& change : changes) {
+        EXPECT_TRUE(change().ok());
+        boundaries->push_back({fs.Content(kJournal)->size(), Sources(*s)});
+    }
+    return fs.Clone();
+}
+
+struct Case {
+    std::string name;
+    std::function<void(MemFs&)> damage;
+    // Text check must name; empty where the files keep no trace of the damage.
+    std::string named;
+};
+
+struct Tally {
+    int cases = 0, detected = 0, undetectable = 0;
+    size_t setAside = 0; // files the opens moved aside
+};
+
+// Whether check finds something to report and names one of the '|'-separated texts.
+std::string CheckNames(MemFs& fs, const std::string& named) {
+    CheckReport report;
+    if (!Store::Check(kDir, &fs, &report).ok())
+        return "check could not run";
+    std::string all;
+    for (const std::string& p : report.problems)
+        all += p + "\n";
+    for (const std::string& p : report.setAside)
+        all += p + "\n";
+    if (report.clean())
+        return "check found nothing";
+    for (size_t at = 0; at <= named.size();) {
+        size_t bar = std::min(named.find('|', at), named.size());
+        if (all.find(named.substr(at, bar - at)) != std::string::npos)
+            return "";
+        at = bar + 1;
+    }
+    return "check did not name " + named + " but said:\n" + all;
+}
+
+// Runs one case on a copy of the store; the failures are collected in *why.
+void RunCase(const MemFs& base, const Case& c, Tally* tally, std::vector<std::string>* why) {
+    auto fs = base.Clone();
+    c.damage(*fs);
+    const Bag left = Files(*fs);
+    auto fail = [&](const std::string& what) { why->push_back(c.name + ": " + what); };
+    ++tally->cases;
+    std::string named = c.named.empty() ? "" : CheckNames(*fs, c.named);
+    // Whatever opens it (a list, the tool starting, an init) deletes nothing, and
+    // tells what it set aside.
+    std::vector<std::string> told;
+    for (bool create : {false, true}) {
+        std::unique_ptr<Store> s;
+        if (Store::Open(kDir, Options(fs.get(), create), &s).ok()) {
+            Sources(*s);
+            told.insert(told.end(), s->SetAsideFiles().begin(), s->SetAsideFiles().end());
+        }
+    }
+    if (!Includes(Files(*fs), left))
+        return fail("opening it deleted a message file");
+    CheckReport listed;
+    Store::Check(kDir, fs.get(), &listed);
+    tally->setAside += told.size();
+    for (const std::string& path : told) {
+        if (std::count(listed.setAside.begin(), listed.setAside.end(), path) != 1)
+            return fail("set aside " + path + " but check does not list it");
+    }
+    if (!named.empty())
+        return fail(named);
+    // After the opens, what they kept is still reported.
+    named = c.named.empty() ? "" : CheckNames(*fs, c.named + "|set-aside/");
+    if (!named.empty())
+        return fail("after opening: " + named);
+    ++(c.named.empty() ? tally->undetectable : tally->detected);
+    RecoverReport rr;
+    Status st = Store::Recover(kDir, fs.get(), &rr);
+    if (!st.ok())
+        return fail("recover: " + st.message());
+    CheckReport report;
+    if (!Store::Check(kDir, fs.get(), &report).ok() || !report.clean())
+        return fail("not sound after recover: " +
+                    (report.problems.empty() ? std::string() : report.problems[0]));
+    std::unique_ptr<Store> s;
+    if (!Store::Open(kDir, Options(fs.get()), &s).ok())
+        return fail("no open after recover");
+    if (!Includes(Sources(*s), left))
+        return fail("recover did not bring every message back");
+    MessageId id = 0;
+    if (!s->ImportMessage(1, MakeMessage(5000), &id).ok())
+        return fail("no import after recover");
+    s.reset();
+    MessageInfo info;
+    if (!Store::Open(kDir, Options(fs.get()), &s).ok() || !s->GetMessage(1, id, &info).ok())
+        return fail("the import after recover did not last");
+}
+
+// Where the journal is cut: check must speak up exactly when the files show the
+// lost records (message files written or removed for them).
+std::string CutExpectation(const MemFs& base, const Boundary& kept) {
+    auto fs = base.Clone();
+    return Files(*fs) == kept.sources ? "" : "journal.bin|messages/";
+}
+
+TEST(Damage, TableOfDamageNeverLosesMail) {
+    std::vector<Boundary> bounds;
+    const auto base = BuildStore(&bounds);
+    ASSERT_EQ(bounds.size(), 11u);
+    ASSERT_EQ(Files(*base.get()->Clone()), bounds.back().sources) << "a clean store's files";
+    std::vector<Case> cases = {
+        {"snapshot deleted", [](MemFs& fs) { fs.Remove(kSnapshot); }, "snapshot.bin"},
+        {"snapshot cut", [](MemFs& fs) { Cut(fs, kSnapshot, fs.Content(kSnapshot)->size() / 2); },
+         "snapshot.bin"},
+        {"snapshot bit flipped", [](MemFs& fs) { Flip(fs, kSnapshot, 30); }, "snapshot.bin"},
+        {"journal deleted", [](MemFs& fs) { fs.Remove(kJournal); }, "journal.bin"},
+        {"journal header cut", [](MemFs& fs) { Cut(fs, kJournal, 10); }, "journal.bin"},
+        {"message file deleted", [](MemFs& fs) { fs.Remove(FirstMessageFile(fs)); }, "missing"},
+        {"message file cut", [](MemFs& fs) { Cut(fs, FirstMessageFile(fs), 7); }, "cut short"},
+        {"message file changed in place", [](MemFs& fs) { Flip(fs, FirstMessageFile(fs), 3); },
+         "changed in place"},
+        {"set-aside folder taken by a file, journal cut after an import",
+         [&](MemFs& fs) {
+             std::unique_ptr<File> f;
+             fs.Open(kDir + "/set-aside", OpenMode::CreateNew, &f);
+             Cut(fs, kJournal, bounds[0].end);
+         },
+         "set-aside"},
+        {"set-aside files deleted after a journal cut",
+         [&](MemFs& fs) {
+             Cut(fs, kJournal, bounds[0].end);
+             std::unique_ptr<Store> s;
+             Store::Open(kDir, Options(&fs), &s);
+             std::vector<std::string> names;
+             fs.ListDir(kDir + "/set-aside", &names);
+             ASSERT_FALSE(names.empty()) << "the open set nothing aside";
+             fs.Remove(kDir + "/set-aside/" + names.front());
+         },
+         "set-aside/"},
+    };
+    const size_t bodyStart = 24;
+    for (size_t k = 0; k < bounds.size(); ++k) {
+        const std::string end = std::to_string(bounds[k].end);
+        cases.push_back({"journal cut at boundary " + end,
+                         [&, k](MemFs& fs) { Cut(fs, kJournal, bounds[k].end); },
+                         CutExpectation(*base, bounds[k])});
+        if (k == 0)
+            continue;
+        const size_t start = bounds[k - 1].end, len = bounds[k].end - start;
+        for (size_t at : {start + 1, start + 16, start + len / 2, bounds[k].end - 1}) {
+            cases.push_back({"journal cut inside record at " + std::to_string(start) + " at " +
+                                 std::to_string(at),
+                             [at](MemFs& fs) { Cut(fs, kJournal, at); },
+                             CutExpectation(*base, bounds[k - 1])});
+        }
+        // A flip anywhere in a record: its length is all there, so it is damage.
+        for (size_t at : {start + 2, start + 20, start + len - 1})
+            cases.push_back({"bit flipped at " + std::to_string(at),
+                             [at](MemFs& fs) { Flip(fs, kJournal, at); },
+                             "journal.bin: damaged record at offset " + std::to_string(start)});
+    }
+    ASSERT_EQ(bounds.front().end, bodyStart) << "the snapshot holds the first messages";
+    Tally tally;
+    std::vector<std::string> why;
+    for (const Case& c : cases)
+        RunCase(*base, c, &tally, &why);
+    for (const std::string& w : why)
+        ADD_FAILURE() << w;
+    EXPECT_GT(tally.detected, tally.undetectable);
+    EXPECT_GT(tally.setAside, 0u);
+    std::cout << "[ damage ] " << tally.cases << " cases: " << tally.detected << " named by check, "
+              << tally.setAside << " files set aside by opens, " << tally.undetectable
+              << " leave no trace in the files (journal cuts losing only marks, flags, moves "
+                 "or folder changes); no message file deleted, every message recovered\n";
+}
+
+} // namespace
+} // namespace mailstore::testing

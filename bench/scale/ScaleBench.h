@@ -78,20 +78,30 @@ inline double WalkMs(IStoreFolder* folder, size_t* count) {
     return best;
 }
 
-inline BOOL CALLBACK TakeList(HWND child, LPARAM found) {
+struct ChildSearch {
+    const wchar_t* className;
+    HWND found = nullptr;
+};
+
+inline BOOL CALLBACK TakeChild(HWND child, LPARAM param) {
+    auto* search = reinterpret_cast<ChildSearch*>(param);
     wchar_t name[64] = {};
     GetClassNameW(child, name, 64);
-    if (lstrcmpW(name, WC_LISTVIEWW) != 0)
+    if (lstrcmpW(name, search->className) != 0)
         return TRUE;
-    *reinterpret_cast<HWND*>(found) = child;
+    search->found = child;
     return FALSE;
 }
 
-// The first list view among a window's descendants, or null.
+// The first descendant of a window with this class, or null.
+inline HWND FindChild(HWND window, const wchar_t* className) {
+    ChildSearch search{className};
+    EnumChildWindows(window, TakeChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 inline HWND FindList(HWND window) {
-    HWND found = nullptr;
-    EnumChildWindows(window, TakeList, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return FindChild(window, WC_LISTVIEWW);
 }
 
 } // namespace scale_bench

@@ -24,16 +24,51 @@ std::wstring ExePath() {
     return std::wstring(built.begin(), built.end());
 }
 
-// True once the list holds `rows` rows and neither it nor the window waits for a
-// paint. The reply to a sent message comes only when the program has handled
-// what came before it.
+struct MainSearch {
+    DWORD process;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK TakeMain(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<MainSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (process != search->process || lstrcmpW(name, L"TBrisvanderMain") != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The main window of that process, not of another copy still closing.
+HWND FindMain(DWORD process) {
+    MainSearch search{process};
+    EnumWindows(TakeMain, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// What the last look found, for a report when the bound passes.
+std::string g_seen;
+
+// True once the folders are listed, the list holds `rows` rows and neither it
+// nor the window waits for a paint. The reply to a sent message comes only when
+// the program has handled what came before it.
 bool Shown(HWND main, size_t rows) {
+    g_seen = "window found, no list or tree";
     HWND list = scale_bench::FindList(main);
-    DWORD_PTR count = 0;
-    if (!list || !SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, kReplyMs, &count))
+    HWND tree = scale_bench::FindChild(main, WC_TREEVIEWW);
+    DWORD_PTR count = 0, folders = 0;
+    if (!list || !tree ||
+        !SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, kReplyMs, &count) ||
+        !SendMessageTimeoutW(tree, TVM_GETCOUNT, 0, 0, SMTO_NORMAL, kReplyMs, &folders))
         return false;
-    return count == rows && !GetUpdateRect(list, nullptr, FALSE) &&
-           !GetUpdateRect(main, nullptr, FALSE);
+    g_seen = "window found";
+    const bool listPaint = GetUpdateRect(list, nullptr, FALSE);
+    const bool mainPaint = GetUpdateRect(main, nullptr, FALSE);
+    g_seen = std::to_string(count) + " rows, " + std::to_string(folders) + " folders" +
+             (listPaint ? ", list to paint" : "") + (mainPaint ? ", window to paint" : "");
+    return folders > 0 && count == rows && !listPaint && !mainPaint;
 }
 
 struct Launch {
@@ -55,7 +90,7 @@ Launch Run(const std::string& store, size_t rows) {
         return result;
     HWND main = nullptr;
     while (scale_bench::Now() - start < kBoundMs) {
-        main = main ? main : FindWindowW(L"TBrisvanderMain", L"Brisvander");
+        main = main ? main : FindMain(process.dwProcessId);
         if (main && Shown(main, rows)) {
             result.ms = scale_bench::Now() - start;
             break;
@@ -110,8 +145,8 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(empty, ignored);
     std::printf("brisvander.exe started on a folder of %zu messages (best of 3)\n", count);
     if (best.ms < 0 || none.ms < 0) {
-        std::printf("the window did not show the %s within %.0f s\n",
-                    none.ms < 0 ? "empty store" : "folder", kBoundMs / 1000);
+        std::printf("the window did not show the %s within %.0f s (last seen: %s)\n",
+                    none.ms < 0 ? "empty store" : "folder", kBoundMs / 1000, g_seen.c_str());
         return 2;
     }
     std::printf("process created to every row painted: %.1f ms; the store's walk %.1f ms; "

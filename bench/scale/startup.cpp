@@ -84,15 +84,15 @@ Launch Run(const std::string& store, size_t rows) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const double start = scale_bench::Now();
+    const double start = bench::Now();
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return result;
     HWND main = nullptr;
-    while (scale_bench::Now() - start < kBoundMs) {
+    while (bench::Now() - start < kBoundMs) {
         main = main ? main : FindMain(process.dwProcessId);
         if (main && Shown(main, rows)) {
-            result.ms = scale_bench::Now() - start;
+            result.ms = bench::Now() - start;
             break;
         }
         Sleep(2);
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
             std::printf("cannot open the store in %s\n", store.c_str());
             return 1;
         }
-        walk = scale_bench::WalkMs(opened.folder.Get(), &count);
+        walk = bench::EnumerateMessages(opened.folder.Get(), &count);
     }
     const auto empty = std::filesystem::temp_directory_path() /
                        ("bench-startup-empty-" + std::to_string(GetCurrentProcessId()));

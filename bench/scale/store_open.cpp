@@ -13,11 +13,11 @@ namespace {
 double OpenMs(int runs) {
     double best = 1e300;
     for (int i = 0; i < runs; ++i) {
-        double start = scale_bench::Now();
+        double start = bench::Now();
         scale_bench::Opened opened;
         if (!opened.Open(0))
             return -1;
-        best = std::min(best, scale_bench::Now() - start);
+        best = std::min(best, bench::Now() - start);
     }
     return best;
 }
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
             std::printf("cannot open the store in %s\n", dir.c_str());
             return 1;
         }
-        const double walk = scale_bench::WalkMs(opened.folder.Get(), &count);
+        const double walk = bench::EnumerateMessages(opened.folder.Get(), &count);
         std::printf("walk of the Inbox with records (best of 3): %.1f ms, %zu messages, %.3f us "
                     "per message\n",
                     walk, count, walk * 1000 / static_cast<double>(std::max<size_t>(count, 1)));

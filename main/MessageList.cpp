@@ -132,7 +132,7 @@ int FindItem(const MessageRows& rows, const NMLVFINDITEMW& request) {
     size_t visits = (find.flags & LVFI_WRAP) ? count : count - start;
     for (size_t step = 0; step < visits; ++step) {
         size_t index = (start + step) % count;
-        if (MatchesText(rows.At(index).from, find))
+        if (MatchesText(rows.From(index), find))
             return static_cast<int>(index);
     }
     return -1;
@@ -141,17 +141,17 @@ int FindItem(const MessageRows& rows, const NMLVFINDITEMW& request) {
 void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
     if (item.iItem < 0 || static_cast<size_t>(item.iItem) >= rows.Count())
         return;
-    const MessageRow& row = rows.At(static_cast<size_t>(item.iItem));
+    const auto index = static_cast<size_t>(item.iItem);
     if (item.mask & LVIF_TEXT) {
         switch (item.iSubItem) {
         case 0:
-            CopyText(row.from, item);
+            CopyText(rows.From(index), item);
             break;
         case 1:
-            CopyText(row.subject, item);
+            CopyText(rows.Subject(index), item);
             break;
         case 2:
-            CopyText(row.Received(), item);
+            CopyText(rows.ReceivedText(index), item);
             break;
         default:
             CopyText(std::wstring(), item);
@@ -160,14 +160,14 @@ void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
     }
     if (item.mask & LVIF_IMAGE) {
         if (item.iSubItem == 0)
-            item.iImage = row.image;
-        else if (item.iSubItem == 3 && row.flagged)
+            item.iImage = rows.Image(index);
+        else if (item.iSubItem == 3 && rows.Flagged(index))
             item.iImage = kFlagImage;
         else
             item.iImage = kNoImage;
     }
     if (item.mask & LVIF_PARAM)
-        item.lParam = static_cast<LPARAM>(row.id);
+        item.lParam = static_cast<LPARAM>(rows.Id(index));
     if (item.mask & LVIF_INDENT)
         item.iIndent = 0;
 }
@@ -301,7 +301,7 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
         auto* item = reinterpret_cast<LVITEMW*>(lParam); // lParam sits alike in both forms
         if ((item->mask & LVIF_PARAM) && item->iItem >= 0 &&
             static_cast<size_t>(item->iItem) < rows->Count())
-            item->lParam = static_cast<LPARAM>(rows->At(static_cast<size_t>(item->iItem)).id);
+            item->lParam = static_cast<LPARAM>(rows->Id(static_cast<size_t>(item->iItem)));
     }
     return result;
 }

@@ -7,14 +7,102 @@
 namespace {
 // Rows per block when appending; a block that grows to twice this splits.
 constexpr size_t kBlockRows = 512;
+
+void AppendUtf8(const std::wstring& text, std::string* out) {
+    bool ascii = true;
+    for (wchar_t c : text)
+        ascii = ascii && c < 0x80;
+    if (ascii) {
+        for (wchar_t c : text)
+            out->push_back(static_cast<char>(c));
+        return;
+    }
+    const int units = static_cast<int>(text.size());
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    const size_t at = out->size();
+    out->resize(at + static_cast<size_t>(bytes > 0 ? bytes : 0));
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), units, out->data() + at, bytes, nullptr,
+                            nullptr);
+}
+
+std::wstring Widen(std::string_view utf8) {
+    if (utf8.empty())
+        return {};
+    const int bytes = static_cast<int>(utf8.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, wide.data(), units);
+    return wide;
+}
+
+// Fixed calendar fields in 55 bits: year 16, month 4, weekday 3, day 5, hour 5,
+// minute 6, second 6, milliseconds 10.
+uint64_t PackFields(const SYSTEMTIME& t) {
+    uint64_t v = t.wYear;
+    v = v << 4 | (t.wMonth & 0xF);
+    v = v << 3 | (t.wDayOfWeek & 0x7);
+    v = v << 5 | (t.wDay & 0x1F);
+    v = v << 5 | (t.wHour & 0x1F);
+    v = v << 6 | (t.wMinute & 0x3F);
+    v = v << 6 | (t.wSecond & 0x3F);
+    return v << 10 | (t.wMilliseconds & 0x3FF);
+}
+
+SYSTEMTIME UnpackFields(uint64_t v) {
+    SYSTEMTIME t{};
+    t.wMilliseconds = static_cast<WORD>(v & 0x3FF);
+    t.wSecond = static_cast<WORD>(v >> 10 & 0x3F);
+    t.wMinute = static_cast<WORD>(v >> 16 & 0x3F);
+    t.wHour = static_cast<WORD>(v >> 22 & 0x1F);
+    t.wDay = static_cast<WORD>(v >> 27 & 0x1F);
+    t.wDayOfWeek = static_cast<WORD>(v >> 32 & 0x7);
+    t.wMonth = static_cast<WORD>(v >> 35 & 0xF);
+    t.wYear = static_cast<WORD>(v >> 39 & 0xFFFF);
+    return t;
+}
+
 } // namespace
 
-const std::wstring& MessageRow::Received() const {
-    if (!formatted_) {
-        received_ = localtime_text::DateTimeText(localtime_text::Fields(received));
-        formatted_ = true;
+std::wstring MessageRow::Received() const {
+    return localtime_text::DateTimeText(localtime_text::Fields(received));
+}
+
+MessageRows::Entry MessageRows::MakeEntry(const MessageRow& row, Block& block) {
+    Entry e;
+    e.id = row.id;
+    e.image = static_cast<uint8_t>(row.image);
+    e.flagged = row.flagged;
+    e.fixedTime = row.received.fixed;
+    const uint64_t time = row.received.fixed ? PackFields(row.received.fields) : row.received.local;
+    e.timeLow = static_cast<uint32_t>(time);
+    e.timeHigh = static_cast<uint32_t>(time >> 32);
+    const size_t at = block.text.size();
+    AppendUtf8(row.from, &block.text);
+    const size_t between = block.text.size();
+    AppendUtf8(row.subject, &block.text);
+    e.text = static_cast<uint32_t>(at);
+    e.fromBytes = static_cast<uint32_t>(between - at);
+    e.subjectBytes = static_cast<uint32_t>(block.text.size() - between);
+    return e;
+}
+
+// Drops the texts of erased rows once they are as many bytes as the live ones.
+void MessageRows::Pack(Block& block) {
+    if (block.unusedBytes == 0 || block.unusedBytes * 2 < block.text.size())
+        return;
+    std::string packed;
+    packed.reserve(block.text.size() - block.unusedBytes);
+    for (Entry& e : block.rows) {
+        const size_t at = packed.size();
+        packed.append(block.text, e.text, e.fromBytes + e.subjectBytes);
+        e.text = static_cast<uint32_t>(at);
     }
-    return received_;
+    block.text.swap(packed);
+    block.text.shrink_to_fit();
+    block.unusedBytes = 0;
 }
 
 void MessageRows::Clear() {
@@ -61,12 +149,69 @@ std::pair<MessageRows::Block*, size_t> MessageRows::Locate(size_t index) const {
     return {block, index - block->start};
 }
 
-const MessageRow& MessageRows::At(size_t index) const {
+const MessageRows::Entry& MessageRows::EntryAt(size_t index) const {
     auto [block, offset] = Locate(index);
     return block->rows[offset];
 }
 
-void MessageRows::Append(MessageRow row) {
+MESSAGEID MessageRows::Id(size_t index) const {
+    return EntryAt(index).id;
+}
+
+int MessageRows::Image(size_t index) const {
+    return EntryAt(index).image;
+}
+
+bool MessageRows::Flagged(size_t index) const {
+    return EntryAt(index).flagged;
+}
+
+std::string_view MessageRows::Text(size_t index, int column) const {
+    auto [block, offset] = Locate(index);
+    const Entry& e = block->rows[offset];
+    std::string_view both(block->text.data() + e.text, e.fromBytes + e.subjectBytes);
+    return column == 0 ? both.substr(0, e.fromBytes) : both.substr(e.fromBytes);
+}
+
+std::wstring MessageRows::From(size_t index) const {
+    return Widen(Text(index, 0));
+}
+
+std::wstring MessageRows::Subject(size_t index) const {
+    return Widen(Text(index, 1));
+}
+
+std::wstring MessageRows::ReceivedText(size_t index) const {
+    const Entry& e = EntryAt(index);
+    const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
+    localtime_text::StoreTime received;
+    received.fixed = e.fixedTime;
+    if (e.fixedTime)
+        received.fields = UnpackFields(time);
+    else
+        received.local = time;
+    return localtime_text::DateTimeText(localtime_text::Fields(received));
+}
+
+MessageRow MessageRows::At(size_t index) const {
+    auto [block, offset] = Locate(index);
+    const Entry& e = block->rows[offset];
+    MessageRow row;
+    row.id = e.id;
+    row.image = e.image;
+    row.flagged = e.flagged;
+    row.from = Widen(Text(index, 0));
+    row.subject = Widen(Text(index, 1));
+    const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
+    row.received.fixed = e.fixedTime;
+    if (e.fixedTime)
+        row.received.fields = UnpackFields(time);
+    else
+        row.received.local = time;
+    return row;
+}
+
+void MessageRows::Append(const MessageRow& row) {
     if (blocks_.empty() || blocks_.back()->rows.size() >= kBlockRows) {
         auto block = std::make_unique<Block>();
         block->rows.reserve(kBlockRows);
@@ -77,19 +222,22 @@ void MessageRows::Append(MessageRow row) {
     Block* block = blocks_.back().get();
     if (indexBuilt_)
         IndexAdd(row.id, block);
-    block->rows.push_back(std::move(row));
+    block->rows.push_back(MakeEntry(row, *block));
+    if (block->rows.size() == kBlockRows)
+        block->text.shrink_to_fit(); // full: no more appends to make room for
     ++count_;
 }
 
-void MessageRows::Insert(size_t index, MessageRow row) {
+void MessageRows::Insert(size_t index, const MessageRow& row) {
     if (index >= count_) {
-        Append(std::move(row));
+        Append(row);
         return;
     }
     auto [block, offset] = Locate(index);
     if (indexBuilt_)
         IndexAdd(row.id, block);
-    block->rows.insert(block->rows.begin() + static_cast<std::ptrdiff_t>(offset), std::move(row));
+    block->rows.insert(block->rows.begin() + static_cast<std::ptrdiff_t>(offset),
+                       MakeEntry(row, *block));
     ++count_;
     MarkStartsFrom(block->ordinal + 1);
     SplitIfFull(block);
@@ -100,11 +248,21 @@ void MessageRows::SplitIfFull(Block* block) {
         return;
     auto tail = std::make_unique<Block>();
     auto middle = block->rows.begin() + static_cast<std::ptrdiff_t>(kBlockRows);
-    tail->rows.assign(std::make_move_iterator(middle), std::make_move_iterator(block->rows.end()));
+    tail->rows.assign(middle, block->rows.end());
     block->rows.erase(middle, block->rows.end());
+    // The tail takes a copy of the texts and keeps only its own; the head's
+    // copies of them become unused.
+    size_t moved = 0;
+    for (const Entry& e : tail->rows)
+        moved += e.fromBytes + e.subjectBytes;
+    tail->text = block->text;
+    tail->unusedBytes = tail->text.size() - moved;
+    block->unusedBytes += moved;
+    Pack(*block);
+    Pack(*tail);
     if (indexBuilt_)
-        for (const MessageRow& moved : tail->rows)
-            IndexMove(moved.id, block, tail.get());
+        for (const Entry& e : tail->rows)
+            IndexMove(e.id, block, tail.get());
     size_t ordinal = block->ordinal + 1;
     blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(ordinal), std::move(tail));
     Renumber(ordinal);
@@ -115,6 +273,8 @@ void MessageRows::Erase(size_t index) {
     auto [block, offset] = Locate(index);
     if (indexBuilt_)
         IndexRemove(block->rows[offset].id, block);
+    const Entry& gone = block->rows[offset];
+    block->unusedBytes += gone.fromBytes + gone.subjectBytes;
     block->rows.erase(block->rows.begin() + static_cast<std::ptrdiff_t>(offset));
     --count_;
     size_t ordinal = block->ordinal;
@@ -123,26 +283,27 @@ void MessageRows::Erase(size_t index) {
         Renumber(ordinal);
         MarkStartsFrom(ordinal);
     } else {
+        Pack(*block);
         MarkStartsFrom(ordinal + 1);
     }
 }
 
 void MessageRows::SetImage(size_t index, int image) {
     auto [block, offset] = Locate(index);
-    block->rows[offset].image = image;
+    block->rows[offset].image = static_cast<uint8_t>(image);
 }
 
 void MessageRows::SetAllImages(int image) {
     for (auto& block : blocks_)
-        for (MessageRow& row : block->rows)
-            row.image = image;
+        for (Entry& row : block->rows)
+            row.image = static_cast<uint8_t>(image);
 }
 
 void MessageRows::BuildIndex() const {
     index_.clear();
     index_.reserve(count_);
     for (const auto& block : blocks_)
-        for (const MessageRow& row : block->rows)
+        for (const Entry& row : block->rows)
             index_.emplace(row.id, block.get());
     indexBuilt_ = true;
 }

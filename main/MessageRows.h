@@ -3,19 +3,23 @@
 //
 // Rows live in blocks of a few hundred, so inserting or deleting in the middle
 // of 100,000 rows moves only one block, and an id index (built on first use)
-// finds the first row with an id without walking all rows.
+// finds the first row with an id without walking all rows. A block keeps its
+// rows' texts as UTF-8 in one buffer, not a string per cell.
 #pragma once
 
 #include "LocalTime.h"
 #include "StoreApi.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+// One row as it goes in and comes out; the rows keep it more compactly.
 struct MessageRow {
     MESSAGEID id = 0;                   // the row's data word
     int image = 0;                      // 1 unread, 0 read
@@ -24,13 +28,8 @@ struct MessageRow {
     std::wstring subject;               // column 2
     localtime_text::StoreTime received; // column 3's value
 
-    // Column 3's text; formatted on first read, since locale formatting is the
-    // dearest part of a row and most rows of a big folder are never shown.
-    const std::wstring& Received() const;
-
-  private:
-    mutable std::wstring received_;
-    mutable bool formatted_ = false;
+    // Column 3's text, formatted at each call: only rows on screen need it.
+    std::wstring Received() const;
 };
 
 class MessageRows {
@@ -40,11 +39,19 @@ class MessageRows {
     MessageRows& operator=(const MessageRows&) = delete;
 
     size_t Count() const { return count_; }
-    const MessageRow& At(size_t index) const;
+    // The whole row, texts widened.
+    MessageRow At(size_t index) const;
+    MESSAGEID Id(size_t index) const;
+    std::wstring From(size_t index) const;
+    std::wstring Subject(size_t index) const;
+    // Column 3's text, formatted now.
+    std::wstring ReceivedText(size_t index) const;
+    int Image(size_t index) const;
+    bool Flagged(size_t index) const;
 
     void Clear();
-    void Append(MessageRow row);
-    void Insert(size_t index, MessageRow row);
+    void Append(const MessageRow& row);
+    void Insert(size_t index, const MessageRow& row);
     void Erase(size_t index);
     void SetImage(size_t index, int image);
     void SetAllImages(int image);
@@ -72,12 +79,31 @@ class MessageRows {
     std::ptrdiff_t FindFrom(MESSAGEID id, size_t start) const;
 
   private:
+    // A row without its texts: 28 bytes.
+    struct Entry {
+        MESSAGEID id = 0;
+        uint32_t timeLow = 0; // the local file time, or the packed fixed fields
+        uint32_t timeHigh = 0;
+        uint32_t text = 0; // offset of its texts in the block's buffer: from, then subject
+        uint32_t fromBytes = 0;
+        uint32_t subjectBytes = 0;
+        uint8_t image = 0;
+        bool flagged = false;
+        bool fixedTime = false;
+    };
     struct Block {
-        std::vector<MessageRow> rows;
-        size_t ordinal = 0; // place in blocks_
-        size_t start = 0;   // index of its first row, valid below startsValidTo_
+        std::vector<Entry> rows;
+        std::string text;       // every row's texts, UTF-8
+        size_t unusedBytes = 0; // of rows erased since the buffer was last packed
+        size_t ordinal = 0;     // place in blocks_
+        size_t start = 0;       // index of its first row, valid below startsValidTo_
     };
 
+    static Entry MakeEntry(const MessageRow& row, Block& block);
+    // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
+    std::string_view Text(size_t index, int column) const;
+    static void Pack(Block& block);
+    const Entry& EntryAt(size_t index) const;
     // Finds the block holding `index` and the row's place inside it.
     std::pair<Block*, size_t> Locate(size_t index) const;
     void RefreshStarts() const;

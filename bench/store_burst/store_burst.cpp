@@ -4,7 +4,14 @@
 // (200 per commit), marks them read, deletes them; each timed from the start of
 // the change until the window's list and log show all of it, shown and painted.
 // Sizes: first argument the folder, second the burst.
+//
+// Given BRIS_BENCH_STORE_BURST (a copy of a prebuilt store) and
+// BRIS_BENCH_BURST_MAIL (an mbox file), the store is that copy and the new
+// messages come from the command-line tool in a second process, while another
+// thread asks the list for its item count every millisecond.
 #include "BenchSupport.h"
+#include "CountingStore.h"
+#include "ScaleBench.h"
 #include "MainUnit.h"
 #include "MessageRows.h"
 #include "Registration.h"
@@ -162,13 +169,15 @@ class Writer {
     }
     bool ok = false;
     double ms = 0;
+    double end = 0; // when the work ended
 
   private:
     static DWORD WINAPI Run(void* self) {
         auto* writer = static_cast<Writer*>(self);
         double start = bench::Now();
         writer->ok = writer->work_();
-        writer->ms = bench::Now() - start;
+        writer->end = bench::Now();
+        writer->ms = writer->end - start;
         return 0;
     }
     std::function<bool()> work_;
@@ -237,49 +246,119 @@ std::string DllPath() {
     return built;
 }
 
+// A path for a Windows program: build paths are Unix ones under Wine.
+std::string WinePath(std::string path) {
+    if (!path.empty() && path[0] == '/')
+        path = "Z:" + path;
+    return path;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The command-line tool importing `mail` into the store's Inbox, as a second
+// process; true when it ran and succeeded.
+bool ImportInOtherProcess(const std::string& store, const std::string& mail) {
+    std::string command = "\"" + WinePath(BENCH_MAILSTORE_CLI) + "\" import \"" + WinePath(store) +
+                          "\" Inbox \"" + WinePath(mail) + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 0;
+}
+
+// Asks a window for its item count every millisecond from a thread of its own,
+// as an accessibility tool or a test probe would, until destroyed.
+class Poller {
+  public:
+    explicit Poller(HWND list) : list_(list) {
+        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, &Poller::Run, this, 0, nullptr);
+    }
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+    ~Poller() {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        CloseHandle(stop_);
+    }
+    size_t asked = 0;
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        auto* poller = static_cast<Poller*>(self);
+        while (WaitForSingleObject(poller->stop_, 1) == WAIT_TIMEOUT) {
+            DWORD_PTR count = 0;
+            SendMessageTimeoutW(poller->list_, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 5000, &count);
+            ++poller->asked;
+        }
+        return 0;
+    }
+    HWND list_;
+    HANDLE stop_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+// Builds the store of `base` messages in `dir` and times importing `burst` more
+// alone, durable, into a folder of its own that goes again.
+bool BuildStore(const std::string& dir, size_t base, size_t burst, double* buildMs,
+                double* importAloneMs) {
+    mailstore::FolderId inbox = 0;
+    NoSyncFileSystem noSync;
+    mailstore::OpenOptions options;
+    options.create = true;
+    options.fs = &noSync;
+    std::unique_ptr<mailstore::Store> builder;
+    if (!mailstore::Store::Open(dir, options, &builder).ok() ||
+        !builder->FindFolderByPath("Inbox", &inbox).ok()) {
+        std::fprintf(stderr, "cannot create the store in %s\n", dir.c_str());
+        return false;
+    }
+    double start = bench::Now();
+    if (!Import(*builder, inbox, 0, base, 5000, nullptr))
+        return false;
+    *buildMs = bench::Now() - start;
+    builder.reset();
+    std::unique_ptr<mailstore::Store> alone;
+    mailstore::FolderId scratch = 0;
+    if (!mailstore::Store::Open(dir, mailstore::OpenOptions(), &alone).ok() ||
+        !alone->CreateFolder(mailstore::kRootFolder, "Scratch", &scratch).ok())
+        return false;
+    start = bench::Now();
+    if (!Import(*alone, scratch, base, burst, kCommitBatch, nullptr))
+        return false;
+    *importAloneMs = bench::Now() - start;
+    return alone->DeleteFolder(scratch).ok();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const size_t base = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
+    size_t base = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
     const size_t burst = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
+    const std::string prebuilt = Environment("BRIS_BENCH_STORE_BURST");
+    const std::string burstMail = prebuilt.empty() ? "" : Environment("BRIS_BENCH_BURST_MAIL");
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     bench::InitControls();
-    const TempDir dir;
-    const std::string dirText = dir.Text();
+    const TempDir temp;
+    const std::string dirText = prebuilt.empty() ? temp.Text() : prebuilt;
     int failures = 0;
     {
         mailstore::FolderId inbox = 0;
         double buildMs = 0, importAloneMs = 0;
-        {
-            // Built before the server opens it.
-            NoSyncFileSystem noSync;
-            mailstore::OpenOptions options;
-            options.create = true;
-            options.fs = &noSync;
-            std::unique_ptr<mailstore::Store> builder;
-            if (!mailstore::Store::Open(dirText, options, &builder).ok() ||
-                !builder->FindFolderByPath("Inbox", &inbox).ok()) {
-                std::fprintf(stderr, "cannot create the store in %s\n", dirText.c_str());
-                return 1;
-            }
-            double start = bench::Now();
-            if (!Import(*builder, inbox, 0, base, 5000, nullptr))
-                return 1;
-            buildMs = bench::Now() - start;
-            builder.reset();
-            // The import alone, durable as every later change, into a folder of its
-            // own that goes again, with nobody listening.
-            std::unique_ptr<mailstore::Store> alone;
-            mailstore::FolderId scratch = 0;
-            if (!mailstore::Store::Open(dirText, mailstore::OpenOptions(), &alone).ok() ||
-                !alone->CreateFolder(mailstore::kRootFolder, "Scratch", &scratch).ok())
-                return 1;
-            start = bench::Now();
-            if (!Import(*alone, scratch, base, burst, kCommitBatch, nullptr))
-                return 1;
-            importAloneMs = bench::Now() - start;
-            alone->DeleteFolder(scratch);
-        }
+        if (prebuilt.empty() && !BuildStore(dirText, base, burst, &buildMs, &importAloneMs))
+            return 1;
         SetEnvironmentVariableA("MAILSTORE_DIR", dirText.c_str());
         ServerDll dll(DllPath());
         if (!dll.Loaded()) {
@@ -288,12 +367,25 @@ int main(int argc, char** argv) {
         }
         mailstore::OpenOptions options;
         std::unique_ptr<mailstore::Store> writer; // the other process
-        if (!mailstore::Store::Open(dirText, options, &writer).ok()) {
+        std::vector<mailstore::MessageId> existing;
+        if (!mailstore::Store::Open(dirText, options, &writer).ok() ||
+            !writer->FindFolderByPath("Inbox", &inbox).ok() ||
+            !writer->GetMessageIds(inbox, &existing).ok()) {
             std::fprintf(stderr, "cannot open the store a second time\n");
             return 1;
         }
+        base = existing.size();
 
-        TBrisvanderMain window([&](IStoreNamespace** result) { return dll.Create(result); });
+        bench::WalkCounts counts;
+        TBrisvanderMain window([&](IStoreNamespace** result) {
+            IStoreNamespace* inner = nullptr;
+            HRESULT hr = dll.Create(&inner);
+            if (SUCCEEDED(hr)) {
+                *result = new bench::CountingNamespace(inner, &counts);
+                inner->Release();
+            }
+            return hr;
+        });
         double start = bench::Now();
         window.Create(GetModuleHandleW(nullptr), SW_SHOW);
         MessageRows& rows = window.Rows();
@@ -314,42 +406,69 @@ int main(int argc, char** argv) {
                 ns->Release();
         }
         std::printf("store notification bursts through the server DLL, folder of %zu, bursts of "
-                    "%zu (ms)\n",
-                    base, burst);
-        std::printf("building the store: %.1f; window open and filled: %.1f%s\n", buildMs, openMs,
-                    opened ? "" : " (TIMED OUT)");
+                    "%zu (ms)%s\n",
+                    base, burst,
+                    burstMail.empty() ? "" : "; new mail from a second process, list polled");
+        if (prebuilt.empty())
+            std::printf("building the store: %.1f; ", buildMs);
+        std::printf("window open and filled: %.1f%s\n", openMs, opened ? "" : " (TIMED OUT)");
         std::printf("one enumeration (best of 3): %.1f (%zu messages%s)\n", enumerateMs, seen,
                     seen == base ? "" : ", WRONG");
-        std::printf("import of %zu alone, %zu per commit, no window: %.1f\n", burst, kCommitBatch,
-                    importAloneMs);
-        std::printf("%-14s %10s %10s %14s %6s\n", "burst", "writer ms", "ms", "enumerations",
-                    "check");
+        if (prebuilt.empty())
+            std::printf("import of %zu alone, %zu per commit, no window: %.1f\n", burst,
+                        kCommitBatch, importAloneMs);
+        std::printf("%-14s %10s %10s %14s %6s %8s %10s %10s\n", "burst", "writer ms", "ms",
+                    "enumerations", "check", "walks", "walk ms", "lag ms");
+        bench::WalkCounts before = counts;
         auto report = [&](const char* name, const Writer& change, double ms, bool ok) {
             failures += !ok;
-            std::printf("%-14s %10.1f %10.1f %14.2f %6s\n", name, change.ms, ms,
-                        enumerateMs > 0 ? ms / enumerateMs : 0.0, ok ? "ok" : "WRONG");
+            const double lag = start + ms - change.end;
+            std::printf("%-14s %10.1f %10.1f %14.2f %6s %8zu %10.1f %10.1f\n", name, change.ms, ms,
+                        enumerateMs > 0 ? ms / enumerateMs : 0.0, ok ? "ok" : "WRONG",
+                        counts.walks - before.walks, counts.ms - before.ms, lag);
             std::fflush(stdout);
+            before = counts;
         };
 
         std::vector<mailstore::MessageId> fresh;
-        size_t before = Count(window.LogText(), "NEWMSGS MsgId=");
-        start = bench::Now();
-        Writer imported(
-            [&] { return Import(*writer, inbox, base + burst, burst, kCommitBatch, &fresh); });
-        bool ok = PumpUntil(window, [&] {
-            return rows.Count() == base + burst &&
-                   Count(window.LogText(), "NEWMSGS MsgId=") == before + burst;
-        });
-        double ms = bench::Now() - start;
-        imported.Join();
-        report("NEWMSGS", imported, ms, ok && imported.ok);
+        size_t logged = Count(window.LogText(), "NEWMSGS MsgId=");
+        bool ok = false;
+        double ms = 0;
+        {
+            std::unique_ptr<Poller> poller;
+            if (!burstMail.empty())
+                poller = std::make_unique<Poller>(scale_bench::FindList(window.Handle()));
+            start = bench::Now();
+            Writer imported([&] {
+                if (!burstMail.empty())
+                    return ImportInOtherProcess(dirText, burstMail);
+                return Import(*writer, inbox, base + burst, burst, kCommitBatch, &fresh);
+            });
+            ok = PumpUntil(window, [&] {
+                return rows.Count() == base + burst &&
+                       Count(window.LogText(), "NEWMSGS MsgId=") == logged + burst;
+            });
+            ms = bench::Now() - start;
+            imported.Join();
+            report("NEWMSGS", imported, ms, ok && imported.ok);
+        }
+        if (!burstMail.empty()) {
+            bool changed = false;
+            std::vector<mailstore::MessageId> now;
+            writer->Refresh(&changed);
+            writer->GetMessageIds(inbox, &now);
+            const std::unordered_set<MESSAGEID> old(existing.begin(), existing.end());
+            for (mailstore::MessageId id : now)
+                if (!old.count(id))
+                    fresh.push_back(id);
+        }
 
         const std::unordered_set<MESSAGEID> freshIds(fresh.begin(), fresh.end());
-        before = Count(window.LogText(), "MARKEDASREAD MsgId=");
+        logged = Count(window.LogText(), "MARKEDASREAD MsgId=");
         start = bench::Now();
         Writer marked([&] { return writer->MarkRead(inbox, fresh, true).ok(); });
         ok = PumpUntil(window, [&] {
-            return Count(window.LogText(), "MARKEDASREAD MsgId=") == before + burst;
+            return Count(window.LogText(), "MARKEDASREAD MsgId=") == logged + burst;
         });
         ms = bench::Now() - start;
         marked.Join();
@@ -358,12 +477,12 @@ int main(int argc, char** argv) {
             read += freshIds.count(rows.At(i).id) && rows.At(i).image == 0;
         report("MARKEDASREAD", marked, ms, ok && marked.ok && read == burst);
 
-        before = Count(window.LogText(), "DELETEMSGS MsgId=");
+        logged = Count(window.LogText(), "DELETEMSGS MsgId=");
         start = bench::Now();
         Writer deleted([&] { return writer->DeleteMessages(inbox, fresh).ok(); });
         ok = PumpUntil(window, [&] {
             return rows.Count() == base &&
-                   Count(window.LogText(), "DELETEMSGS MsgId=") == before + burst;
+                   Count(window.LogText(), "DELETEMSGS MsgId=") == logged + burst;
         });
         ms = bench::Now() - start;
         deleted.Join();

@@ -5,6 +5,8 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 namespace mailstore::com {
 namespace {
@@ -35,15 +37,30 @@ class EngineSource final : public SourceReader {
 
 } // namespace
 
+// A record's three texts share one task allocation: in a folder walk the
+// allocator is the dearest step, and FreeMessageProps is the only way back.
 HRESULT FillMessageProps(const mailstore::MessageInfo& info, MESSAGEPROPS* props) {
-    LPSTR subject = TaskStringDup(Utf8ToCodePage(info.subject));
-    LPSTR to = TaskStringDup(Utf8ToCodePage(info.to));
-    LPSTR from = TaskStringDup(Utf8ToCodePage(info.from));
-    if (!subject || !to || !from) {
-        CoTaskMemFree(subject);
-        CoTaskMemFree(to);
-        CoTaskMemFree(from);
+    std::string scratch[3];
+    std::string_view texts[3] = {CodePageText(info.subject, &scratch[0]),
+                                 CodePageText(info.to, &scratch[1]),
+                                 CodePageText(info.from, &scratch[2])};
+    for (std::string_view& text : texts) {
+        text = text.substr(0, text.find('\0')); // a reader stops there anyway
+    }
+    auto* block =
+        static_cast<char*>(CoTaskMemAlloc(texts[0].size() + texts[1].size() + texts[2].size() + 3));
+    if (!block) {
         return E_OUTOFMEMORY;
+    }
+    LPSTR starts[3];
+    char* at = block;
+    for (int i = 0; i < 3; ++i) {
+        starts[i] = at;
+        if (!texts[i].empty()) {
+            std::memcpy(at, texts[i].data(), texts[i].size());
+        }
+        at += texts[i].size();
+        *at++ = '\0';
     }
     props->dwReserved = 0;
     props->dwMessageId = info.id;
@@ -53,9 +70,9 @@ HRESULT FillMessageProps(const mailstore::MessageInfo& info, MESSAGEPROPS* props
     props->priority = info.priority;
     props->ftReceived = ToFileTime(info.received);
     props->ftSent = ToFileTime(info.sent);
-    props->pszSubject = subject;
-    props->pszDisplayTo = to;
-    props->pszDisplayFrom = from;
+    props->pszSubject = starts[0];
+    props->pszDisplayTo = starts[1];
+    props->pszDisplayFrom = starts[2];
     props->pszUnused56 = nullptr;
     props->dwUnused60 = 0;
     props->pStmOffsetTable = nullptr; // no offset table is kept
@@ -63,9 +80,18 @@ HRESULT FillMessageProps(const mailstore::MessageInfo& info, MESSAGEPROPS* props
 }
 
 void ReleaseMessageProps(MESSAGEPROPS* props) {
-    CoTaskMemFree(props->pszSubject);
-    CoTaskMemFree(props->pszDisplayTo);
-    CoTaskMemFree(props->pszDisplayFrom);
+    // Texts laid end to end are one block of ours; anything else is freed
+    // text by text (separate allocations are never adjacent).
+    LPSTR subject = props->pszSubject;
+    LPSTR to = props->pszDisplayTo;
+    LPSTR from = props->pszDisplayFrom;
+    const bool oneBlock = subject && to && from && to == subject + std::strlen(subject) + 1 &&
+                          from == to + std::strlen(to) + 1;
+    CoTaskMemFree(subject);
+    if (!oneBlock) {
+        CoTaskMemFree(to);
+        CoTaskMemFree(from);
+    }
     CoTaskMemFree(props->pszUnused56);
     props->pszSubject = nullptr;
     props->pszDisplayTo = nullptr;
@@ -165,10 +191,9 @@ STDMETHODIMP Folder::UnregisterNotification(DWORD, HWND hwnd) {
 HRESULT Folder::FillNext(MessageEnum& e, MESSAGEPROPS* props) {
     while (e.next < e.ids.size()) {
         const MESSAGEID id = e.ids[e.next++];
-        mailstore::MessageInfo info;
-        const mailstore::Status st = session_->ReadMessage(id_, id, &info);
+        const mailstore::Status st = session_->ReadMessage(id_, id, &e.info);
         if (st.ok()) {
-            return FillMessageProps(info, props);
+            return FillMessageProps(e.info, props);
         }
         if (st.code() != mailstore::ErrorCode::UnknownMessage) {
             return ToHResult(st); // the folder itself is gone

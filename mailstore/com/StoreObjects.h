@@ -113,6 +113,7 @@ class Folder final : public IStoreFolder {
     struct MessageEnum {
         std::vector<mailstore::MessageId> ids; // taken at the start; vanished ones are skipped
         size_t next = 0;
+        mailstore::MessageInfo info; // reused, so its texts keep their buffers
     };
 
     HRESULT FillNext(MessageEnum& e, MESSAGEPROPS* props);

@@ -47,9 +47,23 @@ std::string Narrow(const wchar_t* wide, int len, UINT codePage) {
     return out;
 }
 
+// Plain ASCII is the same bytes in UTF-8 and in every ANSI code page, and it is
+// most of what a folder's records hold: no conversion needed.
+bool IsAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::string Utf8ToCodePage(std::string_view utf8, UINT codePage, size_t maxBytes) {
+    if ((codePage == CP_ACP || codePage == CP_UTF8) && utf8.size() <= maxBytes && IsAscii(utf8)) {
+        return std::string(utf8);
+    }
     const std::wstring wide = Widen(utf8, CP_UTF8);
     std::string whole = Narrow(wide.data(), static_cast<int>(wide.size()), codePage);
     if (whole.size() <= maxBytes) {
@@ -91,6 +105,14 @@ LPSTR TaskStringDup(std::string_view text) {
         copy[text.size()] = '\0';
     }
     return copy;
+}
+
+std::string_view CodePageText(std::string_view utf8, std::string* scratch) {
+    if (IsAscii(utf8)) {
+        return utf8;
+    }
+    *scratch = Utf8ToCodePage(utf8);
+    return *scratch;
 }
 
 } // namespace mailstore::com

@@ -28,4 +28,8 @@ std::string CodePageToUtf8(std::string_view text, UINT codePage = CP_ACP);
 // A NUL-terminated copy from the COM task allocator; null when out of memory.
 LPSTR TaskStringDup(std::string_view text);
 
+// Utf8ToCodePage(utf8) in the system code page: `utf8` itself when it is plain
+// ASCII, else the text converted into *scratch.
+std::string_view CodePageText(std::string_view utf8, std::string* scratch);
+
 } // namespace mailstore::com

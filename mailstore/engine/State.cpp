@@ -73,9 +73,14 @@ std::string_view TextPool::Add(std::string_view s) {
     return std::string_view(chunk.data() + at, s.size());
 }
 
-std::string_view TextPool::Adopt(std::unique_ptr<char[]> buffer, size_t size) {
-    adopted_.push_back(std::move(buffer));
-    return std::string_view(adopted_.back().get(), size);
+std::string_view TextPool::Intern(std::string_view s) {
+    auto it = interned_.find(s);
+    if (it != interned_.end())
+        return *it;
+    const std::string_view kept = Add(s);
+    if (!kept.empty())
+        interned_.insert(kept);
+    return kept;
 }
 
 const MessageRec* FolderRec::Find(MessageId id) const {
@@ -465,8 +470,8 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
         for (const NewMessage& m : op.messages) {
             MessageRec r = m.rec;
             r.subject = text_->Add(m.subject);
-            r.to = text_->Add(m.to);
-            r.from = text_->Add(m.from);
+            r.to = text_->Intern(m.to);
+            r.from = text_->Intern(m.from);
             f.messages.push_back(r);
             if (r.state & kStateUnread) {
                 ++f.unread;
@@ -660,8 +665,8 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
         return Damaged(fileName + ": damaged somewhere from offset 0 to offset " +
                        std::to_string(bodyLen) + " (its checksum does not match)");
     State s;
-    std::string_view data = s.text_->Adopt(std::move(buffer), size);
-    data = data.substr(0, bodyLen);
+    // The texts are copied out, so the buffer goes when the records are read.
+    const std::string_view data(buffer.get(), bodyLen);
     Decoder d(data);
     if (d.U32() != kSnapshotMagic)
         return bad(0, "not a store snapshot");
@@ -720,6 +725,9 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
                 *t = data.substr(pos, len);
                 pos += len;
             }
+            m.subject = s.text_->Add(m.subject);
+            m.to = s.text_->Intern(m.to);
+            m.from = s.text_->Intern(m.from);
             if (m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
                 (m.state & ~kKnownStateBits) != 0)
                 return bad(mat, "bad message record");

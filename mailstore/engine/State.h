@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -22,12 +23,12 @@ namespace mailstore::detail {
 class TextPool {
   public:
     std::string_view Add(std::string_view s);
-    // Takes a whole buffer (a snapshot) whose bytes views may point into.
-    std::string_view Adopt(std::unique_ptr<char[]> buffer, size_t size);
+    // Add, keeping one copy of equal texts: senders and recipients repeat.
+    std::string_view Intern(std::string_view s);
 
   private:
     std::deque<std::string> chunks_;
-    std::vector<std::unique_ptr<char[]>> adopted_;
+    std::unordered_set<std::string_view> interned_;
 };
 
 struct MessageRec {

@@ -8,11 +8,21 @@
 
 namespace {
 
+// Texts of varied length, some beyond ASCII and one beyond the basic plane; some
+// times fixed calendar fields, the rest local file times.
 MessageRow Row(MESSAGEID id, int image = 0) {
     MessageRow row;
     row.id = id;
     row.image = image;
+    row.flagged = id % 3 == 0;
     row.from = L"From " + std::to_wstring(id);
+    row.subject = std::wstring(id % 7, L'x') + (id % 2 ? L"Gr\u00fc\u00dfe \U0001F600" : L"");
+    row.received.fixed = id % 5 == 0;
+    if (row.received.fixed)
+        row.received.fields = SYSTEMTIME{static_cast<WORD>(1899 + id % 200), 12, 6, 30, 23, 59, 58,
+                                         static_cast<WORD>(id % 1000)};
+    else
+        row.received.local = 0x01DC000000000000ull + id * 0x100000001ull;
     return row;
 }
 
@@ -28,7 +38,12 @@ void ExpectSame(const std::vector<MessageRow>& model, const MessageRows& rows) {
     for (size_t i = 0; i < model.size(); ++i) {
         ASSERT_EQ(rows.At(i).id, model[i].id) << "row " << i;
         ASSERT_EQ(rows.At(i).image, model[i].image) << "row " << i;
-        ASSERT_EQ(rows.At(i).from, model[i].from) << "row " << i;
+        const MessageRow row = rows.At(i);
+        ASSERT_EQ(row.from, model[i].from) << "row " << i;
+        ASSERT_EQ(row.subject, model[i].subject) << "row " << i;
+        ASSERT_EQ(row.flagged, model[i].flagged) << "row " << i;
+        ASSERT_EQ(row.Received(), model[i].Received()) << "row " << i;
+        ASSERT_EQ(rows.ReceivedText(i), model[i].Received()) << "row " << i;
     }
 }
 

@@ -531,11 +531,14 @@ int main(int argc, char** argv) {
                             rows.Count() == base + burst;
             failures += !imported;
             std::printf("another process imports %zu, the list polled every ms (%zu polls): "
-                        "importer %.1f, walks %zu, in walks %.1f (%.2f of the importer's), "
-                        "last row %.1f after the importer's end %s\n",
+                        "importer %.1f, walks %zu, in walks %.1f (%.2f of the importer's), ",
                         burst, poller.polls.load(), importerMs, walks.walks, walks.ms,
-                        importerMs > 0 ? walks.ms / importerMs : 0.0, lagMs,
-                        imported ? "ok" : "WRONG");
+                        importerMs > 0 ? walks.ms / importerMs : 0.0);
+            if (poller.lastRow != 0 && poller.importerEnd != 0)
+                std::printf("last row %.1f after the importer's end", lagMs);
+            else
+                std::printf("last row not seen within %.0f", kWaitBoundMs);
+            std::printf(" %s\n", imported ? "ok" : "WRONG");
         }
         std::filesystem::remove(mbox);
         std::filesystem::remove(mark);

@@ -114,8 +114,11 @@ std::unique_ptr<MemFs> BuildStore(std::vector<Boundary>* boundaries) {
         std::vector<ImportItem> items;
         for (int i = 0; i < count; ++i)
             src.push_back(MakeMessage(++n));
-        for (const std::string& x : src)
-            items.push_back({x, std::nullopt, std::nullopt});
+        for (const std::string& x : src) {
+            ImportItem item;
+            item.source = x;
+            items.push_back(item);
+        }
         return s->ImportMessages(f, items, &ids);
     };
     EXPECT_TRUE(s->CreateFolder(kRootFolder, "Lists", &lists).ok());

@@ -213,8 +213,8 @@ void StoreRecord::Free() {
     }
 }
 
-bool MessageEnum::First(StoreRecord& record) {
-    if (folder_->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), record.Get(), &handle_) != S_OK)
+bool MessageEnum::First(StoreRecord& record, MESSAGEID start) {
+    if (folder_->GetFirstMessage(0, 0, start, record.Get(), &handle_) != S_OK)
         return false;
     open_ = true;
     record.MarkFilled();

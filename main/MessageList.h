@@ -50,8 +50,9 @@ class MessageEnum {
     MessageEnum(const MessageEnum&) = delete;
     MessageEnum& operator=(const MessageEnum&) = delete;
 
-    // GetFirstMessage(0, 0, -1, ...); true when a first message was filled.
-    bool First(StoreRecord& record);
+    // GetFirstMessage(0, 0, start, ...), from the folder's first message
+    // when `start` is -1; true when a first message was filled.
+    bool First(StoreRecord& record, MESSAGEID start = static_cast<MESSAGEID>(-1));
     // GetNextMessage(handle, 0, ...); true when another message was filled.
     bool Next(StoreRecord& record);
     void Close();

@@ -29,13 +29,19 @@ void MessageListView::SetImages(HIMAGELIST images) {
 
 void MessageListView::Clear() {
     message_list::Clear(list_, rows_);
+    idsAscending_ = true;
 }
 
 void MessageListView::Append(IStoreFolder* folder) {
+    size_t from = rows_.Count();
     message_list::AppendFolder(list_, rows_, folder);
+    for (size_t i = from > 0 ? from : 1; idsAscending_ && i < rows_.Count(); ++i)
+        idsAscending_ = rows_.At(i - 1).id < rows_.At(i).id;
 }
 
 void MessageListView::Insert(size_t at, MessageRow row) {
+    idsAscending_ = idsAscending_ && (at == 0 || rows_.At(at - 1).id < row.id) &&
+                    (at >= rows_.Count() || row.id < rows_.At(at).id);
     message_list::InsertRow(list_, rows_, at, std::move(row));
 }
 

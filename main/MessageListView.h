@@ -33,6 +33,9 @@ class MessageListView {
     // Sets the image of the first row with `id`, if there is one.
     void SetImage(MESSAGEID id, int image);
     void SetAllImages(int image);
+    // True while the rows' ids rise from top to bottom: every walk of the
+    // folder so far came in id order and every insert kept it.
+    bool IdsAscending() const { return idsAscending_; }
     bool HandleNotify(const NMHDR* header, LRESULT& result);
 
     int SelectedCount() const;
@@ -52,4 +55,5 @@ class MessageListView {
   private:
     HWND list_ = nullptr;
     MessageRows rows_;
+    bool idsAscending_ = true;
 };

@@ -47,63 +47,111 @@ const char* FolderChangeName(DWORD type) {
     }
 }
 
-// Looks at the message this thread's queue hands out next, without taking it.
-// Only posted messages are looked at: they come out before input, paint and
-// timers, so when the next one is another store message for the window,
-// nothing else can run in between.
-bool PeekNext(MSG& next) {
-    return PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE) != 0;
-}
-
-// Takes the next message if it is another NEWMSGS for the window.
-bool TakeNextNewMessage(HWND hwnd, MSG& taken) {
-    MSG next{};
-    if (!PeekNext(next) || next.hwnd != hwnd || next.message != WM_NEWMSGS)
+// A waiting message a batch of new messages may carry on over: another
+// NEWMSGS, or a folder change that leaves the tree and the list alone.
+bool Batchable(HWND hwnd, const MSG& message) {
+    if (message.hwnd != hwnd)
         return false;
-    return PeekMessageW(&taken, hwnd, WM_NEWMSGS, WM_NEWMSGS,
-                        PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE) != 0;
+    if (message.message == WM_NEWMSGS)
+        return true;
+    if (message.message != WM_FOLDERNOTIFY || !message.lParam)
+        return false;
+    DWORD type = reinterpret_cast<const FOLDERNOTIFY*>(message.lParam)->type;
+    return type >= UNREAD_CHANGE && type <= FOLDER_PROPS_CHANGED;
 }
 
-// Where each new message goes, found in one pass over the folder: the first
-// time the store enumerates its id, and the id enumerated just before.
+// Takes the message this thread's queue hands out next if a batch may carry
+// on over it. The queue hands out posted messages before input, paint and
+// timers, so nothing else can run in between. No PM_QS_* filter: with one,
+// some systems stop returning posted messages once the peek has handled a
+// message sent from another thread or process.
+bool TakeBatchable(HWND hwnd, MSG& taken) {
+    MSG next{};
+    if (!PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD) || !Batchable(hwnd, next))
+        return false;
+    return PeekMessageW(&taken, hwnd, next.message, next.message, PM_REMOVE | PM_NOYIELD) != 0;
+}
+
+// Where each new message goes: the first time the store enumerates its id,
+// and the id enumerated just before.
 struct NewMessage {
     bool found = false;
     bool hasPrevious = false;
     MESSAGEID previous = 0;
     MessageRow row;
 };
+using Located = std::unordered_map<MESSAGEID, NewMessage>;
 
-std::unordered_map<MESSAGEID, NewMessage> LocateNewMessages(IStoreFolder* folder,
-                                                            const std::vector<MSG>& batch) {
-    std::unordered_map<MESSAGEID, NewMessage> wanted;
-    for (const MSG& message : batch)
-        wanted.emplace(static_cast<MESSAGEID>(message.wParam), NewMessage());
-    if (!folder)
-        return wanted;
+// Walks the folder from `start` (-1: from the top) until every wanted id was
+// met. Returns how many were not.
+size_t Walk(IStoreFolder* folder, MESSAGEID start, Located& wanted) {
     size_t missing = wanted.size();
     localtime_text::LocalTimeZone zone;
     message_list::StoreRecord record(folder);
     message_list::MessageEnum messages(folder);
-    if (!messages.First(record))
-        return wanted;
+    if (!messages.First(record, start))
+        return missing;
     bool havePrevious = false;
     MESSAGEID previous = 0;
     do {
         MESSAGEID id = record.Props().dwMessageId;
+        if (!havePrevious && start != static_cast<MESSAGEID>(-1) && id != start)
+            return missing; // not a walk from that message: no proof
         auto it = wanted.find(id);
         if (it != wanted.end() && !it->second.found) {
-            it->second.found = true;
-            it->second.hasPrevious = havePrevious;
-            it->second.previous = previous;
-            it->second.row = message_list::RowFromProps(record.Props(), zone);
+            it->second = {true, havePrevious, previous,
+                          message_list::RowFromProps(record.Props(), zone)};
             --missing;
         }
         record.Free();
         previous = id;
         havePrevious = true;
     } while (missing > 0 && messages.Next(record));
-    messages.Close();
+    return missing;
+}
+
+// A walk started at a message's id goes on as the walk from the top goes on
+// from that message. So when every walk so far came in id order (the rows'
+// ids rise), every new id is above the last row's, and a walk started at the
+// last row begins with its message and meets every new id, that walk places
+// them as one from the top would. Anything else walks from the top.
+Located LocateNewMessages(IStoreFolder* folder, bool idsAscending, const MessageRows& rows,
+                          const std::vector<MSG>& batch) {
+    Located wanted;
+    bool aboveLast = idsAscending && rows.Count() > 0;
+    MESSAGEID last = aboveLast ? rows.At(rows.Count() - 1).id : 0;
+    for (const MSG& message : batch) {
+        if (message.message != WM_NEWMSGS)
+            continue;
+        auto id = static_cast<MESSAGEID>(message.wParam);
+        wanted.emplace(id, NewMessage());
+        aboveLast = aboveLast && id > last;
+    }
+    if (!folder || wanted.empty())
+        return wanted;
+    if (aboveLast) {
+        Located fromLast = wanted;
+        if (Walk(folder, last, fromLast) == 0)
+            return fromLast;
+    }
+    Walk(folder, static_cast<MESSAGEID>(-1), wanted);
     return wanted;
+}
+
+// The line, and the row directly after its predecessor's (at the top when
+// there is none or it has no row).
+void InsertNewMessage(TBrisvanderMain& window, MESSAGEID newId, const Located& located) {
+    window.Log("NEWMSGS MsgId=" + Signed(newId));
+    auto found = located.find(newId);
+    if (found == located.end() || !found->second.found)
+        return;
+    size_t at = 0;
+    if (found->second.hasPrevious) {
+        std::ptrdiff_t row = window.Rows().FindFirst(found->second.previous);
+        if (row >= 0)
+            at = static_cast<size_t>(row) + 1;
+    }
+    window.Messages().Insert(at, found->second.row);
 }
 
 } // namespace
@@ -131,31 +179,25 @@ void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void TBrisvanderMain::OnNewMessages(WPARAM wParam, LPARAM lParam) {
-    // NEWMSGS already waiting right behind this one are handled with it:
-    // one enumeration finds every new message's place, and the lines and
-    // rows come out as if each had been handled on its own.
+    // NEWMSGS waiting behind this one, and the folder changes between them
+    // that need no action, are handled with it: one walk finds every new
+    // message's place, and the lines and rows come out as if each had been
+    // handled on its own. A taken message that turns out otherwise ends the
+    // batch and is handled last, in its place.
     std::vector<MSG> batch{MSG{hwnd_, WM_NEWMSGS, wParam, lParam, 0, {}}};
-    for (MSG next{}; TakeNextNewMessage(hwnd_, next);)
+    for (MSG next{}; Batchable(hwnd_, batch.back()) && TakeBatchable(hwnd_, next);)
         batch.push_back(next);
-    std::unordered_map<MESSAGEID, NewMessage> located = LocateNewMessages(openFolder_.Get(), batch);
-    for (const MSG& item : batch) {
-        auto newId = static_cast<MESSAGEID>(item.wParam);
-        Log("NEWMSGS MsgId=" + Signed(newId));
-        const NewMessage& found = located[newId];
-        if (!found.found)
-            continue;
-        size_t at = 0;
-        if (found.hasPrevious) {
-            std::ptrdiff_t row = Rows().FindFirst(found.previous);
-            if (row >= 0)
-                at = static_cast<size_t>(row) + 1;
-        }
-        messages_.Insert(at, found.row);
+    Located located = LocateNewMessages(openFolder_.Get(), messages_.IdsAscending(), Rows(), batch);
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const MSG& item = batch[i];
+        if (item.message == WM_NEWMSGS)
+            InsertNewMessage(*this, static_cast<MESSAGEID>(item.wParam), located);
+        else
+            HandleStoreMessage(item.message, item.wParam, item.lParam);
+        // The ones taken from the queue go on to the window procedure too.
+        if (i > 0 && previousWindowProc_)
+            CallWindowProcW(previousWindowProc_, hwnd_, item.message, item.wParam, item.lParam);
     }
-    // The ones taken from the queue go on to the window procedure too.
-    for (size_t i = 1; i < batch.size() && previousWindowProc_; ++i)
-        CallWindowProcW(previousWindowProc_, hwnd_, batch[i].message, batch[i].wParam,
-                        batch[i].lParam);
 }
 
 void TBrisvanderMain::OnDeleteMessage(WPARAM wParam) {

@@ -33,21 +33,29 @@ bench/scale/bench_import.sh || rc=$?
 # than all of them.
 data=$root/build/bench-data
 if [ -f "$data/store-100k/snapshot.bin" ] || [ -f "$data/store-100k/journal.bin" ]; then
-  for copy in store-open store-burst; do
-    rm -rf "${data:?}/$copy"
-    cp -a "$data/store-100k" "$data/$copy"
-  done
+  rm -rf "${data:?}/store-open"
+  cp -a "$data/store-100k" "$data/store-open"
   export BRIS_BENCH_STORE=$data/store-100k BRIS_BENCH_STORE_COPY=$data/store-open
-  export BRIS_BENCH_STORE_BURST=$data/store-burst BRIS_BENCH_BURST_MAIL=$data/mail/burst.mbox
 fi
+tool=build/native-bench/mailstore/cli/mailstore
 for b in build/windows/bench/**/bench_*.exe; do
   echo "== $b"
-  wine "$b" "$@" || rc=$?
+  if [ "$(basename "$b")" = bench_store_burst.exe ] && [ $# -eq 0 ] && [ -n "${BRIS_BENCH_STORE:-}" ]; then
+    # A fresh copy of the store built natively; the importer is the native tool.
+    # Paths from the root, which Wine takes on drive Z: and the native tool as they are.
+    rm -rf "${data:?}/store-burst" && cp -a "$BRIS_BENCH_STORE" "$data/store-burst"
+    BENCH_STORE_DIR="$data/store-burst" BENCH_IMPORTER="$root/$tool" wine "$b" || rc=$?
+    rm -rf "${data:?}/store-burst"
+  else
+    wine "$b" "$@" || rc=$?
+  fi
 done
-if command -v neomutt >/dev/null; then
-  echo "(a mail reader is installed: its index of $data/mail/maildir can be timed beside)"
+# A terminal mail reader named in BRIS_BENCH_READER can be timed beside the tool
+# on the same mail, kept as a Maildir.
+if [ -n "${BRIS_BENCH_READER:-}" ] && command -v "$BRIS_BENCH_READER" >/dev/null; then
+  echo "(the same mail for $BRIS_BENCH_READER: $data/mail/maildir)"
 else
-  echo "(no mail reader installed to time beside the tool)"
+  echo "(no mail reader named in BRIS_BENCH_READER to time beside the tool)"
 fi
 wineserver -k || true
 exit $rc

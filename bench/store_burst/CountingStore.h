@@ -1,33 +1,35 @@
-// The server's namespace and folders seen through a thin layer that counts the
-// folder walks the window makes and the time they take, passing every call on.
+// A namespace that hands every call on to the real one and wraps the folders
+// it opens, so a bench can count the window's walks of a folder (from
+// GetFirstMessage to GetMessageClose) and the time they take.
 #pragma once
 
 #include "BenchSupport.h"
 #include "StoreApi.h"
 
 #include <windows.h>
+#include <wrl/client.h>
 
-#include <atomic>
+#include <cstddef>
 
 namespace bench {
 
-struct WalkCounts {
-    size_t walks = 0;     // GetFirstMessage calls
-    size_t records = 0;   // records handed out by walks
-    double ms = 0;        // from each walk's start to its close
-    double startedAt = 0; // of the walk in progress
+struct WalkCount {
+    size_t walks = 0;
+    double ms = 0;
 };
 
-template <class Interface, const IID& kIid> class Forwarder : public Interface {
+// IUnknown for one interface; the object starts with one reference.
+template <class Interface> class Unknown : public Interface {
   public:
-    explicit Forwarder(Interface* inner) : inner_(inner) { inner_->AddRef(); }
-    Forwarder(const Forwarder&) = delete;
-    Forwarder& operator=(const Forwarder&) = delete;
-    virtual ~Forwarder() { inner_->Release(); }
+    Unknown() = default;
+    Unknown(const Unknown&) = delete;
+    Unknown& operator=(const Unknown&) = delete;
+    virtual ~Unknown() = default;
+
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object)
             return E_POINTER;
-        if (riid == IID_IUnknown || riid == kIid) {
+        if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
             *object = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
@@ -42,19 +44,16 @@ template <class Interface, const IID& kIid> class Forwarder : public Interface {
             delete this;
         return left;
     }
-    Interface* inner() const { return inner_; }
-
-  protected:
-    Interface* inner_;
 
   private:
-    std::atomic<ULONG> refs_{1};
+    ULONG refs_ = 1;
 };
 
-class CountingFolder final : public Forwarder<IStoreFolder, IID_IStoreFolder> {
+class CountingFolder final : public Unknown<IStoreFolder> {
   public:
-    CountingFolder(IStoreFolder* inner, WalkCounts* counts) : Forwarder(inner), counts_(counts) {}
-    STDMETHODIMP Reserved3() override { return E_NOTIMPL; }
+    CountingFolder(IStoreFolder* inner, WalkCount& count) : inner_(inner), count_(count) {}
+
+    STDMETHODIMP Reserved3() override { return inner_->Reserved3(); }
     STDMETHODIMP GetMessageProps(MESSAGEID id, DWORD flags, MESSAGEPROPS* props) override {
         return inner_->GetMessageProps(id, flags, props);
     }
@@ -64,73 +63,70 @@ class CountingFolder final : public Forwarder<IStoreFolder, IID_IStoreFolder> {
     STDMETHODIMP DeleteMessages(MESSAGEIDLIST* list, DWORD reserved, IUnknown* progress) override {
         return inner_->DeleteMessages(list, reserved, progress);
     }
-    STDMETHODIMP Reserved7() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved7() override { return inner_->Reserved7(); }
     STDMETHODIMP MarkMessagesAsRead(BOOL read, DWORD reserved, MESSAGEIDLIST* list) override {
         return inner_->MarkMessagesAsRead(read, reserved, list);
     }
-    STDMETHODIMP Reserved9() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved9() override { return inner_->Reserved9(); }
     STDMETHODIMP OpenMessage(MESSAGEID id, REFIID riid, void** object) override {
         return inner_->OpenMessage(id, riid, object);
     }
-    STDMETHODIMP Reserved11() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved12() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved13() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved14() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved15() override { return E_NOTIMPL; }
-    STDMETHODIMP Reserved16() override { return E_NOTIMPL; }
-    STDMETHODIMP RegisterNotification(DWORD reserved, HWND window) override {
-        return inner_->RegisterNotification(reserved, window);
+    STDMETHODIMP Reserved11() override { return inner_->Reserved11(); }
+    STDMETHODIMP Reserved12() override { return inner_->Reserved12(); }
+    STDMETHODIMP Reserved13() override { return inner_->Reserved13(); }
+    STDMETHODIMP Reserved14() override { return inner_->Reserved14(); }
+    STDMETHODIMP Reserved15() override { return inner_->Reserved15(); }
+    STDMETHODIMP Reserved16() override { return inner_->Reserved16(); }
+    STDMETHODIMP RegisterNotification(DWORD reserved, HWND hwnd) override {
+        return inner_->RegisterNotification(reserved, hwnd);
     }
-    STDMETHODIMP UnregisterNotification(DWORD reserved, HWND window) override {
-        return inner_->UnregisterNotification(reserved, window);
+    STDMETHODIMP UnregisterNotification(DWORD reserved, HWND hwnd) override {
+        return inner_->UnregisterNotification(reserved, hwnd);
     }
-    STDMETHODIMP Reserved19() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved19() override { return inner_->Reserved19(); }
     STDMETHODIMP GetFirstMessage(DWORD flags, DWORD msgFlags, MESSAGEID first, MESSAGEPROPS* props,
                                  HENUMSTORE* handle) override {
-        ++counts_->walks;
-        counts_->startedAt = Now();
+        double start = Now();
         HRESULT hr = inner_->GetFirstMessage(flags, msgFlags, first, props, handle);
+        ++count_.walks;
         if (hr == S_OK)
-            ++counts_->records;
+            walkStart_ = start; // the walk ends at GetMessageClose
         else
-            counts_->ms += Now() - counts_->startedAt;
+            count_.ms += Now() - start;
         return hr;
     }
     STDMETHODIMP GetNextMessage(HENUMSTORE handle, DWORD flags, MESSAGEPROPS* props) override {
-        HRESULT hr = inner_->GetNextMessage(handle, flags, props);
-        counts_->records += hr == S_OK;
-        return hr;
+        return inner_->GetNextMessage(handle, flags, props);
     }
     STDMETHODIMP GetMessageClose(HENUMSTORE handle) override {
         HRESULT hr = inner_->GetMessageClose(handle);
-        counts_->ms += Now() - counts_->startedAt;
+        count_.ms += Now() - walkStart_;
         return hr;
     }
 
   private:
-    WalkCounts* counts_;
+    Microsoft::WRL::ComPtr<IStoreFolder> inner_;
+    WalkCount& count_;
+    double walkStart_ = 0;
 };
 
-class CountingNamespace final : public Forwarder<IStoreNamespace, IID_IStoreNamespace> {
+class CountingNamespace final : public Unknown<IStoreNamespace> {
   public:
-    CountingNamespace(IStoreNamespace* inner, WalkCounts* counts)
-        : Forwarder(inner), counts_(counts) {}
+    CountingNamespace(IStoreNamespace* inner, WalkCount& count) : inner_(inner), count_(count) {}
+
     STDMETHODIMP Initialize(HWND owner, DWORD reserved) override {
         return inner_->Initialize(owner, reserved);
     }
     STDMETHODIMP GetDirectory(LPSTR path, DWORD size) override {
         return inner_->GetDirectory(path, size);
     }
-    STDMETHODIMP Reserved5() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved5() override { return inner_->Reserved5(); }
     STDMETHODIMP OpenFolder(STOREFOLDERID id, DWORD reserved, IStoreFolder** folder) override {
-        if (!folder)
-            return E_POINTER;
-        IStoreFolder* opened = nullptr;
-        HRESULT hr = inner_->OpenFolder(id, reserved, &opened);
-        *folder = nullptr;
-        if (hr == S_OK) {
-            *folder = new CountingFolder(opened, counts_);
-            opened->Release();
+        HRESULT hr = inner_->OpenFolder(id, reserved, folder);
+        if (hr == S_OK && folder && *folder) {
+            IStoreFolder* real = *folder;
+            *folder = new CountingFolder(real, count_);
+            real->Release(); // the wrapper holds it
         }
         return hr;
     }
@@ -150,19 +146,18 @@ class CountingNamespace final : public Forwarder<IStoreNamespace, IID_IStoreName
     STDMETHODIMP GetFolderProps(STOREFOLDERID id, DWORD reserved, FOLDERPROPS* props) override {
         return inner_->GetFolderProps(id, reserved, props);
     }
-    // The server knows only its own folders: hand it those behind ours.
-    STDMETHODIMP CopyMoveMessages(IStoreFolder* source, IStoreFolder* target, MESSAGEIDLIST* list,
-                                  DWORD flags, DWORD remove, IUnknown* progress) override {
-        return inner_->CopyMoveMessages(Inner(source), Inner(target), list, flags, remove,
-                                        progress);
+    // Folders handed in are the wrappers; the real server wants its own.
+    STDMETHODIMP CopyMoveMessages(IStoreFolder*, IStoreFolder*, MESSAGEIDLIST*, DWORD, DWORD,
+                                  IUnknown*) override {
+        return E_NOTIMPL;
     }
-    STDMETHODIMP RegisterNotification(DWORD reserved, HWND window) override {
-        return inner_->RegisterNotification(reserved, window);
+    STDMETHODIMP RegisterNotification(DWORD reserved, HWND hwnd) override {
+        return inner_->RegisterNotification(reserved, hwnd);
     }
-    STDMETHODIMP UnregisterNotification(DWORD reserved, HWND window) override {
-        return inner_->UnregisterNotification(reserved, window);
+    STDMETHODIMP UnregisterNotification(DWORD reserved, HWND hwnd) override {
+        return inner_->UnregisterNotification(reserved, hwnd);
     }
-    STDMETHODIMP Reserved15() override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved15() override { return inner_->Reserved15(); }
     STDMETHODIMP GetFirstSubFolder(STOREFOLDERID id, FOLDERPROPS* props,
                                    HENUMSTORE* handle) override {
         return inner_->GetFirstSubFolder(id, props, handle);
@@ -175,10 +170,8 @@ class CountingNamespace final : public Forwarder<IStoreNamespace, IID_IStoreName
     }
 
   private:
-    static IStoreFolder* Inner(IStoreFolder* folder) {
-        return folder ? static_cast<CountingFolder*>(folder)->inner() : nullptr;
-    }
-    WalkCounts* counts_;
+    Microsoft::WRL::ComPtr<IStoreNamespace> inner_;
+    WalkCount& count_;
 };
 
 } // namespace bench

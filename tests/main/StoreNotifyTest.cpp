@@ -6,7 +6,13 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <deque>
+#include <new>
+#include <optional>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using ::testing::ElementsAre;
@@ -163,8 +169,9 @@ TEST_F(StoreNotifyTest, WaitingNewMessagesComeOutAsIfHandledOneByOne) {
     EXPECT_THAT(NewLines(),
                 ElementsAre("NEWMSGS MsgId=21", "NEWMSGS MsgId=20", "NEWMSGS MsgId=23",
                             "NEWMSGS MsgId=99", "NEWMSGS MsgId=21", "NEWMSGS MsgId=22"));
-    // One look at the folder placed them all.
-    EXPECT_EQ(store_->CountCalls("GetFirstMessage") - enumerationsBefore, 1);
+    // One walk placed them all, after a look from the last row that found
+    // another message there and so proved nothing.
+    EXPECT_EQ(store_->CountCalls("GetFirstMessage") - enumerationsBefore, 2);
     ExpectListMatchesRows();
     EXPECT_EQ(store_->OutstandingMessageProps(), 0);
     EXPECT_EQ(store_->OpenEnumerations(), 0);
@@ -185,6 +192,120 @@ TEST_F(StoreNotifyTest, AnotherMessageBetweenNewMessagesEndsTheirBatch) {
                 ElementsAre("NEWMSGS MsgId=20", "DELETEMSGS MsgId=11", "NEWMSGS MsgId=21"));
     EXPECT_THAT(RowIds(), ElementsAre(12u, 13u, 20u, 21u));
     ExpectListMatchesRows();
+}
+
+// A folder-change record as the server posts it; the window frees it.
+LPARAM FolderRecord(DWORD type, STOREFOLDERID idOld, STOREFOLDERID idNew) {
+    auto* record = static_cast<FOLDERNOTIFY*>(CoTaskMemAlloc(sizeof(FOLDERNOTIFY)));
+    if (!record)
+        throw std::bad_alloc();
+    *record = {type, idOld, idNew};
+    return reinterpret_cast<LPARAM>(record);
+}
+
+TEST_F(StoreNotifyTest, ABatchCarriesOnOverFolderChangesThatNeedNoActionAndEndsAtOthers) {
+    StartAndMark();
+    for (MESSAGEID id : {20u, 21u, 22u, 23u})
+        store_->AddMessage(1, storedouble::Message(id, "Kim Example", "New"));
+    store_->ClearCalls();
+    HWND hwnd = window_->Handle();
+    ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, 20, 0));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_FOLDERNOTIFY, 0, FolderRecord(UNREAD_CHANGE, 0, 1)));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, 21, 0));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_FOLDERNOTIFY, 0, FolderRecord(FOLDER_PROPS_CHANGED, 0, 1)));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_FOLDERNOTIFY, 0, FolderRecord(IMAPFLAG_CHANGE, 0, 1)));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_FOLDERNOTIFY, 0, FolderRecord(UPDATEFLAG_CHANGE, 0, 1)));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, 22, 0));
+    // A rename may change the open folder: the next walk comes after it.
+    ASSERT_TRUE(PostMessageW(hwnd, WM_FOLDERNOTIFY, 0, FolderRecord(RENAME_FOLDER, 0, 2)));
+    ASSERT_TRUE(PostMessageW(hwnd, WM_NEWMSGS, 23, 0));
+    PumpUntilIdle(0);
+    EXPECT_THAT(NewLines(),
+                ElementsAre("NEWMSGS MsgId=20", "UNREAD_CHANGE idFolderOld=0 idFolderNew=1",
+                            "NEWMSGS MsgId=21", "FOLDER_PROPS_CHANGED idFolderOld=0 idFolderNew=1",
+                            "IMAPFLAG_CHANGE idFolderOld=0 idFolderNew=1",
+                            "UPDATEFLAG_CHANGE idFolderOld=0 idFolderNew=1", "NEWMSGS MsgId=22",
+                            "RENAME_FOLDER idFolderOld=0 idFolderNew=2", "NEWMSGS MsgId=23"));
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 13u, 20u, 21u, 22u, 23u));
+    // One walk for the first three; the rename ends the batch.
+    EXPECT_EQ(store_->CountCalls("GetFirstMessage"), 2);
+    ExpectListMatchesRows();
+}
+
+// Another thread asking the list its row count without pause, as a screen
+// reader or a test probe might, until destroyed.
+class Poller {
+  public:
+    explicit Poller(HWND target) : target_(target) {
+        thread_ = CreateThread(nullptr, 0, &Poller::Run, this, 0, nullptr);
+        while (thread_ && polls_ == 0)
+            PumpUntilIdle(0);
+    }
+    ~Poller() {
+        if (thread_) {
+            stop_ = true;
+            while (WaitForSingleObject(thread_, 10) == WAIT_TIMEOUT)
+                PumpUntilIdle(0);
+            CloseHandle(thread_);
+        }
+    }
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+    bool Started() const { return thread_ != nullptr; }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        auto* poller = static_cast<Poller*>(self);
+        while (!poller->stop_) {
+            SendMessageW(poller->target_, LVM_GETITEMCOUNT, 0, 0);
+            ++poller->polls_;
+        }
+        return 0;
+    }
+    HWND target_;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_ = false;
+    std::atomic<int> polls_ = 0;
+};
+
+TEST_F(StoreNotifyTest, MessagesSentFromAnotherThreadDoNotBreakABatch) {
+    StartAndMark();
+    std::vector<MESSAGEID> fresh;
+    for (MESSAGEID id = 20; id < 220; ++id) {
+        store_->AddMessage(1, storedouble::Message(id, "Kim Example", "New"));
+        fresh.push_back(id);
+    }
+    Poller poller(window_->ListViewMessages);
+    ASSERT_TRUE(poller.Started());
+    store_->ClearCalls();
+    for (MESSAGEID id : fresh)
+        ASSERT_TRUE(PostMessageW(window_->Handle(), WM_NEWMSGS, id, 0));
+    PumpUntilIdle(0);
+    EXPECT_EQ(store_->CountCalls("GetFirstMessage"), 1);
+    EXPECT_EQ(window_->Rows().Count(), 3 + fresh.size());
+}
+
+TEST_F(StoreNotifyTest, NewIdsAboveTheLastRowOfAnIdOrderedFolderAreWalkedFromThatRow) {
+    StartAndMark();
+    for (MESSAGEID id : {20u, 21u, 22u})
+        store_->AddMessage(1, storedouble::Message(id, "Kim Example", "New"));
+    store_->ClearCalls();
+    for (MESSAGEID id : {20u, 21u, 22u})
+        ASSERT_TRUE(PostMessageW(window_->Handle(), WM_NEWMSGS, id, 0));
+    PumpUntilIdle(0);
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 13u, 20u, 21u, 22u));
+    // From 13 on: the three new ones, not the folder's first rows.
+    EXPECT_EQ(store_->CountCalls("GetFirstMessage"), 1);
+    EXPECT_EQ(store_->CountCalls("GetNextMessage"), 3);
+
+    // Out of id order the tool has no proof: it walks from the top.
+    store_->AddMessage(1, storedouble::Message(5, "Lee Example", "Low id"));
+    store_->NotifyNewMessage(1, 5);
+    store_->AddMessage(1, storedouble::Message(30, "Max Example", "High id"));
+    store_->ClearCalls();
+    store_->NotifyNewMessage(1, 30);
+    EXPECT_EQ(store_->CountCalls("GetNextMessage"), 7);
+    EXPECT_THAT(RowIds(), ElementsAre(11u, 12u, 13u, 20u, 21u, 22u, 5u, 30u));
 }
 
 TEST_F(StoreNotifyTest, NewMessageIdsPrintSignedAndOtherIdsUnsigned) {
@@ -360,6 +481,111 @@ TEST_F(StoreNotifyTest, AFolderArrivingInAnEmptyTreeIsShownAndLoaded) {
     store_->NotifyFolder(DELETE_FOLDER, 0, 8);
     EXPECT_THAT(NewLines(), ElementsAre("NEW_FOLDER idFolderOld=0 idFolderNew=8",
                                         "DELETE_FOLDER idFolderOld=0 idFolderNew=8"));
+}
+
+// ---- Batches against one message at a time ----------------------------------------------
+
+// Random runs of store changes, each followed by its notifications (the store
+// always runs ahead of them): handled as they wait in the queue, in batches,
+// they must log the same lines and leave the same rows as when each is
+// handled on its own. Even seeds keep the folder in id order, odd ones do not.
+class NotifyBatchTest : public MainWindowTest {
+  protected:
+    struct Outcome {
+        std::string log;
+        std::vector<std::pair<MESSAGEID, int>> rows;
+        bool operator==(const Outcome&) const = default;
+    };
+    struct Note {
+        UINT message;
+        WPARAM wParam;
+        FOLDERNOTIFY folder;
+    };
+
+    Outcome Run(unsigned seed, bool batched) {
+        window_.reset();
+        PumpUntilIdle(0);
+        store_ = storedouble::StoreDouble::Create();
+        store_->AddFolder(1, 0, "Inbox", FOLDER_INBOX).AddFolder(2, 0, "Archive");
+        store_->AddFolder(3, 2, "Old");
+        std::mt19937 random(seed);
+        const bool idOrder = seed % 2 == 0;
+        for (MESSAGEID id = 2; id <= 40; id += 2)
+            Add(id, idOrder, random);
+        Start();
+        std::vector<Note> notes = Changes(idOrder, random);
+        HWND hwnd = window_->Handle();
+        for (const Note& note : notes) {
+            LPARAM record = note.message == WM_FOLDERNOTIFY
+                                ? FolderRecord(note.folder.type, note.folder.idFolderOld,
+                                               note.folder.idFolderNew)
+                                : 0;
+            if (batched)
+                EXPECT_TRUE(PostMessageW(hwnd, note.message, note.wParam, record));
+            else
+                SendMessageW(hwnd, note.message, note.wParam, record);
+        }
+        PumpUntilIdle(0);
+        Outcome outcome{window_->LogText(), {}};
+        for (size_t i = 0; i < window_->Rows().Count(); ++i)
+            outcome.rows.emplace_back(window_->Rows().At(i).id, window_->Rows().At(i).image);
+        return outcome;
+    }
+
+  private:
+    void Add(MESSAGEID id, bool idOrder, std::mt19937& random) {
+        size_t count = store_->MessageIds(1).size();
+        std::optional<size_t> at;
+        if (!idOrder)
+            at = random() % (count + 1);
+        store_->AddMessage(1, storedouble::Message(id, "Kim Example", "Subject", MSGSTATE_UNREAD),
+                           at);
+    }
+    WPARAM Pointer(MESSAGEID id) {
+        ids_.push_back(id);
+        return reinterpret_cast<WPARAM>(&ids_.back());
+    }
+    std::vector<Note> Changes(bool idOrder, std::mt19937& random) {
+        std::vector<Note> notes;
+        MESSAGEID next = 100, low = 1; // out of id order, new ids below old ones too
+        for (int step = 0; step < 40; ++step) {
+            std::vector<MESSAGEID> ids = store_->MessageIds(1);
+            MESSAGEID some = ids.empty() ? 7 : ids[random() % ids.size()];
+            unsigned kind = random() % 10;
+            if (kind == 4) {
+                // An id notified twice, or never stored.
+                notes.push_back({WM_NEWMSGS, random() % 2 ? some : 9999u, {}});
+            } else if (kind < 4) {
+                MESSAGEID id = !idOrder && low < 40 && random() % 3 == 0 ? (low += 2) - 2 : next++;
+                Add(id, idOrder, random);
+                notes.push_back({WM_NEWMSGS, id, {}});
+            } else if (kind == 5) {
+                if (!ids.empty())
+                    store_->RemoveMessage(1, some);
+                notes.push_back({WM_DELETEMSGS, Pointer(some), {}});
+            } else if (kind == 6) {
+                bool read = random() % 2;
+                WPARAM which = random() % 4 ? Pointer(some) : MARKED_ALL_MESSAGES;
+                notes.push_back({read ? WM_MARKEDASREAD : WM_MARKEDASUNREAD, which, {}});
+            } else {
+                DWORD type = random() % 10; // 0 and 9 are unknown types
+                notes.push_back({WM_FOLDERNOTIFY,
+                                 0,
+                                 {type, random() % 4, static_cast<DWORD>(random() % 3 + 1)}});
+            }
+        }
+        return notes;
+    }
+    std::deque<MESSAGEID> ids_; // what DELETEMSGS and marks point to
+};
+
+TEST_F(NotifyBatchTest, BatchesLogAndPlaceExactlyAsOneAtATime) {
+    for (unsigned seed = 0; seed < 24; ++seed) {
+        Outcome oneByOne = Run(seed, false);
+        Outcome batched = Run(seed, true);
+        EXPECT_EQ(batched.log, oneByOne.log) << "seed " << seed;
+        EXPECT_EQ(batched.rows, oneByOne.rows) << "seed " << seed;
+    }
 }
 
 } // namespace

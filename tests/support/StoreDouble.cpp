@@ -592,7 +592,9 @@ class FolderDouble final : public IStoreFolder {
 
     STDMETHODIMP Reserved19() override { return E_NOTIMPL; }
 
-    STDMETHODIMP GetFirstMessage(DWORD, DWORD, MESSAGEID, MESSAGEPROPS* props,
+    // A start other than -1 walks on, in the folder's order, from the message
+    // with that id or, when it is gone, from the first with a higher id.
+    STDMETHODIMP GetFirstMessage(DWORD, DWORD, MESSAGEID start, MESSAGEPROPS* props,
                                  HENUMSTORE* handle) override {
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "GetFirstMessage", Tag());
@@ -606,15 +608,23 @@ class FolderDouble final : public IStoreFolder {
             if (!state_->CheckSize(props->cbSize, MESSAGEPROPS_SIZE))
                 return E_INVALIDARG;
             const auto& messages = state_->MessagesOf(id_);
-            if (messages.empty())
+            auto first = messages.begin();
+            if (start != static_cast<MESSAGEID>(-1)) {
+                first = std::find_if(messages.begin(), messages.end(),
+                                     [&](const MessageSpec& m) { return m.id == start; });
+                if (first == messages.end())
+                    first = std::find_if(messages.begin(), messages.end(),
+                                         [&](const MessageSpec& m) { return m.id > start; });
+            }
+            if (first == messages.end())
                 return state_->endStatus;
             auto enumeration = std::make_unique<Enumeration>();
             enumeration->messages = true;
             enumeration->folder = id_;
-            for (const MessageSpec& m : messages)
-                enumeration->ids.push_back(m.id);
+            for (auto m = first; m != messages.end(); ++m)
+                enumeration->ids.push_back(m->id);
+            state_->FillMessage(*first, *props);
             enumeration->next = 1;
-            state_->FillMessage(messages.front(), *props);
             *handle = state_->OpenEnumeration(std::move(enumeration));
             return S_OK;
         });

@@ -410,8 +410,13 @@ TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
     store.reset();
     ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
     EXPECT_THAT(Dump(*store), HasSubstr("old 1"));
+    // Compaction moved the old files into the sub-directories.
+    EXPECT_EQ(fs.FilesUnder("/s/messages"),
+              (std::vector<std::string>{"/s/messages/00/000/0000000000000001.eml",
+                                        "/s/messages/00/000/0000000000000002.eml",
+                                        "/s/messages/00/000/0000000000000003.eml"}));
     // The new message has a checksum now: a change in place shows.
-    (*fs.Content("/s/messages/0000000000000003.eml"))[5] ^= 1;
+    (*fs.Content("/s/messages/00/000/0000000000000003.eml"))[5] ^= 1;
     ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
     ASSERT_EQ(report.problems.size(), 1u);
     EXPECT_THAT(report.problems[0], HasSubstr("0000000000000003.eml: changed in place"));

@@ -94,14 +94,14 @@ std::string MessageFilePath(uint64_t fileNo) {
 
 std::string MessageShardParent(uint64_t fileNo) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "/%02llx", static_cast<unsigned long long>(fileNo >> 24));
+    std::snprintf(buf, sizeof buf, "/%02llx", static_cast<unsigned long long>(fileNo >> 16));
     return kMessagesDir + std::string(buf);
 }
 
 std::string MessageShardPath(uint64_t fileNo) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "/%03llx",
-                  static_cast<unsigned long long>((fileNo >> 12) & 0xfff));
+    std::snprintf(buf, sizeof buf, "/%02llx",
+                  static_cast<unsigned long long>((fileNo >> 8) & 0xff));
     return MessageShardParent(fileNo) + buf;
 }
 

@@ -135,9 +135,10 @@ class State {
 };
 
 // Where a message's source lives, relative to the store directory. Every path
-// of a message file comes from here. Files go into sub-directories of 4,096
-// numbers, grouped again by 4,096, so no directory grows past that many entries
-// and consecutive files fill one directory at a time.
+// of a message file comes from here. Files go into sub-directories of 256
+// numbers, grouped again by 256, so directories stay small (a lookup of a name
+// that is not there yet scans the directory under some systems) and
+// consecutive files fill one directory at a time.
 std::string MessageFilePath(uint64_t fileNo);
 // The sub-directory MessageFilePath puts the file in, and the one above it.
 std::string MessageShardPath(uint64_t fileNo);

@@ -94,6 +94,23 @@ MessageRec* FolderRec::Find(MessageId id) {
 }
 
 std::string MessageFilePath(uint64_t fileNo) {
+    return MessageShardPath(fileNo) + "/" + MessageFileName(fileNo);
+}
+
+std::string MessageShardParent(uint64_t fileNo) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "/%02llx", static_cast<unsigned long long>(fileNo >> 16));
+    return kMessagesDir + std::string(buf);
+}
+
+std::string MessageShardPath(uint64_t fileNo) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "/%02llx",
+                  static_cast<unsigned long long>((fileNo >> 8) & 0xff));
+    return MessageShardParent(fileNo) + buf;
+}
+
+std::string FlatMessageFilePath(uint64_t fileNo) {
     return std::string(kMessagesDir) + "/" + MessageFileName(fileNo);
 }
 

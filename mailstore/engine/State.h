@@ -136,9 +136,17 @@ class State {
 };
 
 // Where a message's source lives, relative to the store directory. Every path
-// of a message file comes from here.
+// of a message file comes from here. Files go into sub-directories of 256
+// numbers, grouped again by 256, so directories stay small (a lookup of a name
+// that is not there yet scans the directory under some systems) and
+// consecutive files fill one directory at a time.
 std::string MessageFilePath(uint64_t fileNo);
-// The directory MessageFilePath names files in.
+// The sub-directory MessageFilePath puts the file in, and the one above it.
+std::string MessageShardPath(uint64_t fileNo);
+std::string MessageShardParent(uint64_t fileNo);
+// Where stores written before the sub-directories keep the file.
+std::string FlatMessageFilePath(uint64_t fileNo);
+// The directory all of the above are in.
 constexpr const char* kMessagesDir = "messages";
 std::string MessageFileName(uint64_t fileNo);
 // Parses "<16 hex>.eml"; false for any other name.

@@ -179,17 +179,100 @@ std::string PathOfMessage(const std::string& dir, uint64_t fileNo) {
     return dir + "/" + detail::MessageFilePath(fileNo);
 }
 
-// The numbers of the message files present; other names are left alone.
-Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<uint64_t>* out) {
+// A message file found on disk: in its sub-directory, or where stores kept
+// every file before there were sub-directories.
+struct FoundFile {
+    uint64_t no = 0;
+    bool flat = false;
+    std::string Rel() const {
+        return flat ? detail::FlatMessageFilePath(no) : detail::MessageFilePath(no);
+    }
+    std::string Path(const std::string& dir) const { return dir + "/" + Rel(); }
+    bool operator<(const FoundFile& o) const { return no < o.no || (no == o.no && flat < o.flat); }
+};
+
+// The message files present, by number; other names, and files in a
+// sub-directory their number does not go in, are left alone.
+Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<FoundFile>* out) {
     out->clear();
-    std::vector<std::string> names;
-    Status s = fs.ListDir(dir + "/" + kMessagesDir, &names);
+    const std::string top = dir + "/" + kMessagesDir;
+    std::vector<std::string> names, groups, files;
+    Status s = fs.ListDir(top, &names);
     for (const std::string& name : names) {
         uint64_t no = 0;
-        if (detail::ParseMessageFileName(name, &no))
-            out->push_back(no);
+        if (detail::ParseMessageFileName(name, &no)) {
+            out->push_back({no, true});
+            continue;
+        }
+        if (name.size() < 2 || !fs.ListDir(top + "/" + name, &groups).ok())
+            continue;
+        for (const std::string& group : groups) {
+            const std::string sub = std::string(kMessagesDir) + "/" + name + "/" + group;
+            if (!fs.ListDir(dir + "/" + sub, &files).ok())
+                continue;
+            for (const std::string& file : files) {
+                if (detail::ParseMessageFileName(file, &no) && detail::MessageShardPath(no) == sub)
+                    out->push_back({no, false});
+            }
+        }
     }
     std::sort(out->begin(), out->end());
+    return s;
+}
+
+// Opens message file `no` wherever it is; *rel says where (from the store directory).
+Status OpenMessageFile(FileSystem& fs, const std::string& dir, uint64_t no,
+                       std::unique_ptr<File>* out, uint64_t* size, bool* missing,
+                       std::string* rel) {
+    *rel = detail::MessageFilePath(no);
+    Status s = OpenToRead(fs, dir + "/" + *rel, out, size, missing);
+    if (s.ok() || !*missing)
+        return s;
+    const std::string flat = detail::FlatMessageFilePath(no);
+    s = OpenToRead(fs, dir + "/" + flat, out, size, missing);
+    if (!*missing)
+        *rel = flat;
+    return s;
+}
+
+// ReadWhole of message file `no`, wherever it is.
+Status ReadMessageFile(FileSystem& fs, const std::string& dir, uint64_t no, std::string* out,
+                       bool* missing, std::string* rel) {
+    std::unique_ptr<File> f;
+    uint64_t size = 0;
+    Status s = OpenMessageFile(fs, dir, no, &f, &size, missing, rel);
+    if (!s.ok())
+        return s;
+    out->resize(static_cast<size_t>(size));
+    size_t got = 0;
+    s = f->ReadAt(0, out->data(), out->size(), &got);
+    out->resize(got);
+    return s;
+}
+
+bool MessageFileExists(FileSystem& fs, const std::string& dir, uint64_t no) {
+    return fs.Exists(PathOfMessage(dir, no)) ||
+           fs.Exists(dir + "/" + detail::FlatMessageFilePath(no));
+}
+
+Status RemoveMessageFile(FileSystem& fs, const std::string& dir, uint64_t no) {
+    Status s = fs.Remove(PathOfMessage(dir, no));
+    Status flat = fs.Remove(dir + "/" + detail::FlatMessageFilePath(no));
+    return s.ok() ? flat : s;
+}
+
+// Makes the sub-directory of file `no` exist durably.
+Status MakeShardDir(FileSystem& fs, const std::string& dir, uint64_t no) {
+    const std::string parent = dir + "/" + detail::MessageShardParent(no);
+    Status s = fs.CreateDir(dir + "/" + kMessagesDir);
+    if (s.ok())
+        s = fs.CreateDir(parent);
+    if (s.ok())
+        s = fs.CreateDir(dir + "/" + detail::MessageShardPath(no));
+    if (s.ok())
+        s = fs.SyncDir(dir + "/" + kMessagesDir);
+    if (s.ok())
+        s = fs.SyncDir(parent);
     return s;
 }
 
@@ -209,12 +292,12 @@ enum class Fate { Remove, SetAside };
 // after the journal last changed. A journal cut short (which lowers the counter)
 // is itself a change of the journal, so it cannot fake that. Anything else is
 // kept, set aside.
-Fate Decide(FileSystem& fs, const std::string& dir, uint64_t no, const Evidence& ev) {
-    if (ev.gone.count(no) != 0)
+Fate Decide(FileSystem& fs, const std::string& dir, const FoundFile& file, const Evidence& ev) {
+    if (ev.gone.count(file.no) != 0)
         return Fate::Remove;
     uint64_t written = 0;
-    if (!ev.journalWhole || no < ev.counter ||
-        !fs.ModifiedTime(PathOfMessage(dir, no), &written).ok() || written <= ev.journalTime)
+    if (!ev.journalWhole || file.no < ev.counter ||
+        !fs.ModifiedTime(file.Path(dir), &written).ok() || written <= ev.journalTime)
         return Fate::SetAside;
     return Fate::Remove;
 }
@@ -229,22 +312,23 @@ std::string Hex(uint64_t v) {
 // there ever had: its own number, then the store's position (generation and
 // journal end, which only grow), then a count. *where is the new path from the
 // store directory.
-Status SetAsideFile(FileSystem& fs, const std::string& dir, uint64_t no, uint64_t generation,
-                    uint64_t journalEnd, std::string* where) {
+Status SetAsideFile(FileSystem& fs, const std::string& dir, const FoundFile& file,
+                    uint64_t generation, uint64_t journalEnd, std::string* where) {
     const std::string aside = dir + "/" + kSetAsideDir;
     Status s = fs.CreateDir(aside);
     if (!s.ok())
         return s;
-    const std::string stem =
-        detail::MessageFileName(no).substr(0, 16) + "-" + Hex(generation) + "-" + Hex(journalEnd);
+    const std::string stem = detail::MessageFileName(file.no).substr(0, 16) + "-" +
+                             Hex(generation) + "-" + Hex(journalEnd);
     std::string name = stem + ".eml";
     for (int n = 2; fs.Exists(aside + "/" + name); ++n)
         name = stem + "-" + std::to_string(n) + ".eml";
-    s = fs.Rename(PathOfMessage(dir, no), aside + "/" + name);
+    const std::string from = file.Path(dir);
+    s = fs.Rename(from, aside + "/" + name);
     if (s.ok())
         s = fs.SyncDir(aside);
     if (s.ok())
-        s = fs.SyncDir(dir + "/" + kMessagesDir);
+        s = fs.SyncDir(from.substr(0, from.rfind('/')));
     *where = std::string(kSetAsideDir) + "/" + name;
     return s;
 }
@@ -279,9 +363,16 @@ Survey SurveyDir(FileSystem& fs, const std::string& dir) {
         if (!ours)
             continue;
         std::vector<std::string> inner;
+        std::vector<FoundFile> found;
         std::string what = name;
-        if ((name == kMessagesDir || name == kSetAsideDir) &&
-            fs.ListDir(dir + "/" + name, &inner).ok()) {
+        bool listed = false;
+        if (name == kMessagesDir) {
+            listed = ListMessageFiles(fs, dir, &found).ok();
+            inner.resize(found.size());
+        } else if (name == kSetAsideDir) {
+            listed = fs.ListDir(dir + "/" + name, &inner).ok();
+        }
+        if (listed) {
             what += "/ (" + std::to_string(inner.size()) + " files)";
             v.messageFiles = v.messageFiles || !inner.empty();
         }
@@ -507,16 +598,19 @@ class Store::Impl {
     bool journalStale = false;
     uint64_t fileFloor = 0; // file numbers below this are taken or were seen on disk
     std::vector<uint64_t> suspects;
+    // Files committed deletes let go since the snapshot; compaction removes any a
+    // crash left, so open need not look for them.
+    std::vector<uint64_t> freedSinceSnapshot;
     std::vector<ChangeEvent> events;
     Status broken; // set when memory and disk can no longer be trusted to agree
 
     std::string Path(const char* name) const { return dir + "/" + name; }
     std::vector<std::string> setAside; // what this object moved aside
-    std::string MessagesDir() const { return dir + "/" + kMessagesDir; }
     std::string MessagePath(uint64_t fileNo) const { return PathOfMessage(dir, fileNo); }
 
     void Adopt(Loaded&& l) {
         state = std::move(l.state);
+        freedSinceSnapshot = std::move(l.freedFiles);
         generation = l.generation;
         journalEnd = l.journalEnd;
         journalStale = l.journalStale;
@@ -577,6 +671,7 @@ class Store::Impl {
             return s;
         }
         journalEnd = scan.validEnd;
+        freedSinceSnapshot.insert(freedSinceSnapshot.end(), freed.begin(), freed.end());
         if (changed && !scan.records.empty())
             *changed = true;
         events.insert(events.end(), newEvents.begin(), newEvents.end());
@@ -655,10 +750,16 @@ class Store::Impl {
         uint64_t no = NextFileNo();
         for (int attempt = 0;; ++attempt, ++no) {
             std::unique_ptr<File> f;
-            Status s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f);
+            bool missing = false;
+            Status s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f, &missing);
+            if (!s.ok() && missing) {
+                s = MakeShardDir(*fs, dir, no); // the first file of its sub-directory
+                if (s.ok())
+                    s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f);
+            }
             if (s.code() == ErrorCode::AlreadyExists && attempt < 1000) {
                 // No record names it (we are past the counter): a dead writer's, or damage.
-                Dispose(no, MakeEvidence(Suspected()));
+                Dispose({no, false}, MakeEvidence(Suspected()));
                 continue;
             }
             if (!s.ok())
@@ -712,8 +813,13 @@ class Store::Impl {
     // Makes the batch's files durable, then commits op, which adds their messages.
     Status CommitNewMessages(Op op, NewFiles* files, std::vector<MessageId>* newIds) {
         Status s = FlushFiles(&files->unflushed);
-        if (s.ok())
-            s = fs->SyncDir(MessagesDir());
+        std::string synced;
+        for (uint64_t no : files->written) {
+            const std::string shard = dir + "/" + detail::MessageShardPath(no);
+            if (s.ok() && shard != synced)
+                s = fs->SyncDir(shard);
+            synced = shard;
+        }
         if (!s.ok()) {
             Abandon(files);
             return s;
@@ -743,7 +849,7 @@ class Store::Impl {
         const std::unordered_set<uint64_t> used = FilesInUse(state);
         std::vector<uint64_t> again;
         for (uint64_t no : suspects) {
-            if (used.count(no) == 0 && !fs->Remove(MessagePath(no)).ok())
+            if (used.count(no) == 0 && !RemoveMessageFile(*fs, dir, no).ok())
                 again.push_back(no);
         }
         suspects.swap(again);
@@ -751,7 +857,7 @@ class Store::Impl {
 
     void RemoveFiles(const std::vector<uint64_t>& files) {
         for (uint64_t no : files) {
-            if (!fs->Remove(MessagePath(no)).ok())
+            if (!RemoveMessageFile(*fs, dir, no).ok())
                 suspects.push_back(no); // tried again at the next change
         }
     }
@@ -803,6 +909,7 @@ class Store::Impl {
             return broken;
         }
         journalEnd += record.size();
+        freedSinceSnapshot.insert(freedSinceSnapshot.end(), freed.begin(), freed.end());
         RemoveFiles(freed);
         if (journalEnd > opts.compactJournalBytes)
             CompactLocked(); // the change is durable either way
@@ -816,19 +923,59 @@ class Store::Impl {
         return Commit(std::move(tx), &undone);
     }
 
+    // Unaccounted files are swept while the journal still says which ones
+    // committed deletes let go; files of the flat layout move to sub-directories
+    // once the snapshot is in.
     Status CompactLocked() {
+        std::vector<FoundFile> present;
+        const bool listed = ListMessageFiles(*fs, dir, &present).ok();
+        if (listed)
+            SweepOrphans(present);
         bool snapshotIn = false;
         Status s = WriteGeneration(*fs, dir, state, generation + 1, &snapshotIn);
         if (snapshotIn) {
             ++generation;
             journalStale = true;
+            freedSinceSnapshot.clear();
         }
         if (!s.ok())
             return s;
         journalStale = false;
         journalEnd = detail::kJournalHeaderSize;
-        SweepOrphans();
-        return Status();
+        return listed ? MoveIntoShards(present) : Status();
+    }
+
+    // Each file of the flat layout goes to its sub-directory by one rename, so a
+    // crash leaves it in one place or the other, and both are read.
+    Status MoveIntoShards(const std::vector<FoundFile>& present) {
+        const std::unordered_set<uint64_t> used = FilesInUse(state);
+        std::vector<std::string> touched;
+        Status s;
+        for (size_t i = 0; i < present.size() && s.ok(); ++i) {
+            const FoundFile& f = present[i];
+            if (!f.flat || used.count(f.no) == 0)
+                continue; // already in place, or swept
+            if (i > 0 && present[i - 1].no == f.no) {
+                // Its number already has a file in place: this one no record names.
+                Dispose(f, MakeEvidence({}));
+                continue;
+            }
+            const std::string shard = dir + "/" + detail::MessageShardPath(f.no);
+            if (touched.empty() || touched.back() != shard) {
+                s = MakeShardDir(*fs, dir, f.no);
+                touched.push_back(shard);
+            }
+            if (s.ok())
+                s = fs->Rename(f.Path(dir), MessagePath(f.no));
+        }
+        // The new names durable before the old ones are gone.
+        for (const std::string& shard : touched) {
+            if (s.ok())
+                s = fs->SyncDir(shard);
+        }
+        if (s.ok() && !touched.empty())
+            s = fs->SyncDir(dir + "/" + kMessagesDir);
+        return s;
     }
 
     // ---- Files no record accounts for (only under the writer lock) ----
@@ -850,46 +997,43 @@ class Store::Impl {
     }
 
     // Removes or sets aside one unaccounted file, as Decide says.
-    void Dispose(uint64_t no, const Evidence& ev) {
-        fileFloor = std::max(fileFloor, no + 1);
-        if (Decide(*fs, dir, no, ev) == Fate::Remove) {
-            fs->Remove(MessagePath(no));
+    void Dispose(const FoundFile& file, const Evidence& ev) {
+        fileFloor = std::max(fileFloor, file.no + 1);
+        if (Decide(*fs, dir, file, ev) == Fate::Remove) {
+            fs->Remove(file.Path(dir));
             return;
         }
         std::string where;
-        if (SetAsideFile(*fs, dir, no, generation, journalEnd, &where).ok())
+        if (SetAsideFile(*fs, dir, file, generation, journalEnd, &where).ok())
             setAside.push_back(where);
     }
 
-    // After compaction: every message file the state does not name.
-    void SweepOrphans() {
-        std::vector<uint64_t> present;
-        if (!ListMessageFiles(*fs, dir, &present).ok())
-            return;
+    // At compaction: every message file the state does not name.
+    void SweepOrphans(const std::vector<FoundFile>& present) {
         const std::unordered_set<uint64_t> used = FilesInUse(state);
-        const Evidence ev = MakeEvidence(Suspected());
-        for (uint64_t no : present) {
-            if (used.count(no) == 0)
-                Dispose(no, ev);
+        std::unordered_set<uint64_t> gone = Suspected();
+        gone.insert(freedSinceSnapshot.begin(), freedSinceSnapshot.end());
+        const Evidence ev = MakeEvidence(std::move(gone));
+        for (const FoundFile& f : present) {
+            if (used.count(f.no) == 0)
+                Dispose(f, ev);
         }
     }
 
-    // At open: files freed by committed deletes whose removal a crash cut short,
-    // and files past the counter (a dead writer's, or a sign of a journal cut).
-    void TidyAtOpen(const std::vector<uint64_t>& freed) {
-        const Evidence ev = MakeEvidence(std::unordered_set<uint64_t>(freed.begin(), freed.end()));
-        for (uint64_t no : freed) {
-            if (fs->Exists(MessagePath(no)))
-                Dispose(no, ev);
-        }
+    // At open: files past the counter (a dead writer's, or a sign of a journal
+    // cut). What committed deletes let go waits for compaction: looking for each
+    // would cost a lookup per file.
+    void TidyAtOpen() {
         // One probe in the usual case; a file at the counter means there may be more.
-        if (!fs->Exists(MessagePath(state.nextFileNo)))
+        if (!MessageFileExists(*fs, dir, state.nextFileNo))
             return;
-        std::vector<uint64_t> present;
+        const Evidence ev = MakeEvidence(
+            std::unordered_set<uint64_t>(freedSinceSnapshot.begin(), freedSinceSnapshot.end()));
+        std::vector<FoundFile> present;
         ListMessageFiles(*fs, dir, &present);
-        for (uint64_t no : present) {
-            if (no >= state.nextFileNo)
-                Dispose(no, ev);
+        for (const FoundFile& f : present) {
+            if (f.no >= state.nextFileNo)
+                Dispose(f, ev);
         }
     }
 
@@ -948,12 +1092,9 @@ Status Store::Open(const std::string& dir, const OpenOptions& options,
     Status s = LoadStore(fs, dir, &loaded);
     if (!s.ok())
         return s;
-    std::vector<uint64_t> freed = std::move(loaded.freedFiles);
     impl->Adopt(std::move(loaded));
-    if (lock) {
-        fs.CreateDir(impl->MessagesDir());
-        impl->TidyAtOpen(freed);
-    }
+    if (lock)
+        impl->TidyAtOpen();
     out->reset(new Store(std::move(impl)));
     return Status();
 }
@@ -1055,7 +1196,10 @@ Status Store::OpenMessageSource(FolderId folder, MessageId message,
     if (!s.ok())
         return s;
     std::unique_ptr<File> file;
-    s = impl_->fs->Open(impl_->MessagePath(m->fileNo), OpenMode::Read, &file);
+    uint64_t size = 0;
+    bool missing = false;
+    std::string rel;
+    s = OpenMessageFile(*impl_->fs, impl_->dir, m->fileNo, &file, &size, &missing, &rel);
     if (!s.ok())
         return s;
     *out = std::make_unique<FileMessageReader>(std::move(file), m->size);
@@ -1282,9 +1426,9 @@ Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<Message
     Impl::NewFiles files;
     for (size_t i = 0; i < ids.size(); ++i) {
         const MessageRec& m = *src->Find(ids[i]);
-        std::string bytes;
+        std::string bytes, rel;
         bool missing = false;
-        s = ReadWhole(*impl_->fs, impl_->MessagePath(m.fileNo), &bytes, &missing);
+        s = ReadMessageFile(*impl_->fs, impl_->dir, m.fileNo, &bytes, &missing, &rel);
         NewMessage n;
         n.rec = m;
         n.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
@@ -1431,10 +1575,9 @@ std::string MessageWho(const MessageRec& m, FolderId folder) {
 // Compares a message file with its record: empty when they agree, else what is wrong.
 std::string CompareMessageFile(FileSystem& fs, const std::string& dir, const MessageRec& m,
                                FolderId folder) {
-    const std::string rel = detail::MessageFilePath(m.fileNo);
-    std::string bytes;
+    std::string rel, bytes;
     bool missing = false;
-    Status s = ReadWhole(fs, dir + "/" + rel, &bytes, &missing);
+    Status s = ReadMessageFile(fs, dir, m.fileNo, &bytes, &missing, &rel);
     if (!s.ok())
         return missing ? rel + ": missing" + MessageWho(m, folder) : s.message();
     if (bytes.size() < m.size)
@@ -1478,19 +1621,19 @@ Evidence EvidenceOf(FileSystem& fs, const std::string& dir, const Loaded& l) {
 // kept files past the counter mean the journal lost committed changes.
 void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
                       const std::unordered_set<uint64_t>& used, CheckReport* report) {
-    std::vector<uint64_t> present;
+    std::vector<FoundFile> present;
     ListMessageFiles(fs, dir, &present);
     const Evidence ev = EvidenceOf(fs, dir, l);
     bool pastCounter = false;
-    for (uint64_t no : present) {
-        if (used.count(no) != 0)
+    for (const FoundFile& f : present) {
+        if (used.count(f.no) != 0)
             continue;
         ++report->orphanFiles;
-        if (Decide(fs, dir, no, ev) == Fate::Remove)
+        if (Decide(fs, dir, f, ev) == Fate::Remove)
             continue; // let go by a committed delete, or a crash's leftover
-        report->problems.push_back(detail::MessageFilePath(no) +
+        report->problems.push_back(f.Rel() +
                                    ": no record accounts for it; kept (recover brings it back)");
-        pastCounter = pastCounter || no >= ev.counter;
+        pastCounter = pastCounter || f.no >= ev.counter;
     }
     if (!pastCounter)
         return;
@@ -1631,6 +1774,11 @@ class Recovery {
         Status s = fs_.CreateDir(dir_ + "/" + kMessagesDir);
         if (s.ok())
             s = ListMessageFiles(fs_, dir_, &present_);
+        // A number found twice (a flat file beside its moved copy) is adopted once.
+        present_.erase(
+            std::unique(present_.begin(), present_.end(),
+                        [](const FoundFile& a, const FoundFile& b) { return a.no == b.no; }),
+            present_.end());
         std::vector<std::string> aside;
         if (s.ok() && !ListSetAside(fs_, dir_, &aside).ok())
             s = MoveBlocker();
@@ -1665,8 +1813,7 @@ class Recovery {
             Op add = NewAdd(id);
             for (const MessageRec& m : f.messages) {
                 used_.insert(m.fileNo);
-                const std::string rel = detail::MessageFilePath(m.fileNo);
-                if (!fs_.Exists(dir_ + "/" + rel))
+                if (!MessageFileExists(fs_, dir_, m.fileNo))
                     BringBack(m.fileNo);
                 const std::string why = CompareMessageFile(fs_, dir_, m, id);
                 if (why.empty())
@@ -1695,16 +1842,18 @@ class Recovery {
     void AdoptUnaccounted() {
         const std::unordered_set<uint64_t> freed(sv_.freed.begin(), sv_.freed.end());
         Op add = NewAdd(kRootFolder); // its folder is made only when something comes
-        for (uint64_t no : present_) {
-            if (used_.count(no) == 0 && freed.count(no) == 0)
-                Adopt(no, detail::MessageFilePath(no), &add);
+        for (const FoundFile& f : present_) {
+            if (used_.count(f.no) == 0 && freed.count(f.no) == 0)
+                Adopt(f.no, f.Rel(), &add);
         }
-        uint64_t next = std::max(sv_.state.nextFileNo, present_.empty() ? 0 : present_.back() + 1);
+        uint64_t next =
+            std::max(sv_.state.nextFileNo, present_.empty() ? 0 : present_.back().no + 1);
         for (const auto& [orig, name] : aside_) {
-            while (fs_.Exists(PathOfMessage(dir_, next)))
+            while (MessageFileExists(fs_, dir_, next))
                 ++next;
             const std::string from = std::string(kSetAsideDir) + "/" + name;
-            if (fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next)).ok())
+            if (MakeShardDir(fs_, dir_, next).ok() &&
+                fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next)).ok())
                 Adopt(next++, from, &add);
             else
                 report_.actions.push_back(from + ": could not be moved back; left where it is");
@@ -1732,7 +1881,8 @@ class Recovery {
         if (it == aside_.end())
             return;
         const std::string from = std::string(kSetAsideDir) + "/" + it->second;
-        if (fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, no)).ok()) {
+        if (MakeShardDir(fs_, dir_, no).ok() &&
+            fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, no)).ok()) {
             report_.actions.push_back(from + ": back to its record, as " +
                                       detail::MessageFilePath(no));
             ++report_.recovered;
@@ -1757,8 +1907,9 @@ class Recovery {
 
     // A record for the message file as it now is.
     bool Describe(uint64_t no, NewMessage* n) {
-        std::string bytes;
-        if (!ReadWhole(fs_, PathOfMessage(dir_, no), &bytes, nullptr).ok() ||
+        std::string bytes, rel;
+        bool missing = false;
+        if (!ReadMessageFile(fs_, dir_, no, &bytes, &missing, &rel).ok() ||
             bytes.size() > kMaxMessageSize)
             return false;
         ParsedHeaders h = ParseHeaders(bytes);
@@ -1806,8 +1957,8 @@ class Recovery {
 
     void RemoveFreed() {
         for (uint64_t no : sv_.freed) {
-            if (used_.count(no) == 0 && fs_.Exists(PathOfMessage(dir_, no)) &&
-                fs_.Remove(PathOfMessage(dir_, no)).ok())
+            if (used_.count(no) == 0 && MessageFileExists(fs_, dir_, no) &&
+                RemoveMessageFile(fs_, dir_, no).ok())
                 report_.actions.push_back(detail::MessageFilePath(no) +
                                           ": removed, as a committed delete said");
         }
@@ -1817,7 +1968,7 @@ class Recovery {
     std::string dir_;
     Salvage& sv_;
     RecoverReport& report_;
-    std::vector<uint64_t> present_;
+    std::vector<FoundFile> present_;
     // Set-aside names by the number the file had (UINT64_MAX: a name not ours).
     std::multimap<uint64_t, std::string> aside_;
     std::unordered_set<uint64_t> used_;

@@ -104,7 +104,8 @@ TEST_F(CliTest, ImportSplitsMboxReadsMaildirFlagsAndReportsRefusals) {
     EXPECT_THAT(r.out, HasSubstr("two"));
 
     // The mbox quoting is undone and the separator's blank line dropped.
-    std::ifstream first(root_ / "store" / "messages" / "0000000000000001.eml", std::ios::binary);
+    std::ifstream first(root_ / "store" / "messages" / "00" / "00" / "0000000000000001.eml",
+                        std::ios::binary);
     std::stringstream bytes;
     bytes << first.rdbuf();
     EXPECT_EQ(bytes.str(), "Subject: one\n\nbody\nFrom the start\n>From deeper\n");
@@ -155,12 +156,12 @@ TEST_F(CliTest, CheckReportsAMissingMessageFile) {
     ASSERT_EQ(Call({"init", store_}).code, 0);
     Write("m.eml", "Subject: x\n\nbody\n");
     ASSERT_EQ(Call({"import", store_, "Inbox", Path("m.eml")}).code, 0);
-    fsys::remove(root_ / "store" / "messages" / "0000000000000001.eml");
+    fsys::remove(root_ / "store" / "messages" / "00" / "00" / "0000000000000001.eml");
     Result r = Call({"check", store_});
     EXPECT_EQ(r.code, 1);
     EXPECT_THAT(
         r.out,
-        HasSubstr("PROBLEM: messages/0000000000000001.eml: missing (message 1 in folder 1)"));
+        HasSubstr("PROBLEM: messages/00/00/0000000000000001.eml: missing (message 1 in folder 1)"));
     EXPECT_THAT(r.out, HasSubstr("The store is damaged."));
 }
 
@@ -289,7 +290,7 @@ TEST_F(CliTest, StoreWithoutSnapshotIsRefusedThenRecovered) {
         EXPECT_EQ(r.code, 1);
         EXPECT_THAT(r.err, HasSubstr("damaged store"));
     }
-    EXPECT_TRUE(fsys::exists(root_ / "store" / "messages" / "0000000000000001.eml"));
+    EXPECT_TRUE(fsys::exists(root_ / "store" / "messages" / "00" / "00" / "0000000000000001.eml"));
     Result r = Call({"check", store_});
     EXPECT_EQ(r.code, 1);
     EXPECT_THAT(r.out, HasSubstr("PROBLEM: snapshot.bin: missing at offset 0"));

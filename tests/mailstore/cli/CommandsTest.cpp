@@ -124,7 +124,7 @@ TEST_F(CommandsTest, JsonListings) {
     EXPECT_THAT(r.out, HasSubstr("\"path\":\"Archive/2026/Q4\""));
 
     // check --json carries the lines check prints: a missing and a stray message file.
-    fsys::remove(root_ / "store" / "messages" / "0000000000000002.eml");
+    ASSERT_TRUE(fsys::remove(root_ / "store" / "messages" / "00" / "00" / "0000000000000002.eml"));
     Write("store/messages/00000000000000f0.eml", "Subject: stray\n\nx\n");
     ASSERT_EQ(Call({"mkdir", store_, "Later"}).code, 0); // the stray file is older than this change
     const Result text = Call({"check", store_});

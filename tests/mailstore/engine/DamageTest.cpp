@@ -63,10 +63,8 @@ Bag Sources(Store& store) {
 Bag Files(MemFs& fs) {
     Bag out;
     for (const char* sub : {"/messages", "/set-aside"}) {
-        std::vector<std::string> names;
-        fs.ListDir(kDir + sub, &names);
-        for (const std::string& n : names)
-            out.insert(*fs.Content(kDir + sub + "/" + n));
+        for (const std::string& path : fs.FilesUnder(kDir + sub))
+            out.insert(*fs.Content(path));
     }
     return out;
 }
@@ -90,9 +88,8 @@ void Flip(MemFs& fs, const std::string& path, size_t at) {
 }
 
 std::string FirstMessageFile(MemFs& fs) {
-    std::vector<std::string> names;
-    fs.ListDir(kDir + "/messages", &names);
-    return names.empty() ? "" : kDir + "/messages/" + names.front();
+    const std::vector<std::string> paths = fs.FilesUnder(kDir + "/messages");
+    return paths.empty() ? "" : paths.front();
 }
 
 struct Boundary {
@@ -304,10 +301,15 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
                              "journal.bin: damaged record at offset " + std::to_string(start)});
     }
     ASSERT_EQ(bounds.front().end, bodyStart) << "the snapshot holds the first messages";
+    // Every case again on the same store as written before sub-directories.
+    auto flat = base->Clone();
+    flat->Flatten(kDir);
     Tally tally;
     std::vector<std::string> why;
-    for (const Case& c : cases)
-        RunCase(*base, c, &tally, &why);
+    for (const MemFs* layout : {base.get(), flat.get()}) {
+        for (const Case& c : cases)
+            RunCase(*layout, c, &tally, &why);
+    }
     for (const std::string& w : why)
         ADD_FAILURE() << w;
     EXPECT_GT(tally.detected, tally.undetectable);

@@ -230,6 +230,24 @@ Status MemFs::Remove(const std::string& path) {
     return Status();
 }
 
+std::vector<std::string> MemFs::FilesUnder(const std::string& dir) const {
+    std::vector<std::string> out;
+    const std::string prefix = dir + "/";
+    for (auto it = files_.lower_bound(prefix);
+         it != files_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        out.push_back(it->first);
+    return out;
+}
+
+void MemFs::Flatten(const std::string& dir) {
+    for (const std::string& path : FilesUnder(dir + "/messages")) {
+        const std::string flat = dir + "/messages" + path.substr(path.rfind('/'));
+        auto node = files_[path];
+        files_.erase(path);
+        files_[flat] = node;
+    }
+}
+
 bool MemFs::Exists(const std::string& path) {
     return files_.count(path) != 0 || dirs_.count(path) != 0;
 }
@@ -257,6 +275,11 @@ Status MemFs::ListDir(const std::string& path, std::vector<std::string>* names) 
         std::string rest = it->first.substr(prefix.size());
         if (rest.find('/') == std::string::npos)
             names->push_back(rest);
+    }
+    for (auto it = dirs_.lower_bound(prefix);
+         it != dirs_.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->find('/', prefix.size()) == std::string::npos)
+            names->push_back(it->substr(prefix.size()));
     }
     return Status();
 }

@@ -47,6 +47,11 @@ class MemFs : public FileSystem {
     // Direct access for tests that damage files.
     std::string* Content(const std::string& path);
     bool Has(const std::string& path) const { return files_.count(path) != 0; }
+    // Paths of every file under the directory, at any depth, sorted.
+    std::vector<std::string> FilesUnder(const std::string& dir) const;
+    // Moves every message file of the store at dir to where stores kept them
+    // before sub-directories: straight in messages/.
+    void Flatten(const std::string& dir);
 
     Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out,
                 bool* missing = nullptr) override;

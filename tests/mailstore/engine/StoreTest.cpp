@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 namespace mailstore::testing {
 namespace {
@@ -352,6 +353,46 @@ void EncodeOldMessage(detail::Encoder& e, MessageId id, uint64_t fileNo, size_t 
 // A store from before checksums: a version 1 snapshot with one message and a
 // journal adding another in the first form. It opens, checks sound and takes
 // changes, which then carry checksums.
+// Files spread over several sub-directories: read back, counted by check, and
+// what deletes and a crash leave is swept by compaction in each of them.
+TEST_F(StoreTest, MessageFilesFillSmallDirectoriesInTurn) {
+    std::vector<std::string> sources;
+    std::vector<ImportItem> items(600);
+    for (int i = 0; i < 600; ++i)
+        sources.push_back(MakeMessage(i));
+    for (int i = 0; i < 600; ++i)
+        items[i].source = sources[i];
+    std::vector<MessageId> ids;
+    ASSERT_TRUE(store->ImportMessages(1, items, &ids).ok());
+    std::map<std::string, int> perDir;
+    for (const std::string& path : fs.FilesUnder("/s/messages"))
+        ++perDir[path.substr(0, path.rfind('/'))];
+    EXPECT_EQ(perDir, (std::map<std::string, int>{{"/s/messages/00/00", 255},
+                                                  {"/s/messages/00/01", 256},
+                                                  {"/s/messages/00/02", 89}}));
+    // A delete whose file a crash kept, in another sub-directory than the last.
+    const std::string kept = *fs.Content("/s/messages/00/01/0000000000000100.eml");
+    ASSERT_TRUE(store->DeleteMessages(1, {ids[10], ids[255], ids[599]}).ok());
+    std::unique_ptr<File> f;
+    ASSERT_TRUE(fs.Open("/s/messages/00/01/0000000000000100.eml", OpenMode::CreateNew, &f).ok());
+    ASSERT_TRUE(f->WriteAt(0, kept.data(), kept.size()).ok());
+    f.reset();
+    store.reset();
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
+    std::unique_ptr<MessageReader> reader;
+    ASSERT_TRUE(store->OpenMessageSource(1, ids[598], &reader).ok());
+    EXPECT_EQ(reader->Size(), sources[598].size());
+    CheckReport report;
+    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
+    EXPECT_TRUE(report.clean());
+    EXPECT_EQ(report.messages, 597u);
+    EXPECT_EQ(report.orphanFiles, 1u);
+    ASSERT_TRUE(store->Compact().ok());
+    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
+    EXPECT_EQ(report.orphanFiles, 0u);
+    EXPECT_TRUE(report.clean());
+}
+
 TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
     MemFs fs;
     const std::string one = MakeMessage(1), two = MakeMessage(2);
@@ -410,8 +451,13 @@ TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
     store.reset();
     ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
     EXPECT_THAT(Dump(*store), HasSubstr("old 1"));
+    // Compaction moved the old files into the sub-directories.
+    EXPECT_EQ(fs.FilesUnder("/s/messages"),
+              (std::vector<std::string>{"/s/messages/00/00/0000000000000001.eml",
+                                        "/s/messages/00/00/0000000000000002.eml",
+                                        "/s/messages/00/00/0000000000000003.eml"}));
     // The new message has a checksum now: a change in place shows.
-    (*fs.Content("/s/messages/0000000000000003.eml"))[5] ^= 1;
+    (*fs.Content("/s/messages/00/00/0000000000000003.eml"))[5] ^= 1;
     ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
     ASSERT_EQ(report.problems.size(), 1u);
     EXPECT_THAT(report.problems[0], HasSubstr("0000000000000003.eml: changed in place"));

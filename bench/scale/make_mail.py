@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """Writes the benchmark mail: COUNT messages as mbox files of SLICE messages each
 (slice-00.mbox, ...) and the same messages as a Maildir (maildir/cur), so a
-mail reader can be timed on the very mail the store imports; then SLICE more
-as burst.mbox, the mail another process adds while the folder is shown.
+mail reader can be timed on the very mail the store imports.
 
 Usage: make_mail.py OUT_DIR [COUNT [SLICE]]. Does nothing when OUT_DIR already
 holds a complete set of that size. Deterministic: the same arguments give the
@@ -53,17 +52,15 @@ def main():
         os.makedirs(os.path.join(out, "maildir", sub), exist_ok=True)
     rng = random.Random(20261207)
     mbox = None
-    for n in range(count + slice_size):
+    for n in range(count):
         if n % slice_size == 0:
             if mbox:
                 mbox.close()
-            name = f"slice-{n // slice_size:02d}.mbox" if n < count else "burst.mbox"
-            mbox = open(os.path.join(out, name), "w", newline="")
+            mbox = open(os.path.join(out, f"slice-{n // slice_size:02d}.mbox"), "w", newline="")
         text = message(rng, n).replace("\r\n", "\n")
         mbox.write("From bench@example.org Mon Nov  2 08:00:00 2026\n" + text + "\n")
-        if n < count:
-            with open(os.path.join(cur, f"{1700000000 + n}.{n}.bench:2,S"), "w", newline="") as f:
-                f.write(text)
+        with open(os.path.join(cur, f"{1700000000 + n}.{n}.bench:2,S"), "w", newline="") as f:
+            f.write(text)
     if mbox:
         mbox.close()
     open(done_mark, "w").close()

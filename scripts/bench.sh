@@ -50,10 +50,11 @@ for b in build/windows/bench/**/bench_*.exe; do
     wine "$b" "$@" || rc=$?
   fi
 done
-# A terminal mail reader named in BRIS_BENCH_READER can be timed beside the tool
-# on the same mail, kept as a Maildir.
-if [ -n "${BRIS_BENCH_READER:-}" ] && command -v "$BRIS_BENCH_READER" >/dev/null; then
-  echo "(the same mail for $BRIS_BENCH_READER: $data/mail/maildir)"
+# A terminal mail reader named in BRIS_BENCH_READER (a command line, {} for the
+# Maildir) is timed beside the tool on the same mail.
+if [ -n "${BRIS_BENCH_READER:-}" ]; then
+  echo "== bench/scale/time_reader.sh ($BRIS_BENCH_READER)"
+  bench/scale/time_reader.sh "$data/mail/maildir" || rc=$?
 else
   echo "(no mail reader named in BRIS_BENCH_READER to time beside the tool)"
 fi

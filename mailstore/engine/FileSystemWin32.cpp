@@ -317,6 +317,8 @@ class Win32FileSystem : public FileSystem {
         return Status();
     }
 
+    bool FilesInParallel() const override { return true; }
+
     // The lock file is opened without delete sharing, so while it is held nobody
     // can delete or replace it; a process that does not honour sharing (a native
     // one beside Wine) is caught by checking that the path still names it.

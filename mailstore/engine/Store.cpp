@@ -778,15 +778,8 @@ class Store::Impl {
         }
     }
 
-    static Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
-        Status result;
-        for (auto& f : *files) {
-            Status s = f->Flush();
-            if (result.ok() && !s.ok())
-                result = s;
-        }
-        files->clear();
-        return result;
+    Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
+        return FlushAndClose(*fs, files);
     }
 
     // Message files written for one change that is not committed yet.
@@ -1679,15 +1672,21 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
             report->tornTailBytes = size - l.journalEnd;
     }
     const std::unordered_set<uint64_t> used = FilesInUse(l.state);
+    std::vector<std::pair<const MessageRec*, FolderId>> all;
     for (const auto& [id, f] : l.state.folders()) {
         if (id != kRootFolder)
             ++report->folders;
-        for (const MessageRec& m : f.messages) {
-            ++report->messages;
-            std::string why = CompareMessageFile(fs, dir, m, id);
-            if (!why.empty())
-                report->problems.push_back(why);
-        }
+        for (const MessageRec& m : f.messages)
+            all.emplace_back(&m, id);
+    }
+    report->messages = all.size();
+    std::vector<std::string> why(all.size());
+    RunInLanes(fs, all.size(), [&](size_t i) {
+        why[i] = CompareMessageFile(fs, dir, *all[i].first, all[i].second);
+    });
+    for (std::string& w : why) {
+        if (!w.empty())
+            report->problems.push_back(std::move(w));
     }
     CheckUnaccounted(fs, dir, l, used, report);
     report->ok = report->problems.empty();

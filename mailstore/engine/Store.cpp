@@ -773,8 +773,10 @@ class Store::Impl {
             }
             *fileNo = no;
             unflushed->push_back(std::move(f));
-            // Bounded, so a large batch never runs out of file handles.
-            return unflushed->size() >= 64 ? FlushFiles(unflushed) : Status();
+            // Bounded, so a large batch never runs out of file handles; higher
+            // where flushes run on threads, started anew for each group.
+            const size_t bound = fs->FilesInParallel() ? 256 : 64;
+            return unflushed->size() >= bound ? FlushFiles(unflushed) : Status();
         }
     }
 

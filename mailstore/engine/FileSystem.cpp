@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include <algorithm>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -14,10 +15,16 @@ constexpr size_t kLanes = 4;
 void RunInLanes(FileSystem& fs, size_t count, const std::function<void(size_t)>& work) {
     const size_t lanes = fs.FilesInParallel() ? std::min(kLanes, count) : 1;
     // Lane k takes every lanes-th item from k on, so the lanes move through
-    // the items (and their directories) together.
+    // the items (and their directories) together. What a lane throws is
+    // thrown again here, on the caller's thread, once every lane has ended.
+    std::vector<std::exception_ptr> thrown(std::max<size_t>(lanes, 1));
     auto lane = [&](size_t k) {
-        for (size_t i = k; i < count; i += lanes)
-            work(i);
+        try {
+            for (size_t i = k; i < count; i += lanes)
+                work(i);
+        } catch (...) {
+            thrown[k] = std::current_exception();
+        }
     };
     std::vector<std::thread> helpers;
     helpers.reserve(lanes);
@@ -31,6 +38,10 @@ void RunInLanes(FileSystem& fs, size_t count, const std::function<void(size_t)>&
     lane(0);
     for (std::thread& t : helpers)
         t.join();
+    for (const std::exception_ptr& e : thrown) {
+        if (e)
+            std::rethrow_exception(e);
+    }
 }
 
 Status FlushAndClose(FileSystem& fs, std::vector<std::unique_ptr<File>>* files) {

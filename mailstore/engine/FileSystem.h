@@ -91,7 +91,8 @@ FileSystem& DefaultFileSystem();
 // Calls work(i) for every i below count, on a few threads at once where the
 // file system allows (work must then touch only item i's state): work on many
 // files mostly waits for the disk, or under Wine for its server, not for the
-// processor. Returns once every call has returned.
+// processor. Returns once every call has returned; an exception from work is
+// thrown again then, on the caller's thread.
 void RunInLanes(FileSystem& fs, size_t count, const std::function<void(size_t)>& work);
 
 // Flushes and closes every file in *files (left empty), several at once where

@@ -32,8 +32,15 @@ bench/scale/bench_import.sh || rc=$?
 # copies of it where they change it: building it under Wine would take longer
 # than all of them.
 data=$root/build/bench-data
+# Nothing is deleted before the timings end: on ext4, creating files soon after
+# deleting many is several times slower. Old copies go into the trash instead.
+set_aside() {
+  [ -e "$1" ] || return 0
+  mkdir -p "$data/trash"
+  mv "$1" "$data/trash/$(basename "$1").$(date +%s%N)"
+}
 if [ -f "$data/store-100k/snapshot.bin" ] || [ -f "$data/store-100k/journal.bin" ]; then
-  rm -rf "${data:?}/store-open"
+  set_aside "$data/store-open"
   cp -a "$data/store-100k" "$data/store-open"
   export BRIS_BENCH_STORE=$data/store-100k BRIS_BENCH_STORE_COPY=$data/store-open
 fi
@@ -43,9 +50,9 @@ for b in build/windows/bench/**/bench_*.exe; do
   if [ "$(basename "$b")" = bench_store_burst.exe ] && [ $# -eq 0 ] && [ -n "${BRIS_BENCH_STORE:-}" ]; then
     # A fresh copy of the store built natively; the importer is the native tool.
     # Paths from the root, which Wine takes on drive Z: and the native tool as they are.
-    rm -rf "${data:?}/store-burst" && cp -a "$BRIS_BENCH_STORE" "$data/store-burst"
+    set_aside "$data/store-burst" && cp -a "$BRIS_BENCH_STORE" "$data/store-burst"
     BENCH_STORE_DIR="$data/store-burst" BENCH_IMPORTER="$root/$tool" wine "$b" || rc=$?
-    rm -rf "${data:?}/store-burst"
+    set_aside "$data/store-burst"
   else
     wine "$b" "$@" || rc=$?
   fi
@@ -59,4 +66,5 @@ else
   echo "(no mail reader named in BRIS_BENCH_READER to time beside the tool)"
 fi
 wineserver -k || true
+rm -rf "${data:?}/trash" build/bench-store-scale/trash
 exit $rc

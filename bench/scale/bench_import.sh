@@ -1,19 +1,30 @@
 #!/usr/bin/env bash
 # Import of 100,000 messages in slices of 10,000 with the command-line tool,
 # natively and under Wine, each slice timed; then `check` of the full store both
-# ways. Run by scripts/bench.sh (Wine's environment set, a display up). The
+# ways; then the platform's own cost of the same file work (file_floor, natively
+# and under Wine, 10,000 and 100,000 files), with every Wine-to-native ratio side
+# by side. Run by scripts/bench.sh (Wine's environment set, a display up). The
 # native store is kept as build/bench-data/store-100k for the window benchmarks.
 # BRIS_BENCH_WINE_IMPORT_S (default 1200) bounds the Wine import: slices stop
-# once it is spent.
+# once it is spent. Old stores are moved into build/bench-data/trash, which
+# scripts/bench.sh empties after every timing: on ext4, creating files soon
+# after deleting many is several times slower, which would penalise whichever
+# run came next.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 data=$root/build/bench-data
 mail=$data/mail
 native=$root/build/native-bench/mailstore/cli/mailstore
 windows=$root/build/windows/mailstore/cli/mailstore.exe
+trash=$data/trash
 python3 "$root/bench/scale/make_mail.py" "$mail" 100000 10000
 
 now() { date +%s.%N; }
+set_aside() { # moves a directory out of the way without deleting anything now
+  [ -e "$1" ] || return 0
+  mkdir -p "$trash"
+  mv "$1" "$trash/$(basename "$1").$(date +%s%N)"
+}
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
 
 # import_slices LABEL STORE BOUND_S COMMAND...: prints one line per slice and
@@ -21,7 +32,7 @@ secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
 import_slices() {
   local label=$1 store=$2 bound=$3
   shift 3
-  rm -rf "$store"
+  set_aside "$store"
   "$@" init "$(path_for "$label" "$store")" >/dev/null 2>&1 </dev/null
   times=()
   local start total=0
@@ -76,7 +87,7 @@ if ((${#wine_times[@]} >= 2)); then
   awk -v f="${wine_times[0]}" -v l="${wine_times[-1]}" -v k=${#wine_times[@]} \
     'BEGIN { printf "wine rate, last slice against first: %.2f (slice %d)\n", f / l, k }'
 fi
-rm -rf "$data/store-wine"
+set_aside "$data/store-wine"
 
 start=$(now)
 "$native" check "$data/store-100k" >/dev/null
@@ -86,3 +97,38 @@ wine "$windows" check "Z:$data/store-100k" >/dev/null 2>&1 </dev/null
 wine_check=$(secs "$start" "$(now)")
 awk -v n="$native_check" -v w="$wine_check" \
   'BEGIN { printf "check of 100,000: native %.2f s, wine %.2f s, wine/native %.2f\n", n, w, w / n }'
+
+# The platform's floor: the same file work without the store, each side into a
+# directory of its own.
+floor_native=$root/build/native-bench/bench/scale/file_floor
+floor_windows=$root/build/windows/bench/scale/file_floor.exe
+declare -A floor
+for count in 10000 100000; do
+  for side in native wine; do
+    dir=$data/floor-$side-$count
+    set_aside "$dir"
+    if [ $side = native ]; then
+      line=$("$floor_native" "$dir" $count </dev/null)
+    else
+      line=$(wine "$floor_windows" "Z:$dir" $count 2>/dev/null </dev/null | tr -d '\r')
+    fi
+    floor[$side-$count-write]=$(awk '{ print $4 }' <<<"$line")
+    floor[$side-$count-read]=$(awk '{ print $6 }' <<<"$line")
+    set_aside "$dir"
+  done
+  awk -v m=$count -v nw="${floor[native-$count-write]}" -v ww="${floor[wine-$count-write]}" \
+    -v nr="${floor[native-$count-read]}" -v wr="${floor[wine-$count-read]}" 'BEGIN {
+      printf "platform floor, %d files: create/write/flush/close native %.2f s (%.0f us/file), wine %.2f s (%.0f us/file); open/size/read/close native %.2f s (%.0f us/file), wine %.2f s (%.0f us/file)\n",
+        m, nw, nw / m * 1e6, ww, ww / m * 1e6, nr, nr / m * 1e6, wr, wr / m * 1e6 }'
+done
+ratio() { awk -v n="$1" -v w="$2" 'BEGIN { if (n > 0 && w != "") printf "%.2f", w / n; else printf "-" }'; }
+last=${#wine_times[@]}
+echo "wine/native: the store beside the platform's floor for the same files"
+printf "  %-28s %8s %8s\n" "" "store" "floor"
+printf "  %-28s %8s %8s\n" "import 10,000" "$(ratio "${native_times[0]}" "${wine_times[0]:-}")" \
+  "$(ratio "${floor[native-10000-write]}" "${floor[wine-10000-write]}")"
+printf "  %-28s %8s %8s\n" "import to $((last * 10000))" \
+  "$(ratio "$(sum_to native_times "$last")" "$(sum_to wine_times "$last")")" \
+  "$(ratio "${floor[native-100000-write]}" "${floor[wine-100000-write]}")"
+printf "  %-28s %8s %8s\n" "check of 100,000" "$(ratio "$native_check" "$wine_check")" \
+  "$(ratio "${floor[native-100000-read]}" "${floor[wine-100000-read]}")"

@@ -5,7 +5,10 @@
 // Sizes from BENCH_STORE_SIZES (default "10000,50000,100000": the largest is
 // built, the others are read on the way). The native run leaves its figures in
 // build/bench-store-scale/native.txt; the Windows run reads them and prints the
-// ratios. Directory: build/bench-store-scale/<native|windows>, removed after.
+// ratios. Directory: build/bench-store-scale/<native|windows>, moved into
+// build/bench-store-scale/trash after (scripts/bench.sh empties it once every
+// timing is done: on ext4, creating files soon after deleting many is several
+// times slower, which would penalise the run that follows).
 #include "Store.h"
 
 #include <algorithm>
@@ -141,6 +144,15 @@ std::map<std::string, double> ReadFigures(const fsys::path& path) {
     return out;
 }
 
+// Moves an old store out of the way without deleting anything now.
+void SetAside(const std::string& dir) {
+    if (!fsys::exists(dir))
+        return;
+    fsys::create_directories(kRoot / "trash");
+    const auto stamp = Clock::now().time_since_epoch().count();
+    fsys::rename(dir, kRoot / "trash" / (std::string(kSide) + "." + std::to_string(stamp)));
+}
+
 void PrintRatios(const std::map<std::string, double>& mine) {
     const auto native = ReadFigures(kRoot / "native.txt");
     if (native.empty()) {
@@ -163,7 +175,7 @@ int main() {
     if (sizes.empty() || sizes.back() < 10000)
         return std::fprintf(stderr, "BENCH_STORE_SIZES: sizes of at least 10000\n"), 2;
     const std::string dir = (kRoot / kSide).string();
-    fsys::remove_all(dir);
+    SetAside(dir);
     fsys::create_directories(kRoot);
     std::printf("store at scale (%s): %zu messages of %zu bytes\n", kSide, sizes.back(),
                 Source(0).size());
@@ -194,6 +206,6 @@ int main() {
     } else {
         PrintRatios(figures);
     }
-    fsys::remove_all(dir);
+    SetAside(dir);
     return 0;
 }

@@ -235,6 +235,8 @@ class PosixFileSystem : public FileSystem {
         return Status();
     }
 
+    bool FilesInParallel() const override { return true; }
+
     Status Lock(const std::string& path, unsigned timeoutMs,
                 std::unique_ptr<FileLock>* out) override {
         const auto deadline =

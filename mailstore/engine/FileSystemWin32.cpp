@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 
 namespace mailstore {
@@ -86,29 +87,31 @@ class FindHandle {
     HANDLE h_;
 };
 
-OVERLAPPED At(uint64_t offset) {
-    OVERLAPPED o = {};
-    o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return o;
-}
-
+// Reads and writes go through the file position rather than an OVERLAPPED
+// offset: under Wine an OVERLAPPED costs a round trip to the server per call,
+// while seeking is local. The position is tracked so sequential calls never
+// seek, and a lock keeps a seek and its transfer together.
 class Win32File : public File {
   public:
     Win32File(HANDLE h, std::string path) : h_(h), path_(std::move(path)) {}
 
     Status ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        *got = 0;
+        if (!SeekTo(offset))
+            return Fail("cannot read", path_, GetLastError());
         size_t done = 0;
         while (done < len) {
-            DWORD chunk = static_cast<DWORD>(len - done > (1u << 30) ? (1u << 30) : len - done);
-            OVERLAPPED o = At(offset + done);
             DWORD n = 0;
-            if (!ReadFile(h_.get(), static_cast<char*>(buf) + done, chunk, &n, &o)) {
+            if (!ReadFile(h_.get(), static_cast<char*>(buf) + done, Chunk(len - done), &n,
+                          nullptr)) {
                 DWORD err = GetLastError();
+                known_ = false;
                 if (err == ERROR_HANDLE_EOF)
                     break;
                 return Fail("cannot read", path_, err);
             }
+            pos_ += n;
             if (n == 0)
                 break;
             done += n;
@@ -118,13 +121,18 @@ class Win32File : public File {
     }
 
     Status WriteAt(uint64_t offset, const void* buf, size_t len) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!SeekTo(offset))
+            return Fail("cannot write", path_, GetLastError());
         size_t done = 0;
         while (done < len) {
-            DWORD chunk = static_cast<DWORD>(len - done > (1u << 30) ? (1u << 30) : len - done);
-            OVERLAPPED o = At(offset + done);
             DWORD n = 0;
-            if (!WriteFile(h_.get(), static_cast<const char*>(buf) + done, chunk, &n, &o))
+            if (!WriteFile(h_.get(), static_cast<const char*>(buf) + done, Chunk(len - done), &n,
+                           nullptr)) {
+                known_ = false;
                 return Fail("cannot write", path_, GetLastError());
+            }
+            pos_ += n;
             done += n;
         }
         return Status();
@@ -145,16 +153,32 @@ class Win32File : public File {
     }
 
     Status Truncate(uint64_t size) override {
-        LARGE_INTEGER li;
-        li.QuadPart = static_cast<LONGLONG>(size);
-        if (!SetFilePointerEx(h_.get(), li, nullptr, FILE_BEGIN) || !SetEndOfFile(h_.get()))
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!SeekTo(size) || !SetEndOfFile(h_.get()))
             return Fail("cannot truncate", path_, GetLastError());
         return Status();
     }
 
   private:
+    static DWORD Chunk(size_t left) {
+        return static_cast<DWORD>(left > (1u << 30) ? (1u << 30) : left);
+    }
+
+    bool SeekTo(uint64_t offset) {
+        if (known_ && pos_ == offset)
+            return true;
+        LARGE_INTEGER li;
+        li.QuadPart = static_cast<LONGLONG>(offset);
+        known_ = SetFilePointerEx(h_.get(), li, nullptr, FILE_BEGIN) != FALSE;
+        pos_ = offset;
+        return known_;
+    }
+
     Handle h_;
     std::string path_;
+    std::mutex mutex_;
+    uint64_t pos_ = 0;  // where the handle's position is, when known_
+    bool known_ = true; // a new handle starts at 0
 };
 
 class Win32Lock : public FileLock {
@@ -292,6 +316,8 @@ class Win32FileSystem : public FileSystem {
                 data.ftLastWriteTime.dwLowDateTime;
         return Status();
     }
+
+    bool FilesInParallel() const override { return true; }
 
     // The lock file is opened without delete sharing, so while it is held nobody
     // can delete or replace it; a process that does not honour sharing (a native

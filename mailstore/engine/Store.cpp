@@ -773,20 +773,15 @@ class Store::Impl {
             }
             *fileNo = no;
             unflushed->push_back(std::move(f));
-            // Bounded, so a large batch never runs out of file handles.
-            return unflushed->size() >= 64 ? FlushFiles(unflushed) : Status();
+            // Bounded, so a large batch never runs out of file handles; higher
+            // where flushes run on threads, started anew for each group.
+            const size_t bound = fs->FilesInParallel() ? 256 : 64;
+            return unflushed->size() >= bound ? FlushFiles(unflushed) : Status();
         }
     }
 
-    static Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
-        Status result;
-        for (auto& f : *files) {
-            Status s = f->Flush();
-            if (result.ok() && !s.ok())
-                result = s;
-        }
-        files->clear();
-        return result;
+    Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
+        return FlushAndClose(*fs, files);
     }
 
     // Message files written for one change that is not committed yet.
@@ -1679,15 +1674,21 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
             report->tornTailBytes = size - l.journalEnd;
     }
     const std::unordered_set<uint64_t> used = FilesInUse(l.state);
+    std::vector<std::pair<const MessageRec*, FolderId>> all;
     for (const auto& [id, f] : l.state.folders()) {
         if (id != kRootFolder)
             ++report->folders;
-        for (const MessageRec& m : f.messages) {
-            ++report->messages;
-            std::string why = CompareMessageFile(fs, dir, m, id);
-            if (!why.empty())
-                report->problems.push_back(why);
-        }
+        for (const MessageRec& m : f.messages)
+            all.emplace_back(&m, id);
+    }
+    report->messages = all.size();
+    std::vector<std::string> why(all.size());
+    RunInLanes(fs, all.size(), [&](size_t i) {
+        why[i] = CompareMessageFile(fs, dir, *all[i].first, all[i].second);
+    });
+    for (std::string& w : why) {
+        if (!w.empty())
+            report->problems.push_back(std::move(w));
     }
     CheckUnaccounted(fs, dir, l, used, report);
     report->ok = report->problems.empty();

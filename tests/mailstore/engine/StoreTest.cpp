@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -551,6 +553,127 @@ TEST(StoreOnDisk, TwoStoresShareADirectory) {
     ASSERT_TRUE(Store::Check(dir.string(), nullptr, &report).ok());
     EXPECT_TRUE(report.ok);
     EXPECT_EQ(report.orphanFiles, 0u);
+    fsys::remove_all(dir);
+}
+
+// The real disk, where a flush of the file whose name ends in `failing` fails. Files are
+// flushed and read on several threads, so `open` counts the files open now.
+class FailingFlushFs : public FileSystem {
+  public:
+    std::string failing;
+    std::atomic<int> open{0};
+
+    Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out,
+                bool* missing) override {
+        std::unique_ptr<File> f;
+        Status s = real_.Open(path, mode, &f, missing);
+        if (s.ok())
+            *out = std::make_unique<Counted>(std::move(f), EndsWith(path, failing), &open);
+        return s;
+    }
+    Status Rename(const std::string& a, const std::string& b) override {
+        return real_.Rename(a, b);
+    }
+    Status Remove(const std::string& p) override { return real_.Remove(p); }
+    bool Exists(const std::string& p) override { return real_.Exists(p); }
+    Status CreateDir(const std::string& p) override { return real_.CreateDir(p); }
+    Status ListDir(const std::string& p, std::vector<std::string>* n) override {
+        return real_.ListDir(p, n);
+    }
+    Status SyncDir(const std::string& p) override { return real_.SyncDir(p); }
+    Status ModifiedTime(const std::string& p, uint64_t* t) override {
+        return real_.ModifiedTime(p, t);
+    }
+    Status Lock(const std::string& p, unsigned ms, std::unique_ptr<FileLock>* out) override {
+        return real_.Lock(p, ms, out);
+    }
+    bool FilesInParallel() const override { return true; }
+
+  private:
+    static bool EndsWith(const std::string& s, const std::string& end) {
+        return !end.empty() && s.size() >= end.size() &&
+               s.compare(s.size() - end.size(), end.size(), end) == 0;
+    }
+
+    class Counted : public File {
+      public:
+        Counted(std::unique_ptr<File> f, bool fails, std::atomic<int>* open)
+            : f_(std::move(f)), fails_(fails), open_(*open) {
+            ++open_;
+        }
+        ~Counted() override { --open_; }
+        Status ReadAt(uint64_t o, void* b, size_t n, size_t* got) override {
+            return f_->ReadAt(o, b, n, got);
+        }
+        Status WriteAt(uint64_t o, const void* b, size_t n) override {
+            return f_->WriteAt(o, b, n);
+        }
+        Status Flush() override {
+            return fails_ ? Status(ErrorCode::Io, "flush failed") : f_->Flush();
+        }
+        Status Size(uint64_t* size) override { return f_->Size(size); }
+        Status Truncate(uint64_t size) override { return f_->Truncate(size); }
+
+      private:
+        std::unique_ptr<File> f_;
+        bool fails_;
+        std::atomic<int>& open_;
+    };
+    FileSystem& real_ = DefaultFileSystem();
+};
+
+// Message files are flushed and checked several at once on a real disk: one
+// failed flush among them commits nothing and leaves no file open or behind,
+// and check reports damaged files in the order of their messages.
+TEST(StoreOnDisk, FilesFlushedAndCheckedSeveralAtOnce) {
+    namespace fsys = std::filesystem;
+    const fsys::path dir =
+        fsys::temp_directory_path() / ("mailstore-lanes-" + std::to_string(std::rand()));
+    fsys::remove_all(dir);
+    FailingFlushFs fs;
+    OpenOptions o;
+    o.fs = &fs;
+    o.create = true;
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(dir.string(), o, &s).ok());
+    std::vector<std::string> sources;
+    for (int n = 0; n < 30; ++n)
+        sources.push_back(MakeMessage(n));
+    std::vector<ImportItem> items(sources.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        items[i].source = sources[i];
+    fs.failing = "/0000000000000009.eml";
+    std::vector<MessageId> ids;
+    EXPECT_EQ(s->ImportMessages(1, items, &ids).code(), ErrorCode::Io);
+    EXPECT_EQ(fs.open.load(), 0);
+    std::vector<MessageId> listed;
+    ASSERT_TRUE(s->GetMessageIds(1, &listed).ok());
+    EXPECT_TRUE(listed.empty());
+    size_t files = 0;
+    for (const auto& e : fsys::recursive_directory_iterator(dir / "messages"))
+        files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 0u);
+
+    fs.failing.clear();
+    ASSERT_TRUE(s->ImportMessages(1, items, &ids).ok());
+    EXPECT_EQ(fs.open.load(), 0);
+    s.reset();
+    std::vector<fsys::path> names;
+    for (const auto& e : fsys::recursive_directory_iterator(dir / "messages")) {
+        if (e.is_regular_file())
+            names.push_back(e.path());
+    }
+    ASSERT_EQ(names.size(), items.size());
+    std::sort(names.begin(), names.end()); // numbered in the order of their messages
+    fsys::resize_file(names[25], 3);
+    fsys::resize_file(names[6], 3);
+    CheckReport report;
+    ASSERT_TRUE(Store::Check(dir.string(), &fs, &report).ok());
+    ASSERT_EQ(report.problems.size(), 2u);
+    EXPECT_THAT(report.problems[0], HasSubstr(names[6].filename().string() + ": cut short"));
+    EXPECT_THAT(report.problems[1], HasSubstr(names[25].filename().string() + ": cut short"));
+    EXPECT_EQ(report.messages, items.size());
+    EXPECT_EQ(fs.open.load(), 0);
     fsys::remove_all(dir);
 }
 

@@ -32,6 +32,17 @@ struct MessageRow {
     std::wstring Received() const;
 };
 
+// A row with its texts as the store hands them over, in the system code page:
+// a folder's rows go in without a wide copy of every text on the way.
+struct StoreRow {
+    MESSAGEID id = 0;
+    int image = 0;
+    bool flagged = false;
+    std::string_view from;
+    std::string_view subject;
+    localtime_text::StoreTime received;
+};
+
 class MessageRows {
   public:
     MessageRows() = default;
@@ -51,6 +62,7 @@ class MessageRows {
 
     void Clear();
     void Append(const MessageRow& row);
+    void Append(const StoreRow& row);
     void Insert(size_t index, const MessageRow& row);
     void Erase(size_t index);
     void SetImage(size_t index, int image);
@@ -100,6 +112,13 @@ class MessageRows {
     };
 
     static Entry MakeEntry(const MessageRow& row, Block& block);
+    static Entry MakeEntry(const StoreRow& row, Block& block);
+    // The fields of an entry other than its texts.
+    static Entry FixedPart(MESSAGEID id, int image, bool flagged,
+                           const localtime_text::StoreTime& received);
+    // The block the next appended row goes to.
+    Block& AppendTarget(MESSAGEID id);
+    void Appended(Block& block);
     // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
     std::string_view Text(size_t index, int column) const;
     static void Pack(Block& block);

@@ -164,7 +164,7 @@ void EncodeTransaction(const Transaction& tx, std::string* out) {
         case OpType::AddMessages:
             e.U32(static_cast<uint32_t>(op.messages.size()));
             for (const NewMessage& m : op.messages)
-                EncodeMessage(e, m.rec, m.subject, m.to, m.from);
+                EncodeMessage(e, m.rec, m.Subject(), m.To(), m.From());
             break;
         case OpType::DeleteMessages:
             EncodeIds(e, op.ids);
@@ -232,9 +232,9 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
                 m.rec.sent = d.U64();
                 if (type == kAddWithChecksums)
                     m.rec.checksum = d.U64();
-                m.subject = std::string(d.Str());
-                m.to = std::string(d.Str());
-                m.from = std::string(d.Str());
+                m.rec.subject = d.Str();
+                m.rec.to = d.Str();
+                m.rec.from = d.Str();
             }
             break;
         }
@@ -506,9 +506,9 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
         bool unreadChanged = false;
         for (const NewMessage& m : op.messages) {
             MessageRec r = m.rec;
-            r.subject = text_->Add(m.subject);
-            r.to = text_->Intern(m.to);
-            r.from = text_->Intern(m.from);
+            r.subject = text_->Add(m.Subject());
+            r.to = text_->Intern(m.To());
+            r.from = text_->Intern(m.From());
             f.messages.push_back(r);
             if (r.state & kStateUnread) {
                 ++f.unread;

@@ -86,37 +86,20 @@ std::wstring MessageRow::Received() const {
     return localtime_text::DateTimeText(localtime_text::Fields(received));
 }
 
-MessageRows::Entry MessageRows::FixedPart(MESSAGEID id, int image, bool flagged,
-                                          const localtime_text::StoreTime& received) {
+template <typename Row, typename AppendText>
+MessageRows::Entry MessageRows::MakeEntry(const Row& row, Block& block, AppendText append) {
     Entry e;
-    e.id = id;
-    e.image = static_cast<uint8_t>(image);
-    e.flagged = flagged;
-    e.fixedTime = received.fixed;
-    const uint64_t time = received.fixed ? PackFields(received.fields) : received.local;
+    e.id = row.id;
+    e.image = static_cast<uint8_t>(row.image);
+    e.flagged = row.flagged;
+    e.fixedTime = row.received.fixed;
+    const uint64_t time = row.received.fixed ? PackFields(row.received.fields) : row.received.local;
     e.timeLow = static_cast<uint32_t>(time);
     e.timeHigh = static_cast<uint32_t>(time >> 32);
-    return e;
-}
-
-MessageRows::Entry MessageRows::MakeEntry(const MessageRow& row, Block& block) {
-    Entry e = FixedPart(row.id, row.image, row.flagged, row.received);
     const size_t at = block.text.size();
-    AppendUtf8(row.from, &block.text);
+    append(row.from, &block.text);
     const size_t between = block.text.size();
-    AppendUtf8(row.subject, &block.text);
-    e.text = static_cast<uint32_t>(at);
-    e.fromBytes = static_cast<uint32_t>(between - at);
-    e.subjectBytes = static_cast<uint32_t>(block.text.size() - between);
-    return e;
-}
-
-MessageRows::Entry MessageRows::MakeEntry(const StoreRow& row, Block& block) {
-    Entry e = FixedPart(row.id, row.image, row.flagged, row.received);
-    const size_t at = block.text.size();
-    AppendCodePageAsUtf8(row.from, &block.text);
-    const size_t between = block.text.size();
-    AppendCodePageAsUtf8(row.subject, &block.text);
+    append(row.subject, &block.text);
     e.text = static_cast<uint32_t>(at);
     e.fromBytes = static_cast<uint32_t>(between - at);
     e.subjectBytes = static_cast<uint32_t>(block.text.size() - between);
@@ -267,13 +250,13 @@ void MessageRows::Appended(Block& block) {
 
 void MessageRows::Append(const MessageRow& row) {
     Block& block = AppendTarget(row.id);
-    block.rows.push_back(MakeEntry(row, block));
+    block.rows.push_back(MakeEntry(row, block, AppendUtf8));
     Appended(block);
 }
 
 void MessageRows::Append(const StoreRow& row) {
     Block& block = AppendTarget(row.id);
-    block.rows.push_back(MakeEntry(row, block));
+    block.rows.push_back(MakeEntry(row, block, AppendCodePageAsUtf8));
     Appended(block);
 }
 
@@ -286,7 +269,7 @@ void MessageRows::Insert(size_t index, const MessageRow& row) {
     if (indexBuilt_)
         IndexAdd(row.id, block);
     block->rows.insert(block->rows.begin() + static_cast<std::ptrdiff_t>(offset),
-                       MakeEntry(row, *block));
+                       MakeEntry(row, *block, AppendUtf8));
     ++count_;
     MarkStartsFrom(block->ordinal + 1);
     SplitIfFull(block);

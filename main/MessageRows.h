@@ -111,11 +111,9 @@ class MessageRows {
         size_t start = 0;       // index of its first row, valid below startsValidTo_
     };
 
-    static Entry MakeEntry(const MessageRow& row, Block& block);
-    static Entry MakeEntry(const StoreRow& row, Block& block);
-    // The fields of an entry other than its texts.
-    static Entry FixedPart(MESSAGEID id, int image, bool flagged,
-                           const localtime_text::StoreTime& received);
+    // The row's entry, its texts added to the block's by `append`.
+    template <typename Row, typename AppendText>
+    static Entry MakeEntry(const Row& row, Block& block, AppendText append);
     // The block the next appended row goes to.
     Block& AppendTarget(MESSAGEID id);
     void Appended(Block& block);

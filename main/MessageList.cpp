@@ -195,6 +195,17 @@ MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTi
     return row;
 }
 
+StoreRow StoreRowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone) {
+    StoreRow row;
+    row.id = props.dwMessageId;
+    row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
+    row.flagged = store::IsFlagged(props);
+    row.from = props.pszDisplayFrom ? props.pszDisplayFrom : "";
+    row.subject = props.pszSubject ? props.pszSubject : "";
+    row.received = zone.Resolve(props.ftReceived);
+    return row;
+}
+
 MessageRow RowFromProps(const MESSAGEPROPS& props) {
     return RowFromProps(props, localtime_text::LocalTimeZone());
 }
@@ -403,7 +414,7 @@ void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder) {
     MessageEnum messages(folder);
     if (messages.First(record)) {
         do {
-            rows.Append(RowFromProps(record.Props(), zone));
+            rows.Append(StoreRowFromProps(record.Props(), zone));
             record.Free();
         } while (messages.Next(record));
     }

@@ -19,6 +19,8 @@ void SetUpColumns(HWND list, HIMAGELIST images);
 // A row in the list's format from a record the store filled.
 MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone);
 MessageRow RowFromProps(const MESSAGEPROPS& props);
+// The same with the record's texts as they are: valid while the record is.
+StoreRow StoreRowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone);
 
 // A message record filled by the store, handed back exactly once: by Free()
 // or, if the caller leaves early, by the destructor.

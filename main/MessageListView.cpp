@@ -36,12 +36,12 @@ void MessageListView::Append(IStoreFolder* folder) {
     size_t from = rows_.Count();
     message_list::AppendFolder(list_, rows_, folder);
     for (size_t i = from > 0 ? from : 1; idsAscending_ && i < rows_.Count(); ++i)
-        idsAscending_ = rows_.At(i - 1).id < rows_.At(i).id;
+        idsAscending_ = rows_.Id(i - 1) < rows_.Id(i);
 }
 
 void MessageListView::Insert(size_t at, MessageRow row) {
-    idsAscending_ = idsAscending_ && (at == 0 || rows_.At(at - 1).id < row.id) &&
-                    (at >= rows_.Count() || row.id < rows_.At(at).id);
+    idsAscending_ = idsAscending_ && (at == 0 || rows_.Id(at - 1) < row.id) &&
+                    (at >= rows_.Count() || row.id < rows_.Id(at));
     message_list::InsertRow(list_, rows_, at, std::move(row));
 }
 
@@ -79,7 +79,7 @@ std::vector<MESSAGEID> MessageListView::SelectedIds() const {
          row >= 0 && ids.size() < static_cast<size_t>(count);
          row = NextItem(list_, row, LVNI_SELECTED)) {
         if (static_cast<size_t>(row) < rows_.Count())
-            ids.push_back(rows_.At(static_cast<size_t>(row)).id);
+            ids.push_back(rows_.Id(static_cast<size_t>(row)));
     }
     return ids;
 }
@@ -94,7 +94,7 @@ int MessageListView::RowAt(POINT client) const {
 int MessageListView::ImageOf(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= rows_.Count())
         return -1;
-    return rows_.At(static_cast<size_t>(row)).image;
+    return rows_.Image(static_cast<size_t>(row));
 }
 
 void MessageListView::SelectAll() {

@@ -27,6 +27,22 @@ void AppendUtf8(const std::wstring& text, std::string* out) {
                             nullptr);
 }
 
+// Text in the system code page: bytes below 0x80 are the same in UTF-8.
+void AppendCodePageAsUtf8(std::string_view text, std::string* out) {
+    bool ascii = true;
+    for (char c : text)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        out->append(text);
+        return;
+    }
+    const int bytes = static_cast<int>(text.size());
+    std::wstring wide(text.size(), L'\0'); // never more UTF-16 units than bytes
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, wide.data(), bytes);
+    wide.resize(static_cast<size_t>(units > 0 ? units : 0));
+    AppendUtf8(wide, out);
+}
+
 std::wstring Widen(std::string_view utf8) {
     if (utf8.empty())
         return {};
@@ -70,7 +86,8 @@ std::wstring MessageRow::Received() const {
     return localtime_text::DateTimeText(localtime_text::Fields(received));
 }
 
-MessageRows::Entry MessageRows::MakeEntry(const MessageRow& row, Block& block) {
+template <typename Row, typename AppendText>
+MessageRows::Entry MessageRows::MakeEntry(const Row& row, Block& block, AppendText append) {
     Entry e;
     e.id = row.id;
     e.image = static_cast<uint8_t>(row.image);
@@ -80,9 +97,9 @@ MessageRows::Entry MessageRows::MakeEntry(const MessageRow& row, Block& block) {
     e.timeLow = static_cast<uint32_t>(time);
     e.timeHigh = static_cast<uint32_t>(time >> 32);
     const size_t at = block.text.size();
-    AppendUtf8(row.from, &block.text);
+    append(row.from, &block.text);
     const size_t between = block.text.size();
-    AppendUtf8(row.subject, &block.text);
+    append(row.subject, &block.text);
     e.text = static_cast<uint32_t>(at);
     e.fromBytes = static_cast<uint32_t>(between - at);
     e.subjectBytes = static_cast<uint32_t>(block.text.size() - between);
@@ -211,7 +228,7 @@ MessageRow MessageRows::At(size_t index) const {
     return row;
 }
 
-void MessageRows::Append(const MessageRow& row) {
+MessageRows::Block& MessageRows::AppendTarget(MESSAGEID id) {
     if (blocks_.empty() || blocks_.back()->rows.size() >= kBlockRows) {
         auto block = std::make_unique<Block>();
         block->rows.reserve(kBlockRows);
@@ -221,11 +238,26 @@ void MessageRows::Append(const MessageRow& row) {
     }
     Block* block = blocks_.back().get();
     if (indexBuilt_)
-        IndexAdd(row.id, block);
-    block->rows.push_back(MakeEntry(row, *block));
-    if (block->rows.size() == kBlockRows)
-        block->text.shrink_to_fit(); // full: no more appends to make room for
+        IndexAdd(id, block);
+    return *block;
+}
+
+void MessageRows::Appended(Block& block) {
+    if (block.rows.size() == kBlockRows)
+        block.text.shrink_to_fit(); // full: no more appends to make room for
     ++count_;
+}
+
+void MessageRows::Append(const MessageRow& row) {
+    Block& block = AppendTarget(row.id);
+    block.rows.push_back(MakeEntry(row, block, AppendUtf8));
+    Appended(block);
+}
+
+void MessageRows::Append(const StoreRow& row) {
+    Block& block = AppendTarget(row.id);
+    block.rows.push_back(MakeEntry(row, block, AppendCodePageAsUtf8));
+    Appended(block);
 }
 
 void MessageRows::Insert(size_t index, const MessageRow& row) {
@@ -237,7 +269,7 @@ void MessageRows::Insert(size_t index, const MessageRow& row) {
     if (indexBuilt_)
         IndexAdd(row.id, block);
     block->rows.insert(block->rows.begin() + static_cast<std::ptrdiff_t>(offset),
-                       MakeEntry(row, *block));
+                       MakeEntry(row, *block, AppendUtf8));
     ++count_;
     MarkStartsFrom(block->ordinal + 1);
     SplitIfFull(block);

@@ -32,6 +32,17 @@ struct MessageRow {
     std::wstring Received() const;
 };
 
+// A row with its texts as the store hands them over, in the system code page:
+// a folder's rows go in without a wide copy of every text on the way.
+struct StoreRow {
+    MESSAGEID id = 0;
+    int image = 0;
+    bool flagged = false;
+    std::string_view from;
+    std::string_view subject;
+    localtime_text::StoreTime received;
+};
+
 class MessageRows {
   public:
     MessageRows() = default;
@@ -51,6 +62,7 @@ class MessageRows {
 
     void Clear();
     void Append(const MessageRow& row);
+    void Append(const StoreRow& row);
     void Insert(size_t index, const MessageRow& row);
     void Erase(size_t index);
     void SetImage(size_t index, int image);
@@ -99,7 +111,12 @@ class MessageRows {
         size_t start = 0;       // index of its first row, valid below startsValidTo_
     };
 
-    static Entry MakeEntry(const MessageRow& row, Block& block);
+    // The row's entry, its texts added to the block's by `append`.
+    template <typename Row, typename AppendText>
+    static Entry MakeEntry(const Row& row, Block& block, AppendText append);
+    // The block the next appended row goes to.
+    Block& AppendTarget(MESSAGEID id);
+    void Appended(Block& block);
     // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
     std::string_view Text(size_t index, int column) const;
     static void Pack(Block& block);

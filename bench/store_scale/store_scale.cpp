@@ -189,6 +189,9 @@ int main() {
     std::printf("  check: %.2f s (%s)\n", figures["check"], report.ok ? "sound" : "PROBLEMS");
 
     size_t deleted = 0;
+    // The opens after deletions follow another writer's open and close; so does
+    // this one, else it runs in memory the import left ready and is a third faster.
+    OpenStore(dir).reset();
     figures["open 0"] = TimeOpen(dir);
     for (size_t more : {1000, 4000}) {
         DeleteSpread(dir, more, &deleted);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unordered_set>
 
 namespace mailstore::detail {
 
@@ -165,7 +164,7 @@ void EncodeTransaction(const Transaction& tx, std::string* out) {
         case OpType::AddMessages:
             e.U32(static_cast<uint32_t>(op.messages.size()));
             for (const NewMessage& m : op.messages)
-                EncodeMessage(e, m.rec, m.subject, m.to, m.from);
+                EncodeMessage(e, m.rec, m.Subject(), m.To(), m.From());
             break;
         case OpType::DeleteMessages:
             EncodeIds(e, op.ids);
@@ -233,9 +232,9 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
                 m.rec.sent = d.U64();
                 if (type == kAddWithChecksums)
                     m.rec.checksum = d.U64();
-                m.subject = std::string(d.Str());
-                m.to = std::string(d.Str());
-                m.from = std::string(d.Str());
+                m.rec.subject = d.Str();
+                m.rec.to = d.Str();
+                m.rec.from = d.Str();
             }
             break;
         }
@@ -388,6 +387,27 @@ bool HasDuplicates(std::vector<MessageId> ids) {
     return std::adjacent_find(ids.begin(), ids.end()) != ids.end();
 }
 
+// Removes the records with these ids (all present), calling gone(record) for
+// each. One pass from the first of them, without hashing: a folder's records
+// are in id order, and so are the ids once sorted.
+template <typename Gone> void RemoveIds(FolderRec& f, std::vector<MessageId> ids, Gone gone) {
+    if (ids.empty())
+        return;
+    std::sort(ids.begin(), ids.end());
+    auto out = std::lower_bound(f.messages.begin(), f.messages.end(), ids.front(),
+                                [](const MessageRec& m, MessageId v) { return m.id < v; });
+    auto next = ids.begin();
+    for (auto in = out; in != f.messages.end(); ++in) {
+        if (next != ids.end() && in->id == *next) {
+            gone(*in);
+            ++next;
+        } else {
+            *out++ = *in;
+        }
+    }
+    f.messages.erase(out, f.messages.end());
+}
+
 } // namespace
 
 Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
@@ -486,9 +506,9 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
         bool unreadChanged = false;
         for (const NewMessage& m : op.messages) {
             MessageRec r = m.rec;
-            r.subject = text_->Add(m.subject);
-            r.to = text_->Intern(m.to);
-            r.from = text_->Intern(m.from);
+            r.subject = text_->Add(m.Subject());
+            r.to = text_->Intern(m.To());
+            r.from = text_->Intern(m.From());
             f.messages.push_back(r);
             if (r.state & kStateUnread) {
                 ++f.unread;
@@ -505,20 +525,15 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
     case OpType::DeleteMessages: {
         if (!AllPresent(f, op.ids) || HasDuplicates(op.ids))
             return Damaged("deleting unknown messages");
-        std::unordered_set<MessageId> gone(op.ids.begin(), op.ids.end());
         bool unreadChanged = false;
-        auto keep = std::remove_if(f.messages.begin(), f.messages.end(), [&](const MessageRec& m) {
-            if (gone.count(m.id) == 0)
-                return false;
+        RemoveIds(f, op.ids, [&](const MessageRec& m) {
             if (m.state & kStateUnread) {
                 --f.unread;
                 unreadChanged = true;
             }
             if (freedFiles != nullptr)
                 freedFiles->push_back(m.fileNo);
-            return true;
         });
-        f.messages.erase(keep, f.messages.end());
         for (MessageId id : op.ids)
             Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
         if (!op.ids.empty())
@@ -541,10 +556,7 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
         moving.reserve(op.ids.size());
         for (MessageId id : op.ids)
             moving.push_back(*f.Find(id));
-        std::unordered_set<MessageId> gone(op.ids.begin(), op.ids.end());
-        f.messages.erase(std::remove_if(f.messages.begin(), f.messages.end(),
-                                        [&](const MessageRec& m) { return gone.count(m.id); }),
-                         f.messages.end());
+        RemoveIds(f, op.ids, [](const MessageRec&) {});
         bool unreadMoved = false;
         for (size_t i = 0; i < moving.size(); ++i) {
             MessageRec r = moving[i];

@@ -416,7 +416,32 @@ struct Loaded {
 
 namespace {
 
-// Applies journal records (file bytes from offset base on) to state.
+Status Unreadable(const std::string& journalPath, const detail::ScannedRecord& r) {
+    return Status(ErrorCode::Corrupt,
+                  journalPath + ": unreadable record at offset " + std::to_string(r.offset));
+}
+
+bool DeletesOnly(const Transaction& tx) {
+    return tx.ops.size() == 1 && tx.ops[0].type == OpType::DeleteMessages;
+}
+
+// Extends a deletion from one folder by the records from `from` on that delete
+// from that folder and nothing else, in sequence; returns the end of that run.
+size_t DeleteRun(const std::vector<detail::ScannedRecord>& records, size_t from, uint64_t seq,
+                 Op* merged) {
+    size_t end = from;
+    for (Transaction tx; end < records.size(); ++end, ++seq) {
+        if (!detail::DecodeTransaction(records[end].payload, &tx) || tx.seq != seq + 1 ||
+            !DeletesOnly(tx) || tx.ops[0].folder != merged->folder)
+            break;
+        merged->ids.insert(merged->ids.end(), tx.ops[0].ids.begin(), tx.ops[0].ids.end());
+    }
+    return end;
+}
+
+// Applies journal records (file bytes from offset base on) to state. Without
+// events, a run of deletions from one folder (another writer deleting in
+// batches) is applied at once: one pass over the folder, not one per record.
 Status ReplayRecords(std::string_view data, uint64_t base, const std::string& journalPath,
                      State* state, std::vector<ChangeEvent>* events, std::vector<uint64_t>* freed,
                      detail::ScanResult* scan) {
@@ -424,15 +449,28 @@ Status ReplayRecords(std::string_view data, uint64_t base, const std::string& jo
     if (scan->damaged)
         return Status(ErrorCode::Corrupt, journalPath + ": damaged record at offset " +
                                               std::to_string(scan->damageOffset));
-    for (const detail::ScannedRecord& r : scan->records) {
+    const std::vector<detail::ScannedRecord>& records = scan->records;
+    size_t singly = 0; // records before this are replayed one by one
+    for (size_t i = 0; i < records.size(); ++i) {
         Transaction tx;
-        if (!detail::DecodeTransaction(r.payload, &tx))
-            return Status(ErrorCode::Corrupt, journalPath + ": unreadable record at offset " +
-                                                  std::to_string(r.offset));
+        if (!detail::DecodeTransaction(records[i].payload, &tx))
+            return Unreadable(journalPath, records[i]);
+        if (!events && i >= singly && DeletesOnly(tx) && tx.seq == state->lastSeq + 1) {
+            Op merged = tx.ops[0];
+            const size_t end = DeleteRun(records, i + 1, tx.seq, &merged);
+            if (end > i + 1 && state->Apply(merged, nullptr, freed).ok()) {
+                state->lastSeq += end - i;
+                i = end - 1;
+                continue;
+            }
+            // It does not fit (and changed nothing): record by record, so
+            // the damage is named where it is.
+            singly = end;
+        }
         Status s = state->Apply(tx, events, freed);
         if (!s.ok())
             return Status(ErrorCode::Corrupt, journalPath + ": record at offset " +
-                                                  std::to_string(r.offset) +
+                                                  std::to_string(records[i].offset) +
                                                   " does not fit: " + s.message());
     }
     return Status();

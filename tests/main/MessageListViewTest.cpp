@@ -272,6 +272,40 @@ TEST_F(ListPair, RowsShowTheirTextsImagesAndData) {
               0);
 }
 
+// A folder's records go in with their texts as the store gives them; the rows
+// must read back as those records widened first would.
+TEST(MessageRows, RecordsKeptAsGivenReadAsWidenedRows) {
+    const localtime_text::LocalTimeZone zone;
+    char plain[] = "Alice Example";
+    char accented[] = "Gr\xfc\xdf"
+                      "e aus K\xf6ln";
+    char* const texts[] = {plain, accented, nullptr};
+    MESSAGEPROPS props = store::NewMessageProps();
+    props.ftReceived = {0x12345678, 0x01DC0000};
+    MessageRows widened, kept;
+    for (char* from : texts) {
+        for (char* subject : texts) {
+            ++props.dwMessageId;
+            props.dwState = props.dwMessageId % 2 ? MSGSTATE_UNREAD : MSGSTATE_FLAGGED;
+            props.pszDisplayFrom = from;
+            props.pszSubject = subject;
+            widened.Append(message_list::RowFromProps(props, zone));
+            kept.Append(message_list::StoreRowFromProps(props, zone));
+        }
+    }
+    ASSERT_EQ(kept.Count(), widened.Count());
+    for (size_t i = 0; i < kept.Count(); ++i) {
+        const MessageRow want = widened.At(i), got = kept.At(i);
+        EXPECT_EQ(got.id, want.id);
+        EXPECT_EQ(got.image, want.image);
+        EXPECT_EQ(got.flagged, want.flagged);
+        EXPECT_EQ(got.from, want.from) << i;
+        EXPECT_EQ(got.subject, want.subject) << i;
+        EXPECT_EQ(kept.ReceivedText(i), widened.ReceivedText(i));
+    }
+    EXPECT_EQ(kept.From(3), L"Gr\u00fc\u00dfe aus K\u00f6ln"); // the test prefix's code page
+}
+
 TEST_F(ListPair, ColumnsHaveTheirCaptionsWidthsAndHeaderImage) {
     struct Expected {
         const wchar_t* caption;

@@ -2,6 +2,7 @@
 // a second store object in the same directory, message sources and the real disk.
 #include "Codec.h"
 #include "Journal.h"
+#include "State.h"
 #include "MemFs.h"
 #include "StoreModel.h"
 
@@ -258,6 +259,47 @@ TEST_F(StoreTest, ASecondStoreSeesEveryChangeInOrder) {
     ASSERT_TRUE(other->Refresh(&changed).ok());
     EXPECT_FALSE(changed);
     EXPECT_FALSE(other->HasEvents());
+}
+
+// Deletions another writer made record by record open as one pass over the
+// folder; what opens must be what those records give one at a time.
+TEST_F(StoreTest, RunsOfDeleteRecordsOpenAsTheyWereWritten) {
+    FolderId b = 0;
+    ASSERT_TRUE(store->CreateFolder(kRootFolder, "B", &b).ok());
+    std::vector<MessageId> ids;
+    for (int n = 0; n < 12; ++n)
+        ids.push_back(Import(n % 4 == 3 ? b : 1, n));
+    ASSERT_TRUE(store->MarkRead(1, {ids[1]}, true).ok());
+    const std::vector<std::pair<FolderId, std::vector<MessageId>>> deletes = {
+        {1, {ids[0]}}, {1, {ids[8], ids[1]}}, {b, {ids[7]}}, {1, {ids[5]}}, {1, {ids[9]}}};
+    for (const auto& [folder, gone] : deletes)
+        ASSERT_TRUE(store->DeleteMessages(folder, gone).ok());
+    std::unique_ptr<Store> reopened;
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &reopened).ok());
+    EXPECT_EQ(Dump(*reopened), Dump(*store));
+
+    // A run whose second record deletes a message already gone: the open names
+    // that record.
+    std::string& journal = *fs.Content("/s/journal.bin");
+    const detail::ScanResult scan = detail::ScanRecords(
+        std::string_view(journal).substr(detail::kJournalHeaderSize), detail::kJournalHeaderSize);
+    detail::Transaction tx;
+    ASSERT_TRUE(detail::DecodeTransaction(scan.records.back().payload, &tx));
+    size_t at = 0;
+    for (MessageId id : {ids[2], ids[5]}) {
+        tx.seq += 1;
+        tx.ops.assign(1, detail::Op());
+        tx.ops[0].type = detail::OpType::DeleteMessages;
+        tx.ops[0].folder = 1;
+        tx.ops[0].ids = {id};
+        std::string payload;
+        detail::EncodeTransaction(tx, &payload);
+        at = journal.size();
+        detail::AppendRecord(payload, &journal);
+    }
+    Status s = Store::Open("/s", Options(&fs, false), &reopened);
+    EXPECT_EQ(s.code(), ErrorCode::Corrupt);
+    EXPECT_THAT(s.message(), HasSubstr("record at offset " + std::to_string(at) + " "));
 }
 
 TEST_F(StoreTest, LargeSourcesStreamInPiecesAndSurviveMovesAndDeletes) {

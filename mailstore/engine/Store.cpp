@@ -1988,6 +1988,21 @@ Status MoveStoreFileBlockers(FileSystem& fs, const std::string& dir, RecoverRepo
     return Status();
 }
 
+// What an open would do first: the files of a batch its intent proves never
+// committed go, not into "Recovered".
+void RemoveIntendedFiles(FileSystem& fs, const std::string& dir, RecoverReport* report) {
+    Loaded l;
+    detail::Intent intent;
+    if (!LoadStore(fs, dir, &l).ok() || !HoldingIntent(fs, dir, l, &intent))
+        return;
+    for (uint64_t no = intent.first; no - intent.first < intent.count; ++no) {
+        const std::string rel = detail::MessageFilePath(no);
+        if (fs.Exists(dir + "/" + rel) && fs.Remove(dir + "/" + rel).ok())
+            report->actions.push_back(rel + ": removed, written for a change that was never "
+                                            "committed (intent.bin says so)");
+    }
+}
+
 class Recovery {
   public:
     Recovery(FileSystem& fs, std::string dir, Salvage* sv, RecoverReport* report)
@@ -2222,6 +2237,7 @@ Status Store::Recover(const std::string& dir, FileSystem* fsIn, RecoverReport* r
         s = MoveStoreFileBlockers(fs, dir, report);
     if (!s.ok())
         return s;
+    RemoveIntendedFiles(fs, dir, report);
     Salvage sv = SalvageState(fs, dir, report);
     return Recovery(fs, dir, &sv, report).Run();
 }

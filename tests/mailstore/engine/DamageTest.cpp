@@ -439,5 +439,33 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
               << tally.lost << " lost; " << tally.setAside << " files set aside by opens\n";
 }
 
+// A killed import's files: check names each with its fate without calling the
+// store damaged; recover and open both remove them, not adopt them.
+TEST(Damage, KilledImportsFilesAreNamedThenRemoved) {
+    std::vector<Boundary> bounds;
+    std::unique_ptr<MemFs> imported, killed;
+    BuildStore(&bounds, &imported, &killed);
+    CheckReport report;
+    ASSERT_TRUE(Store::Check(kDir, killed.get(), &report).ok());
+    EXPECT_TRUE(report.ok);
+    ASSERT_FALSE(report.unaccounted.empty());
+    for (const std::string& u : report.unaccounted)
+        EXPECT_NE(u.find("never committed (intent.bin says so), so the next open removes it"),
+                  std::string::npos)
+            << u;
+    auto recovered = killed->Clone();
+    RecoverReport rr;
+    ASSERT_TRUE(Store::Recover(kDir, recovered.get(), &rr).ok());
+    EXPECT_EQ(rr.recovered, 0u);
+    for (MemFs* fs : {recovered.get(), killed.get()}) {
+        std::unique_ptr<Store> s;
+        ASSERT_TRUE(Store::Open(kDir, Options(fs), &s).ok());
+        EXPECT_TRUE(s->SetAsideFiles().empty());
+        ASSERT_TRUE(Store::Check(kDir, fs, &report).ok());
+        EXPECT_TRUE(report.clean()) << (report.unaccounted.empty() ? "" : report.unaccounted[0]);
+        EXPECT_EQ(Files(*fs), Files(*imported)) << "the killed import's files are gone";
+    }
+}
+
 } // namespace
 } // namespace mailstore::testing

@@ -1761,14 +1761,13 @@ Status ListSetAside(FileSystem& fs, const std::string& dir, std::vector<std::str
     return Status();
 }
 
-// The store's own files, when something else (a directory) took a name.
+// A directory that took intent.bin's name (loading names one in place of the
+// snapshot or journal): no import or copy can begin.
 void CheckStoreFiles(FileSystem& fs, const std::string& dir, CheckReport* report) {
-    for (const char* name : {kSnapshotName, kJournalName, kIntentName}) {
-        if (IsDirectory(fs, dir + "/" + name))
-            report->problems.push_back(std::string(name) +
-                                       ": a directory where the store keeps a file; mailstore "
-                                       "recover moves it aside");
-    }
+    if (IsDirectory(fs, dir + "/" + kIntentName))
+        report->problems.push_back(std::string(kIntentName) +
+                                   ": a directory where the store keeps a file, so no import "
+                                   "or copy can begin; mailstore recover moves it aside");
 }
 
 // A batch's intent that the store as loaded still proves uncommitted.

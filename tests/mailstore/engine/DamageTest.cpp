@@ -383,6 +383,8 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
          "snapshot.bin: a directory"},
         {"a directory in place of journal.bin", [](MemFs& fs) { DirectoryAt(fs, kJournal); },
          "journal.bin: a directory"},
+        {"a directory in place of intent.bin",
+         [](MemFs& fs) { DirectoryAt(fs, kDir + "/intent.bin"); }, "intent.bin: a directory"},
         {"the journal cut before the last change, an import",
          [&](MemFs& fs) {
              CopyIn(fs, *imported, "", true);

@@ -558,6 +558,38 @@ TEST(StoreOnDisk, RoundTripAndDamageReport) {
     fsys::remove_all(dir);
 }
 
+// On the platform's own file system: a directory where the snapshot or the
+// journal belongs is named by open and check, and recover moves it aside.
+TEST(StoreOnDisk, DirectoryInPlaceOfAStoreFileIsNamedAndMovedAside) {
+    namespace fsys = std::filesystem;
+    for (const char* name : {"snapshot.bin", "journal.bin"}) {
+        const fsys::path dir =
+            fsys::temp_directory_path() / ("mailstore-blocked-" + std::to_string(std::rand()));
+        fsys::remove_all(dir);
+        OpenOptions o;
+        o.create = true;
+        std::unique_ptr<Store> s;
+        ASSERT_TRUE(Store::Open(dir.string(), o, &s).ok());
+        ASSERT_TRUE(s->ImportMessage(1, MakeMessage(1), nullptr).ok());
+        s.reset();
+        fsys::remove(dir / name);
+        fsys::create_directories(dir / name / "inside");
+        o.create = false;
+        Status st = Store::Open(dir.string(), o, &s);
+        EXPECT_THAT(st.message(), HasSubstr(std::string(name) + ": a directory")) << name;
+        RecoverReport rr;
+        ASSERT_TRUE(Store::Recover(dir.string(), nullptr, &rr).ok()) << name;
+        EXPECT_TRUE(fsys::is_directory(dir / (std::string(name) + ".blocked") / "inside"));
+        CheckReport report;
+        ASSERT_TRUE(Store::Check(dir.string(), nullptr, &report).ok());
+        EXPECT_TRUE(report.clean()) << name << (report.problems.empty() ? "" : report.problems[0]);
+        ASSERT_TRUE(Store::Open(dir.string(), o, &s).ok());
+        EXPECT_TRUE(s->ImportMessage(1, MakeMessage(2), nullptr).ok());
+        s.reset();
+        fsys::remove_all(dir);
+    }
+}
+
 // Two store objects on one real directory: on Windows this is where sharing
 // rules bite (files deleted or replaced while another handle has them open).
 TEST(StoreOnDisk, TwoStoresShareADirectory) {

@@ -52,9 +52,6 @@ class NoSyncFs : public FileSystem {
         return real().ListDir(p, n);
     }
     Status SyncDir(const std::string&) override { return Status(); }
-    Status ModifiedTime(const std::string& p, uint64_t* t) override {
-        return real().ModifiedTime(p, t);
-    }
     Status Lock(const std::string& p, unsigned t, std::unique_ptr<FileLock>* out) override {
         return real().Lock(p, t, out);
     }

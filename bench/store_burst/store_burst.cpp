@@ -100,9 +100,6 @@ class NoSyncFileSystem final : public mailstore::FileSystem {
         return real_.ListDir(path, names);
     }
     mailstore::Status SyncDir(const std::string&) override { return mailstore::Status(); }
-    mailstore::Status ModifiedTime(const std::string& path, uint64_t* time) override {
-        return real_.ModifiedTime(path, time);
-    }
     mailstore::Status Lock(const std::string& path, unsigned timeoutMs,
                            std::unique_ptr<mailstore::FileLock>* out) override {
         return real_.Lock(path, timeoutMs, out);

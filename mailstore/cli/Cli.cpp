@@ -118,11 +118,13 @@ const Command kCommands[] = {
      Export, nullptr},
     {"check", "check [--json] DIR",
      "Reads every store file and reports damage (file and offset), missing, cut or\n"
-     "changed message files, files no record accounts for, and what the store has set\n"
-     "aside. Exits with 1 when it finds damage or set-aside files.\n"
+     "changed message files, every file no record names (and what the store does with\n"
+     "it), and what the store has set aside. Exits with 1 unless every file is\n"
+     "accounted for and matches its record.\n"
      "  --json  one JSON object: {\"ok\", \"folders\", \"messages\", \"journalRecords\",\n"
      "          \"tornTailBytes\", \"orphanFiles\", \"problems\": [TEXT...],\n"
-     "          \"setAside\": [PATH...]}; \"ok\" is false when the store is damaged",
+     "          \"unaccounted\": [TEXT...], \"setAside\": [PATH...]}; \"ok\" is false\n"
+     "          when the store is damaged",
      CheckCommand, CheckJson},
     {"recover", "recover DIR",
      "Brings every set-aside or unaccounted message file back into the store (into\n"
@@ -251,11 +253,15 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
             << " bytes (an interrupted change) is dropped at the next change.\n";
     for (const std::string& p : r.problems)
         out << "PROBLEM: " << p << "\n";
+    for (const std::string& u : r.unaccounted)
+        out << "UNACCOUNTED: " << u << "\n";
     for (const std::string& f : r.setAside)
         out << "SET ASIDE: " << f << "\n";
     if (!r.setAside.empty())
         out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
-    out << (r.ok ? "The store is sound.\n" : "The store is damaged.\n");
+    out << (r.clean() ? "The store is sound.\n"
+            : r.ok    ? "The store is not sound: not every file is accounted for.\n"
+                      : "The store is damaged.\n");
     return r.clean() ? 0 : 1;
 }
 

@@ -139,6 +139,9 @@ int CheckJson(const Args& a, Io& io) {
            << ",\"problems\":[";
     for (size_t i = 0; i < r.problems.size(); ++i)
         io.out << (i ? "," : "") << Quote(r.problems[i]);
+    io.out << "],\"unaccounted\":[";
+    for (size_t i = 0; i < r.unaccounted.size(); ++i)
+        io.out << (i ? "," : "") << Quote(r.unaccounted[i]);
     io.out << "],\"setAside\":[";
     for (size_t i = 0; i < r.setAside.size(); ++i)
         io.out << (i ? "," : "") << Quote(r.setAside[i]);

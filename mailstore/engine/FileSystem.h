@@ -71,9 +71,6 @@ class FileSystem {
     virtual Status ListDir(const std::string& path, std::vector<std::string>* names) = 0;
     // Makes creations, renames and removals in the directory durable.
     virtual Status SyncDir(const std::string& path) = 0;
-    // A value that grows with every modification of the file (a file written
-    // after another gets a larger one); tells crash leftovers from committed files.
-    virtual Status ModifiedTime(const std::string& path, uint64_t* time) = 0;
     // Takes the exclusive lock on the file (created if needed), and makes sure the
     // path still names the locked file, so deleting or replacing it cannot let a
     // second writer in. Gives up with ErrorCode::Busy after timeoutMs milliseconds.

@@ -226,15 +226,6 @@ class PosixFileSystem : public FileSystem {
         return Status();
     }
 
-    Status ModifiedTime(const std::string& path, uint64_t* time) override {
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0)
-            return Fail("cannot query", path, errno);
-        *time = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
-                static_cast<uint64_t>(st.st_mtim.tv_nsec);
-        return Status();
-    }
-
     bool FilesInParallel() const override { return true; }
 
     Status Lock(const std::string& path, unsigned timeoutMs,

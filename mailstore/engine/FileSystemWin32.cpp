@@ -308,15 +308,6 @@ class Win32FileSystem : public FileSystem {
     // Renames are written through and the file system journals its directories.
     Status SyncDir(const std::string&) override { return Status(); }
 
-    Status ModifiedTime(const std::string& path, uint64_t* time) override {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
-            return Fail("cannot query", path, GetLastError());
-        *time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                data.ftLastWriteTime.dwLowDateTime;
-        return Status();
-    }
-
     bool FilesInParallel() const override { return true; }
 
     // The lock file is opened without delete sharing, so while it is held nobody

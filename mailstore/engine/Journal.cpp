@@ -9,6 +9,8 @@ namespace {
 constexpr uint32_t kJournalMagic = 0x314A534D; // "MSJ1"
 constexpr uint32_t kJournalVersion = 1;
 constexpr uint32_t kRecordMagic = 0x524A534D; // "MSJR"
+constexpr uint32_t kIntentMagic = 0x31494D4D; // "MMI1"
+constexpr size_t kIntentSize = 56;
 
 // Length of a good record starting at data[pos], or 0.
 size_t GoodRecordAt(std::string_view data, size_t pos) {
@@ -100,6 +102,36 @@ ScanResult ScanRecords(std::string_view data, uint64_t base) {
     }
     r.torn = true;
     return r;
+}
+
+std::string EncodeIntent(const Intent& intent) {
+    std::string out;
+    Encoder e(&out);
+    e.U32(kIntentMagic);
+    e.U32(0);
+    e.U64(intent.generation);
+    e.U64(intent.journalEnd);
+    e.U64(intent.lastSeq);
+    e.U64(intent.first);
+    e.U64(intent.count);
+    e.U64(Checksum64(out.data(), out.size()));
+    return out;
+}
+
+bool DecodeIntent(std::string_view bytes, Intent* intent) {
+    if (bytes.size() != kIntentSize ||
+        Checksum64(bytes.data(), kIntentSize - 8) != LoadU64(bytes.data() + kIntentSize - 8))
+        return false;
+    Decoder d(bytes);
+    if (d.U32() != kIntentMagic)
+        return false;
+    d.U32();
+    intent->generation = d.U64();
+    intent->journalEnd = d.U64();
+    intent->lastSeq = d.U64();
+    intent->first = d.U64();
+    intent->count = d.U64();
+    return !d.failed();
 }
 
 } // namespace mailstore::detail

@@ -41,4 +41,21 @@ struct ScanResult {
 // its length word asks for, is damage.
 ScanResult ScanRecords(std::string_view data, uint64_t base);
 
+// What a writer is about to do, made durable before it creates a batch's message
+// files: those files, and where the journal stood. While the journal still ends
+// there with the same last record, the batch was never committed, so files of
+// the range that no record names are what it left. Emptied once the commit is in,
+// so a journal cut back to that point later proves nothing.
+struct Intent {
+    uint64_t generation = 0; // of the snapshot the journal continues
+    uint64_t journalEnd = 0; // where the batch's record was to go
+    uint64_t lastSeq = 0;    // the last committed change before it
+    uint64_t first = 0;      // the batch's file numbers: first, first + 1, ...
+    uint64_t count = 0;
+};
+
+std::string EncodeIntent(const Intent& intent);
+// False for anything but a whole, intact intent (an emptied file included).
+bool DecodeIntent(std::string_view bytes, Intent* intent);
+
 } // namespace mailstore::detail

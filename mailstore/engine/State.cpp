@@ -487,7 +487,7 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
             FolderRec& d = folders_[id];
             if (freedFiles != nullptr) {
                 for (const MessageRec& m : d.messages)
-                    freedFiles->push_back(m.fileNo);
+                    Free(m, freedFiles);
             }
             folders_.erase(id);
         }
@@ -501,6 +501,8 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
         for (const NewMessage& m : op.messages) {
             if (m.rec.id <= last || (m.rec.state & ~kKnownStateBits) != 0)
                 return Damaged("message ids out of order");
+            if (m.rec.fileNo >= kFileNoLimit)
+                return Damaged("message file number out of range");
             last = m.rec.id;
         }
         bool unreadChanged = false;
@@ -532,7 +534,7 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
                 unreadChanged = true;
             }
             if (freedFiles != nullptr)
-                freedFiles->push_back(m.fileNo);
+                Free(m, freedFiles);
         });
         for (MessageId id : op.ids)
             Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
@@ -635,6 +637,16 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
     return Damaged("unknown change type");
 }
 
+void State::Free(const MessageRec& m, std::vector<uint64_t>* freedFiles) {
+    freedFiles->push_back(m.fileNo);
+    freed_[m.fileNo] = FreedFile{m.size, m.checksum};
+}
+
+const FreedFile* State::Freed(uint64_t fileNo) const {
+    auto it = freed_.find(fileNo);
+    return it == freed_.end() ? nullptr : &it->second;
+}
+
 Status State::Apply(const Transaction& tx, std::vector<ChangeEvent>* events,
                     std::vector<uint64_t>* freedFiles) {
     if (tx.seq != lastSeq + 1)
@@ -708,6 +720,8 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
     s.nextFolderId = d.U32();
     s.nextMessageId = d.U32();
     s.nextFileNo = d.U64();
+    if (s.nextFileNo > kFileNoLimit)
+        return bad(32, "file counter out of range");
     uint32_t folderCount = d.U32();
     if (d.failed() || folderCount > d.remaining() / 20)
         return bad(d.pos(), "bad folder count");

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -56,6 +57,17 @@ struct FolderRec {
 
     const MessageRec* Find(MessageId id) const;
     MessageRec* Find(MessageId id);
+};
+
+// File numbers stay below this, so a counter never wraps however many files
+// come: a file named past it (never one of the store's) gets a fresh number.
+constexpr uint64_t kFileNoLimit = uint64_t(1) << 48;
+
+// What a committed delete let go, so a file found later under that number can be
+// told from another that came there since.
+struct FreedFile {
+    uint32_t size = 0;
+    uint64_t checksum = 0; // 0 in records older than checksums
 };
 
 enum class OpType : uint8_t {
@@ -129,6 +141,10 @@ class State {
     // folded into a snapshot before this process saw them.
     static void Diff(const State& before, const State& after, std::vector<ChangeEvent>* events);
 
+    // The record of a file a change applied with freedFiles let go; null when none did.
+    const FreedFile* Freed(uint64_t fileNo) const;
+    void ForgetFreed() { freed_.clear(); }
+
     const std::map<FolderId, FolderRec>& folders() const { return folders_; }
     uint32_t nextFolderId = 1;
     uint32_t nextMessageId = 1;
@@ -137,7 +153,9 @@ class State {
 
   private:
     void CountsEvent(FolderId folder, bool unreadChanged, std::vector<ChangeEvent>* events);
+    void Free(const MessageRec& m, std::vector<uint64_t>* freedFiles);
     std::map<FolderId, FolderRec> folders_;
+    std::unordered_map<uint64_t, FreedFile> freed_;
     std::shared_ptr<TextPool> text_;
 };
 

@@ -28,9 +28,24 @@ namespace {
 constexpr const char* kSnapshotName = "snapshot.bin";
 constexpr const char* kJournalName = "journal.bin";
 constexpr const char* kLockName = "lock";
+constexpr const char* kIntentName = "intent.bin";
 constexpr const char* kSetAsideDir = "set-aside";
 using detail::kMessagesDir;
 constexpr uint64_t kMaxMessageSize = 0xFFFFFFFFull;
+
+bool IsDirectory(FileSystem& fs, const std::string& path) {
+    std::vector<std::string> names;
+    return fs.ListDir(path, &names).ok();
+}
+
+// What a read of one of the store's own files failed with, told plainly when
+// a directory took its name.
+Status StoreFileError(FileSystem& fs, const std::string& path, Status s) {
+    if (IsDirectory(fs, path))
+        return Status(ErrorCode::Corrupt, path + ": a directory where the store keeps a file; "
+                                                 "mailstore recover moves it aside");
+    return s;
+}
 
 // Like ReadWhole, into memory that is not cleared first: snapshots are large.
 Status ReadWholeRaw(FileSystem& fs, const std::string& path, std::unique_ptr<char[]>* out,
@@ -276,30 +291,37 @@ Status MakeShardDir(FileSystem& fs, const std::string& dir, uint64_t no) {
     return s;
 }
 
-// What the committed state proves about message files no record accounts for.
+// What the store knows about message files no record accounts for.
 struct Evidence {
-    uint64_t counter = 0;              // no committed change named a file from here on
-    std::unordered_set<uint64_t> gone; // files a committed change let go, or our own uncommitted
-    bool journalWhole = false;         // present, current, nothing after its last record
-    uint64_t journalTime = 0;          // its modification time
+    std::unordered_set<uint64_t> ours; // this process wrote them for a change that is not in
+    const State* state = nullptr;      // its deletes since the snapshot say what they let go
 };
 
 enum class Fate { Remove, SetAside };
 
-// The one rule for a message file no record accounts for. It is removed only
-// when a committed change let it go, or when it is provably what a crash left of
-// a change never acknowledged: numbered past the committed counter and written
-// after the journal last changed. A journal cut short (which lowers the counter)
-// is itself a change of the journal, so it cannot fake that. Anything else is
-// kept, set aside.
+// Whether the file holds what a committed delete of its number let go (a crash
+// came between the delete and the removal), not another file copied there since.
+bool IsWhatDeleteLetGo(FileSystem& fs, const std::string& dir, const FoundFile& file,
+                       const detail::FreedFile& freed) {
+    std::string bytes;
+    bool missing = false;
+    if (!ReadWhole(fs, file.Path(dir), &bytes, &missing).ok() || bytes.size() != freed.size)
+        return false;
+    return freed.checksum == 0 || detail::Checksum64(bytes.data(), bytes.size()) == freed.checksum;
+}
+
+// The one rule for a message file no record accounts for, proven by the store's
+// own records, never by file times or the clock: it is removed only when this
+// process wrote it for a change that did not commit, or when it holds exactly
+// what a committed delete let go. (A batch a crash cut short is proven by its
+// intent, see ResolveIntent.) Anything else is kept, set aside.
 Fate Decide(FileSystem& fs, const std::string& dir, const FoundFile& file, const Evidence& ev) {
-    if (ev.gone.count(file.no) != 0)
+    if (!file.flat && ev.ours.count(file.no) != 0)
         return Fate::Remove;
-    uint64_t written = 0;
-    if (!ev.journalWhole || file.no < ev.counter ||
-        !fs.ModifiedTime(file.Path(dir), &written).ok() || written <= ev.journalTime)
-        return Fate::SetAside;
-    return Fate::Remove;
+    const detail::FreedFile* freed = ev.state ? ev.state->Freed(file.no) : nullptr;
+    if (freed != nullptr && IsWhatDeleteLetGo(fs, dir, file, *freed))
+        return Fate::Remove;
+    return Fate::SetAside;
 }
 
 std::string Hex(uint64_t v) {
@@ -341,8 +363,9 @@ bool ParseSetAsideName(const std::string& name, uint64_t* no) {
 
 // Names of the store's own files; a directory holding any of them is a store,
 // whole or damaged.
-const char* const kStoreNames[] = {"snapshot.bin", "journal.bin",      "lock",           "messages",
-                                   "set-aside",    "snapshot.bin.tmp", "journal.bin.tmp"};
+const char* const kStoreNames[] = {"snapshot.bin",     "journal.bin",    "lock",
+                                   "messages",         "set-aside",      "intent.bin",
+                                   "snapshot.bin.tmp", "journal.bin.tmp"};
 
 struct Survey {
     bool storeFiles = false;   // any of kStoreNames
@@ -489,7 +512,7 @@ Status LoadStoreOnce(FileSystem& fs, const std::string& dir, Loaded* out, const 
     if (!s.ok()) {
         if (missing)
             return Status(ErrorCode::NotAStore, dir + " holds no mail store");
-        return s;
+        return StoreFileError(fs, snapPath, s);
     }
     s = State::DecodeSnapshot(std::move(snap), snapSize, snapPath, &out->generation, &out->state);
     if (!s.ok())
@@ -504,7 +527,7 @@ Status LoadStoreOnce(FileSystem& fs, const std::string& dir, Loaded* out, const 
             return Status(ErrorCode::Corrupt,
                           journalPath + ": missing at offset 0; the changes since the snapshot "
                                         "are gone with it");
-        return s;
+        return StoreFileError(fs, journalPath, s);
     }
     uint64_t jgen = 0;
     if (!detail::DecodeJournalHeader(journal, &jgen))
@@ -618,6 +641,17 @@ Status CreateStore(FileSystem& fs, const std::string& dir, unsigned lockTimeoutM
 
 // ---- Impl ----------------------------------------------------------------------------
 
+namespace {
+// Whether an intent still proves its batch uncommitted: the journal ends where
+// it did when the intent was made, after the same last change.
+bool IntentHolds(const detail::Intent& in, uint64_t generation, bool journalStale,
+                 uint64_t journalEnd, const State& state) {
+    return !journalStale && in.generation == generation && in.journalEnd == journalEnd &&
+           in.lastSeq == state.lastSeq && in.first >= state.nextFileNo &&
+           in.first <= detail::kFileNoLimit && in.count <= detail::kFileNoLimit - in.first;
+}
+} // namespace
+
 class Store::Impl {
   public:
     Impl(std::string directory, const OpenOptions& options)
@@ -636,9 +670,7 @@ class Store::Impl {
     bool journalStale = false;
     uint64_t fileFloor = 0; // file numbers below this are taken or were seen on disk
     std::vector<uint64_t> suspects;
-    // Files committed deletes let go since the snapshot; compaction removes any a
-    // crash left, so open need not look for them.
-    std::vector<uint64_t> freedSinceSnapshot;
+    bool intentDirSynced = false; // intent.bin's name is durable
     std::vector<ChangeEvent> events;
     Status broken; // set when memory and disk can no longer be trusted to agree
 
@@ -648,7 +680,6 @@ class Store::Impl {
 
     void Adopt(Loaded&& l) {
         state = std::move(l.state);
-        freedSinceSnapshot = std::move(l.freedFiles);
         generation = l.generation;
         journalEnd = l.journalEnd;
         journalStale = l.journalStale;
@@ -709,7 +740,6 @@ class Store::Impl {
             return s;
         }
         journalEnd = scan.validEnd;
-        freedSinceSnapshot.insert(freedSinceSnapshot.end(), freed.begin(), freed.end());
         if (changed && !scan.records.empty())
             *changed = true;
         events.insert(events.end(), newEvents.begin(), newEvents.end());
@@ -764,6 +794,8 @@ class Store::Impl {
             s = StartJournal();
         if (s.ok() && !suspects.empty())
             DropSuspects();
+        if (s.ok())
+            ResolveIntent();
         if (!s.ok())
             lock->reset();
         return s;
@@ -780,14 +812,76 @@ class Store::Impl {
 
     uint64_t NextFileNo() const { return std::max(state.nextFileNo, fileFloor); }
 
-    // Writes a new message file under a name never used before. Its flush is left
-    // to FlushFiles, so a batch's files reach the disk together: on journalling
-    // file systems the first flush then carries most of the others' data.
-    Status WriteMessageFile(std::string_view bytes, uint64_t* fileNo,
-                            std::vector<std::unique_ptr<File>>* unflushed) {
-        uint64_t no = NextFileNo();
-        for (int attempt = 0;; ++attempt, ++no) {
-            std::unique_ptr<File> f;
+    Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
+        return FlushAndClose(*fs, files);
+    }
+
+    // Message files written for one change that is not committed yet.
+    struct NewFiles {
+        uint64_t next = 0, end = 0; // the numbers the intent names that are still to come
+        std::vector<uint64_t> written;
+        std::vector<std::unique_ptr<File>> unflushed;
+    };
+
+    // Takes `count` numbers for a batch: files already there under them are set
+    // aside (whatever put them there, they are not this batch's), then the intent
+    // is made durable, before any file of the batch exists.
+    Status BeginBatch(uint64_t count, NewFiles* files) {
+        const uint64_t first = NextFileNo();
+        if (count > detail::kFileNoLimit - first)
+            return Status(ErrorCode::TooLarge, "the store has no message file numbers left");
+        ClearTheWay(first, count);
+        detail::Intent intent;
+        intent.generation = generation;
+        intent.journalEnd = journalEnd;
+        intent.lastSeq = state.lastSeq;
+        intent.first = first;
+        intent.count = count;
+        Status s = WriteFlushedFile(*fs, Path(kIntentName), detail::EncodeIntent(intent));
+        if (s.ok() && !intentDirSynced)
+            s = fs->SyncDir(dir);
+        if (!s.ok())
+            return s;
+        intentDirSynced = true;
+        files->next = first;
+        files->end = first + count;
+        fileFloor = files->end;
+        return Status();
+    }
+
+    // Sets aside what is under the numbers [first, first + count): one listing
+    // per sub-directory for a large batch, else a lookup per number.
+    void ClearTheWay(uint64_t first, uint64_t count) {
+        const Evidence ev = MakeEvidence(Suspected());
+        for (uint64_t no = first; no < first + count;) {
+            const uint64_t shardEnd = std::min(first + count, (no | 0xff) + 1);
+            if (shardEnd - no < 16) {
+                for (; no < shardEnd; ++no) {
+                    if (fs->Exists(MessagePath(no)))
+                        Dispose({no, false}, ev);
+                }
+                continue;
+            }
+            std::vector<std::string> names;
+            fs->ListDir(dir + "/" + detail::MessageShardPath(no), &names);
+            for (const std::string& name : names) {
+                uint64_t found = 0;
+                if (detail::ParseMessageFileName(name, &found) && found >= no && found < shardEnd)
+                    Dispose({found, false}, ev);
+            }
+            no = shardEnd;
+        }
+    }
+
+    // Writes the batch's next message file, under a name its intent holds. Its
+    // flush is left to FlushFiles, so a batch's files reach the disk together: on
+    // journalling file systems the first flush then carries most of the others'.
+    Status WriteBatchFile(std::string_view bytes, NewFiles* files, uint64_t* fileNo) {
+        if (files->next >= files->end)
+            return Status(ErrorCode::InvalidArgument, "internal error: more files than intended");
+        const uint64_t no = files->next;
+        std::unique_ptr<File> f;
+        for (int attempt = 0;; ++attempt) {
             bool missing = false;
             Status s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f, &missing);
             if (!s.ok() && missing) {
@@ -795,52 +889,62 @@ class Store::Impl {
                 if (s.ok())
                     s = fs->Open(MessagePath(no), OpenMode::CreateNew, &f);
             }
-            if (s.code() == ErrorCode::AlreadyExists && attempt < 1000) {
-                // No record names it (we are past the counter): a dead writer's, or damage.
-                Dispose({no, false}, MakeEvidence(Suspected()));
+            if (s.code() == ErrorCode::AlreadyExists && attempt == 0) {
+                // Came since the way was cleared: not ours, so kept aside.
+                Dispose({no, false}, Evidence{});
                 continue;
             }
             if (!s.ok())
                 return s;
-            fileFloor = no + 1;
-            s = f->WriteAt(0, bytes.data(), bytes.size());
-            if (!s.ok()) {
-                f.reset();
-                fs->Remove(MessagePath(no));
-                return s;
-            }
-            *fileNo = no;
-            unflushed->push_back(std::move(f));
-            // Bounded, so a large batch never runs out of file handles; higher
-            // where flushes run on threads, started anew for each group.
-            const size_t bound = fs->FilesInParallel() ? 256 : 64;
-            return unflushed->size() >= bound ? FlushFiles(unflushed) : Status();
+            break;
         }
-    }
-
-    Status FlushFiles(std::vector<std::unique_ptr<File>>* files) {
-        return FlushAndClose(*fs, files);
-    }
-
-    // Message files written for one change that is not committed yet.
-    struct NewFiles {
-        std::vector<uint64_t> written;
-        std::vector<std::unique_ptr<File>> unflushed;
-    };
-
-    // A file that was created is remembered even when a later step failed, so
-    // Abandon removes it too.
-    Status WriteBatchFile(std::string_view bytes, NewFiles* files, uint64_t* fileNo) {
-        *fileNo = 0;
-        Status s = WriteMessageFile(bytes, fileNo, &files->unflushed);
-        if (*fileNo != 0)
-            files->written.push_back(*fileNo);
-        return s;
+        files->next = no + 1;
+        *fileNo = no;
+        files->written.push_back(no); // a later failure removes it too
+        Status s = f->WriteAt(0, bytes.data(), bytes.size());
+        if (!s.ok())
+            return s;
+        files->unflushed.push_back(std::move(f));
+        // Bounded, so a large batch never runs out of file handles; higher
+        // where flushes run on threads, started anew for each group.
+        const size_t bound = fs->FilesInParallel() ? 256 : 64;
+        return files->unflushed.size() >= bound ? FlushFiles(&files->unflushed) : Status();
     }
 
     void Abandon(NewFiles* files) {
         files->unflushed.clear();
+        const size_t before = suspects.size();
         RemoveFiles(files->written);
+        if (suspects.size() == before)
+            ClearIntent();
+    }
+
+    // Empties intent.bin once the batch is committed or undone. Not flushed: a
+    // crash before it reaches the disk leaves an intent whose journal has moved
+    // on, which proves nothing.
+    void ClearIntent() {
+        std::unique_ptr<File> f;
+        if (fs->Open(Path(kIntentName), OpenMode::ReadWrite, &f).ok())
+            f->Truncate(0);
+    }
+
+    // A batch a writer began but never committed: while the journal ends where it
+    // did then, after the same last change, files under its numbers that no
+    // record names are what it left, and go. Any other intent proves nothing now.
+    void ResolveIntent() {
+        std::string bytes;
+        bool missing = false;
+        if (!ReadWhole(*fs, Path(kIntentName), &bytes, &missing).ok() || bytes.empty())
+            return;
+        detail::Intent intent;
+        if (detail::DecodeIntent(bytes, &intent) &&
+            IntentHolds(intent, generation, journalStale, journalEnd, state)) {
+            for (uint64_t no = intent.first; no < intent.first + intent.count; ++no) {
+                if (no >= state.nextFileNo)
+                    fs->Remove(MessagePath(no));
+            }
+        }
+        ClearIntent();
     }
 
     // Makes the batch's files durable, then commits op, which adds their messages.
@@ -871,6 +975,7 @@ class Store::Impl {
                 suspects.insert(suspects.end(), files->written.begin(), files->written.end());
             return s;
         }
+        ClearIntent();
         if (newIds)
             *newIds = std::move(ids);
         return Status();
@@ -942,7 +1047,6 @@ class Store::Impl {
             return broken;
         }
         journalEnd += record.size();
-        freedSinceSnapshot.insert(freedSinceSnapshot.end(), freed.begin(), freed.end());
         RemoveFiles(freed);
         if (journalEnd > opts.compactJournalBytes)
             CompactLocked(); // the change is durable either way
@@ -969,7 +1073,7 @@ class Store::Impl {
         if (snapshotIn) {
             ++generation;
             journalStale = true;
-            freedSinceSnapshot.clear();
+            state.ForgetFreed();
         }
         if (!s.ok())
             return s;
@@ -1017,51 +1121,48 @@ class Store::Impl {
         return std::unordered_set<uint64_t>(suspects.begin(), suspects.end());
     }
 
-    Evidence MakeEvidence(std::unordered_set<uint64_t> gone) {
+    Evidence MakeEvidence(std::unordered_set<uint64_t> ours) const {
         Evidence ev;
-        ev.counter = state.nextFileNo;
-        ev.gone = std::move(gone);
-        std::unique_ptr<File> f;
-        uint64_t size = 0;
-        ev.journalWhole = !journalStale && OpenToRead(*fs, Path(kJournalName), &f, &size).ok() &&
-                          size == journalEnd &&
-                          fs->ModifiedTime(Path(kJournalName), &ev.journalTime).ok();
+        ev.ours = std::move(ours);
+        ev.state = &state;
         return ev;
     }
 
     // Removes or sets aside one unaccounted file, as Decide says.
     void Dispose(const FoundFile& file, const Evidence& ev) {
-        fileFloor = std::max(fileFloor, file.no + 1);
-        if (Decide(*fs, dir, file, ev) == Fate::Remove) {
-            fs->Remove(file.Path(dir));
+        std::string where;
+        Status s = Decide(*fs, dir, file, ev) == Fate::Remove
+                       ? fs->Remove(file.Path(dir))
+                       : SetAsideFile(*fs, dir, file, generation, journalEnd, &where);
+        if (s.ok()) {
+            if (!where.empty())
+                setAside.push_back(where);
             return;
         }
-        std::string where;
-        if (SetAsideFile(*fs, dir, file, generation, journalEnd, &where).ok())
-            setAside.push_back(where);
+        // Still there: its number is not given out.
+        if (file.no < detail::kFileNoLimit)
+            fileFloor = std::max(fileFloor, file.no + 1);
     }
 
     // At compaction: every message file the state does not name.
     void SweepOrphans(const std::vector<FoundFile>& present) {
         const std::unordered_set<uint64_t> used = FilesInUse(state);
-        std::unordered_set<uint64_t> gone = Suspected();
-        gone.insert(freedSinceSnapshot.begin(), freedSinceSnapshot.end());
-        const Evidence ev = MakeEvidence(std::move(gone));
+        const Evidence ev = MakeEvidence(Suspected());
         for (const FoundFile& f : present) {
             if (used.count(f.no) == 0)
                 Dispose(f, ev);
         }
     }
 
-    // At open: files past the counter (a dead writer's, or a sign of a journal
-    // cut). What committed deletes let go waits for compaction: looking for each
-    // would cost a lookup per file.
+    // At open: a batch a crash cut short, then files past the counter (left by a
+    // journal cut, or come from outside). Files committed deletes let go wait for
+    // compaction: looking for each would cost a lookup per file.
     void TidyAtOpen() {
+        ResolveIntent();
         // One probe in the usual case; a file at the counter means there may be more.
         if (!MessageFileExists(*fs, dir, state.nextFileNo))
             return;
-        const Evidence ev = MakeEvidence(
-            std::unordered_set<uint64_t>(freedSinceSnapshot.begin(), freedSinceSnapshot.end()));
+        const Evidence ev = MakeEvidence({});
         std::vector<FoundFile> present;
         ListMessageFiles(*fs, dir, &present);
         for (const FoundFile& f : present) {
@@ -1414,6 +1515,9 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
     if (items.empty())
         return NoNewIds(newIds);
     Impl::NewFiles files;
+    s = impl_->BeginBatch(items.size(), &files);
+    if (!s.ok())
+        return s;
     for (size_t i = 0; i < items.size(); ++i) {
         NewMessage& m = op.messages[i];
         m.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
@@ -1457,6 +1561,9 @@ Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<Message
     op.type = OpType::AddMessages;
     op.folder = to;
     Impl::NewFiles files;
+    s = impl_->BeginBatch(ids.size(), &files);
+    if (!s.ok())
+        return s;
     for (size_t i = 0; i < ids.size(); ++i) {
         const MessageRec& m = *src->Find(ids[i]);
         std::string bytes, rel;
@@ -1622,51 +1729,96 @@ std::string CompareMessageFile(FileSystem& fs, const std::string& dir, const Mes
     if (m.checksum != 0 && detail::Checksum64(bytes.data(), bytes.size()) != m.checksum)
         return rel + ": changed in place between offsets 0 and " + std::to_string(bytes.size()) +
                ": its bytes no longer match the record's checksum" + MessageWho(m, folder);
+    const ParsedHeaders h = ParseHeaders(bytes);
+    if (h.subject != m.subject || h.to != m.to || h.from != m.from)
+        return rel + ": the record's subject, sender or recipients are not what the file's " +
+               "headers say" + MessageWho(m, folder);
     return "";
 }
 
-// Paths (from the store directory) of everything in the set-aside folder.
-Status ListSetAside(FileSystem& fs, const std::string& dir, std::vector<std::string>* names) {
+// Names of the message files in the set-aside folder, sorted; what else is in
+// there (a directory someone put there) is the store's no more than any other
+// folder of the user's, and goes into *others.
+Status ListSetAside(FileSystem& fs, const std::string& dir, std::vector<std::string>* names,
+                    std::vector<std::string>* others = nullptr) {
     names->clear();
     const std::string aside = dir + "/" + kSetAsideDir;
     if (!fs.Exists(aside))
         return Status();
-    Status s = fs.ListDir(aside, names);
+    std::vector<std::string> all;
+    Status s = fs.ListDir(aside, &all);
     if (!s.ok())
         return Status(ErrorCode::Corrupt, aside +
                                               ": not a readable folder, so nothing can be set "
                                               "aside: " +
                                               s.message());
-    std::sort(names->begin(), names->end());
+    std::sort(all.begin(), all.end());
+    for (std::string& name : all) {
+        const bool file = !IsDirectory(fs, aside + "/" + name);
+        if (file || others != nullptr)
+            (file ? names : others)->push_back(std::move(name));
+    }
     return Status();
 }
 
-Evidence EvidenceOf(FileSystem& fs, const std::string& dir, const Loaded& l) {
-    Evidence ev;
-    ev.counter = l.state.nextFileNo;
-    ev.gone.insert(l.freedFiles.begin(), l.freedFiles.end());
-    ev.journalWhole = !l.torn && !l.journalStale &&
-                      fs.ModifiedTime(dir + "/" + kJournalName, &ev.journalTime).ok();
-    return ev;
+// A directory that took intent.bin's name (loading names one in place of the
+// snapshot or journal): no import or copy can begin.
+void CheckStoreFiles(FileSystem& fs, const std::string& dir, CheckReport* report) {
+    if (IsDirectory(fs, dir + "/" + kIntentName))
+        report->problems.push_back(std::string(kIntentName) +
+                                   ": a directory where the store keeps a file, so no import "
+                                   "or copy can begin; mailstore recover moves it aside");
 }
 
-// Message files no record names: those the next open keeps are problems, and
-// kept files past the counter mean the journal lost committed changes.
+// A batch's intent that the store as loaded still proves uncommitted.
+bool HoldingIntent(FileSystem& fs, const std::string& dir, const Loaded& l,
+                   detail::Intent* intent) {
+    std::string bytes;
+    bool missing = false;
+    return ReadWhole(fs, dir + "/" + kIntentName, &bytes, &missing).ok() &&
+           detail::DecodeIntent(bytes, intent) &&
+           IntentHolds(*intent, l.generation, l.journalStale, l.journalEnd, l.state);
+}
+
+// Every message file no record names, with what the store does with it: the
+// next open or compaction removes it only where Decide (or an intent) proves
+// it, and sets aside every other. Kept files past the counter mean the journal
+// lost committed changes.
 void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
                       const std::unordered_set<uint64_t>& used, CheckReport* report) {
     std::vector<FoundFile> present;
     ListMessageFiles(fs, dir, &present);
-    const Evidence ev = EvidenceOf(fs, dir, l);
+    detail::Intent intent;
+    const bool holds = HoldingIntent(fs, dir, l, &intent);
+    Evidence ev;
+    ev.state = &l.state;
+    // Open lists the files only when one sits at the counter; compaction always.
+    const bool openLooks = MessageFileExists(fs, dir, l.state.nextFileNo);
     bool pastCounter = false;
-    for (const FoundFile& f : present) {
-        if (used.count(f.no) != 0)
+    for (size_t i = 0; i < present.size(); ++i) {
+        const FoundFile& f = present[i];
+        // A file of the old layout beside one in place under its number: the
+        // record is read from the other.
+        const bool shadowed = f.flat && i > 0 && present[i - 1].no == f.no;
+        if (used.count(f.no) != 0 && !shadowed)
             continue;
         ++report->orphanFiles;
-        if (Decide(fs, dir, f, ev) == Fate::Remove)
-            continue; // let go by a committed delete, or a crash's leftover
-        report->problems.push_back(f.Rel() +
-                                   ": no record accounts for it; kept (recover brings it back)");
-        pastCounter = pastCounter || f.no >= ev.counter;
+        const std::string head = f.Rel() + ": no record names it";
+        const bool atOpen = f.no >= l.state.nextFileNo;
+        if (!f.flat && holds && f.no >= intent.first && f.no - intent.first < intent.count) {
+            report->unaccounted.push_back(head +
+                                          "; written for a change that was never committed "
+                                          "(intent.bin says so), so the next open removes it");
+        } else if (!shadowed && Decide(fs, dir, f, ev) == Fate::Remove) {
+            report->unaccounted.push_back(head +
+                                          "; it is what a committed delete let go, so the next "
+                                          "compaction removes it");
+        } else {
+            report->problems.push_back(head + "; the next " +
+                                       (atOpen && openLooks ? "open" : "compaction") +
+                                       " sets it aside (mailstore recover brings it back)");
+            pastCounter = pastCounter || atOpen;
+        }
     }
     if (!pastCounter)
         return;
@@ -1675,7 +1827,8 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
         std::string(kJournalName) +
         (l.torn ? ": cut short inside the record at offset " + at
                 : ": ends at offset " + at + " before the records") +
-        " of message files that were written for it: committed changes are missing");
+        " of message files numbered past what it gave out: committed changes are missing, or "
+        "the files came from elsewhere");
 }
 
 } // namespace
@@ -1688,6 +1841,7 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
         name = std::string(kSetAsideDir) + "/" + name;
     if (!aside.ok())
         report->problems.push_back(aside.message());
+    CheckStoreFiles(fs, dir, report);
     if (!fs.Exists(dir + "/" + kSnapshotName)) {
         const Survey v = SurveyDir(fs, dir);
         if (!v.storeFiles || UnfinishedCreation(fs, dir, v))
@@ -1804,6 +1958,50 @@ Salvage SalvageState(FileSystem& fs, const std::string& dir, RecoverReport* repo
     return sv;
 }
 
+// Moves what took the name of one of the store's files or folders (a
+// directory, a file where a folder belongs) to a name of its own beside it.
+Status MoveAside(FileSystem& fs, const std::string& dir, const std::string& name,
+                 const std::string& why, RecoverReport* report) {
+    const std::string from = dir + "/" + name;
+    std::string to = from + ".blocked";
+    for (int n = 2; fs.Exists(to); ++n)
+        to = from + ".blocked-" + std::to_string(n);
+    Status s = fs.Rename(from, to);
+    if (s.ok())
+        s = fs.SyncDir(dir);
+    if (s.ok())
+        report->actions.push_back(name + ": " + why + "; renamed to " + to.substr(dir.size() + 1));
+    return s;
+}
+
+// Directories where the store keeps its files go aside first, so the fresh
+// snapshot and journal can be written.
+Status MoveStoreFileBlockers(FileSystem& fs, const std::string& dir, RecoverReport* report) {
+    for (const char* name : {kSnapshotName, kJournalName, kIntentName}) {
+        Status s;
+        if (IsDirectory(fs, dir + "/" + name))
+            s = MoveAside(fs, dir, name, "a directory where the store keeps a file", report);
+        if (!s.ok())
+            return s;
+    }
+    return Status();
+}
+
+// What an open would do first: the files of a batch its intent proves never
+// committed go, not into "Recovered".
+void RemoveIntendedFiles(FileSystem& fs, const std::string& dir, RecoverReport* report) {
+    Loaded l;
+    detail::Intent intent;
+    if (!LoadStore(fs, dir, &l).ok() || !HoldingIntent(fs, dir, l, &intent))
+        return;
+    for (uint64_t no = intent.first; no - intent.first < intent.count; ++no) {
+        const std::string rel = detail::MessageFilePath(no);
+        if (fs.Exists(dir + "/" + rel) && fs.Remove(dir + "/" + rel).ok())
+            report->actions.push_back(rel + ": removed, written for a change that was never "
+                                            "committed (intent.bin says so)");
+    }
+}
+
 class Recovery {
   public:
     Recovery(FileSystem& fs, std::string dir, Salvage* sv, RecoverReport* report)
@@ -1813,20 +2011,19 @@ class Recovery {
         Status s = fs_.CreateDir(dir_ + "/" + kMessagesDir);
         if (s.ok())
             s = ListMessageFiles(fs_, dir_, &present_);
-        // A number found twice (a flat file beside its moved copy) is adopted once.
-        present_.erase(
-            std::unique(present_.begin(), present_.end(),
-                        [](const FoundFile& a, const FoundFile& b) { return a.no == b.no; }),
-            present_.end());
-        std::vector<std::string> aside;
-        if (s.ok() && !ListSetAside(fs_, dir_, &aside).ok())
-            s = MoveBlocker();
+        std::vector<std::string> aside, others;
+        if (s.ok() && !ListSetAside(fs_, dir_, &aside, &others).ok())
+            s = MoveAside(fs_, dir_, kSetAsideDir, "not a readable folder", &report_);
         if (!s.ok())
             return s;
         for (const std::string& name : aside) {
             uint64_t no = 0;
             aside_.emplace(ParseSetAsideName(name, &no) ? no : UINT64_MAX, name);
         }
+        for (const std::string& name : others)
+            report_.actions.push_back(std::string(kSetAsideDir) + "/" + name +
+                                      ": a directory, not a message file; left where it is");
+        next_ = sv_.state.nextFileNo;
         CheckRecords();
         AdoptUnaccounted();
         for (const Op& op : ops_) {
@@ -1843,7 +2040,8 @@ class Recovery {
 
   private:
     // Records whose file is gone get it back from the set-aside folder, or go;
-    // files that changed are recorded as they now are.
+    // files that changed, or whose texts the record has wrong, are recorded as
+    // they now are.
     void CheckRecords() {
         for (const auto& [id, f] : sv_.state.folders()) {
             Op drop;
@@ -1853,22 +2051,21 @@ class Recovery {
             for (const MessageRec& m : f.messages) {
                 used_.insert(m.fileNo);
                 if (!MessageFileExists(fs_, dir_, m.fileNo))
-                    BringBack(m.fileNo);
+                    BringBack(m);
                 const std::string why = CompareMessageFile(fs_, dir_, m, id);
                 if (why.empty())
                     continue;
                 drop.ids.push_back(m.id);
                 NewMessage n;
-                if (!Describe(m.fileNo, &n)) {
+                std::string rel;
+                if (!Describe(m.fileNo, &n, &rel)) {
                     report_.actions.push_back(why + "; its record is dropped");
                     continue;
                 }
                 n.rec.state = m.state;
-                n.subject.assign(m.subject);
-                n.to.assign(m.to);
-                n.from.assign(m.from);
+                n.rec.received = m.received;
                 add.messages.push_back(std::move(n));
-                report_.actions.push_back(why + "; recorded again as it is now");
+                report_.actions.push_back(why + "; recorded again as the file now is");
             }
             if (!drop.ids.empty())
                 ops_.push_back(std::move(drop));
@@ -1876,27 +2073,26 @@ class Recovery {
         }
     }
 
-    // Everything no record names, from messages/ (under its own number) and from
-    // the set-aside folder (under a new one), goes into "Recovered".
+    // Everything no record names, from messages/ and from the set-aside folder,
+    // goes into "Recovered" under a fresh number: its own may be past the
+    // counter's range, or one given before.
     void AdoptUnaccounted() {
-        const std::unordered_set<uint64_t> freed(sv_.freed.begin(), sv_.freed.end());
+        Evidence ev;
+        ev.state = &sv_.state;
         Op add = NewAdd(kRootFolder); // its folder is made only when something comes
-        for (const FoundFile& f : present_) {
-            if (used_.count(f.no) == 0 && freed.count(f.no) == 0)
-                Adopt(f.no, f.Rel(), &add);
+        for (size_t i = 0; i < present_.size(); ++i) {
+            const FoundFile& f = present_[i];
+            const bool shadowed = f.flat && i > 0 && present_[i - 1].no == f.no;
+            if (used_.count(f.no) != 0 && !shadowed)
+                continue;
+            if (!shadowed && Decide(fs_, dir_, f, ev) == Fate::Remove) {
+                freedLeft_.push_back(f);
+                continue;
+            }
+            Adopt(f.Rel(), &add);
         }
-        uint64_t next =
-            std::max(sv_.state.nextFileNo, present_.empty() ? 0 : present_.back().no + 1);
-        for (const auto& [orig, name] : aside_) {
-            while (MessageFileExists(fs_, dir_, next))
-                ++next;
-            const std::string from = std::string(kSetAsideDir) + "/" + name;
-            if (MakeShardDir(fs_, dir_, next).ok() &&
-                fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next)).ok())
-                Adopt(next++, from, &add);
-            else
-                report_.actions.push_back(from + ": could not be moved back; left where it is");
-        }
+        for (const auto& [orig, name] : aside_)
+            Adopt(std::string(kSetAsideDir) + "/" + name, &add);
         if (add.messages.empty())
             return;
         report_.recovered += add.messages.size();
@@ -1904,53 +2100,65 @@ class Recovery {
         Push(std::move(add));
     }
 
-    void Adopt(uint64_t no, const std::string& from, Op* add) {
+    // Reads the file at `from` (from the store directory) and moves it to the
+    // next free number.
+    void Adopt(const std::string& from, Op* add) {
         NewMessage n;
-        if (!Describe(no, &n)) {
+        std::string bytes;
+        bool missing = false;
+        if (!ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing).ok() ||
+            bytes.size() > kMaxMessageSize) {
             report_.actions.push_back(from + ": unreadable; left where it is");
             return;
         }
+        while (next_ < detail::kFileNoLimit && MessageFileExists(fs_, dir_, next_))
+            ++next_;
+        if (next_ >= detail::kFileNoLimit || !MakeShardDir(fs_, dir_, next_).ok() ||
+            !fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next_)).ok()) {
+            report_.actions.push_back(from + ": could not be given a new number; left where it is");
+            return;
+        }
+        Describe(bytes, next_, &n);
         add->messages.push_back(std::move(n));
-        report_.actions.push_back(from + ": into \"Recovered\"");
+        report_.actions.push_back(from + ": into \"Recovered\", as " +
+                                  detail::MessageFilePath(next_++));
     }
 
-    // Moves a record's file back from the set-aside folder.
-    void BringBack(uint64_t no) {
-        auto it = aside_.find(no);
-        if (it == aside_.end())
+    // Moves a record's file back from the set-aside folder: one set aside under
+    // its number whose bytes are the record's.
+    void BringBack(const MessageRec& m) {
+        auto [it, end] = aside_.equal_range(m.fileNo);
+        for (; it != end; ++it) {
+            const std::string from = std::string(kSetAsideDir) + "/" + it->second;
+            std::string bytes;
+            bool missing = false;
+            if (!ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing).ok() ||
+                bytes.size() != m.size ||
+                (m.checksum != 0 && detail::Checksum64(bytes.data(), bytes.size()) != m.checksum))
+                continue;
+            if (MakeShardDir(fs_, dir_, m.fileNo).ok() &&
+                fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, m.fileNo)).ok()) {
+                report_.actions.push_back(from + ": back to its record, as " +
+                                          detail::MessageFilePath(m.fileNo));
+                ++report_.recovered;
+                aside_.erase(it);
+            }
             return;
-        const std::string from = std::string(kSetAsideDir) + "/" + it->second;
-        if (MakeShardDir(fs_, dir_, no).ok() &&
-            fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, no)).ok()) {
-            report_.actions.push_back(from + ": back to its record, as " +
-                                      detail::MessageFilePath(no));
-            ++report_.recovered;
-            aside_.erase(it);
         }
     }
 
-    // Whatever holds the set-aside folder's name without being a readable folder
-    // is kept, under another name, so files can be set aside again.
-    Status MoveBlocker() {
-        const std::string from = dir_ + "/" + kSetAsideDir;
-        std::string to = from + ".blocked";
-        for (int n = 2; fs_.Exists(to); ++n)
-            to = from + ".blocked-" + std::to_string(n);
-        Status s = fs_.Rename(from, to);
-        if (s.ok())
-            report_.actions.push_back(std::string(kSetAsideDir) +
-                                      ": not a readable folder; renamed to " +
-                                      to.substr(dir_.size() + 1));
-        return s;
-    }
-
-    // A record for the message file as it now is.
-    bool Describe(uint64_t no, NewMessage* n) {
-        std::string bytes, rel;
+    // A record for message file `no` as it now is.
+    bool Describe(uint64_t no, NewMessage* n, std::string* rel) {
+        std::string bytes;
         bool missing = false;
-        if (!ReadMessageFile(fs_, dir_, no, &bytes, &missing, &rel).ok() ||
+        if (!ReadMessageFile(fs_, dir_, no, &bytes, &missing, rel).ok() ||
             bytes.size() > kMaxMessageSize)
             return false;
+        Describe(bytes, no, n);
+        return true;
+    }
+
+    static void Describe(std::string_view bytes, uint64_t no, NewMessage* n) {
         ParsedHeaders h = ParseHeaders(bytes);
         n->rec.state = kStateUnread;
         n->rec.priority = h.priority;
@@ -1962,7 +2170,6 @@ class Recovery {
         n->subject = std::move(h.subject);
         n->to = std::move(h.to);
         n->from = std::move(h.from);
-        return true;
     }
 
     FolderId RecoveredFolder() {
@@ -1994,12 +2201,11 @@ class Recovery {
         ops_.push_back(std::move(add));
     }
 
+    // Files that hold what a committed delete let go go once the new snapshot is in.
     void RemoveFreed() {
-        for (uint64_t no : sv_.freed) {
-            if (used_.count(no) == 0 && MessageFileExists(fs_, dir_, no) &&
-                RemoveMessageFile(fs_, dir_, no).ok())
-                report_.actions.push_back(detail::MessageFilePath(no) +
-                                          ": removed, as a committed delete said");
+        for (const FoundFile& f : freedLeft_) {
+            if (fs_.Remove(f.Path(dir_)).ok())
+                report_.actions.push_back(f.Rel() + ": removed, as a committed delete said");
         }
     }
 
@@ -2011,8 +2217,10 @@ class Recovery {
     // Set-aside names by the number the file had (UINT64_MAX: a name not ours).
     std::multimap<uint64_t, std::string> aside_;
     std::unordered_set<uint64_t> used_;
+    std::vector<FoundFile> freedLeft_;
     std::vector<Op> ops_;
     MessageId nextId_ = 0;
+    uint64_t next_ = 0; // the next number to try for an adopted file
 };
 
 } // namespace
@@ -2024,8 +2232,11 @@ Status Store::Recover(const std::string& dir, FileSystem* fsIn, RecoverReport* r
         return Status(ErrorCode::NotAStore, dir + " holds no mail store");
     std::unique_ptr<FileLock> lock;
     Status s = fs.Lock(dir + "/" + kLockName, 10000, &lock);
+    if (s.ok())
+        s = MoveStoreFileBlockers(fs, dir, report);
     if (!s.ok())
         return s;
+    RemoveIntendedFiles(fs, dir, report);
     Salvage sv = SalvageState(fs, dir, report);
     return Recovery(fs, dir, &sv, report).Run();
 }

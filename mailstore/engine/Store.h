@@ -142,8 +142,11 @@ struct CheckReport {
     uint64_t tornTailBytes = 0;        // a torn tail is dropped at open, not a problem
     uint64_t orphanFiles = 0;          // files in messages/ that no record references
     std::vector<std::string> setAside; // paths (from the store directory) of kept files
-    // Nothing to report: no damage and nothing set aside.
-    bool clean() const { return ok && setAside.empty(); }
+    // Message files no record names that the store will remove, and why (a
+    // crash's leftover): not damage, but not a sound store either.
+    std::vector<std::string> unaccounted;
+    // Nothing to report: no damage, nothing set aside, every file accounted for.
+    bool clean() const { return ok && setAside.empty() && unaccounted.empty(); }
 };
 
 // What Store::Recover did, one line per file or record.

@@ -126,19 +126,21 @@ TEST_F(CommandsTest, JsonListings) {
     // check --json carries the lines check prints: a missing and a stray message file.
     ASSERT_TRUE(fsys::remove(root_ / "store" / "messages" / "00" / "00" / "0000000000000002.eml"));
     Write("store/messages/00000000000000f0.eml", "Subject: stray\n\nx\n");
-    ASSERT_EQ(Call({"mkdir", store_, "Later"}).code, 0); // the stray file is older than this change
+    ASSERT_EQ(Call({"mkdir", store_, "Later"}).code, 0); // a change after the stray file came
     const Result text = Call({"check", store_});
     r = Call({"check", "--json", store_});
     EXPECT_EQ(r.code, text.code);
     EXPECT_THAT(r.out, HasSubstr("{\"ok\":false,\"folders\":9,\"messages\":4,"));
-    std::map<std::string, std::string> arrays = {{"PROBLEM: ", ""}, {"SET ASIDE: ", ""}};
+    std::map<std::string, std::string> arrays = {
+        {"PROBLEM: ", ""}, {"UNACCOUNTED: ", ""}, {"SET ASIDE: ", ""}};
     std::istringstream lines(text.out);
     for (std::string line; std::getline(lines, line);)
         for (auto& [prefix, json] : arrays)
             if (line.compare(0, prefix.size(), prefix) == 0)
                 json += (json.empty() ? "\"" : ",\"") + line.substr(prefix.size()) + "\"";
     EXPECT_THAT(arrays["PROBLEM: "], HasSubstr("00000000000000f0.eml"));
-    EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"setAside\":[" +
+    EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"unaccounted\":[" +
+                                 arrays["UNACCOUNTED: "] + "],\"setAside\":[" +
                                  arrays["SET ASIDE: "] + "]}"));
 }
 

@@ -51,7 +51,6 @@ class MemFile : public File {
         if (!s.ok())
             return s;
         Apply(offset, static_cast<const char*>(buf), len);
-        node_->modified = fs_->steps_;
         return Status();
     }
 
@@ -71,7 +70,6 @@ class MemFile : public File {
         Status s = fs_->Step(MemFs::StepKind::Truncate, path_);
         if (s.ok()) {
             node_->current.resize(static_cast<size_t>(size));
-            node_->modified = fs_->steps_;
         }
         return s;
     }
@@ -110,7 +108,6 @@ std::unique_ptr<MemFs> MemFs::Clone() const {
         auto copy = std::make_shared<Node>();
         copy->durable = node->current;
         copy->current = node->current;
-        copy->modified = node->modified;
         fs->files_[path] = copy;
     }
     return fs;
@@ -156,7 +153,6 @@ std::unique_ptr<MemFs> MemFs::CrashImage(Unflushed mode, uint32_t seed, bool tor
         auto copy = std::make_shared<Node>();
         copy->durable = bytes;
         copy->current = bytes;
-        copy->modified = node->modified;
         fs->files_[path] = copy;
     }
     return fs;
@@ -175,6 +171,8 @@ Status MemFs::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>
         *missing = false;
     auto it = files_.find(path);
     const bool exists = it != files_.end();
+    if (dirs_.count(path) != 0)
+        return Status(ErrorCode::Io, "cannot open " + path + ": a directory");
     if (mode == OpenMode::Read || mode == OpenMode::ReadWrite) {
         if (!exists) {
             if (missing)
@@ -198,7 +196,6 @@ Status MemFs::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>
         auto node = exists ? it->second : std::make_shared<Node>();
         if (exists)
             node->current.clear(); // an emptied file is as unflushed as any write
-        node->modified = steps_;
         files_[path] = node;
         *out = std::make_unique<MemFile>(this, node, path, true);
         return Status();
@@ -208,6 +205,10 @@ Status MemFs::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>
 }
 
 Status MemFs::Rename(const std::string& from, const std::string& to) {
+    if (dirs_.count(to) != 0)
+        return Status(ErrorCode::Io, "cannot rename onto " + to + ": a directory");
+    if (dirs_.count(from) != 0)
+        return RenameDir(from, to);
     auto it = files_.find(from);
     if (it == files_.end())
         return Status(ErrorCode::Io, "cannot rename " + from + ": no such file");
@@ -217,6 +218,32 @@ Status MemFs::Rename(const std::string& from, const std::string& to) {
     auto node = it->second;
     files_.erase(it);
     files_[to] = node;
+    return Status();
+}
+
+// A directory moves with everything in it.
+Status MemFs::RenameDir(const std::string& from, const std::string& to) {
+    if (files_.count(to) != 0)
+        return Status(ErrorCode::Io, "cannot rename onto " + to + ": a file");
+    Status s = Step(StepKind::Rename, to);
+    if (!s.ok())
+        return s;
+    const std::string prefix = from + "/";
+    auto moved = [&](const std::string& p) { return to + p.substr(from.size()); };
+    for (const std::string& path : FilesUnder(from)) {
+        files_[moved(path)] = files_[path];
+        files_.erase(path);
+    }
+    std::vector<std::string> dirs;
+    for (auto it = dirs_.lower_bound(prefix);
+         it != dirs_.end() && it->compare(0, prefix.size(), prefix) == 0; ++it)
+        dirs.push_back(*it);
+    dirs_.erase(from);
+    dirs_.insert(to);
+    for (const std::string& d : dirs) {
+        dirs_.erase(d);
+        dirs_.insert(moved(d));
+    }
     return Status();
 }
 
@@ -286,14 +313,6 @@ Status MemFs::ListDir(const std::string& path, std::vector<std::string>* names) 
 
 Status MemFs::SyncDir(const std::string& path) {
     return Step(StepKind::SyncDir, path);
-}
-
-Status MemFs::ModifiedTime(const std::string& path, uint64_t* time) {
-    auto it = files_.find(path);
-    if (it == files_.end())
-        return Status(ErrorCode::Io, "no file " + path);
-    *time = it->second->modified;
-    return Status();
 }
 
 Status MemFs::Lock(const std::string& path, unsigned, std::unique_ptr<FileLock>* out) {

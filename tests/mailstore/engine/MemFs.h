@@ -23,7 +23,6 @@ class MemFs : public FileSystem {
     struct Node {
         std::string durable;
         std::string current;
-        uint64_t modified = 0; // the step that last changed it
     };
 
     enum class StepKind { Write, Flush, Truncate, Rename, Remove, CreateDir, Create, SyncDir };
@@ -61,7 +60,6 @@ class MemFs : public FileSystem {
     Status CreateDir(const std::string& path) override;
     Status ListDir(const std::string& path, std::vector<std::string>* names) override;
     Status SyncDir(const std::string& path) override;
-    Status ModifiedTime(const std::string& path, uint64_t* time) override;
     Status Lock(const std::string& path, unsigned timeoutMs,
                 std::unique_ptr<FileLock>* out) override;
 
@@ -70,6 +68,7 @@ class MemFs : public FileSystem {
 
   private:
     friend class MemFile;
+    Status RenameDir(const std::string& from, const std::string& to);
     std::map<std::string, std::shared_ptr<Node>> files_;
     std::set<std::string> dirs_;
     std::set<std::string> locks_;

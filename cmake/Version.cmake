@@ -1,0 +1,15 @@
+# The one version, from project(): a header for the code, the version resource
+# for every Windows program, and the packages (see Package.cmake).
+set(BRIS_PUBLISHER "The Brisvander authors")
+foreach(_part MINOR PATCH)
+  set(BRIS_VERSION_${_part} "${PROJECT_VERSION_${_part}}")
+  if("${BRIS_VERSION_${_part}}" STREQUAL "")
+    set(BRIS_VERSION_${_part} 0)
+  endif()
+endforeach()
+set(_gen ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/BrisVersion.h.in ${_gen}/BrisVersion.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/VersionInfo.rc.in ${_gen}/VersionInfo.rc @ONLY)
+add_library(bris_version INTERFACE)
+target_include_directories(bris_version INTERFACE ${_gen})
+unset(_gen)

@@ -104,13 +104,17 @@ HRESULT CreateStoreNamespace(IStoreNamespace** result) {
                                         IID_IStoreNamespace, reinterpret_cast<void**>(result));
     if (hr != REGDB_E_CLASSNOTREG)
         return hr;
-    const std::wstring folder = ProgramFolder();
-    if (folder.empty())
-        return hr;
-    const std::wstring beside = folder + kBesideServerName;
-    if (GetFileAttributesW(beside.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return hr;
-    return CreateFromServerDll(beside.c_str(), result);
+    try {
+        const std::wstring folder = ProgramFolder();
+        if (folder.empty())
+            return hr;
+        const std::wstring beside = folder + kBesideServerName;
+        if (GetFileAttributesW(beside.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return hr;
+        return CreateFromServerDll(beside.c_str(), result);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 } // namespace store

@@ -5,6 +5,7 @@ the zip unpacked and run in place. The version under test comes in
 BRIS_PACKAGE_VERSION."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -84,6 +85,14 @@ def import_and_see(s, c, cli, store_win, where):
     return subject
 
 
+def resource_version(path):
+    """The FileVersion text of a program's version resource (UTF-16, key and
+    value apart by NUL padding), or None."""
+    key = "FileVersion".encode("utf-16-le")
+    m = re.search(re.escape(key) + rb"(?:\0\0)+((?:[0-9.]\0)+)\0\0", path.read_bytes())
+    return m[1].decode("utf-16-le") if m else None
+
+
 def files_under(path):
     return sorted(str(p.relative_to(path)) for p in path.rglob("*")) if path.exists() else []
 
@@ -114,6 +123,7 @@ def check_msi(s, c, packages, version, later, local_win, local):
 
     start_and_look(s, c, exe, store_win, None, "first start")
     subject = import_and_see(s, c, cli, store_win, "msi")
+    print(f"screenshot: {s.screenshot('installed.png')}")
     s.close()
 
     msiexec(s, "/i", msi_later)
@@ -132,6 +142,14 @@ def check_msi(s, c, packages, version, later, local_win, local):
             "Start-menu shortcuts after the uninstall")
     listing = s.cli("list", store_win, "Inbox")
     c.check(subject in listing, f"the store and its message kept: {listing}")
+
+    # A server already registered for the store's class keeps it.
+    other = [f"HKLM\\{ROUTE}\\InprocServer32", "/ve", "/d", r"C:\other\store.dll", "/f"]
+    c.equal(s.wine(["reg", "add", *other])[0], 0, "another store server registered")
+    msiexec(s, "/i", msi)
+    c.check(reg(s, ROUTE) is None, "no route over another store server")
+    msiexec(s, "/x", msi)
+    s.wine(["reg", "delete", f"HKLM\\{ROUTE}", "/f"])
     return store
 
 
@@ -142,6 +160,10 @@ def check_zip(s, c, packages, version, local_win, store):
     folder.mkdir()
     subprocess.run(["cmake", "-E", "tar", "xf", str(packages / f"Brisvander-{version}-x86.zip")],
                    cwd=folder, check=True, stdin=subprocess.DEVNULL, timeout=60)
+    c.equal(files_under(folder), ["LICENSE.txt", "README.txt", "brisvander.exe",
+                                  "mailstore.dll", "mailstore.exe"], "the zip's files")
+    for name in ("brisvander.exe", "mailstore.dll", "mailstore.exe"):
+        c.equal(resource_version(folder / name), version, f"{name}: version resource")
     exe, cli = (s.windows_path(folder / n) for n in ("brisvander.exe", "mailstore.exe"))
     store_win = local_win + r"\Brisvander\MailStore"
     start_and_look(s, c, exe, store_win, None, "zip")

@@ -29,7 +29,7 @@ class ServerModule {
             FreeLibrary(module_);
     }
 
-    // The module at `path`; the first path given wins for the process.
+    // The module at `path`; there is only ever the one beside the program.
     HMODULE Load(const wchar_t* path) {
         if (!module_)
             module_ = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
@@ -77,12 +77,10 @@ std::wstring ProgramFolder() {
     return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
 }
 
-} // namespace
-
+// A namespace from the class object of the server DLL at `path`, loaded once
+// and kept for the life of the process: its objects and windows may outlive
+// any one caller.
 HRESULT CreateFromServerDll(const wchar_t* path, IStoreNamespace** result) {
-    if (!path || !result)
-        return E_POINTER;
-    *result = nullptr;
     const HMODULE module = Loaded().Load(path);
     if (!module)
         return HRESULT_FROM_WIN32(GetLastError());
@@ -95,6 +93,8 @@ HRESULT CreateFromServerDll(const wchar_t* path, IStoreNamespace** result) {
         return hr;
     return factory->CreateInstance(nullptr, IID_IStoreNamespace, reinterpret_cast<void**>(result));
 }
+
+} // namespace
 
 HRESULT CreateStoreNamespace(IStoreNamespace** result) {
     if (!result)

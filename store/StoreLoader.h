@@ -15,8 +15,4 @@ inline constexpr wchar_t kBesideServerName[] = L"mailstore.dll";
 // folder. Any other failure is returned as it came.
 HRESULT CreateStoreNamespace(IStoreNamespace** result);
 
-// The class object of the server DLL at `path`, loaded once and kept for the
-// life of the process (its objects and windows may outlive any one caller).
-HRESULT CreateFromServerDll(const wchar_t* path, IStoreNamespace** result);
-
 } // namespace store

@@ -13,6 +13,7 @@ from pathlib import Path
 
 from harness import ROOT, Failed, run
 
+FILES = ["LICENSE.txt", "README.txt", "brisvander.exe", "mailstore.dll", "mailstore.exe"]
 SPECIAL = ["Inbox", "Outbox", "Sent Items", "Deleted Items", "Drafts"]
 SERVER = r"Software\Classes\CLSID\{2499E836-5D88-42AF-A658-AE2993879DFF}"
 ROUTE = r"Software\Classes\CLSID\{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}"
@@ -103,8 +104,7 @@ def check_msi(s, c, packages, version, later, local_win, local):
     store_win = local_win + r"\Brisvander\MailStore"
 
     msiexec(s, "/i", msi)
-    c.equal(files_under(install), ["LICENSE.txt", "README.txt", "brisvander.exe",
-                                   "mailstore.dll", "mailstore.exe"], "installed files")
+    c.equal(files_under(install), FILES, "installed files")
     exe, cli = (s.windows_path(install / n) for n in ("brisvander.exe", "mailstore.exe"))
     server = reg(s, SERVER) or ""
     c.check(str(s.windows_path(install / "mailstore.dll")).lower() in server.lower() and
@@ -115,8 +115,8 @@ def check_msi(s, c, packages, version, later, local_win, local):
     entries = product_entries(s)
     c.check(len(entries) == 1 and version in entries[0] and "The Brisvander authors" in
             entries[0], f"one installed-programs entry with version and publisher: {entries}")
-    links = list(Path(s.windows_unix(shell(s, "echo %APPDATA%"))).rglob("Brisvander.lnk"))
-    c.equal(len(links), 1, "one Start-menu shortcut")
+    start_menu = Path(s.windows_unix(shell(s, "echo %APPDATA%")))
+    c.equal(len(list(start_menu.rglob("Brisvander.lnk"))), 1, "one Start-menu shortcut")
     c.equal(s.wine([cli, "--version"])[1].strip(), f"mailstore {version}", "mailstore --version")
     c.check(not store.exists(), "no store before the first start")
 
@@ -138,8 +138,7 @@ def check_msi(s, c, packages, version, later, local_win, local):
     for key in (SERVER, ROUTE, r"Software\Brisvander"):
         c.check(reg(s, key) is None, f"{key} removed")
     c.equal(product_entries(s), [], "installed-programs entries after the uninstall")
-    c.equal(list(Path(s.windows_unix(shell(s, "echo %APPDATA%"))).rglob("Brisvander.lnk")), [],
-            "Start-menu shortcuts after the uninstall")
+    c.equal(list(start_menu.rglob("Brisvander.lnk")), [], "Start-menu shortcuts left")
     listing = s.cli("list", store_win, "Inbox")
     c.check(subject in listing, f"the store and its message kept: {listing}")
 
@@ -160,8 +159,7 @@ def check_zip(s, c, packages, version, local_win, store):
     folder.mkdir()
     subprocess.run(["cmake", "-E", "tar", "xf", str(packages / f"Brisvander-{version}-x86.zip")],
                    cwd=folder, check=True, stdin=subprocess.DEVNULL, timeout=60)
-    c.equal(files_under(folder), ["LICENSE.txt", "README.txt", "brisvander.exe",
-                                  "mailstore.dll", "mailstore.exe"], "the zip's files")
+    c.equal(files_under(folder), FILES, "the zip's files")
     for name in ("brisvander.exe", "mailstore.dll", "mailstore.exe"):
         c.equal(resource_version(folder / name), version, f"{name}: version resource")
     exe, cli = (s.windows_path(folder / n) for n in ("brisvander.exe", "mailstore.exe"))

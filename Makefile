@@ -1,5 +1,5 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
-.PHONY: all bootstrap native windows test test-native test-windows run bench format clean
+.PHONY: all bootstrap native windows test test-native test-windows run package bench format clean
 
 all: native windows
 
@@ -28,6 +28,12 @@ run: bootstrap
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows --target brisvander mailstore_com_dll mailstore
 	scripts/run.sh
+
+# The Windows installer and zip, into build/package.
+package: bootstrap
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows --target brisvander mailstore_com_dll mailstore
+	scripts/package.sh build/windows build/package
 
 bench: bootstrap
 	scripts/bench.sh

@@ -2,6 +2,7 @@
 
 #include "Controls.h"
 #include "LogPanel.h"
+#include "StoreLoader.h"
 #include "resources/resource.h"
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"
@@ -42,8 +43,7 @@ HRESULT CreateSystemStore(IStoreNamespace** result) {
     if (!result)
         return E_POINTER;
     *result = nullptr;
-    return CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_IStoreNamespace, reinterpret_cast<void**>(result));
+    return store::CreateStoreNamespace(result);
 }
 
 TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)

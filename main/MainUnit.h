@@ -29,7 +29,8 @@ class ModalHost;
 // How the window obtains its store namespace; tests hand in their own.
 using StoreFactory = std::function<HRESULT(IStoreNamespace** result)>;
 
-// The production factory: the store's class, no outer object, context 1.
+// The production factory: the store's class, no outer object, context 1; the server
+// DLL beside the program when the class is not registered.
 HRESULT CreateSystemStore(IStoreNamespace** result);
 
 // Command ids of the two context menus' entries.

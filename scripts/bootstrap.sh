@@ -15,7 +15,7 @@ fi
 
 for p in cmake ninja-build make g++ googletest libgtest-dev libbenchmark-dev \
          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
-         wine wine32:i386 xvfb xauth x11-apps xdotool imagemagick clang-format clang libclang-rt-14-dev python3; do
+         wine wine32:i386 xvfb xauth x11-apps xdotool imagemagick clang-format clang libclang-rt-14-dev python3 wixl msitools; do
   have_pkg "$p" || need+=("$p")
 done
 

@@ -1,3 +1,4 @@
+#include "BrisVersion.h"
 #include "Cli.h"
 
 #include <cstdio>
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
 #endif
     try {
         const std::vector<std::string> args = Arguments(argc, argv);
+        if (args.size() == 1 && args[0] == "--version") {
+            std::cout << "mailstore " << BRIS_VERSION_TEXT << "\n";
+            return 0;
+        }
 #ifdef _WIN32
         // Message sources go out byte for byte: no CR added before each LF.
         if (!args.empty() && args[0] == "show")

@@ -263,6 +263,7 @@ class Session:
         self.out = Path(args.out)
         self.env = wine_environment()
         self.dpi = dpi
+        self.own_prefix = bool(dpi)
         if dpi:
             self.use_dpi(dpi)
         self.app = None
@@ -284,6 +285,12 @@ class Session:
 
     def windows_path(self, path):
         done = subprocess.run(["winepath", "-w", str(path)], env=self.env, text=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=60)
+        return done.stdout.strip()
+
+    def windows_unix(self, path):
+        done = subprocess.run(["winepath", "-u", str(path)], env=self.env, text=True,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               stdin=subprocess.DEVNULL, timeout=60)
         return done.stdout.strip()
@@ -450,7 +457,7 @@ class Session:
             self.app.kill()
             self.app.wait(timeout=20)
             self.app = None
-        if self.dpi:
+        if self.own_prefix:
             # The prefix of its own has its own server, which the test runner does not end.
             subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)

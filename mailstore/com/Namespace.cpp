@@ -174,6 +174,14 @@ STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR psz
             return E_POINTER;
         }
         RETURN_IF_FAILED(Initialized(session_));
+        // The name exactly as this server hands it out is no new name: a name
+        // the code page cannot show comes back as its '?' form and must not
+        // replace the name.
+        mailstore::FolderInfo current;
+        if (ReadFolder(*session_, dwFolderId, &current) == S_OK &&
+            Utf8ToCodePage(current.name, CP_ACP, kMaxNameBytes) == pszNewName) {
+            return S_OK;
+        }
         const mailstore::Status st =
             session_->store().RenameFolder(dwFolderId, CodePageToUtf8(pszNewName));
         session_->Publish();

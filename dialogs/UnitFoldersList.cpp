@@ -118,9 +118,29 @@ void TFormFoldersList::FormCreate() {
 bool TFormFoldersList::HandleNotify(const NMHDR* header) {
     if (!header || header->hwndFrom != TreeViewFolders)
         return false;
+    if (header->code == TVN_SELCHANGINGW || header->code == TVN_SELCHANGINGA) {
+        // A dialog shown without a selection keeps it so until the user picks:
+        // the tree would select its first node by itself when it gets the focus.
+        const bool refuse =
+            keepEmpty_ && reinterpret_cast<const NMTREEVIEWW*>(header)->action == TVC_UNKNOWN;
+        keepEmpty_ = keepEmpty_ && refuse;
+        SetWindowLongPtrW(window_.Get(), DWLP_MSGRESULT, refuse ? TRUE : FALSE);
+        return true;
+    }
     if (header->code == TVN_SELCHANGEDW || header->code == TVN_SELCHANGEDA) {
         TreeViewFoldersChange(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
         return true;
+    }
+    if (header->code == TVN_KEYDOWN && !TreeView_GetSelection(TreeViewFolders)) {
+        // Nothing selected: the tree would ignore the arrow keys, so the first
+        // of them picks the top node, the user's own choice.
+        const WORD key = reinterpret_cast<const NMTVKEYDOWN*>(header)->wVKey;
+        if (key == VK_DOWN || key == VK_UP || key == VK_HOME || key == VK_END || key == VK_NEXT ||
+            key == VK_PRIOR) {
+            keepEmpty_ = false;
+            TreeView_SelectItem(TreeViewFolders, TreeView_GetFirstVisible(TreeViewFolders));
+        }
+        return false;
     }
     if (header->code == NM_RCLICK) {
         SelectNodeUnderCursor();
@@ -146,8 +166,11 @@ void TFormFoldersList::SelectNodeUnderCursor() {
     TVHITTESTINFO hit{};
     GetCursorPos(&hit.pt);
     ScreenToClient(TreeViewFolders, &hit.pt);
-    if (HTREEITEM node = TreeView_HitTest(TreeViewFolders, &hit); node && (hit.flags & TVHT_ONITEM))
+    if (HTREEITEM node = TreeView_HitTest(TreeViewFolders, &hit);
+        node && (hit.flags & TVHT_ONITEM)) {
+        keepEmpty_ = false; // the user's pick
         TreeView_SelectItem(TreeViewFolders, node);
+    }
 }
 
 void TFormFoldersList::ButtonOKClick() {
@@ -168,11 +191,13 @@ INT_PTR TFormFoldersList::RunModal(HWND owner) {
     HWND dialog = window_.Get();
     if (!dialog)
         return IDCANCEL;
-    if (!TreeView_GetSelection(TreeViewFolders))
+    keepEmpty_ = !TreeView_GetSelection(TreeViewFolders);
+    if (keepEmpty_)
         TreeViewFoldersChange(nullptr);
     result_ = IDCANCEL;
     running_ = true;
     ui::RunModalLoop(dialog, owner, TreeViewFolders, running_);
     running_ = false;
+    keepEmpty_ = false;
     return result_;
 }

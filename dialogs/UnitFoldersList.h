@@ -55,5 +55,7 @@ class TFormFoldersList final : public ui::ModalDialog {
     ui::UniqueWindow window_;
     ui::UniqueFont font_;
     bool running_ = false;
+    // Shown without a selection: only the user's own pick selects a node.
+    bool keepEmpty_ = false;
     INT_PTR result_ = IDCANCEL;
 };

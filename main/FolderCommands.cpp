@@ -12,6 +12,11 @@ namespace {
 
 constexpr int kCreateAttempts = 5;
 
+// Shown when a typed name holds a character the store's 8-bit texts cannot
+// carry: storing it would put another character in its place.
+constexpr wchar_t kUnstorableName[] =
+    L" The name holds characters that cannot be stored. Please choose another one. ";
+
 void EnableItem(HMENU menu, UINT id, bool enable) {
     EnableMenuItem(menu, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
 }
@@ -80,6 +85,8 @@ void TBrisvanderMain::CreateSubFolder1Click() {
     if (!context_ || !namespace_ || !tree_.Find(context_->id))
         return;
     const STOREFOLDERID parentId = context_->id;
+    // Held across the boxes, whatever a notification does meanwhile.
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         std::wstring name;
         if (!Modal().InputBox(hwnd_, L"Create SubFolder", L"New folder name:", name))
@@ -89,9 +96,14 @@ void TBrisvanderMain::CreateSubFolder1Click() {
         HTREEITEM parent = tree_.Find(parentId);
         if (!parent)
             return; // gone while the box was open
+        if (!ui::FitsAnsi(name)) {
+            Modal().ShowMessage(hwnd_, kUnstorableName, L" Create folder error",
+                                MB_OK | MB_ICONERROR);
+            continue;
+        }
         if (!folder_tree::HasChildNamed(TreeViewFolders, parent, name)) {
             STOREFOLDERID created = 0;
-            namespace_->CreateFolder(parentId, ui::ToAnsi(name).c_str(), 0, &created);
+            store->CreateFolder(parentId, ui::ToAnsi(name).c_str(), 0, &created);
             return;
         }
         Modal().ShowMessage(hwnd_, L" Folder with same name already exists. ",
@@ -135,6 +147,14 @@ void TBrisvanderMain::RenameEdited() {
                             L"Error", MB_OK | MB_ICONSTOP);
         return;
     }
+    // The old text back (the name as the tree shows it) is no new name: a name
+    // the code page cannot show would be stored as its '?' form.
+    if (rename->text == tree_.Text(node))
+        return;
+    if (!ui::FitsAnsi(rename->text)) {
+        Modal().ShowMessage(hwnd_, kUnstorableName, L" Rename folder error", MB_OK | MB_ICONERROR);
+        return;
+    }
     if (namespace_->RenameFolder(rename->id, 0, ui::ToAnsi(rename->text).c_str()) != S_OK)
         return;
     if (HTREEITEM renamed = tree_.Find(rename->id))
@@ -147,12 +167,13 @@ void TBrisvanderMain::Delete1Click() {
     const STOREFOLDERID id = context_->id;
     if (!tree_.Find(id))
         return; // gone while the menu was open
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
     if (Modal().ShowMessage(hwnd_, L" Do you want delete folder? ", L" Delete folder",
                             MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
         return;
     if (!tree_.Find(id))
         return; // gone while the question was open
-    namespace_->DeleteFolder(id, 0);
+    store->DeleteFolder(id, 0);
 }
 
 void TBrisvanderMain::Move1Click() {
@@ -163,25 +184,33 @@ void TBrisvanderMain::Move1Click() {
     if (!node)
         return;
     HTREEITEM parent = TreeView_GetParent(TreeViewFolders, node);
+    const STOREFOLDERID parentId = parent ? tree_.IdOf(parent) : 0;
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
     STOREFOLDERID chosen = 0;
     {
         TFormFoldersList dialog(hwnd_);
         dialog.SetImages(ImageListFolders);
-        folder_tree::Rebuild(dialog.TreeViewFolders, namespace_.Get(), id, tree_.SuppressFlag());
+        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), id, tree_.SuppressFlag());
         dialog.SubjectId = id;
         dialog.SubjectName = context_->name;
-        if (parent)
-            dialog.ForbiddenId = tree_.IdOf(parent);
+        dialog.ForbiddenId = parentId;
         // Takes the moved folder and its sub-tree out of the choice; if the
         // folder went meanwhile, the rebuild selected another one.
-        HTREEITEM selected = TreeView_GetSelection(dialog.TreeViewFolders);
-        if (selected && folder_tree::NodeId(dialog.TreeViewFolders, selected) == id)
-            TreeView_DeleteItem(dialog.TreeViewFolders, selected);
+        HWND choice = dialog.TreeViewFolders;
+        HTREEITEM selected = TreeView_GetSelection(choice);
+        if (selected && folder_tree::NodeId(choice, selected) == id) {
+            TreeView_DeleteItem(choice, selected);
+            // The tree moved the selection on to a folder the user never
+            // picked; the old parent (which OK refuses) or nothing instead.
+            HTREEITEM oldParent = parentId ? folder_tree::FindNode(choice, parentId) : nullptr;
+            TreeView_SelectItem(choice, oldParent);
+            dialog.TreeViewFoldersChange(TreeView_GetSelection(choice));
+        }
         Modal().ShowModal(hwnd_, dialog);
         chosen = dialog.ChosenId;
     }
     if (static_cast<LONG>(chosen) > 0 && tree_.Find(id))
-        namespace_->MoveFolder(id, chosen, 0);
+        store->MoveFolder(id, chosen, 0);
 }
 
 void TBrisvanderMain::TreeViewFoldersKeyDown(WORD key) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,47 +51,82 @@ struct Sibling {
     HTREEITEM node;
 };
 
-// Returns the number of nodes added at this level.
-size_t AddSubFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID parentId, HTREEITEM parent,
-                     STOREFOLDERID wantedId) {
-    FOLDERPROPS props = store::NewFolderProps();
-    SubFolderEnum folders(store);
-    if (!folders.First(parentId, props))
-        return 0;
-    // This level's nodes in id order, so each new one goes straight to its place.
+// One level of the walk: its open enumeration and its nodes so far, in id order.
+struct Level {
+    Level(IStoreNamespace* store, HTREEITEM parentNode) : folders(store), parent(parentNode) {}
+    SubFolderEnum folders;
+    HTREEITEM parent;
     std::vector<Sibling> siblings;
-    do {
-        auto place = std::upper_bound(siblings.begin(), siblings.end(), props.FolderId,
-                                      [](STOREFOLDERID id, const Sibling& sibling) {
-                                          return CompareIds(id, sibling.id) < 0;
-                                      });
-        std::wstring name = ui::FromAnsi(store::FolderName(props));
-        int image = store::FolderTypeImage(props.sfType);
-        TVINSERTSTRUCTW insert{};
-        insert.hParent = parent ? parent : TVI_ROOT;
-        insert.hInsertAfter = place == siblings.begin() ? TVI_FIRST : (place - 1)->node;
-        insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-        insert.item.pszText = name.data();
-        insert.item.lParam = static_cast<LPARAM>(props.FolderId);
-        insert.item.iImage = image;
-        insert.item.iSelectedImage = image;
-        // Expanded from the start: expanding node by node afterwards costs far more.
-        // A node never gets children unless it reports sub-folders.
-        insert.item.state = props.cSubFolders > 0 ? TVIS_EXPANDED | TVIS_EXPANDEDONCE : 0;
-        insert.item.stateMask = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
-        auto node = reinterpret_cast<HTREEITEM>(
-            SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
-        if (node) {
-            siblings.insert(place, Sibling{props.FolderId, node});
-            if (props.FolderId == wantedId)
-                TreeView_SelectItem(tree, node);
-            if (props.cSubFolders > 0 &&
-                AddSubFolders(tree, store, props.FolderId, node, wantedId) == 0)
-                ClearExpanded(tree, node); // as expanding a childless node would leave it
-        }
-    } while (folders.Next(props));
-    return siblings.size();
+};
+
+HTREEITEM InsertNode(HWND tree, Level& level, const FOLDERPROPS& props) {
+    auto place = std::upper_bound(
+        level.siblings.begin(), level.siblings.end(), props.FolderId,
+        [](STOREFOLDERID id, const Sibling& sibling) { return CompareIds(id, sibling.id) < 0; });
+    std::wstring name = ui::FromAnsi(store::FolderName(props));
+    int image = store::FolderTypeImage(props.sfType);
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = level.parent ? level.parent : TVI_ROOT;
+    // TVI_LAST whenever it is the place (a store enumerating in id order): a
+    // node handle as the place costs the tree view a search through all its
+    // nodes on every insert.
+    insert.hInsertAfter = place == level.siblings.end()     ? TVI_LAST
+                          : place == level.siblings.begin() ? TVI_FIRST
+                                                            : (place - 1)->node;
+    insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+    insert.item.pszText = name.data();
+    insert.item.lParam = static_cast<LPARAM>(props.FolderId);
+    insert.item.iImage = image;
+    insert.item.iSelectedImage = image;
+    // Expanded from the start: expanding node by node afterwards costs far more.
+    // A node never gets children unless it reports sub-folders.
+    insert.item.state = props.cSubFolders > 0 ? TVIS_EXPANDED | TVIS_EXPANDEDONCE : 0;
+    insert.item.stateMask = TVIS_EXPANDED | TVIS_EXPANDEDONCE;
+    auto node = reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    if (node)
+        level.siblings.insert(place, Sibling{props.FolderId, node});
+    return node;
 }
+
+// Depth first, as the store enumerates, with the open levels on a list of
+// their own instead of the call stack: a store may nest folders thousands
+// of levels deep.
+void AddAllFolders(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId) {
+    FOLDERPROPS props = store::NewFolderProps();
+    std::vector<std::unique_ptr<Level>> levels;
+    // Opens the level under `parentNode`; `props` then holds its first folder.
+    auto open = [&](STOREFOLDERID parentId, HTREEITEM parentNode) {
+        auto level = std::make_unique<Level>(store, parentNode);
+        if (!level->folders.First(parentId, props))
+            return false;
+        levels.push_back(std::move(level));
+        return true;
+    };
+    open(FOLDERID_ROOT, nullptr);
+    while (!levels.empty()) {
+        HTREEITEM node = InsertNode(tree, *levels.back(), props);
+        if (node && props.FolderId == wantedId)
+            TreeView_SelectItem(tree, node);
+        if (node && props.cSubFolders > 0) {
+            if (open(props.FolderId, node))
+                continue;              // on with its first child
+            ClearExpanded(tree, node); // as expanding a childless node would leave it
+        }
+        // On with the next folder of this level or, when it has no more, of
+        // the nearest level above that has.
+        while (!levels.empty() && !levels.back()->folders.Next(props)) {
+            const Level& done = *levels.back();
+            if (done.parent && done.siblings.empty())
+                ClearExpanded(tree, done.parent);
+            levels.pop_back();
+        }
+    }
+}
+
+} // namespace
+
+namespace {
 
 bool ReadItem(HWND tree, HTREEITEM node, UINT mask, TVITEMW& item) {
     item.mask = mask | TVIF_HANDLE;
@@ -172,7 +208,7 @@ void Rebuild(HWND tree, IStoreNamespace* store, STOREFOLDERID wantedId, bool& su
             TreeView_DeleteAllItems(tree);
         }
         if (store)
-            AddSubFolders(tree, store, FOLDERID_ROOT, nullptr, wantedId);
+            AddAllFolders(tree, store, wantedId);
         HTREEITEM first = TreeView_GetRoot(tree);
         if (first && (!TreeView_GetSelection(tree) || wantedId == 0))
             TreeView_SelectItem(tree, first);

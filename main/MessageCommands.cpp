@@ -65,16 +65,19 @@ void TBrisvanderMain::MarkSelected(BOOL read) {
 }
 
 void TBrisvanderMain::Delete2Click() {
+    // Held across the question; when another folder is listed afterwards, the
+    // selection is no longer the one the question was about.
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
     // Asked even with nothing selected.
     if (Modal().ShowMessage(hwnd_, L" Do you want delete selected message(s)? ",
                             L" Delete message(s)",
                             MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
         return;
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
-    if (ids.empty() || !openFolder_)
+    if (ids.empty() || !folder || folder != openFolder_)
         return;
     MESSAGEIDLIST list = IdList(ids);
-    openFolder_->DeleteMessages(&list, 0, nullptr);
+    folder->DeleteMessages(&list, 0, nullptr);
 }
 
 void TBrisvanderMain::Movetofolder1Click() {
@@ -88,11 +91,14 @@ void TBrisvanderMain::Copytofolder1Click() {
 void TBrisvanderMain::CopyMoveSelected(bool move) {
     if (!namespace_)
         return;
+    // Both held across the dialog, as in Delete2Click.
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
+    const Microsoft::WRL::ComPtr<IStoreFolder> source = openFolder_;
     STOREFOLDERID chosen = 0;
     {
         TFormFoldersList dialog(hwnd_);
         dialog.SetImages(ImageListFolders);
-        folder_tree::Rebuild(dialog.TreeViewFolders, namespace_.Get(), currentFolderId_,
+        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), currentFolderId_,
                              tree_.SuppressFlag());
         dialog.SubjectId = currentFolderId_;
         dialog.ForbiddenId = currentFolderId_;
@@ -102,16 +108,16 @@ void TBrisvanderMain::CopyMoveSelected(bool move) {
         Modal().ShowModal(hwnd_, dialog);
         chosen = dialog.ChosenId;
     }
-    if (static_cast<LONG>(chosen) <= 0 || !openFolder_)
+    if (static_cast<LONG>(chosen) <= 0 || !source || source != openFolder_)
         return;
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
     if (ids.empty())
         return;
     MESSAGEIDLIST list = IdList(ids);
     Microsoft::WRL::ComPtr<IStoreFolder> target;
-    if (namespace_->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
-        namespace_->CopyMoveMessages(openFolder_.Get(), target.Get(), &list, move ? 1 : 0,
-                                     kCopyMoveRemoveFlags, nullptr) != S_OK)
+    if (store->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
+        store->CopyMoveMessages(source.Get(), target.Get(), &list, move ? 1 : 0,
+                                kCopyMoveRemoveFlags, nullptr) != S_OK)
         Modal().ShowMessage(hwnd_, L" Can't copy/move message(s) ", L" Error",
                             MB_OK | MB_ICONERROR);
 }

@@ -120,8 +120,8 @@ PropsTexts TextsOf(const MESSAGEPROPS& props) {
 
 Source ReadSource(IStoreFolder* folder, MESSAGEID id) {
     Microsoft::WRL::ComPtr<IStream> message;
-    if (FAILED(folder->OpenMessage(id, IID_IStream,
-                                   reinterpret_cast<void**>(message.GetAddressOf()))) ||
+    if (folder->OpenMessage(id, IID_IStream, reinterpret_cast<void**>(message.GetAddressOf())) !=
+            S_OK ||
         !message)
         return {};
     unsigned long long size = 0;
@@ -147,7 +147,7 @@ void ShowProperties(IStoreFolder* folder, MESSAGEID id, HWND owner, ui::ModalHos
         return;
     // Declared first, so it is handed back after the dialog went, on every path.
     message_list::StoreRecord record(folder);
-    if (FAILED(folder->GetMessageProps(id, 0, record.Get())))
+    if (folder->GetMessageProps(id, 0, record.Get()) != S_OK)
         return;
     record.MarkFilled();
     TFormMessProps dialog;
@@ -177,8 +177,8 @@ void SaveToFile(IStoreFolder* folder, std::optional<MESSAGEID> selected, HWND ow
     if (!modal.SaveFile(owner, request))
         return;
     Microsoft::WRL::ComPtr<IStream> message;
-    if (FAILED(folder->OpenMessage(*selected, IID_IStream,
-                                   reinterpret_cast<void**>(message.GetAddressOf()))) ||
+    if (folder->OpenMessage(*selected, IID_IStream,
+                            reinterpret_cast<void**>(message.GetAddressOf())) != S_OK ||
         !message)
         return;
     std::wstring error = SaveSource(message.Get(), request.fileName);

@@ -18,19 +18,27 @@ std::optional<MESSAGEID> FirstSelected(const MessageListView& list) {
 
 } // namespace
 
+// Each command holds its own reference to the open folder: a notification
+// inside its modal window may replace the list's folder and release it.
 void TBrisvanderMain::ListViewMessagesActivate(int row) {
-    if (row >= 0 && static_cast<size_t>(row) < Rows().Count() && openFolder_)
-        message_source::ShowProperties(openFolder_.Get(), Rows().At(static_cast<size_t>(row)).id,
-                                       hwnd_, Modal());
+    // As the menu: only for exactly one selected row.
+    if (messages_.SelectedCount() != 1 || row < 0 || static_cast<size_t>(row) >= Rows().Count())
+        return;
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
+    if (folder)
+        message_source::ShowProperties(folder.Get(), Rows().At(static_cast<size_t>(row)).id, hwnd_,
+                                       Modal());
 }
 
 void TBrisvanderMain::Properties1Click() {
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
     if (auto id = FirstSelected(messages_))
-        message_source::ShowProperties(openFolder_.Get(), *id, hwnd_, Modal());
+        message_source::ShowProperties(folder.Get(), *id, hwnd_, Modal());
 }
 
 void TBrisvanderMain::Savetofile1Click() {
-    message_source::SaveToFile(openFolder_.Get(), FirstSelected(messages_), hwnd_, Modal());
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
+    message_source::SaveToFile(folder.Get(), FirstSelected(messages_), hwnd_, Modal());
 }
 
 void TBrisvanderMain::LabelAboutClick() {

@@ -26,4 +26,15 @@ std::string ToAnsi(std::wstring_view text) {
     return result;
 }
 
+bool FitsAnsi(std::wstring_view text) {
+    if (text.empty() || GetACP() == CP_UTF8)
+        return true; // every character has a UTF-8 form
+    BOOL usedDefault = FALSE;
+    // No best fit: an accented letter must not pass as the plain one.
+    int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
+                            static_cast<int>(text.size()), nullptr, 0, nullptr, &usedDefault);
+    return length > 0 && !usedDefault;
+}
+
 } // namespace ui

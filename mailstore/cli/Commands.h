@@ -27,5 +27,7 @@ int Export(const Args& a, Io& io);
 int FoldersJson(const Args& a, Io& io);
 int ListJson(const Args& a, Io& io);
 int CheckJson(const Args& a, Io& io);
+// A JSON string literal of `s`; what is not valid UTF-8 becomes U+FFFD, a byte at a time.
+std::string JsonString(const std::string& s);
 
 } // namespace mailstore::cli

@@ -1,33 +1,32 @@
 // The --json forms of `folders`, `list` and `check`: one object each, on one
 // line, in the shapes the README documents.
+#include "Charsets.h"
 #include "Commands.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace mailstore::cli {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at s[i], or 0.
-size_t Utf8Length(const std::string& s, size_t i) {
+// Length of the UTF-8 sequence at s[i] as its first byte announces it (1 for
+// a byte that starts none); the validator decides whether it is whole and valid.
+size_t SequenceLength(const std::string& s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size() || (n == 2 && c < 0xC2))
-        return 0;
-    for (size_t k = 1; k < n; ++k) {
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-            return 0;
-    }
-    return n;
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    return std::min(n, s.size() - i);
 }
 
-// A JSON string; bytes that are not UTF-8 become U+FFFD.
-std::string Quote(const std::string& s) {
+} // namespace
+
+std::string JsonString(const std::string& s) {
     std::string out = "\"";
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
-        const size_t n = Utf8Length(s, i);
-        if (n == 0) {
+        const size_t n = SequenceLength(s, i);
+        // Overlong forms, surrogates and code points past U+10FFFF too.
+        if (c >= 0x80 && !IsValidUtf8(std::string_view(s).substr(i, n))) {
             out += "\xEF\xBF\xBD";
             ++i;
             continue;
@@ -46,6 +45,8 @@ std::string Quote(const std::string& s) {
     }
     return out + "\"";
 }
+
+namespace {
 
 std::string Time(uint64_t fileTime) {
     if (fileTime == 0)
@@ -74,8 +75,8 @@ void FolderArray(const Store& store, FolderId parent, const std::string& parentP
         if (!store.GetFolder(k, &f).ok())
             continue;
         const std::string path = parentPath.empty() ? f.name : parentPath + "/" + f.name;
-        out << comma << "{\"id\":" << f.id << ",\"name\":" << Quote(f.name)
-            << ",\"path\":" << Quote(path) << ",\"type\":" << TypeName(f.type)
+        out << comma << "{\"id\":" << f.id << ",\"name\":" << JsonString(f.name)
+            << ",\"path\":" << JsonString(path) << ",\"type\":" << TypeName(f.type)
             << ",\"messages\":" << f.messageCount << ",\"unread\":" << f.unreadCount
             << ",\"children\":";
         FolderArray(store, k, path, out);
@@ -108,8 +109,8 @@ int ListJson(const Args& a, Io& io) {
     const FolderId folder = ResolveFolder(*store, a[1]);
     std::vector<MessageId> ids;
     Require(store->GetMessageIds(folder, &ids));
-    io.out << "{\"folder\":{\"id\":" << folder << ",\"path\":" << Quote(FolderPath(*store, folder))
-           << "},\"messages\":[";
+    io.out << "{\"folder\":{\"id\":" << folder
+           << ",\"path\":" << JsonString(FolderPath(*store, folder)) << "},\"messages\":[";
     const char* comma = "";
     for (MessageId id : ids) {
         MessageInfo m;
@@ -120,8 +121,8 @@ int ListJson(const Args& a, Io& io) {
                << ",\"flagged\":" << ((m.state & kStateFlagged) ? "true" : "false")
                << ",\"priority\":\"" << PriorityName(m.priority) << "\""
                << ",\"received\":" << Time(m.received) << ",\"sent\":" << Time(m.sent)
-               << ",\"size\":" << m.size << ",\"from\":" << Quote(m.from)
-               << ",\"to\":" << Quote(m.to) << ",\"subject\":" << Quote(m.subject) << "}";
+               << ",\"size\":" << m.size << ",\"from\":" << JsonString(m.from)
+               << ",\"to\":" << JsonString(m.to) << ",\"subject\":" << JsonString(m.subject) << "}";
         comma = ",";
     }
     io.out << "]}\n";
@@ -138,13 +139,13 @@ int CheckJson(const Args& a, Io& io) {
            << ",\"tornTailBytes\":" << r.tornTailBytes << ",\"orphanFiles\":" << r.orphanFiles
            << ",\"problems\":[";
     for (size_t i = 0; i < r.problems.size(); ++i)
-        io.out << (i ? "," : "") << Quote(r.problems[i]);
+        io.out << (i ? "," : "") << JsonString(r.problems[i]);
     io.out << "],\"unaccounted\":[";
     for (size_t i = 0; i < r.unaccounted.size(); ++i)
-        io.out << (i ? "," : "") << Quote(r.unaccounted[i]);
+        io.out << (i ? "," : "") << JsonString(r.unaccounted[i]);
     io.out << "],\"setAside\":[";
     for (size_t i = 0; i < r.setAside.size(); ++i)
-        io.out << (i ? "," : "") << Quote(r.setAside[i]);
+        io.out << (i ? "," : "") << JsonString(r.setAside[i]);
     io.out << "]}\n";
     return r.clean() ? 0 : 1;
 }

@@ -174,6 +174,14 @@ STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR psz
             return E_POINTER;
         }
         RETURN_IF_FAILED(Initialized(session_));
+        // The name exactly as this server hands it out is no new name: a name
+        // the code page cannot show comes back as its '?' form and must not
+        // replace the name.
+        mailstore::FolderInfo current;
+        if (ReadFolder(*session_, dwFolderId, &current) == S_OK &&
+            Utf8ToCodePage(current.name, CP_ACP, kMaxNameBytes) == pszNewName) {
+            return S_OK;
+        }
         const mailstore::Status st =
             session_->store().RenameFolder(dwFolderId, CodePageToUtf8(pszNewName));
         session_->Publish();
@@ -264,23 +272,21 @@ STDMETHODIMP Namespace::UnregisterNotification(DWORD, HWND hwnd) {
 }
 
 HRESULT Namespace::FillNextChild(SubFolderEnum& e, FOLDERPROPS* props) {
-    // Children are looked up afresh each time, so folders added or removed
-    // meanwhile are seen or skipped.
-    std::vector<mailstore::FolderId> children;
-    const mailstore::Status st = session_->store().GetChildren(e.parent, &children);
-    if (!st.ok()) {
-        return S_FALSE; // the parent went away: the enumeration is over
-    }
-    auto it = std::upper_bound(children.begin(), children.end(), e.last);
-    for (; it != children.end(); ++it) {
+    // The next child is looked up afresh each time, so folders added or removed
+    // meanwhile are seen or skipped; one lookup, not a copy of all children,
+    // or a folder of many would cost a copy of them all per step.
+    for (;;) {
+        mailstore::FolderId next = 0;
+        if (!session_->store().NextChild(e.parent, e.last, &next).ok() || next == 0) {
+            return S_FALSE; // no more, or the parent went away: the enumeration is over
+        }
+        e.last = next;
         mailstore::FolderInfo info;
-        if (session_->store().GetFolder(*it, &info).ok()) {
+        if (session_->store().GetFolder(next, &info).ok()) {
             FillFolderProps(info, props);
-            e.last = *it;
             return S_OK;
         }
     }
-    return S_FALSE;
 }
 
 STDMETHODIMP Namespace::GetFirstSubFolder(STOREFOLDERID dwFolderId, FOLDERPROPS* pProps,

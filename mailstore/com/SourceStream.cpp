@@ -3,6 +3,7 @@
 #include "Module.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -110,11 +111,12 @@ STDMETHODIMP SourceStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER
     default:
         return STG_E_INVALIDFUNCTION;
     }
-    const int64_t target = base + move.QuadPart;
-    if (target < 0 || (move.QuadPart > 0 && target < base)) {
+    // Checked before adding: an overflowing sum is undefined, not merely wrong.
+    // `base` is never negative.
+    if (move.QuadPart > std::numeric_limits<int64_t>::max() - base || base + move.QuadPart < 0) {
         return STG_E_INVALIDFUNCTION;
     }
-    position_ = static_cast<uint64_t>(target);
+    position_ = static_cast<uint64_t>(base + move.QuadPart);
     if (newPosition) {
         newPosition->QuadPart = position_;
     }

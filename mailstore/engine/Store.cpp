@@ -1246,6 +1246,16 @@ Status Store::GetChildren(FolderId parent, std::vector<FolderId>* out) const {
     return Status();
 }
 
+Status Store::NextChild(FolderId parent, FolderId after, FolderId* out) const {
+    const FolderRec* f;
+    Status s = impl_->NeedFolder(parent, &f);
+    if (!s.ok())
+        return s;
+    auto next = f->children.upper_bound(after);
+    *out = next == f->children.end() ? 0 : *next;
+    return Status();
+}
+
 Status Store::GetFolder(FolderId folder, FolderInfo* out) const {
     const FolderRec* f;
     Status s = impl_->NeedFolder(folder, &f);

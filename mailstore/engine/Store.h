@@ -185,6 +185,10 @@ class Store {
 
     // Direct children of a folder, ascending id. parent may be kRootFolder.
     Status GetChildren(FolderId parent, std::vector<FolderId>* out) const;
+    // The first child of `parent` with an id above `after`, or 0 when there is
+    // none; without copying the list, so walking a folder's children one by one
+    // costs no more than walking them at once.
+    Status NextChild(FolderId parent, FolderId after, FolderId* out) const;
     // Props of a folder; the root gives id 0, empty name, type -1.
     Status GetFolder(FolderId folder, FolderInfo* out) const;
     // A child by exact name.

@@ -1,6 +1,7 @@
 // The folder menu and its commands in the real window on the store double,
 // including notifications that arrive while a menu or box is open.
 #include "CommandTestSupport.h"
+#include "ui/Text.h"
 
 #include <gmock/gmock.h>
 
@@ -113,15 +114,61 @@ TEST_F(FolderCommandsTest, RenameIgnoresTheCaseOfSiblingsButNotItsOwnName) {
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
     EXPECT_EQ(NodeText(5), L"Old");
 
-    EditTo(5, L"Old");
+    EditTo(5, L"Old"); // passes the check, but the old text is no new name
     EditTo(4, L"Jobs");
-    EXPECT_THAT(CallsOf("RenameFolder"),
-                ElementsAre("RenameFolder(5, Old)", "RenameFolder(4, Jobs)"));
+    EXPECT_THAT(CallsOf("RenameFolder"), ElementsAre("RenameFolder(4, Jobs)"));
     EXPECT_EQ(NodeText(4), L"Jobs");
 
     store_->FailOn("RenameFolder");
     EditTo(4, L"Refused");
     EXPECT_EQ(NodeText(4), L"Jobs") << "a refused rename keeps the old text";
+}
+
+TEST_F(FolderCommandsTest, NamesTheCodePageCannotHoldAreNeitherStoredNorReplaced) {
+    const std::wstring foreign = L"\u65E5\u672C\u8A9E";
+    if (ui::FitsAnsi(foreign))
+        GTEST_SKIP() << "this code page holds the test's characters";
+    // Such a name comes from the store in its '?' form; ending an edit of it
+    // unchanged, or a slow second click and a click elsewhere, is no rename.
+    store_->RenameFolderTo(5, "???");
+    window_->RebuildTree(1);
+    EditTo(5, L"???");
+    window_->Tree().SelectId(5);
+    TreeView_EditLabel(Tree(), folder_tree::FindNode(Tree(), 5));
+    SetFocus(List());
+    PumpUntilIdle(0);
+    EditTo(4, L"Work " + foreign);
+    modal_.inputAnswers = {foreign, L"Plain"};
+    ChooseFromMenu(IDM_CREATESUBFOLDER1);
+    RightClickNode(2);
+    EXPECT_THAT(CallsOf("RenameFolder"), IsEmpty());
+    EXPECT_THAT(CallsOf("CreateFolder"), ElementsAre("CreateFolder(2, Plain)"));
+    auto boxes = Shown(L"message");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, L" Rename folder error");
+    EXPECT_EQ(boxes[1].caption, L" Create folder error");
+    EXPECT_EQ(boxes[0].text,
+              L" The name holds characters that cannot be stored. Please choose another one. ");
+    EXPECT_EQ(NodeText(4), L"work");
+}
+
+TEST_F(FolderCommandsTest, MoveStartsOnTheOldParentOrOnNothingAndEnterMovesNothing) {
+    std::vector<STOREFOLDERID> selected;
+    auto enterAtOnce = [&](TFormFoldersList& dialog) {
+        HTREEITEM node = TreeView_GetSelection(dialog.TreeViewFolders);
+        selected.push_back(node ? folder_tree::NodeId(dialog.TreeViewFolders, node) : 0);
+        EXPECT_FALSE(IsWindowEnabled(dialog.ButtonOK));
+        SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
+        return INT_PTR{IDOK};
+    };
+    OnFolderDialog(enterAtOnce);
+    ChooseFromMenu(IDM_MOVE1);
+    RightClickNode(5); // under Archive
+    OnFolderDialog(enterAtOnce);
+    ChooseFromMenu(IDM_MOVE1);
+    RightClickNode(2); // top level
+    EXPECT_THAT(selected, ElementsAre(2u, 0u));
+    EXPECT_THAT(CallsOf("MoveFolder"), IsEmpty());
 }
 
 TEST_F(FolderCommandsTest, SpecialFoldersCannotBeRenamedOrDeletedFromTheKeyboard) {

@@ -291,6 +291,19 @@ TEST_F(FolderTreeRebuild, EmptyStoreLeavesAnEmptyTreeWithoutSelection) {
     EXPECT_EQ(store_->OpenEnumerations(), 0);
 }
 
+TEST_F(FolderTreeRebuild, TenThousandLevelsDeepNeedNoStackPerLevel) {
+    constexpr STOREFOLDERID kDepth = 10000;
+    for (STOREFOLDERID id = 1; id <= kDepth; ++id)
+        store_->AddFolder(id, id - 1, "L" + std::to_string(id));
+    store_->AddFolder(kDepth + 1, 1, "Beside");
+    folder_tree::Rebuild(fast_, store_.Get(), kDepth, suppress_);
+    EXPECT_EQ(TreeView_GetCount(fast_), kDepth + 1);
+    EXPECT_EQ(SelectedId(fast_), kDepth);
+    HTREEITEM second = TreeView_GetChild(fast_, TreeView_GetRoot(fast_));
+    EXPECT_EQ(folder_tree::NodeId(fast_, TreeView_GetNextSibling(fast_, second)), kDepth + 1);
+    EXPECT_EQ(store_->OpenEnumerations(), 0);
+}
+
 TEST_F(FolderTreeRebuild, LongNamesAreCutAtTheRecordsEnd) {
     store_->AddFolder(1, 0, std::string(256, 'x')); // no NUL inside the name field
     folder_tree::Rebuild(fast_, store_.Get(), 0, suppress_);

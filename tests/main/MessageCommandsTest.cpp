@@ -3,6 +3,8 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -165,6 +167,69 @@ TEST_F(MessageCommandsTest, KeyboardOpensTheMenuBesideTheRowAndSelectsAll) {
     keys[VK_CONTROL] = 0;
     SetKeyboardState(keys);
     EXPECT_EQ(ListView_GetSelectedCount(List()), 10u);
+}
+
+TEST_F(MessageCommandsTest, EnterAndDoubleClickShowPropertiesOnlyForOneSelectedRow) {
+    int shown = 0;
+    auto count = [&shown](ui::ModalDialog&) {
+        ++shown;
+        return INT_PTR{IDOK};
+    };
+    modal_.dialogScripts = {count, count, count};
+    RECT row{};
+    ListView_GetItemRect(List(), 2, &row, LVIR_LABEL);
+    const LPARAM onRow2 = MAKELPARAM((row.left + row.right) / 2, (row.top + row.bottom) / 2);
+    auto enterAndDoubleClick = [&] {
+        SetFocus(List());
+        MSG enter{List(), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+        if (!IsDialogMessageW(window_->Handle(), &enter))
+            DispatchMessageW(&enter);
+        SendMessageW(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, onRow2);
+    };
+    Select({1, 2});
+    ListView_SetItemState(List(), 2, LVIS_FOCUSED, LVIS_FOCUSED);
+    enterAndDoubleClick();
+    EXPECT_EQ(shown, 0) << "two rows selected";
+    Select({2});
+    enterAndDoubleClick();
+    EXPECT_EQ(shown, 2);
+}
+
+TEST_F(MessageCommandsTest, ReadingCommandsKeepTheFolderANotificationReleasesMeanwhile) {
+    // The open folder is deleted by another program while the command's
+    // window is open; the list then moves on to its parent and lets it go.
+    auto openProjects = [&] {
+        store_->AddFolder(3, 2, "Projects");
+        store_->AddMessage(3, storedouble::Message(31, "Sender", "Plan"));
+        window_->RebuildTree(3);
+        ASSERT_EQ(window_->CurrentFolderId(), 3u);
+        Select({0});
+    };
+    auto deleteProjects = [&] {
+        store_->RemoveFolder(3);
+        store_->NotifyFolder(DELETE_FOLDER, 2, 3);
+    };
+    openProjects();
+    modal_.dialogScripts.push_back([&](ui::ModalDialog&) {
+        deleteProjects();
+        return INT_PTR{IDOK};
+    });
+    window_->RunCommand(IDM_PROPERTIES1);
+    EXPECT_EQ(window_->CurrentFolderId(), 2u);
+
+    openProjects();
+    const std::wstring file = std::filesystem::temp_directory_path() / L"bris-never-written.eml";
+    DeleteFileW(file.c_str());
+    modal_.saveAnswers = {file};
+    modal_.onShow = [&](const storedouble::ScriptedModalHost::Shown& shown) {
+        if (shown.kind == L"save")
+            deleteProjects();
+    };
+    window_->RunCommand(IDM_SAVETOFILE1);
+    EXPECT_EQ(window_->CurrentFolderId(), 2u);
+    EXPECT_EQ(store_->CallsAfterRelease(), 0);
+    EXPECT_EQ(store_->OutstandingMessageProps(), 0);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 } // namespace

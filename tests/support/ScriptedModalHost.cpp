@@ -38,7 +38,7 @@ bool ScriptedModalHost::InputBox(HWND, const std::wstring& caption, const std::w
 }
 
 bool ScriptedModalHost::SaveFile(HWND, ui::SaveFileRequest& request) {
-    shown.push_back({L"save", request.title, request.fileName, 0});
+    Record({L"save", request.title, request.fileName, 0});
     saveRequests.push_back(request);
     if (saveAnswers.empty()) {
         ++unanswered;

@@ -150,6 +150,10 @@ struct StoreState {
     int wrongSizes = 0;
     std::map<HENUMSTORE, std::unique_ptr<Enumeration>> enumerations;
     std::vector<FolderDouble*> folderObjects;
+    // Folder objects whose last reference went: kept, so that a call made on
+    // one afterwards is counted and refused instead of touching freed memory.
+    std::vector<std::shared_ptr<void>> releasedFolders;
+    int callsAfterRelease = 0;
     int liveStreams = 0;
 
     HWND initHwnd = nullptr;
@@ -402,10 +406,7 @@ class FolderDouble final : public IStoreFolder {
         : id_(id), state_(std::move(state)) {
         state_->folderObjects.push_back(this);
     }
-    ~FolderDouble() {
-        auto& objects = state_->folderObjects;
-        objects.erase(std::remove(objects.begin(), objects.end(), this), objects.end());
-    }
+    ~FolderDouble() = default;
     FolderDouble(const FolderDouble&) = delete;
     FolderDouble& operator=(const FolderDouble&) = delete;
 
@@ -414,6 +415,10 @@ class FolderDouble final : public IStoreFolder {
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object)
             return E_POINTER;
+        if (Released()) {
+            *object = nullptr;
+            return kAfterRelease;
+        }
         if (riid == IID_FolderDoubleSelf) {
             *object = this; // no reference: only for identifying our own objects
             return S_OK;
@@ -426,15 +431,24 @@ class FolderDouble final : public IStoreFolder {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) AddRef() override { return Released() ? 0 : ++refs_; }
     STDMETHODIMP_(ULONG) Release() override {
+        if (Released())
+            return 0;
         ULONG left = --refs_;
         if (left == 0) {
             try {
                 state_->Record("IStoreFolder", "Release", Tag(), true);
+                auto& objects = state_->folderObjects;
+                objects.erase(std::remove(objects.begin(), objects.end(), this), objects.end());
+                // The state keeps this object; this object no longer keeps the state.
+                released_ = state_.get();
+                released_->releasedFolders.push_back(std::shared_ptr<void>(
+                    this, [](void* self) { delete static_cast<FolderDouble*>(self); }));
+                state_.reset();
             } catch (...) {
+                delete this;
             }
-            delete this;
         }
         return left;
     }
@@ -442,6 +456,8 @@ class FolderDouble final : public IStoreFolder {
     STDMETHODIMP Reserved3() override { return E_NOTIMPL; }
 
     STDMETHODIMP GetMessageProps(MESSAGEID id, DWORD, MESSAGEPROPS* props) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "GetMessageProps", Tag() + ", " + std::to_string(id));
             if (HRESULT hr = state_->Failure(kIface, "GetMessageProps"))
@@ -459,6 +475,8 @@ class FolderDouble final : public IStoreFolder {
     }
 
     STDMETHODIMP FreeMessageProps(MESSAGEPROPS* props) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "FreeMessageProps", Tag());
             if (HRESULT hr = state_->Failure(kIface, "FreeMessageProps"))
@@ -478,6 +496,8 @@ class FolderDouble final : public IStoreFolder {
     }
 
     STDMETHODIMP DeleteMessages(MESSAGEIDLIST* list, DWORD, IUnknown*) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "DeleteMessages", Tag() + ", " + IdList(list));
             if (HRESULT hr = state_->Failure(kIface, "DeleteMessages"))
@@ -501,6 +521,8 @@ class FolderDouble final : public IStoreFolder {
     STDMETHODIMP Reserved7() override { return E_NOTIMPL; }
 
     STDMETHODIMP MarkMessagesAsRead(BOOL read, DWORD, MESSAGEIDLIST* list) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "MarkMessagesAsRead",
                            Tag() + ", " + std::to_string(read) + ", " + IdList(list));
@@ -531,6 +553,8 @@ class FolderDouble final : public IStoreFolder {
     STDMETHODIMP Reserved9() override { return E_NOTIMPL; }
 
     STDMETHODIMP OpenMessage(MESSAGEID id, REFIID riid, void** object) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "OpenMessage", Tag() + ", " + std::to_string(id));
             if (!object)
@@ -565,6 +589,8 @@ class FolderDouble final : public IStoreFolder {
     STDMETHODIMP Reserved16() override { return E_NOTIMPL; }
 
     STDMETHODIMP RegisterNotification(DWORD, HWND hwnd) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "RegisterNotification", Tag());
             if (HRESULT hr = state_->Failure(kIface, "RegisterNotification"))
@@ -575,6 +601,8 @@ class FolderDouble final : public IStoreFolder {
     }
 
     STDMETHODIMP UnregisterNotification(DWORD, HWND hwnd) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "UnregisterNotification", Tag());
             if (HRESULT hr = state_->Failure(kIface, "UnregisterNotification"))
@@ -596,6 +624,8 @@ class FolderDouble final : public IStoreFolder {
     // with that id or, when it is gone, from the first with a higher id.
     STDMETHODIMP GetFirstMessage(DWORD, DWORD, MESSAGEID start, MESSAGEPROPS* props,
                                  HENUMSTORE* handle) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "GetFirstMessage", Tag());
             if (!handle)
@@ -631,6 +661,8 @@ class FolderDouble final : public IStoreFolder {
     }
 
     STDMETHODIMP GetNextMessage(HENUMSTORE handle, DWORD, MESSAGEPROPS* props) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "GetNextMessage", Tag());
             if (HRESULT hr = state_->Failure(kIface, "GetNextMessage"))
@@ -654,6 +686,8 @@ class FolderDouble final : public IStoreFolder {
     }
 
     STDMETHODIMP GetMessageClose(HENUMSTORE handle) override {
+        if (Released())
+            return kAfterRelease;
         return Guard([&]() -> HRESULT {
             state_->Record(kIface, "GetMessageClose", Tag());
             if (HRESULT hr = state_->Failure(kIface, "GetMessageClose"))
@@ -667,11 +701,20 @@ class FolderDouble final : public IStoreFolder {
 
   private:
     static constexpr const char* kIface = "IStoreFolder";
+    static constexpr HRESULT kAfterRelease = E_UNEXPECTED;
     std::string Tag() const { return "folder " + std::to_string(id_); }
+    // Counts a call made after the last release.
+    bool Released() {
+        if (!released_)
+            return false;
+        ++released_->callsAfterRelease;
+        return true;
+    }
 
     ULONG refs_ = 1;
     STOREFOLDERID id_;
     std::shared_ptr<StoreState> state_;
+    StoreState* released_ = nullptr; // the state that keeps this object after its last release
 };
 
 // ---- Helpers -----------------------------------------------------------------------------------
@@ -878,6 +921,9 @@ int StoreDouble::LiveFolderObjects() const {
 }
 ULONG StoreDouble::References() const {
     return refs_;
+}
+int StoreDouble::CallsAfterRelease() const {
+    return state_->callsAfterRelease;
 }
 int StoreDouble::LiveMessageStreams() const {
     return state_->liveStreams;

@@ -116,6 +116,8 @@ class StoreDouble final : public IStoreNamespace {
     int LiveFolderObjects() const;       // IStoreFolder objects not yet released
     ULONG References() const;            // the namespace's reference count
     int LiveMessageStreams() const;      // streams from OpenMessage not yet released
+    // Calls on a folder object after its last release, each refused.
+    int CallsAfterRelease() const;
 
     // ---- Notifications -------------------------------------------------------------------
     HWND InitializedWith() const;

@@ -1,5 +1,6 @@
 // The change commands, show and the --json listings.
 #include "CliFixture.h"
+#include "Commands.h"
 
 namespace mailstore::cli {
 namespace {
@@ -142,6 +143,18 @@ TEST_F(CommandsTest, JsonListings) {
     EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"unaccounted\":[" +
                                  arrays["UNACCOUNTED: "] + "],\"setAside\":[" +
                                  arrays["SET ASIDE: "] + "]}"));
+}
+
+TEST(JsonStringTest, KeepsValidUtf8AndReplacesEveryInvalidByte) {
+    EXPECT_EQ(JsonString("caf\xC3\xA9 \xF0\x9F\x93\xA7\t\"\\"),
+              "\"caf\xC3\xA9 \xF0\x9F\x93\xA7\\u0009\\\"\\\\\"");
+    const std::string bad = "\xEF\xBF\xBD";
+    // A surrogate, an overlong slash, past U+10FFFF, a cut sequence, a stray byte.
+    EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"" + bad + bad + bad + "\"");
+    EXPECT_EQ(JsonString("\xE0\x80\xAF"), "\"" + bad + bad + bad + "\"");
+    EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), "\"" + bad + bad + bad + bad + "\"");
+    EXPECT_EQ(JsonString("a\xC3"), "\"a" + bad + "\"");
+    EXPECT_EQ(JsonString("\x80z"), "\"" + bad + "z\"");
 }
 
 } // namespace

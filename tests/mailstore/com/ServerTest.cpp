@@ -218,6 +218,47 @@ TEST_F(ServerTest, LongAndForeignNamesFitTheNameField) {
     if (GetACP() == 1252) {
         EXPECT_STREQ(Props(ns.Get(), cjk).szName, "??");
     }
+    // The name as handed out, given back: no new name, and nothing changes.
+    const std::string shown = Props(ns.Get(), cjk).szName;
+    EXPECT_EQ(ns->RenameFolder(cjk, 0, shown.c_str()), S_OK);
+    mailstore::FolderInfo info;
+    ASSERT_TRUE(Engine()->GetFolder(cjk, &info).ok());
+    EXPECT_EQ(info.name, "\xE6\x97\xA5\xE6\x9C\xAC");
+}
+
+TEST_F(ServerTest, TenThousandLevelsDeepAreWalkedAndDeletedWithoutAStackPerLevel) {
+    constexpr int kDepth = 10000;
+    {
+        auto engine = Engine();
+        mailstore::FolderId parent = mailstore::kRootFolder;
+        for (int level = 0; level < kDepth; ++level)
+            ASSERT_TRUE(engine->CreateFolder(parent, "L" + std::to_string(level), &parent).ok());
+    }
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    // Down the chain as a tree rebuild goes: every level's enumeration open.
+    std::vector<HENUMSTORE> open;
+    FOLDERPROPS props = store::NewFolderProps();
+    STOREFOLDERID top = 0;
+    for (STOREFOLDERID parent = FOLDERID_ROOT;;) {
+        HENUMSTORE handle = nullptr;
+        HRESULT hr = ns->GetFirstSubFolder(parent, &props, &handle);
+        while (hr == S_OK && props.sfType != FOLDER_NOTSPECIAL)
+            hr = ns->GetNextSubFolder(handle, &props); // past the special folders
+        if (handle)
+            open.push_back(handle);
+        if (hr != S_OK)
+            break;
+        if (parent == FOLDERID_ROOT)
+            top = props.FolderId;
+        parent = props.FolderId;
+    }
+    EXPECT_EQ(open.size(), static_cast<size_t>(kDepth));
+    EXPECT_STREQ(props.szName, ("L" + std::to_string(kDepth - 1)).c_str());
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        EXPECT_EQ(ns->GetSubFolderClose(*it), S_OK);
+    ASSERT_EQ(ns->DeleteFolder(top, 0), S_OK);
+    EXPECT_EQ(Children(ns.Get(), FOLDERID_ROOT).size(), 5u) << "the special folders remain";
 }
 
 TEST_F(ServerTest, EnumerationHandlesAreCheckedAndSurviveChanges) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -112,6 +114,16 @@ TEST(SourceStream, SeekMovesFromEachOriginAndRefusesNegativePositions) {
     ASSERT_EQ(stream->Seek(move, STREAM_SEEK_CUR, &pos), S_OK);
     EXPECT_EQ(pos.QuadPart, 5000u); // unchanged by the refused seek
     EXPECT_EQ(stream->Seek(move, 7, &pos), STG_E_INVALIDFUNCTION);
+
+    // Past the largest position: refused, the position kept.
+    move.QuadPart = std::numeric_limits<LONGLONG>::max();
+    EXPECT_EQ(stream->Seek(move, STREAM_SEEK_END, &pos), STG_E_INVALIDFUNCTION);
+    EXPECT_EQ(stream->Seek(move, STREAM_SEEK_SET, &pos), S_OK);
+    move.QuadPart = 1;
+    EXPECT_EQ(stream->Seek(move, STREAM_SEEK_CUR, &pos), STG_E_INVALIDFUNCTION);
+    move.QuadPart = 0;
+    ASSERT_EQ(stream->Seek(move, STREAM_SEEK_CUR, &pos), S_OK);
+    EXPECT_EQ(pos.QuadPart, static_cast<ULONGLONG>(std::numeric_limits<LONGLONG>::max()));
 }
 
 TEST(SourceStream, CopyToMovesLargeSourcesInPieces) {

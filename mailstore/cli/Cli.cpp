@@ -170,7 +170,7 @@ void PrintTree(const Store& store, FolderId id, int depth, std::ostream& out) {
         if (!store.GetFolder(k, &fi).ok())
             continue;
         static const char* const kTypes[] = {"inbox", "outbox", "sent", "deleted", "drafts"};
-        std::string line = std::string(static_cast<size_t>(depth) * 2, ' ') + fi.name;
+        std::string line = std::string(static_cast<size_t>(depth) * 2, ' ') + Printable(fi.name);
         out << Fit(line, 40) << " #" << fi.id;
         if (fi.type >= 0 && fi.type <= 4)
             out << " (" << kTypes[fi.type] << ")";
@@ -205,7 +205,7 @@ int List(const std::vector<std::string>& a, std::ostream& out) {
         flags += (m.state & kStateFlagged) ? 'F' : '-';
         flags += m.priority == kPriorityHigh ? 'H' : (m.priority == kPriorityLow ? 'L' : '-');
         out << Fit(std::to_string(id), 8) << "  " << flags << "  " << FormatTime(m.received) << "  "
-            << Fit(m.from, 24) << "  " << m.subject << "\n";
+            << Fit(Printable(m.from), 24) << "  " << Printable(m.subject) << "\n";
     }
     out << ids.size() << " message" << (ids.size() == 1 ? "" : "s") << "\n";
     return 0;
@@ -323,7 +323,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const Command* cmd = FindCommand(args[0]);
     if (cmd == nullptr) {
-        err << "mailstore: unknown command \"" << args[0] << "\" (try mailstore --help)\n";
+        err << "mailstore: unknown command \"" << Printable(args[0])
+            << "\" (try mailstore --help)\n";
         return 1;
     }
     std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -340,7 +341,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         return cmd->run(rest, io);
     } catch (const Failure& f) {
-        err << "mailstore " << cmd->name << ": " << f.message << "\n";
+        err << "mailstore " << cmd->name << ": " << Printable(f.message) << "\n";
         return 1;
     }
 }

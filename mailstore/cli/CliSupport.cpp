@@ -22,7 +22,9 @@ std::string Printable(std::string_view name) {
         bool valid = len > 0 && i + len <= name.size();
         for (size_t k = 1; valid && k < len; ++k)
             valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
-        if (valid && len == 1 && (c < 0x20 || c == 0x7F))
+        // C0, DEL and C1 (U+0080..U+009F, which some terminals obey too).
+        if (valid && ((len == 1 && (c < 0x20 || c == 0x7F)) ||
+                      (len == 2 && c == 0xC2 && static_cast<unsigned char>(name[i + 1]) < 0xA0)))
             valid = false;
         if (!valid) {
             static const char kHex[] = "0123456789abcdef";

@@ -18,8 +18,8 @@ struct Failure {
 [[noreturn]] void Fail(const std::string& message);
 void Require(const Status& s, const std::string& context = std::string());
 
-// A name fit for one output line: control characters and bytes that are not
-// UTF-8 are shown as \xNN.
+// A name fit for one output line: control characters (C0, DEL and C1) and
+// bytes that are not UTF-8 are shown as \xNN.
 std::string Printable(std::string_view name);
 
 FileSystem& Fs();

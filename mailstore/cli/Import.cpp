@@ -3,6 +3,7 @@
 #include "CliSupport.h"
 #include "MessageParser.h"
 #include "SourceFiles.h"
+#include "Support.h"
 
 #include <cstdint>
 #include <new>
@@ -503,6 +504,7 @@ FolderId TargetFolder(Store& store, const Options& o) {
     FolderId folder = 0;
     if (!o.create || store.FindFolderByPath(o.folder, &folder).ok())
         return ResolveFolder(store, o.folder);
+    CheckFolderNames(o.folder);
     FolderId parent = kRootFolder;
     std::string_view path = o.folder;
     while (!path.empty()) {

@@ -155,10 +155,11 @@ int Init(const std::vector<std::string>& a, std::ostream& out) {
     if (Fs().Exists(a[0] + "/snapshot.bin"))
         Fail(a[0] + " already holds a store");
     OpenOptions o;
+    o.fs = &Fs();
     o.create = true;
     std::unique_ptr<Store> store;
     Require(Store::Open(a[0], o, &store));
-    out << "Created an empty store in " << a[0] << "\n";
+    out << "Created an empty store in " << Printable(a[0]) << "\n";
     return 0;
 }
 
@@ -243,7 +244,7 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 1)
         Fail("usage: mailstore check DIR");
     CheckReport r;
-    Require(Store::Check(a[0], nullptr, &r));
+    Require(Store::Check(a[0], &Fs(), &r));
     out << r.folders << " folders, " << r.messages << " messages, " << r.journalRecords
         << " journal records\n";
     if (r.tornTailBytes)
@@ -263,7 +264,7 @@ int Recover(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 1)
         Fail("usage: mailstore recover DIR");
     RecoverReport r;
-    Require(Store::Recover(a[0], nullptr, &r));
+    Require(Store::Recover(a[0], &Fs(), &r));
     for (const std::string& line : r.actions)
         out << line << "\n";
     out << "Recovered " << r.recovered << " message file" << (r.recovered == 1 ? "" : "s")

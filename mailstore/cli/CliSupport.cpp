@@ -40,13 +40,23 @@ std::string Printable(std::string_view name) {
     return out;
 }
 
+namespace {
+FileSystem* g_fs = nullptr;
+}
+
 FileSystem& Fs() {
-    return DefaultFileSystem();
+    return g_fs ? *g_fs : DefaultFileSystem();
+}
+
+void UseFileSystem(FileSystem* fs) {
+    g_fs = fs;
 }
 
 std::unique_ptr<Store> OpenStore(const std::string& dir) {
     std::unique_ptr<Store> store;
-    Require(Store::Open(dir, OpenOptions(), &store));
+    OpenOptions o;
+    o.fs = &Fs();
+    Require(Store::Open(dir, o, &store));
     return store;
 }
 

@@ -3,6 +3,7 @@
 #include "Module.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <vector>
 
@@ -110,10 +111,12 @@ STDMETHODIMP SourceStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER
     default:
         return STG_E_INVALIDFUNCTION;
     }
-    const int64_t target = base + move.QuadPart;
-    if (target < 0 || (move.QuadPart > 0 && target < base)) {
+    // Refused before the sum is made: a position past the largest one must not
+    // overflow into a small one. base is never negative.
+    if (move.QuadPart > 0 ? base > INT64_MAX - move.QuadPart : base + move.QuadPart < 0) {
         return STG_E_INVALIDFUNCTION;
     }
+    const int64_t target = base + move.QuadPart;
     position_ = static_cast<uint64_t>(target);
     if (newPosition) {
         newPosition->QuadPart = position_;
@@ -144,16 +147,22 @@ STDMETHODIMP SourceStream::CopyTo(IStream* target, ULARGE_INTEGER cb, ULARGE_INT
         HRESULT hr = S_OK;
         while (left > 0) {
             size_t got = 0;
-            hr = ReadSome(piece.data(), static_cast<size_t>(std::min<uint64_t>(left, kCopyPiece)),
-                          &got);
-            if (FAILED(hr) || got == 0) {
+            const HRESULT readHr = ReadSome(
+                piece.data(), static_cast<size_t>(std::min<uint64_t>(left, kCopyPiece)), &got);
+            if (got == 0) {
+                hr = readHr;
                 break;
             }
+            // Bytes read before a failure moved the position: they are passed on
+            // and counted, so the counts tell where the stream stands.
             read += got;
             left -= got;
             ULONG put = 0;
             hr = target->Write(piece.data(), static_cast<ULONG>(got), &put);
             written += put;
+            if (SUCCEEDED(hr) && FAILED(readHr)) {
+                hr = readHr;
+            }
             if (FAILED(hr)) {
                 break;
             }

@@ -77,6 +77,58 @@ struct Input {
         return v;
     }
 };
+// The stream under test beside what it must hold: the bytes and the position.
+struct Model {
+    IStream* stream;
+    std::string bytes;
+    uint64_t failAt;
+    uint64_t pos = 0;
+    uint64_t Left(uint64_t want) const {
+        return pos >= bytes.size() ? 0 : std::min<uint64_t>(want, bytes.size() - pos);
+    }
+};
+
+void Read(Model& m, Input& in) {
+    const ULONG cb = static_cast<ULONG>(in.Take(2));
+    std::string buf(cb, '\0');
+    ULONG got = 0;
+    const HRESULT hr = m.stream->Read(buf.data(), cb, &got);
+    if (hr == S_OK &&
+        (got != m.Left(cb) || (got > 0 && buf.compare(0, got, m.bytes, m.pos, got) != 0)))
+        std::abort();
+    if (hr != S_OK && (m.failAt == UINT64_MAX || hr != STG_E_READFAULT))
+        std::abort();
+    m.pos += got;
+}
+
+void Seek(Model& m, Input& in) {
+    LARGE_INTEGER move;
+    move.QuadPart = static_cast<int64_t>(in.Take(8));
+    const DWORD origin = static_cast<DWORD>(in.Take(1) % 4);
+    const __int128 base = origin == 0 ? 0 : origin == 1 ? m.pos : m.bytes.size();
+    const __int128 target = base + move.QuadPart;
+    const bool ok = origin < 3 && target >= 0 && target <= INT64_MAX;
+    ULARGE_INTEGER now{};
+    const HRESULT hr = m.stream->Seek(move, origin, &now);
+    if ((hr == S_OK) != ok || (ok && now.QuadPart != static_cast<uint64_t>(target)))
+        std::abort();
+    if (ok)
+        m.pos = static_cast<uint64_t>(target);
+}
+
+void Copy(Model& m, Input& in) {
+    Sink sink(static_cast<size_t>(in.Take(2)));
+    ULARGE_INTEGER cb, read{}, written{};
+    cb.QuadPart = in.Take(3);
+    const HRESULT hr = m.stream->CopyTo(&sink, cb, &read, &written);
+    const uint64_t from = std::min<uint64_t>(m.pos, m.bytes.size());
+    if (written.QuadPart != sink.bytes.size() || read.QuadPart < written.QuadPart ||
+        sink.bytes.compare(0, std::string::npos, m.bytes, from, sink.bytes.size()) != 0)
+        std::abort();
+    if (hr == S_OK && m.failAt == UINT64_MAX && read.QuadPart != m.Left(cb.QuadPart))
+        std::abort();
+    m.pos += read.QuadPart;
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -84,71 +136,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = in.Take(1) * 7;
     const size_t piece = 1 + in.Take(1) % 64;
     const uint8_t failByte = static_cast<uint8_t>(in.Take(1));
-    const uint64_t failAt = failByte < 200 ? UINT64_MAX : failByte % 32 * 16;
-    std::string bytes(length, '\0');
+    Model m{nullptr, std::string(length, '\0'), failByte < 200 ? UINT64_MAX : failByte % 32 * 16};
     for (size_t i = 0; i < length; ++i)
-        bytes[i] = static_cast<char>(i * 131 + 7);
-    IStream* stream = nullptr;
-    if (SourceStream::Create(std::make_unique<Source>(bytes, piece, failAt), &stream) != S_OK)
+        m.bytes[i] = static_cast<char>(i * 131 + 7);
+    if (SourceStream::Create(std::make_unique<Source>(m.bytes, piece, m.failAt), &m.stream) != S_OK)
         std::abort();
-    uint64_t pos = 0;
     for (int step = 0; step < 32 && in.left > 0; ++step) {
-        switch (in.Take(1) % 4) {
-        case 0: { // read
-            const ULONG cb = static_cast<ULONG>(in.Take(2));
-            std::string buf(cb, '\0');
-            ULONG got = 0;
-            const HRESULT hr = stream->Read(buf.data(), cb, &got);
-            const uint64_t want = pos >= length ? 0 : std::min<uint64_t>(cb, length - pos);
-            if (hr == S_OK &&
-                (got != want || (got > 0 && buf.compare(0, got, bytes, pos, got) != 0)))
-                std::abort();
-            if (hr != S_OK && (failAt == UINT64_MAX || hr != STG_E_READFAULT))
-                std::abort();
-            pos += got;
-            break;
-        }
-        case 1: { // seek
-            LARGE_INTEGER move;
-            move.QuadPart = static_cast<int64_t>(in.Take(8));
-            const DWORD origin = static_cast<DWORD>(in.Take(1) % 4);
-            const __int128 base = origin == 0 ? 0 : origin == 1 ? pos : length;
-            const __int128 target = base + move.QuadPart;
-            const bool ok = origin < 3 && target >= 0 && target <= INT64_MAX;
-            ULARGE_INTEGER now{};
-            const HRESULT hr = stream->Seek(move, origin, &now);
-            if ((hr == S_OK) != ok || (ok && now.QuadPart != static_cast<uint64_t>(target)))
-                std::abort();
-            if (ok)
-                pos = static_cast<uint64_t>(target);
-            break;
-        }
-        case 2: { // copy
-            Sink sink(static_cast<size_t>(in.Take(2)));
-            ULARGE_INTEGER cb, read{}, written{};
-            cb.QuadPart = in.Take(3);
-            const HRESULT hr = stream->CopyTo(&sink, cb, &read, &written);
-            if (written.QuadPart != sink.bytes.size() || read.QuadPart < written.QuadPart ||
-                sink.bytes.compare(0, std::string::npos, bytes, std::min<uint64_t>(pos, length),
-                                   sink.bytes.size()) != 0)
-                std::abort();
-            if (hr == S_OK && failAt == UINT64_MAX &&
-                read.QuadPart !=
-                    (pos >= length ? 0 : std::min<uint64_t>(cb.QuadPart, length - pos)))
-                std::abort();
-            pos += read.QuadPart;
-            break;
-        }
-        default: { // stat
-            STATSTG st;
-            if (stream->Stat(&st, STATFLAG_NONAME) != S_OK || st.cbSize.QuadPart != length)
-                std::abort();
-        }
-        }
+        const uint64_t op = in.Take(1) % 4;
+        STATSTG st;
+        if (op == 0)
+            Read(m, in);
+        else if (op == 1)
+            Seek(m, in);
+        else if (op == 2)
+            Copy(m, in);
+        else if (m.stream->Stat(&st, STATFLAG_NONAME) != S_OK || st.cbSize.QuadPart != length)
+            std::abort();
     }
     ULONG put = 1;
-    if (stream->Write("x", 1, &put) != STG_E_ACCESSDENIED || put != 0)
+    if (m.stream->Write("x", 1, &put) != STG_E_ACCESSDENIED || put != 0)
         std::abort();
-    stream->Release();
+    m.stream->Release();
     return 0;
 }

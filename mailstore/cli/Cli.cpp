@@ -107,14 +107,16 @@ const Command kCommands[] = {
      RemoveFolder, nullptr},
     {"export", "export DIR FOLDER DEST [--format eml|maildir|mbox] [--recursive]",
      "Writes the messages of FOLDER, byte for byte, into the directory DEST (made if\n"
-     "missing). Existing files are never overwritten: names taken get \" (2)\" and so on.\n"
+     "missing). Existing files are never overwritten or removed: names taken get \" (2)\"\n"
+     "and so on, and files are written under temporary names of this run only.\n"
      "  --format eml      one file per message, named from its date and subject (default)\n"
      "  --format maildir  DEST becomes a Maildir; read and flagged states are kept in the\n"
      "                    file names\n"
      "  --format mbox     the folder becomes DEST/NAME.mbox (mboxrd: body lines reading\n"
      "                    \"From \" are quoted with '>', so importing gives the same sources)\n"
      "  --recursive       sub-folders too, each as a directory (mbox: NAME/ beside NAME.mbox)\n"
-     "Ends with a report; exits with 2 when any message was left out.",
+     "Ends with a report (what was left out: one line per cause, with a count); exits\n"
+     "with 2 when any message was left out.",
      Export, nullptr},
     {"check", "check [--json] DIR",
      "Reads every store file and reports damage (file and offset), missing, cut or\n"

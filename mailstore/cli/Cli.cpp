@@ -253,9 +253,9 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
         out << "A torn journal tail of " << r.tornTailBytes
             << " bytes (an interrupted change) is dropped at the next change.\n";
     for (const std::string& p : r.problems)
-        out << "PROBLEM: " << p << "\n";
+        out << "PROBLEM: " << Printable(p) << "\n";
     for (const std::string& f : r.setAside)
-        out << "SET ASIDE: " << f << "\n";
+        out << "SET ASIDE: " << Printable(f) << "\n";
     if (!r.setAside.empty())
         out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.ok ? "The store is sound.\n" : "The store is damaged.\n");
@@ -268,7 +268,7 @@ int Recover(const std::vector<std::string>& a, std::ostream& out) {
     RecoverReport r;
     Require(Store::Recover(a[0], &Fs(), &r));
     for (const std::string& line : r.actions)
-        out << line << "\n";
+        out << Printable(line) << "\n";
     out << "Recovered " << r.recovered << " message file" << (r.recovered == 1 ? "" : "s")
         << "; the store has a fresh snapshot.\n";
     return 0;
@@ -279,7 +279,7 @@ int Compact(const std::vector<std::string>& a, std::ostream& out) {
         Fail("usage: mailstore compact DIR");
     auto store = OpenStore(a[0]);
     Require(store->Compact());
-    out << "Compacted " << a[0] << ".\n";
+    out << "Compacted " << Printable(a[0]) << ".\n";
     return 0;
 }
 

@@ -21,6 +21,10 @@ typedef WCHAR* LPWSTR;
 typedef void* HANDLE;
 typedef HANDLE HINSTANCE;
 typedef HANDLE HWND;
+typedef char CHAR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+#define WM_USER 0x0400u
 
 #define TRUE 1
 #define FALSE 0
@@ -51,6 +55,7 @@ struct GUID {
     uint8_t Data4[8];
 };
 typedef GUID IID;
+typedef GUID CLSID;
 typedef const IID& REFIID;
 inline bool operator==(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
@@ -60,6 +65,7 @@ inline bool operator!=(const GUID& a, const GUID& b) {
 }
 
 #define STDMETHODCALLTYPE
+#define STDMETHOD(name) virtual HRESULT name
 #define STDMETHODIMP HRESULT
 #define STDMETHODIMP_(type) type
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)

@@ -6,6 +6,7 @@
 #ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace mailstore::cli {
@@ -296,6 +297,15 @@ TEST_F(ExportTest, FailuresAreReportedOncePerCause) {
     // The temporary files of the failed run are gone; nothing else was there.
     EXPECT_TRUE(Tree("eml").empty());
     EXPECT_TRUE(Tree("mbox").empty());
+    if (geteuid() == 0)
+        return; // no directory is read-only to root
+    fsys::create_directories(root_ / "ro");
+    fsys::permissions(root_ / "ro", fsys::perms::owner_read | fsys::perms::owner_exec);
+    const Result ro = Call({"export", store_, "Inbox", Path("ro")});
+    fsys::permissions(root_ / "ro", fsys::perms::owner_all);
+    // Nothing can be created, so the lost source is not even reached.
+    EXPECT_THAT(ro.out, HasSubstr("Left out 150:\n  Inbox #1 \"m0\" and 149 more: cannot open "));
+    EXPECT_EQ(std::count(ro.out.begin(), ro.out.end(), '\n'), 3) << ro.out;
 }
 #endif
 

@@ -25,7 +25,8 @@ std::string Printable(std::string_view name);
 // The file system every store the tool opens and every export lives on.
 FileSystem& Fs();
 // Another one than the real (nullptr: the real again); the fuzz targets keep
-// everything in memory. Imports still read the user's files themselves.
+// everything in memory. Imports still read the user's files themselves, and
+// export gives its finished files their names on the real one.
 void UseFileSystem(FileSystem* fs);
 std::unique_ptr<Store> OpenStore(const std::string& dir);
 // A folder path such as "Inbox/Lists", or "#12" for the folder with id 12.

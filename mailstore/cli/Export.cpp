@@ -81,7 +81,7 @@ class OutFile {
         Discard();
         offset_ = 0;
         Status s;
-        for (unsigned n = 1; n <= 100; ++n) {
+        for (unsigned n = 1; n <= 10; ++n) {
             const std::string path = prefix + (n == 1 ? "" : "-" + std::to_string(n)) + suffix;
             s = Fs().Open(path, OpenMode::CreateNew, &file_);
             if (s.ok())

@@ -37,18 +37,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool help = std::find(args.begin(), args.end(), "--help") != args.end();
     if (args[0] == "import" && !help)
         return 0;
-    testing::MemFs fs;
+    // A store with a message and a sub-folder, made once.
+    static const std::unique_ptr<testing::MemFs> base = [] {
+        auto fs = std::make_unique<testing::MemFs>();
+        OpenOptions o;
+        o.fs = fs.get();
+        o.create = true;
+        o.clock = [] { return testing::kFixedClock; };
+        std::unique_ptr<Store> store;
+        if (!Store::Open("/s", o, &store).ok())
+            std::abort();
+        store->ImportMessage(kRootFolder + 1, testing::MakeMessage(1), nullptr);
+        store->CreateFolder(kRootFolder + 1, "Sub", nullptr);
+        return fs;
+    }();
+    const std::unique_ptr<testing::MemFs> clone = base->Clone();
+    testing::MemFs& fs = *clone;
     cli::UseFileSystem(&fs);
-    OpenOptions o;
-    o.fs = &fs;
-    o.create = true;
-    o.clock = [] { return testing::kFixedClock; };
-    std::unique_ptr<Store> store;
-    if (!Store::Open("/s", o, &store).ok())
-        std::abort();
-    store->ImportMessage(kRootFolder + 1, testing::MakeMessage(1), nullptr);
-    store->CreateFolder(kRootFolder + 1, "Sub", nullptr);
-    store.reset();
     std::ostringstream out, err;
     const int code = cli::Run(args, out, err, false);
     cli::UseFileSystem(nullptr);

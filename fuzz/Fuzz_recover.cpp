@@ -82,12 +82,13 @@ OpenOptions Options(MemFs& fs) {
     o.clock = [] { return testing::kFixedClock; };
     return o;
 }
-} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    testing::MemFs fs;
-    {
-        OpenOptions o = Options(fs);
+// The store every input starts from, made once: messages in two folders, a
+// copy and a delete in the journal.
+const MemFs& Base() {
+    static const std::unique_ptr<MemFs> base = [] {
+        auto fs = std::make_unique<MemFs>();
+        OpenOptions o = Options(*fs);
         o.create = true;
         std::unique_ptr<Store> s;
         if (!Store::Open("/s", o, &s).ok())
@@ -98,7 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         s->CreateFolder(1, "Lists", nullptr);
         s->CopyMessages(1, 6, {1, 2}, &ids);
         s->DeleteMessages(1, {3});
-    }
+        return fs;
+    }();
+    return *base;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::unique_ptr<MemFs> clone = Base().Clone();
+    MemFs& fs = *clone;
     Reader in{data, size};
     for (int i = 0; i < 8 && in.left; ++i)
         Change(fs, in);

@@ -29,9 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t steps = data[4] % 24;
     const uint8_t damage = data[5];
     const std::string_view rest(reinterpret_cast<const char*>(data) + 6, size - 6);
-    testing::MemFs fs;
+    // A new store, made once.
+    static const std::unique_ptr<testing::MemFs> base = [] {
+        auto fs = std::make_unique<testing::MemFs>();
+        std::unique_ptr<Store> s;
+        if (!Store::Open("/s", Options(*fs, true), &s).ok())
+            std::abort();
+        return fs;
+    }();
+    const std::unique_ptr<testing::MemFs> clone = base->Clone();
+    testing::MemFs& fs = *clone;
     std::unique_ptr<Store> reader, writer;
-    if (!Store::Open("/s", Options(fs, true), &reader).ok() ||
+    if (!Store::Open("/s", Options(fs, false), &reader).ok() ||
         !Store::Open("/s", Options(fs, false), &writer).ok())
         std::abort();
     testing::Model model;

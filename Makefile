@@ -1,5 +1,5 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
-.PHONY: all bootstrap native windows test test-native test-windows run package bench format clean
+.PHONY: all bootstrap native windows test test-native test-windows run package bench fuzz format clean
 
 all: native windows
 
@@ -37,6 +37,12 @@ package: bootstrap
 
 bench: bootstrap
 	scripts/bench.sh
+
+# Every fuzz target for ten million executions from its corpus (hours in all;
+# `make test` runs each for seconds). FUZZ_RUNS changes the count.
+FUZZ_RUNS ?= 10000000
+fuzz: bootstrap
+	fuzz/run-fuzz.sh build/fuzz 0 $(FUZZ_RUNS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -107,14 +107,16 @@ const Command kCommands[] = {
      RemoveFolder, nullptr},
     {"export", "export DIR FOLDER DEST [--format eml|maildir|mbox] [--recursive]",
      "Writes the messages of FOLDER, byte for byte, into the directory DEST (made if\n"
-     "missing). Existing files are never overwritten: names taken get \" (2)\" and so on.\n"
+     "missing). Existing files are never overwritten or removed: names taken get \" (2)\"\n"
+     "and so on, and files are written under temporary names of this run only.\n"
      "  --format eml      one file per message, named from its date and subject (default)\n"
      "  --format maildir  DEST becomes a Maildir; read and flagged states are kept in the\n"
      "                    file names\n"
      "  --format mbox     the folder becomes DEST/NAME.mbox (mboxrd: body lines reading\n"
      "                    \"From \" are quoted with '>', so importing gives the same sources)\n"
      "  --recursive       sub-folders too, each as a directory (mbox: NAME/ beside NAME.mbox)\n"
-     "Ends with a report; exits with 2 when any message was left out.",
+     "Ends with a report (what was left out: one line per cause, with a count); exits\n"
+     "with 2 when any message was left out.",
      Export, nullptr},
     {"check", "check [--json] DIR",
      "Reads every store file and reports damage (file and offset), missing, cut or\n"
@@ -157,10 +159,11 @@ int Init(const std::vector<std::string>& a, std::ostream& out) {
     if (Fs().Exists(a[0] + "/snapshot.bin"))
         Fail(a[0] + " already holds a store");
     OpenOptions o;
+    o.fs = &Fs();
     o.create = true;
     std::unique_ptr<Store> store;
     Require(Store::Open(a[0], o, &store));
-    out << "Created an empty store in " << a[0] << "\n";
+    out << "Created an empty store in " << Printable(a[0]) << "\n";
     return 0;
 }
 
@@ -172,7 +175,7 @@ void PrintTree(const Store& store, FolderId id, int depth, std::ostream& out) {
         if (!store.GetFolder(k, &fi).ok())
             continue;
         static const char* const kTypes[] = {"inbox", "outbox", "sent", "deleted", "drafts"};
-        std::string line = std::string(static_cast<size_t>(depth) * 2, ' ') + fi.name;
+        std::string line = std::string(static_cast<size_t>(depth) * 2, ' ') + Printable(fi.name);
         out << Fit(line, 40) << " #" << fi.id;
         if (fi.type >= 0 && fi.type <= 4)
             out << " (" << kTypes[fi.type] << ")";
@@ -207,7 +210,7 @@ int List(const std::vector<std::string>& a, std::ostream& out) {
         flags += (m.state & kStateFlagged) ? 'F' : '-';
         flags += m.priority == kPriorityHigh ? 'H' : (m.priority == kPriorityLow ? 'L' : '-');
         out << Fit(std::to_string(id), 8) << "  " << flags << "  " << FormatTime(m.received) << "  "
-            << Fit(m.from, 24) << "  " << m.subject << "\n";
+            << Fit(Printable(m.from), 24) << "  " << Printable(m.subject) << "\n";
     }
     out << ids.size() << " message" << (ids.size() == 1 ? "" : "s") << "\n";
     return 0;
@@ -245,18 +248,18 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 1)
         Fail("usage: mailstore check DIR");
     CheckReport r;
-    Require(Store::Check(a[0], nullptr, &r));
+    Require(Store::Check(a[0], &Fs(), &r));
     out << r.folders << " folders, " << r.messages << " messages, " << r.journalRecords
         << " journal records\n";
     if (r.tornTailBytes)
         out << "A torn journal tail of " << r.tornTailBytes
             << " bytes (an interrupted change) is dropped at the next change.\n";
     for (const std::string& p : r.problems)
-        out << "PROBLEM: " << p << "\n";
+        out << "PROBLEM: " << Printable(p) << "\n";
     for (const std::string& u : r.unaccounted)
-        out << "UNACCOUNTED: " << u << "\n";
+        out << "UNACCOUNTED: " << Printable(u) << "\n";
     for (const std::string& f : r.setAside)
-        out << "SET ASIDE: " << f << "\n";
+        out << "SET ASIDE: " << Printable(f) << "\n";
     if (!r.setAside.empty())
         out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.clean() ? "The store is sound.\n"
@@ -269,9 +272,9 @@ int Recover(const std::vector<std::string>& a, std::ostream& out) {
     if (a.size() != 1)
         Fail("usage: mailstore recover DIR");
     RecoverReport r;
-    Require(Store::Recover(a[0], nullptr, &r));
+    Require(Store::Recover(a[0], &Fs(), &r));
     for (const std::string& line : r.actions)
-        out << line << "\n";
+        out << Printable(line) << "\n";
     out << "Recovered " << r.recovered << " message file" << (r.recovered == 1 ? "" : "s")
         << "; the store has a fresh snapshot.\n";
     return 0;
@@ -282,7 +285,7 @@ int Compact(const std::vector<std::string>& a, std::ostream& out) {
         Fail("usage: mailstore compact DIR");
     auto store = OpenStore(a[0]);
     Require(store->Compact());
-    out << "Compacted " << a[0] << ".\n";
+    out << "Compacted " << Printable(a[0]) << ".\n";
     return 0;
 }
 
@@ -329,7 +332,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const Command* cmd = FindCommand(args[0]);
     if (cmd == nullptr) {
-        err << "mailstore: unknown command \"" << args[0] << "\" (try mailstore --help)\n";
+        err << "mailstore: unknown command \"" << Printable(args[0])
+            << "\" (try mailstore --help)\n";
         return 1;
     }
     std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -346,7 +350,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         return cmd->run(rest, io);
     } catch (const Failure& f) {
-        err << "mailstore " << cmd->name << ": " << f.message << "\n";
+        err << "mailstore " << cmd->name << ": " << Printable(f.message) << "\n";
         return 1;
     }
 }

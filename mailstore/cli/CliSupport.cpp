@@ -22,7 +22,9 @@ std::string Printable(std::string_view name) {
         bool valid = len > 0 && i + len <= name.size();
         for (size_t k = 1; valid && k < len; ++k)
             valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
-        if (valid && len == 1 && (c < 0x20 || c == 0x7F))
+        // C0, DEL and C1 (U+0080..U+009F, which some terminals obey too).
+        if (valid && ((len == 1 && (c < 0x20 || c == 0x7F)) ||
+                      (len == 2 && c == 0xC2 && static_cast<unsigned char>(name[i + 1]) < 0xA0)))
             valid = false;
         if (!valid) {
             static const char kHex[] = "0123456789abcdef";
@@ -38,13 +40,23 @@ std::string Printable(std::string_view name) {
     return out;
 }
 
+namespace {
+FileSystem* g_fs = nullptr;
+}
+
 FileSystem& Fs() {
-    return DefaultFileSystem();
+    return g_fs ? *g_fs : DefaultFileSystem();
+}
+
+void UseFileSystem(FileSystem* fs) {
+    g_fs = fs;
 }
 
 std::unique_ptr<Store> OpenStore(const std::string& dir) {
     std::unique_ptr<Store> store;
-    Require(Store::Open(dir, OpenOptions(), &store));
+    OpenOptions o;
+    o.fs = &Fs();
+    Require(Store::Open(dir, o, &store));
     return store;
 }
 

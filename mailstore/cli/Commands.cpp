@@ -47,13 +47,15 @@ int MakeFolder(const Args& args, Io& io) {
     if (name.empty())
         Fail("no folder name in \"" + Printable(a[1]) + "\"");
     FolderId parent = kRootFolder;
-    if (opts.count("--parents"))
+    if (opts.count("--parents")) {
+        CheckFolderNames(a[1]);
         parent = CreatePath(*store, parentPath);
-    else if (!parentPath.empty())
+    } else if (!parentPath.empty()) {
         parent = ResolveFolder(*store, parentPath);
+    }
     FolderId id = 0;
     Require(store->CreateFolder(parent, name, &id), "cannot create \"" + Printable(a[1]) + "\"");
-    io.out << "Created folder " << FolderPath(*store, id) << " #" << id << ".\n";
+    io.out << "Created folder " << Printable(FolderPath(*store, id)) << " #" << id << ".\n";
     return 0;
 }
 
@@ -62,7 +64,7 @@ int RenameFolder(const Args& a, Io& io) {
     auto store = OpenStore(a[0]);
     const FolderId id = ResolveFolder(*store, a[1]);
     Require(store->RenameFolder(id, a[2]), "cannot rename \"" + Printable(a[1]) + "\"");
-    io.out << "Renamed " << a[1] << " to " << FolderPath(*store, id) << ".\n";
+    io.out << "Renamed " << Printable(a[1]) << " to " << Printable(FolderPath(*store, id)) << ".\n";
     return 0;
 }
 
@@ -72,7 +74,7 @@ int MoveFolder(const Args& a, Io& io) {
     const FolderId id = ResolveFolder(*store, a[1]);
     const FolderId parent = ResolveParent(*store, a[2]);
     Require(store->MoveFolder(id, parent), "cannot move \"" + Printable(a[1]) + "\"");
-    io.out << "Moved " << a[1] << " to " << FolderPath(*store, id) << ".\n";
+    io.out << "Moved " << Printable(a[1]) << " to " << Printable(FolderPath(*store, id)) << ".\n";
     return 0;
 }
 
@@ -83,8 +85,9 @@ int RemoveFolder(const Args& a, Io& io) {
     FolderInfo info;
     Require(store->GetFolder(id, &info));
     Require(store->DeleteFolder(id), "cannot delete \"" + Printable(a[1]) + "\"");
-    io.out << "Deleted folder " << a[1] << " with " << Plural(info.messageCount, "message")
-           << " and " << Plural(info.subFolderCount, "sub-folder") << ".\n";
+    io.out << "Deleted folder " << Printable(a[1]) << " with "
+           << Plural(info.messageCount, "message") << " and "
+           << Plural(info.subFolderCount, "sub-folder") << ".\n";
     return 0;
 }
 
@@ -112,7 +115,8 @@ int Transfer(const Args& a, Io& io, bool move) {
     std::vector<MessageId> newIds;
     Require(move ? store->MoveMessages(from, to, ids, &newIds)
                  : store->CopyMessages(from, to, ids, &newIds));
-    io.out << (move ? "Moved " : "Copied ") << Plural(newIds.size(), "message") << " to " << a[2];
+    io.out << (move ? "Moved " : "Copied ") << Plural(newIds.size(), "message") << " to "
+           << Printable(a[2]);
     // The new ids, in the order of the given ones, for scripts to go on with.
     for (size_t i = 0; i < newIds.size(); ++i)
         io.out << (i == 0 ? ", new ids: " : " ") << newIds[i];

@@ -2,9 +2,12 @@
 // file, sources byte for byte, under names every file system accepts.
 #include "Commands.h"
 
+#include "ExportNames.h"
 #include "FileSystem.h"
+#include "SourceFiles.h"
 
-#include <cstdio>
+#include <functional>
+#include <map>
 #include <set>
 
 namespace mailstore::cli {
@@ -14,61 +17,7 @@ namespace {
 enum class Format { Eml, Maildir, Mbox };
 
 constexpr size_t kChunk = 64 * 1024;
-constexpr size_t kSubjectBytes = 100; // of a file name; the whole stays far below 255
 constexpr size_t kFolderBytes = 100;
-
-#ifdef _WIN32
-constexpr char kInfoSeparator = '!'; // ':' cannot be in a Windows file name
-#else
-constexpr char kInfoSeparator = ':';
-#endif
-
-bool IsReservedDeviceName(std::string base) {
-    base = base.substr(0, base.find('.'));
-    for (char& c : base)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (base == "con" || base == "prn" || base == "aux" || base == "nul")
-        return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
-std::string TrimEnd(std::string s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '.'))
-        s.pop_back();
-    return s;
-}
-
-// Text made fit for one file name on Windows and POSIX alike: no separators or
-// characters Windows refuses, no control characters, no leading dot (hidden, or
-// "." and ".."), no trailing dot or blank, no device name, at most maxBytes.
-std::string SafeName(const std::string& text, size_t maxBytes, const std::string& fallback) {
-    std::string s;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        const unsigned char c = static_cast<unsigned char>(ch);
-        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
-        char put = ch;
-        if (c1)
-            ++i; // U+0080..U+009F: a control character in two bytes
-        if (c < 0x20 || c == 0x7F || c1)
-            put = ' ';
-        else if (std::string_view("<>:\"/\\|?*").find(ch) != std::string_view::npos)
-            put = '_';
-        if (put == ' ' && (s.empty() || s.back() == ' '))
-            continue;
-        s.push_back(put);
-    }
-    s = TrimEnd(CutUtf8(TrimEnd(s), maxBytes));
-    if (!s.empty() && s[0] == '.')
-        s[0] = '_';
-    if (s.empty())
-        s = fallback;
-    if (IsReservedDeviceName(s))
-        s = "_" + s;
-    return s;
-}
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -116,39 +65,52 @@ class OutDir {
     std::set<std::string> taken_;
 };
 
-// A file written under a temporary name and renamed when complete, so an
-// interrupted export leaves no partial file under a final name.
+// A file written under a temporary name of this run and given its final name
+// when complete, so an interrupted export leaves no partial file under a final
+// name. Only a file this object created is ever removed or renamed.
 class OutFile {
   public:
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
     OutFile() = default;
+    ~OutFile() { Discard(); }
 
-    Status Create(const std::string& tempPath) {
-        temp_ = tempPath;
+    // prefix + suffix, or prefix + "-2" + suffix and so on: created new, so a
+    // file that is already there (a leftover of another run) stays untouched.
+    Status Create(const std::string& prefix, const std::string& suffix) {
+        Discard();
         offset_ = 0;
-        return Fs().Open(temp_, OpenMode::CreateNew, &file_);
+        Status s;
+        for (unsigned n = 1; n <= 10; ++n) {
+            const std::string path = prefix + (n == 1 ? "" : "-" + std::to_string(n)) + suffix;
+            s = Fs().Open(path, OpenMode::CreateNew, &file_);
+            if (s.ok())
+                temp_ = path;
+            if (s.code() != ErrorCode::AlreadyExists)
+                break;
+        }
+        return s;
     }
     Status Write(std::string_view bytes) {
         Status s = file_->WriteAt(offset_, bytes.data(), bytes.size());
         offset_ += bytes.size();
         return s;
     }
-    // Closes the file and gives it its final name, which must be free. No flush:
+    // Closes the file and gives it the name finalPath if nothing has that name
+    // (AlreadyExists otherwise, with the file kept for another name). No flush:
     // an export is a copy of what the store keeps durably, and a flush per file
     // costs more than the rest of the export.
     Status Commit(const std::string& finalPath) {
-        Status s;
         file_.reset();
-        // Rename would replace a file: a name taken meanwhile is never overwritten.
-        if (s.ok() && Fs().Exists(finalPath))
-            s = Status(ErrorCode::AlreadyExists, finalPath + " appeared during the export");
-        if (s.ok())
-            s = Fs().Rename(temp_, finalPath);
-        if (!s.ok())
-            Discard();
-        temp_.clear();
-        return s;
+        bool taken = false;
+        std::string reason;
+        if (MoveToFreeName(temp_, finalPath, &taken, &reason)) {
+            temp_.clear();
+            return Status();
+        }
+        if (taken)
+            return Status(ErrorCode::AlreadyExists, finalPath + " appeared during the export");
+        return Status(ErrorCode::Io, "cannot rename " + temp_ + " to " + finalPath + ": " + reason);
     }
     void Discard() {
         file_.reset();
@@ -156,7 +118,6 @@ class OutFile {
             Fs().Remove(temp_);
         temp_.clear();
     }
-    ~OutFile() { Discard(); }
 
   private:
     std::string temp_;
@@ -164,97 +125,31 @@ class OutFile {
     uint64_t offset_ = 0;
 };
 
-// Adds mboxrd quoting: one more '>' before every line that reads ">*From ".
-class MboxQuoter {
-  public:
-    void Feed(std::string_view in, std::string* out) {
-        static constexpr std::string_view kFrom = "From ";
-        for (char c : in) {
-            if (!atLineStart_) {
-                out->push_back(c);
-                atLineStart_ = c == '\n';
-                continue;
-            }
-            pending_.push_back(c);
-            const size_t gt = pending_.find_first_not_of('>');
-            if (gt == std::string::npos)
-                continue;
-            const std::string_view rest = std::string_view(pending_).substr(gt);
-            if (kFrom.substr(0, rest.size()) == rest) {
-                if (rest.size() == kFrom.size()) {
-                    out->push_back('>');
-                    Flush(out);
-                }
-                continue;
-            }
-            Flush(out);
-            atLineStart_ = c == '\n';
-        }
-    }
-    void Flush(std::string* out) {
-        out->append(pending_);
-        pending_.clear();
-        atLineStart_ = false;
-    }
+// Gives `file` the name `name` in `dir`, or the next free one when a name was
+// taken meanwhile: nothing already there is ever replaced.
+Status CommitInto(OutFile& file, OutDir& dir, std::string name,
+                  const std::function<std::string()>& nextName) {
+    Status s = file.Commit(dir.path() + "/" + name);
+    for (int tries = 0; s.code() == ErrorCode::AlreadyExists && tries < 1000; ++tries)
+        s = file.Commit(dir.path() + "/" + nextName());
+    return s;
+}
 
-  private:
-    bool atLineStart_ = true;
-    std::string pending_;
+// What went wrong, without the names of the files it went wrong on: the
+// messages left out for one cause are reported together.
+std::string CauseKey(const char* stage, const Status& s) {
+    std::string why = s.message();
+    const size_t colon = why.rfind(": ");
+    if (s.code() == ErrorCode::Io && colon != std::string::npos)
+        why = why.substr(colon + 2);
+    return std::string(stage) + "|" + ErrorCodeName(s.code()) + "|" + why;
+}
+
+struct LeftOut {
+    std::string who; // the first message left out for the cause
+    std::string why; // and what happened to it, in full
+    size_t count = 0;
 };
-
-std::string TwoDigits(int v) {
-    char b[8];
-    std::snprintf(b, sizeof b, "%02d", v);
-    return b;
-}
-
-int64_t UnixSeconds(uint64_t fileTime) {
-    return static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
-}
-
-// "2026-12-07 08-00-00 Subject.eml"; Date: first, else the received time.
-std::string EmlBase(const MessageInfo& m) {
-    const uint64_t when = m.sent ? m.sent : m.received;
-    std::string stamp = "undated";
-    if (when) {
-        const CivilTime t = ToCivil(when);
-        stamp = std::to_string(t.year) + "-" + TwoDigits(t.month) + "-" + TwoDigits(t.day) + " " +
-                TwoDigits(t.hour) + "-" + TwoDigits(t.minute) + "-" + TwoDigits(t.second);
-    }
-    return stamp + " " + SafeName(m.subject, kSubjectBytes, "no subject");
-}
-
-// The separator line: "From - Mon Dec  7 08:00:00 2026" in the received time.
-std::string MboxSeparator(const MessageInfo& m) {
-    static const char* const kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const uint64_t when = m.received ? m.received : m.sent;
-    const CivilTime t = ToCivil(when ? when : 116444736000000000ull);
-    int64_t days = UnixSeconds(when ? when : 116444736000000000ull);
-    days = days >= 0 ? days / 86400 : (days - 86399) / 86400;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "From - %s %s %2d %02d:%02d:%02d %d\n",
-                  kDays[((days % 7) + 7) % 7], kMonths[t.month - 1], t.day, t.hour, t.minute,
-                  t.second, t.year);
-    return buf;
-}
-
-// The Maildir name: delivery time first, then the store order, then the flags.
-std::string MaildirName(const MessageInfo& m, size_t seq) {
-    const uint64_t when = m.received ? m.received : m.sent;
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%lld.M%06zuI%u.mailstore",
-                  static_cast<long long>(UnixSeconds(when)), seq, static_cast<unsigned>(m.id));
-    std::string name = buf;
-    name += kInfoSeparator;
-    name += "2,";
-    if (m.state & kStateFlagged)
-        name += 'F';
-    if (!(m.state & kStateUnread))
-        name += 'S';
-    return name;
-}
 
 struct Totals {
     size_t inStore = 0;
@@ -262,20 +157,21 @@ struct Totals {
     size_t files = 0;
     size_t folders = 0;
     size_t lineBreaksAdded = 0;
-    std::vector<std::string> leftOut;
+    size_t leftOutCount = 0;
+    std::vector<LeftOut> leftOut; // one per cause, in the order first met
 };
 
 class Exporter {
   public:
     Exporter(const Store& store, Format format, bool recursive, Io& io)
-        : store_(store), format_(format), recursive_(recursive), io_(io) {}
+        : store_(store), format_(format), recursive_(recursive), io_(io), run_(RunToken()) {}
 
     void Run(FolderId folder, const std::string& dest) {
         total_ = Count(folder);
         OutDir out(dest);
         Status s = out.Open();
         if (!s.ok())
-            Fail("cannot write to " + dest + ": " + s.message());
+            Fail("cannot write to " + Printable(dest) + ": " + Printable(s.message()));
         FolderInfo info;
         store_.GetFolder(folder, &info);
         if (format_ == Format::Mbox)
@@ -312,9 +208,19 @@ class Exporter {
         return out;
     }
 
-    void Failed(FolderId folder, const MessageInfo& m, const std::string& why, bool tick = true) {
-        totals_.leftOut.push_back(FolderPath(store_, folder) + " #" + std::to_string(m.id) + " \"" +
-                                  m.subject + "\": " + why);
+    void Failed(FolderId folder, const MessageInfo& m, const char* stage, const Status& why,
+                bool tick = true) {
+        const std::string key = CauseKey(stage, why);
+        auto it = causes_.find(key);
+        if (it == causes_.end()) {
+            it = causes_.emplace(key, totals_.leftOut.size()).first;
+            totals_.leftOut.push_back({Printable(FolderPath(store_, folder)) + " #" +
+                                           std::to_string(m.id) + " \"" + Printable(m.subject) +
+                                           "\"",
+                                       Printable(why.message()), 0});
+        }
+        ++totals_.leftOut[it->second].count;
+        ++totals_.leftOutCount;
         if (tick)
             Tick();
     }
@@ -324,8 +230,10 @@ class Exporter {
             DrawProgress(io_.err, done_, total_);
     }
 
-    // Streams a source through `sink`; the reader's failure as a status.
-    template <typename Sink> Status CopySource(FolderId folder, const MessageInfo& m, Sink&& sink) {
+    // Streams a source through `sink`. *stage says which side failed.
+    template <typename Sink>
+    Status CopySource(FolderId folder, const MessageInfo& m, const char** stage, Sink&& sink) {
+        *stage = "read";
         std::unique_ptr<MessageReader> reader;
         Status s = store_.OpenMessageSource(folder, m.id, &reader);
         std::string buf(kChunk, '\0');
@@ -334,8 +242,11 @@ class Exporter {
             s = reader->ReadAt(offset, buf.data(), buf.size(), &got);
             if (s.ok() && got == 0)
                 s = Status(ErrorCode::Io, "the message file ended early");
-            if (s.ok())
+            if (s.ok()) {
+                *stage = "write";
                 s = sink(std::string_view(buf.data(), got));
+                *stage = s.ok() ? "read" : "write";
+            }
             offset += got;
         }
         return s;
@@ -343,7 +254,6 @@ class Exporter {
 
     // eml and Maildir: one file per message.
     void ExportInto(FolderId folder, OutDir& out) {
-        std::string cur = out.path(), tmp = out.path();
         if (format_ == Format::Maildir) {
             OutDir curDir(out.path() + "/cur"), newDir(out.path() + "/new"),
                 tmpDir(out.path() + "/tmp");
@@ -365,18 +275,25 @@ class Exporter {
 
     void ExportFiles(FolderId folder, OutDir& dir, const std::string& tempDir) {
         const std::vector<MessageInfo> messages = Messages(folder);
+        const bool eml = format_ == Format::Eml;
         for (size_t i = 0; i < messages.size(); ++i) {
             const MessageInfo& m = messages[i];
-            const std::string name = format_ == Format::Eml ? dir.Claim(EmlBase(m), ".eml")
-                                                            : dir.Claim(MaildirName(m, i), "");
+            auto claim = [&] {
+                return eml ? dir.Claim(EmlBase(m), ".eml") : dir.Claim(MaildirName(m, i), "");
+            };
+            const std::string name = claim();
             OutFile file;
-            Status s = file.Create(tempDir + "/" + name + (format_ == Format::Eml ? ".part" : ""));
+            const char* stage = "create";
+            Status s = file.Create(tempDir + "/" + name + "." + run_, eml ? ".part" : "");
             if (s.ok())
-                s = CopySource(folder, m, [&](std::string_view b) { return file.Write(b); });
-            if (s.ok())
-                s = file.Commit(dir.path() + "/" + name);
+                s = CopySource(folder, m, &stage,
+                               [&](std::string_view b) { return file.Write(b); });
+            if (s.ok()) {
+                stage = "rename";
+                s = CommitInto(file, dir, name, claim);
+            }
             if (!s.ok()) {
-                Failed(folder, m, s.message());
+                Failed(folder, m, stage, s);
                 continue;
             }
             ++totals_.written;
@@ -385,24 +302,18 @@ class Exporter {
         }
     }
 
-    // mbox: the folder as <name>.mbox in `parent`, its sub-folders in <name>/.
-    void ExportMbox(FolderId folder, OutDir& parent, const std::string& folderName) {
-        const std::string stem =
-            parent.Claim(SafeName(folderName, kFolderBytes, "folder"), ".mbox", {""});
-        const std::string base = stem.substr(0, stem.size() - 5);
-        const std::vector<MessageInfo> messages = Messages(folder);
-        OutFile file;
-        Status s = file.Create(parent.path() + "/" + stem + ".part");
-        if (!s.ok())
-            return LeaveOut(folder, messages, s);
+    // Writes the messages into `file` as mbox; the number written, or the failure.
+    Status WriteMbox(FolderId folder, const std::vector<MessageInfo>& messages, OutFile& file,
+                     const char** stage, size_t* written) {
+        Status s;
         std::string out;
-        size_t written = 0;
         for (size_t i = 0; i < messages.size() && s.ok(); ++i) {
+            *stage = "write";
             s = file.Write(MboxSeparator(messages[i]));
             MboxQuoter q;
             bool endedWithNewline = true;
             if (s.ok())
-                s = CopySource(folder, messages[i], [&](std::string_view b) {
+                s = CopySource(folder, messages[i], stage, [&](std::string_view b) {
                     out.clear();
                     q.Feed(b, &out);
                     if (!b.empty())
@@ -415,16 +326,36 @@ class Exporter {
             // keep a last line without its break.
             out += endedWithNewline ? "\n" : "\n\n";
             totals_.lineBreaksAdded += endedWithNewline ? 0 : 1;
-            if (s.ok())
+            if (s.ok()) {
+                *stage = "write";
                 s = file.Write(out);
+            }
             if (s.ok())
-                ++written;
+                ++*written;
             Tick();
         }
-        if (s.ok())
-            s = file.Commit(parent.path() + "/" + stem);
+        return s;
+    }
+
+    // mbox: the folder as <name>.mbox in `parent`, its sub-folders in <name>/.
+    void ExportMbox(FolderId folder, OutDir& parent, const std::string& folderName) {
+        const std::string safe = SafeName(folderName, kFolderBytes, "folder");
+        std::string stem = parent.Claim(safe, ".mbox", {""});
+        const std::vector<MessageInfo> messages = Messages(folder);
+        OutFile file;
+        const char* stage = "create";
+        Status s = file.Create(parent.path() + "/" + stem + "." + run_, ".part");
+        if (!s.ok())
+            return LeaveOut(folder, messages, stage, s);
+        size_t written = 0;
+        s = WriteMbox(folder, messages, file, &stage, &written);
+        if (s.ok()) {
+            stage = "rename";
+            s = CommitInto(file, parent, stem,
+                           [&] { return stem = parent.Claim(safe, ".mbox", {""}); });
+        }
         if (!s.ok()) // one file holds the folder: without it none of its messages are out
-            return LeaveOut(folder, messages, s, false);
+            return LeaveOut(folder, messages, stage, s, false);
         totals_.written += written;
         ++totals_.files;
         if (!recursive_)
@@ -433,7 +364,7 @@ class Exporter {
         store_.GetChildren(folder, &kids);
         if (kids.empty())
             return;
-        OutDir sub(parent.path() + "/" + base);
+        OutDir sub(parent.path() + "/" + stem.substr(0, stem.size() - 5));
         s = sub.Open();
         for (FolderId kid : kids) {
             FolderInfo info;
@@ -463,14 +394,14 @@ class Exporter {
         }
     }
 
-    void LeaveOut(FolderId folder, const std::vector<MessageInfo>& messages, const Status& s,
-                  bool tick = true) {
+    void LeaveOut(FolderId folder, const std::vector<MessageInfo>& messages, const char* stage,
+                  const Status& s, bool tick = true) {
         for (const MessageInfo& m : messages)
-            Failed(folder, m, s.message(), tick);
+            Failed(folder, m, stage, s, tick);
     }
     // A folder whose directory could not be made, with its sub-folders.
     void LeaveOutFolder(FolderId folder, const Status& s) {
-        LeaveOut(folder, Messages(folder), s);
+        LeaveOut(folder, Messages(folder), "directory", s);
         std::vector<FolderId> kids;
         if (recursive_ && store_.GetChildren(folder, &kids).ok())
             for (FolderId kid : kids)
@@ -481,9 +412,11 @@ class Exporter {
     Format format_;
     bool recursive_;
     Io& io_;
+    const std::string run_; // in every temporary name, so no other run's file is touched
     size_t total_ = 0;
     size_t done_ = 0;
     Totals totals_;
+    std::map<std::string, size_t> causes_; // key -> index in totals_.leftOut
 };
 
 Format ParseFormat(const std::string& s) {
@@ -493,7 +426,7 @@ Format ParseFormat(const std::string& s) {
         return Format::Maildir;
     if (s == "mbox")
         return Format::Mbox;
-    Fail("unknown format \"" + s + "\" (eml, maildir or mbox)");
+    Fail("unknown format \"" + Printable(s) + "\" (eml, maildir or mbox)");
 }
 
 } // namespace
@@ -522,17 +455,23 @@ int Export(const Args& args, Io& io) {
     Exporter exporter(*store, f, opts.count("--recursive") != 0, io);
     exporter.Run(folder, a[2]);
     const Totals& t = exporter.totals();
-    io.out << "Exported " << FolderPath(*store, folder) << " (" << Plural(t.folders, "folder")
-           << ") to " << a[2] << " as " << format << ": " << t.inStore << " messages in the store, "
-           << t.written << " written in " << Plural(t.files, "file") << ".\n";
+    io.out << "Exported " << Printable(FolderPath(*store, folder)) << " ("
+           << Plural(t.folders, "folder") << ") to " << Printable(a[2]) << " as " << format << ": "
+           << t.inStore << " messages in the store, " << t.written << " written in "
+           << Plural(t.files, "file") << ".\n";
     if (t.lineBreaksAdded)
         io.out << "Note: " << Plural(t.lineBreaksAdded, "message")
                << " did not end with a line break; mbox needs one, so it was added.\n";
     if (t.leftOut.empty())
         return 0;
-    io.out << "Left out " << t.leftOut.size() << ":\n";
-    for (const std::string& line : t.leftOut)
-        io.out << "  " << line << "\n";
+    // One line per cause: a full or read-only destination fails every message alike.
+    io.out << "Left out " << t.leftOutCount << ":\n";
+    for (const LeftOut& l : t.leftOut) {
+        io.out << "  " << l.who;
+        if (l.count > 1)
+            io.out << " and " << l.count - 1 << " more";
+        io.out << ": " << l.why << "\n";
+    }
     return 2;
 }
 

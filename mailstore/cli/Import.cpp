@@ -1,8 +1,10 @@
 #include "Import.h"
 
 #include "CliSupport.h"
+#include "ImportFormats.h"
 #include "MessageParser.h"
 #include "SourceFiles.h"
+#include "Support.h"
 
 #include <cstdint>
 #include <new>
@@ -60,43 +62,6 @@ bool EndsWithNoCase(std::string_view s, std::string_view tail) {
             return false;
     }
     return true;
-}
-
-// ---- Maildir names ---------------------------------------------------------------
-
-// Flags after ":2," (or "!2," where ':' cannot be in names): S seen, F flagged;
-// new/ holds unseen mail.
-uint32_t MaildirState(const std::string& name, bool inNew) {
-    uint32_t state = kStateUnread;
-    size_t info = name.rfind(":2,");
-    if (info == std::string::npos)
-        info = name.rfind("!2,");
-    if (!inNew && info != std::string::npos) {
-        std::string flags = name.substr(info + 3);
-        if (flags.find('S') != std::string::npos)
-            state &= ~kStateUnread;
-        if (flags.find('F') != std::string::npos)
-            state |= kStateFlagged;
-    }
-    return state;
-}
-
-// A Maildir name starts with the delivery time in seconds since 1970, often
-// followed by ".M" and the microseconds.
-std::optional<uint64_t> MaildirDelivery(std::string_view name) {
-    size_t n = 0;
-    uint64_t secs = 0;
-    while (n < name.size() && n < 12 && name[n] >= '0' && name[n] <= '9')
-        secs = secs * 10 + static_cast<uint64_t>(name[n++] - '0');
-    if (n == 0 || n == 12 || n >= name.size() || name[n] != '.' || secs == 0)
-        return std::nullopt;
-    uint64_t micros = 0;
-    if (n + 1 < name.size() && name[n + 1] == 'M') {
-        for (size_t i = n + 2, d = 0; i < name.size() && d < 6 && name[i] >= '0' && name[i] <= '9';
-             ++i, ++d)
-            micros = micros * 10 + static_cast<uint64_t>(name[i] - '0');
-    }
-    return (secs + 11644473600ull) * 10000000ull + micros * 10;
 }
 
 // ---- Finding the files -------------------------------------------------------------
@@ -229,42 +194,6 @@ class Walker {
 
 // ---- Reading messages --------------------------------------------------------------
 
-bool IsBlankLine(std::string_view line) {
-    return line == "\n" || line == "\r\n";
-}
-
-// Where the first "From " line of an mbox starts, after a byte-order mark and
-// blank lines; npos when the text is not an mbox.
-size_t MboxStart(std::string_view head) {
-    size_t pos = head.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    for (;;) {
-        if (head.compare(pos, 5, "From ") == 0)
-            return pos;
-        size_t nl = head.find('\n', pos);
-        if (nl == std::string_view::npos || !IsBlankLine(head.substr(pos, nl + 1 - pos)))
-            return std::string_view::npos;
-        pos = nl + 1;
-    }
-}
-
-// A first line such as "Received: ..." or "From: ...".
-bool LooksLikeMail(std::string_view head) {
-    size_t i = 0;
-    while (i < head.size() && i < 80 && head[i] > ' ' && head[i] < 127 && head[i] != ':')
-        ++i;
-    return i > 0 && i < head.size() && head[i] == ':';
-}
-
-// The time on an mbox separator line: "From sender Mon Dec  7 08:00:00 2026".
-std::optional<uint64_t> SeparatorTime(std::string_view line) {
-    line.remove_prefix(5);
-    size_t sender = line.find_first_of(" \t\r\n");
-    uint64_t t = 0;
-    if (sender == std::string_view::npos || !ParseMailDate(line.substr(sender), &t))
-        return std::nullopt;
-    return t;
-}
-
 void DrawProgress(std::ostream& err, uint64_t done, uint64_t total, size_t messages) {
     const uint64_t width = 30;
     const uint64_t filled = total ? (done < total ? done : total) * width / total : width;
@@ -365,61 +294,33 @@ class Importer {
         Add(Pending{std::move(data), s.path, s.state, s.delivered, f.modified()});
     }
 
-    // Splits at "From " lines, undoing the ">From " quoting of bodies, one
-    // message at a time.
+    // One message at a time: an mbox of any size is never held whole.
     void Mbox(SourceFile& f, std::string buf, size_t pos, const std::string& path) {
-        std::string message, separator;
+        MboxSplitter split(kMaxMessage);
+        std::vector<MboxSplitter::Message> done;
         int n = 0;
-        bool eof = false;
-        auto finish = [&] {
-            // The blank line that ends each message belongs to the format.
-            if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\n\n") == 0)
-                message.pop_back();
-            else if (message.size() >= 4 && message.compare(message.size() - 4, 4, "\r\n\r\n") == 0)
-                message.resize(message.size() - 2);
-            const std::string origin = path + " #" + std::to_string(++n);
-            if (message.empty())
-                out_.refused.emplace_back(origin, "empty message");
-            else
-                Add(Pending{std::move(message), origin, std::nullopt, SeparatorTime(separator),
-                            f.modified()});
-            message = std::string();
-        };
-        bool first = true;
-        for (;;) {
-            size_t nl = buf.find('\n', pos);
-            if (nl == std::string::npos && !eof) {
-                buf.erase(0, pos);
-                pos = 0;
-                const size_t before = buf.size();
-                if (!Fill(f, &buf, kChunk, path))
-                    return;
-                eof = buf.size() == before;
-                continue;
+        bool ok = split.Feed(std::string_view(buf).substr(pos), &done);
+        for (bool end = false;;) {
+            for (MboxSplitter::Message& m : done) {
+                const std::string origin = path + " #" + std::to_string(++n);
+                if (m.source.empty())
+                    out_.refused.emplace_back(origin, "empty message");
+                else
+                    Add(Pending{std::move(m.source), origin, std::nullopt,
+                                SeparatorTime(m.separator), f.modified()});
             }
-            const size_t end = nl == std::string::npos ? buf.size() : nl + 1;
-            if (end == pos)
+            done.clear();
+            if (!ok || end)
                 break;
-            std::string_view line(buf.data() + pos, end - pos);
-            pos = end;
-            if (line.compare(0, 5, "From ") == 0) {
-                if (!first)
-                    finish();
-                first = false;
-                separator.assign(line);
-                continue;
-            }
-            const size_t gt = line.find_first_not_of('>');
-            if (gt != std::string_view::npos && gt > 0 && line.compare(gt, 5, "From ") == 0)
-                line.remove_prefix(1);
-            message.append(line);
-            if (message.size() > kMaxMessage) {
-                out_.refused.emplace_back(path + " #" + std::to_string(n + 1),
-                                          "a message of 4 GiB or more cannot be stored");
+            buf.clear();
+            if (!Fill(f, &buf, kChunk, path))
                 return;
-            }
+            end = buf.empty();
+            ok = end ? split.Finish(&done) : split.Feed(buf, &done);
         }
-        finish();
+        if (!ok)
+            out_.refused.emplace_back(path + " #" + std::to_string(n + 1),
+                                      "a message of 4 GiB or more cannot be stored");
     }
 
     void Add(Pending p) {
@@ -503,6 +404,7 @@ FolderId TargetFolder(Store& store, const Options& o) {
     FolderId folder = 0;
     if (!o.create || store.FindFolderByPath(o.folder, &folder).ok())
         return ResolveFolder(store, o.folder);
+    CheckFolderNames(o.folder);
     FolderId parent = kRootFolder;
     std::string_view path = o.folder;
     while (!path.empty()) {

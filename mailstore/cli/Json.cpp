@@ -133,7 +133,7 @@ int CheckJson(const Args& a, Io& io) {
     if (a.size() != 1)
         Fail("usage: mailstore check [--json] DIR");
     CheckReport r;
-    Require(Store::Check(a[0], nullptr, &r));
+    Require(Store::Check(a[0], &Fs(), &r));
     io.out << "{\"ok\":" << (r.ok ? "true" : "false") << ",\"folders\":" << r.folders
            << ",\"messages\":" << r.messages << ",\"journalRecords\":" << r.journalRecords
            << ",\"tornTailBytes\":" << r.tornTailBytes << ",\"orphanFiles\":" << r.orphanFiles

@@ -1,6 +1,7 @@
-// The user's files an import reads. Only regular files are opened, and never
-// in a way that could wait (a FIFO or a device is refused, not read); every
-// failure carries the system's reason in words. Paths are UTF-8 with '/'.
+// The user's files an import reads and an export leaves. Only regular files are
+// opened, and never in a way that could wait (a FIFO or a device is refused, not
+// read); every failure carries the system's reason in words. Paths are UTF-8
+// with '/'.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,15 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 
 // Entry names of a directory, sorted, without "." and "..".
 bool ListDirectory(const std::string& path, std::vector<std::string>* names, std::string* reason);
+
+// Gives the file `from` the name `to` only if nothing has that name yet, in one
+// step, so a file that appears meanwhile is never replaced (*taken then).
+bool MoveToFreeName(const std::string& from, const std::string& to, bool* taken,
+                    std::string* reason);
+
+// Differs between runs of the tool, those at the same time too: part of the
+// names of the files one run writes before they are complete.
+std::string RunToken();
 
 class SourceFile {
   public:

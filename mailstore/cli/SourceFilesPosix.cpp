@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,6 +80,56 @@ bool ListDirectory(const std::string& path, std::vector<std::string>* names, std
     }
     std::sort(names->begin(), names->end());
     return true;
+}
+
+bool MoveToFreeName(const std::string& from, const std::string& to, bool* taken,
+                    std::string* reason) {
+    *taken = false;
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // Some file systems cannot do it in one call; a hard link cannot replace either.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        *taken = errno == EEXIST;
+        *reason = Reason(errno);
+        return false;
+    }
+#endif
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
+        *taken = errno == EEXIST;
+        *reason = Reason(errno);
+        return false;
+    }
+    // No links either (FAT): look first, the best such a file system allows.
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) {
+        *taken = true;
+        *reason = Reason(EEXIST);
+        return false;
+    }
+    if (rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    *reason = Reason(errno);
+    return false;
+}
+
+std::string RunToken() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t x =
+        (static_cast<uint64_t>(getpid()) << 40) ^
+        (static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec));
+    // A mix, so runs close in time do not share a prefix.
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185ull;
+    x ^= x >> 27;
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(x));
+    return buf;
 }
 
 SourceFile::~SourceFile() {

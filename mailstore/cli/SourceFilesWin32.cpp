@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace mailstore::cli {
 
@@ -115,6 +116,43 @@ bool ListDirectory(const std::string& path, std::vector<std::string>* names, std
     }
     std::sort(names->begin(), names->end());
     return true;
+}
+
+bool MoveToFreeName(const std::string& from, const std::string& to, bool* taken,
+                    std::string* reason) {
+    *taken = false;
+    const std::wstring f = Wide(from), t = Wide(to);
+    for (int attempt = 0;; ++attempt) {
+        // Without MOVEFILE_REPLACE_EXISTING a name that is there refuses the move.
+        if (MoveFileExW(f.c_str(), t.c_str(), 0))
+            return true;
+        const DWORD err = GetLastError();
+        // A scanner may still look at the file just closed.
+        if (err == ERROR_SHARING_VIOLATION && attempt < 20) {
+            Sleep(10);
+            continue;
+        }
+        *taken = err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS;
+        *reason = Reason(err);
+        return false;
+    }
+}
+
+std::string RunToken() {
+    LARGE_INTEGER ticks{};
+    QueryPerformanceCounter(&ticks);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    uint64_t x = (static_cast<uint64_t>(GetCurrentProcessId()) << 40) ^
+                 static_cast<uint64_t>(ticks.QuadPart) ^
+                 ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    // A mix, so runs close in time do not share a prefix.
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185ull;
+    x ^= x >> 27;
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(x));
+    return buf;
 }
 
 SourceFile::~SourceFile() {

@@ -18,6 +18,19 @@ FolderId ResolveParent(const Store& store, const std::string& path) {
     return ResolveFolder(store, path);
 }
 
+void CheckFolderNames(const std::string& path) {
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        const std::string part = path.substr(start, slash - start);
+        if (!part.empty())
+            Require(ValidateFolderName(part), "cannot create \"" + Printable(part) + "\"");
+        start = slash + 1;
+    }
+}
+
 std::string FolderPath(const Store& store, FolderId folder) {
     std::string path;
     FolderInfo info;

@@ -38,35 +38,6 @@ HRESULT CreateNamespace(REFIID riid, void** ppv) {
     return CreateObject<Namespace>(riid, ppv);
 }
 
-void FillFolderProps(const mailstore::FolderInfo& info, FOLDERPROPS* props) {
-    props->FolderId = info.id;
-    props->cSubFolders = static_cast<LONG>(info.subFolderCount);
-    props->sfType = info.type;
-    props->cUnread = info.unreadCount;
-    props->cMessage = info.messageCount;
-    const std::string name = Utf8ToCodePage(info.name, CP_ACP, kMaxNameBytes);
-    std::memset(props->szName, 0, sizeof props->szName);
-    std::memcpy(props->szName, name.data(), name.size());
-}
-
-HRESULT ReadIdList(const MESSAGEIDLIST* list, size_t limit,
-                   std::vector<mailstore::MessageId>* ids) {
-    if (!list) {
-        return E_POINTER;
-    }
-    if (list->cbSize != MESSAGEIDLIST_SIZE) {
-        return E_INVALIDARG;
-    }
-    if (list->cMsgs > 0 && !list->prgdwMsgId) {
-        return E_POINTER;
-    }
-    if (list->cMsgs > limit) {
-        return E_INVALIDARG;
-    }
-    ids->assign(list->prgdwMsgId, list->prgdwMsgId + list->cMsgs);
-    return S_OK;
-}
-
 HRESULT ReadFolderIdList(StoreSession& session, STOREFOLDERID folder, const MESSAGEIDLIST* list,
                          std::vector<mailstore::MessageId>* ids) {
     std::vector<mailstore::MessageId> present;

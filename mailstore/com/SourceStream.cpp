@@ -3,6 +3,7 @@
 #include "Module.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <vector>
@@ -146,16 +147,22 @@ STDMETHODIMP SourceStream::CopyTo(IStream* target, ULARGE_INTEGER cb, ULARGE_INT
         HRESULT hr = S_OK;
         while (left > 0) {
             size_t got = 0;
-            hr = ReadSome(piece.data(), static_cast<size_t>(std::min<uint64_t>(left, kCopyPiece)),
-                          &got);
-            if (FAILED(hr) || got == 0) {
+            const HRESULT readHr = ReadSome(
+                piece.data(), static_cast<size_t>(std::min<uint64_t>(left, kCopyPiece)), &got);
+            if (got == 0) {
+                hr = readHr;
                 break;
             }
+            // Bytes read before a failure moved the position: they are passed on
+            // and counted, so the counts tell where the stream stands.
             read += got;
             left -= got;
             ULONG put = 0;
             hr = target->Write(piece.data(), static_cast<ULONG>(got), &put);
             written += put;
+            if (SUCCEEDED(hr) && FAILED(readHr)) {
+                hr = readHr;
+            }
             if (FAILED(hr)) {
                 break;
             }

@@ -425,6 +425,10 @@ class FileMessageReader : public MessageReader {
 
 } // namespace
 
+Status ValidateFolderName(std::string_view name) {
+    return ValidateName(name);
+}
+
 // ---- Loading -------------------------------------------------------------------------
 
 struct Loaded {

@@ -51,6 +51,9 @@ constexpr int32_t kFolderDrafts = 4;
 
 constexpr size_t kMaxFolderNameBytes = 255;
 
+// InvalidName for a name no folder may have (what a create or rename checks first).
+Status ValidateFolderName(std::string_view name);
+
 struct FolderInfo {
     FolderId id = 0;
     FolderId parent = 0;

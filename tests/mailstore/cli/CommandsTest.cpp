@@ -84,12 +84,17 @@ TEST_F(CommandsTest, RefusalsChangeNothing) {
         {{"mkdir", "--bogus", store_, "X"}, "unknown option"},
         {{"export", store_, "Inbox", Path("out"), "--format", "pdf"}, "unknown format"},
         {{"export", store_, "Inbox", Path("out"), "--format"}, "needs a value"},
+        // A path that cannot be made whole creates none of it.
+        {{"mkdir", "--parents", store_, "New/" + std::string(300, 'x') + "/B"}, "255 bytes"},
+        {{"import", "--create", store_, "New/" + std::string(300, 'x'), Path("a.eml")}, "255"},
+        {{"mkdir", store_, "C1 \xc2\x85 here"}, "C1 \\xc2\\x85 here"},
     };
     for (const auto& [args, why] : cases) {
         Result r = Call(args);
         EXPECT_EQ(r.code, 1) << args[0] << " " << args.back();
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_THAT(r.err, HasSubstr(why)) << r.err;
+        EXPECT_EQ(r.err.find("\xc2\x85"), std::string::npos) << "a control character echoed";
         ASSERT_EQ(Fingerprint(), before) << args[0] << " " << args.back();
     }
     EXPECT_FALSE(fsys::exists(root_ / "out"));

@@ -3,6 +3,12 @@
 
 #include <set>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace mailstore::cli {
 namespace {
 
@@ -105,7 +111,8 @@ TEST_F(ExportTest, EveryFormatReadsBackTheSameSources) {
 }
 
 bool SafeOnWindowsAndPosix(const std::string& name) {
-    static const std::set<std::string> kDevices = {"con", "prn", "aux", "nul", "com1", "lpt1"};
+    static const std::set<std::string> kDevices = {"con",  "prn",  "aux",    "nul",
+                                                   "com1", "lpt1", "conin$", "conout$"};
     std::string base = name.substr(0, name.find('.'));
     std::transform(base.begin(), base.end(), base.begin(), ::tolower);
     if (name.empty() || name.size() > 150 || name[0] == '.' || name.back() == '.' ||
@@ -146,7 +153,7 @@ TEST_F(ExportTest, FileNamesAreSafeBoundedAndUnique) {
     files.insert(files.begin(), "import");
     ASSERT_EQ(Call(files).code, 0);
     // Folders named like devices, dots and separators, each with a message.
-    for (const std::string folder : {"con", "..", "a\\b:c", "trailing. "}) {
+    for (const std::string folder : {"con", "..", "a\\b:c", "trailing. ", "CONIN$", "conout$"}) {
         ASSERT_EQ(Call({"mkdir", store_, "Inbox/x"}).code, 0);
         ASSERT_EQ(Call({"rename", store_, "Inbox/x", folder}).code, 0) << folder;
         ASSERT_EQ(Call({"copy", store_, "Inbox", "Inbox/" + folder, "1"}).code, 0);
@@ -168,12 +175,13 @@ TEST_F(ExportTest, FileNamesAreSafeBoundedAndUnique) {
         EXPECT_TRUE(lower.insert(l).second) << "unique without case";
         emls += path.size() > 4 && path.compare(path.size() - 4, 4, ".eml") == 0;
     }
-    EXPECT_EQ(emls, subjects.size() + 4);
-    EXPECT_EQ(first.size(), emls + 5); // and the five folders' directories
+    EXPECT_EQ(emls, subjects.size() + 6);
+    EXPECT_EQ(first.size(), emls + 7); // and the seven folders' directories
     EXPECT_TRUE(fsys::exists(root_ / "out" / "2026-12-07 08-00-00 twice.eml"));
     EXPECT_TRUE(fsys::exists(root_ / "out" / "2026-12-07 08-00-00 twice (2).eml"));
     EXPECT_TRUE(fsys::exists(root_ / "out" / "_con"));
     EXPECT_TRUE(fsys::exists(root_ / "out" / "a_b"));
+    EXPECT_TRUE(fsys::exists(root_ / "out" / "_CONIN$"));
 
     // A second export into the same place overwrites nothing and leaves no temporary file.
     const auto inbox = Contents(store_)["Inbox"];
@@ -214,6 +222,92 @@ TEST_F(ExportTest, ReportsWhatItLeftOut) {
     EXPECT_THAT(r.out, HasSubstr("0 written in 0 files.\nLeft out 3:"));
     EXPECT_TRUE(Tree("mbox").empty());
 }
+
+// What an interrupted run leaves (a temporary file, some finished files) is
+// never touched, and the next run still exports every message.
+TEST_F(ExportTest, LeftoversOfAnInterruptedRunAreKeptAndTheNextRunIsWhole) {
+    for (const char* n : {"a", "b", "c"})
+        Write(std::string("in/") + n + ".eml", std::string("Subject: ") + n +
+                                                   "\nDate: Mon, 07 Dec 2026 08:00:00 +0000\n\n" +
+                                                   n + "\n");
+    ASSERT_EQ(Call({"import", store_, "Inbox", Path("in")}).code, 0);
+    const std::map<std::string, std::string> leftovers = {
+        {"eml/2026-12-07 08-00-00 a.eml.part", "half of a"},
+        {"eml/2026-12-07 08-00-00 b.eml", "b, finished"},
+        {"mbox/Inbox.mbox.part", "From - half"}};
+    for (const auto& [name, bytes] : leftovers)
+        Write(name, bytes);
+    Result r = Call({"export", store_, "Inbox", Path("eml")});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("3 written in 3 files."));
+    EXPECT_EQ(Tree("eml"), (std::vector<std::string>{
+                               "2026-12-07 08-00-00 a.eml", "2026-12-07 08-00-00 a.eml.part",
+                               "2026-12-07 08-00-00 b (2).eml", "2026-12-07 08-00-00 b.eml",
+                               "2026-12-07 08-00-00 c.eml"}));
+    r = Call({"export", store_, "Inbox", Path("mbox"), "--format", "mbox"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(Tree("mbox"), (std::vector<std::string>{"Inbox.mbox", "Inbox.mbox.part"}));
+    std::ifstream mbox(root_ / "mbox" / "Inbox.mbox", std::ios::binary);
+    const std::string all(std::istreambuf_iterator<char>(mbox), {});
+    for (const char* body : {"\n\na\n", "\n\nb\n", "\n\nc\n"})
+        EXPECT_THAT(all, HasSubstr(body));
+    for (const auto& [name, bytes] : leftovers) {
+        std::ifstream f(root_ / name, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), bytes) << name;
+    }
+}
+
+#ifndef _WIN32
+// A destination that takes no more bytes fails every message alike: one line
+// for that cause, one for the message whose source is gone.
+TEST_F(ExportTest, FailuresAreReportedOncePerCause) {
+    std::string mbox;
+    for (int i = 0; i < 150; ++i)
+        mbox += "From x@example.org Mon Dec  7 08:00:00 2026\nSubject: m" + std::to_string(i) +
+                "\n\nunique body " + std::to_string(i) + "\n\n";
+    Write("in.mbox", mbox);
+    ASSERT_EQ(Call({"import", store_, "Inbox", Path("in.mbox")}).code, 0);
+    for (const auto& e : fsys::recursive_directory_iterator(root_ / "store")) {
+        std::ifstream f(e.path(), std::ios::binary);
+        if (e.is_regular_file() &&
+            std::string(std::istreambuf_iterator<char>(f), {}).find("unique body 7\n") !=
+                std::string::npos)
+            fsys::remove(e.path());
+    }
+    fsys::create_directories(root_ / "eml");
+    fsys::create_directories(root_ / "mbox");
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit tiny = old;
+    tiny.rlim_cur = 8;
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    const Result eml = Call({"export", store_, "Inbox", Path("eml")});
+    const Result box = Call({"export", store_, "Inbox", Path("mbox"), "--format=mbox"});
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(eml.code, 2);
+    EXPECT_THAT(eml.out, HasSubstr("0 written in 0 files.\nLeft out 150:\n  Inbox #1 \"m0\" and "
+                                   "148 more: cannot write "));
+    EXPECT_THAT(eml.out, HasSubstr("\n  Inbox #8 \"m7\": "));
+    EXPECT_EQ(std::count(eml.out.begin(), eml.out.end(), '\n'), 4) << eml.out;
+    EXPECT_EQ(box.code, 2);
+    EXPECT_THAT(box.out, HasSubstr("Left out 150:\n  Inbox #1 \"m0\" and 149 more: "));
+    EXPECT_EQ(std::count(box.out.begin(), box.out.end(), '\n'), 3) << box.out;
+    // The temporary files of the failed run are gone; nothing else was there.
+    EXPECT_TRUE(Tree("eml").empty());
+    EXPECT_TRUE(Tree("mbox").empty());
+    if (geteuid() == 0)
+        return; // no directory is read-only to root
+    fsys::create_directories(root_ / "ro");
+    fsys::permissions(root_ / "ro", fsys::perms::owner_read | fsys::perms::owner_exec);
+    const Result ro = Call({"export", store_, "Inbox", Path("ro")});
+    fsys::permissions(root_ / "ro", fsys::perms::owner_all);
+    // Nothing can be created, so the lost source is not even reached.
+    EXPECT_THAT(ro.out, HasSubstr("Left out 150:\n  Inbox #1 \"m0\" and 149 more: cannot open "));
+    EXPECT_EQ(std::count(ro.out.begin(), ro.out.end(), '\n'), 3) << ro.out;
+}
+#endif
 
 } // namespace
 } // namespace mailstore::cli

@@ -2074,6 +2074,8 @@ class Recovery {
                 std::string rel;
                 if (!Describe(m.fileNo, &n, &rel)) {
                     report_.actions.push_back(why + "; its record is dropped");
+                    MoveDirectoryAside(detail::MessageFilePath(m.fileNo));
+                    MoveDirectoryAside(detail::FlatMessageFilePath(m.fileNo));
                     continue;
                 }
                 n.rec.state = m.state;
@@ -2122,7 +2124,10 @@ class Recovery {
         bool missing = false;
         if (!ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing).ok() ||
             bytes.size() > kMaxMessageSize) {
-            report_.actions.push_back(from + ": unreadable; left where it is");
+            if (IsDirectory(fs_, dir_ + "/" + from))
+                MoveDirectoryAside(from);
+            else
+                report_.actions.push_back(from + ": unreadable; left where it is");
             return;
         }
         while (next_ < detail::kFileNoLimit && MessageFileExists(fs_, dir_, next_))
@@ -2162,6 +2167,12 @@ class Recovery {
     }
 
     // A record for message file `no` as it now is.
+    // A directory under a message file's name would stay unaccounted for.
+    void MoveDirectoryAside(const std::string& rel) {
+        if (IsDirectory(fs_, dir_ + "/" + rel))
+            MoveAside(fs_, dir_, rel, "a directory where a message file belongs", &report_);
+    }
+
     bool Describe(uint64_t no, NewMessage* n, std::string* rel) {
         std::string bytes;
         bool missing = false;

@@ -61,6 +61,7 @@ void TBrisvanderMain::MarkSelected(BOOL read) {
     if (ids.empty() || !openFolder_)
         return;
     MESSAGEIDLIST list = IdList(ids);
+    BusyUntilIdle();
     openFolder_->MarkMessagesAsRead(read, 0, &list);
 }
 
@@ -74,6 +75,7 @@ void TBrisvanderMain::Delete2Click() {
     if (ids.empty() || !openFolder_)
         return;
     MESSAGEIDLIST list = IdList(ids);
+    BusyUntilIdle();
     openFolder_->DeleteMessages(&list, 0, nullptr);
 }
 
@@ -108,6 +110,7 @@ void TBrisvanderMain::CopyMoveSelected(bool move) {
     if (ids.empty())
         return;
     MESSAGEIDLIST list = IdList(ids);
+    BusyUntilIdle();
     Microsoft::WRL::ComPtr<IStoreFolder> target;
     if (namespace_->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
         namespace_->CopyMoveMessages(openFolder_.Get(), target.Get(), &list, move ? 1 : 0,

@@ -73,13 +73,17 @@ bool ReadFully(IStream* source, char* into, ULONG wanted) {
     return true;
 }
 
-// The box chooses its own cursor; while the source loads its dialog does.
-LRESULT CALLBACK AskParentForCursor(HWND box, UINT message, WPARAM wParam, LPARAM lParam,
-                                    UINT_PTR id, DWORD_PTR) {
+// The box chooses its own cursor; while the source loads its dialog does. And
+// focus from the dialog manager selects nothing: selecting the whole source
+// would put the caret, and the view, at its end.
+LRESULT CALLBACK SourceBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                               DWORD_PTR) {
     if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(box, AskParentForCursor, id);
+        RemoveWindowSubclass(box, SourceBoxProc, id);
     else if (message == WM_SETCURSOR && SendMessageW(GetParent(box), message, wParam, lParam))
         return TRUE;
+    else if (message == WM_GETDLGCODE)
+        return DefSubclassProc(box, message, wParam, lParam) & ~DLGC_HASSETSEL;
     return DefSubclassProc(box, message, wParam, lParam);
 }
 
@@ -120,7 +124,7 @@ void TFormMessProps::OnInit() {
     // Nothing typed into a read-only box to undo; keeping undo steps for each
     // piece of the source would only cost memory.
     SendMessageW(RichEdit1(), EM_SETUNDOLIMIT, 0, 0);
-    SetWindowSubclass(RichEdit1(), AskParentForCursor, 1, 0);
+    SetWindowSubclass(RichEdit1(), SourceBoxProc, 1, 0);
     PlaceControls();
 }
 
@@ -237,6 +241,8 @@ bool TFormMessProps::AddPiece(bool first) {
     const bool hide = selection.cpMin != selection.cpMax;
     if (hide)
         SendMessageW(box, EM_HIDESELECTION, TRUE, 0);
+    // Nothing drawn while the caret is at the end: the box would show the end.
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
     CHARRANGE end{std::numeric_limits<LONG>::max(), std::numeric_limits<LONG>::max()};
     SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
     SendMessageW(box, EM_STREAMIN, SF_TEXT | SFF_SELECTION, reinterpret_cast<LPARAM>(&stream));
@@ -244,6 +250,8 @@ bool TFormMessProps::AddPiece(bool first) {
     if (hide)
         SendMessageW(box, EM_HIDESELECTION, FALSE, 0);
     SendMessageW(box, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(box, nullptr, FALSE);
     return stream.dwError == 0 && cookie.left == 0;
 }
 

@@ -143,6 +143,9 @@ TEST(MessPropsDialog, BigSourceFillsTheBoxInPiecesWhileTheDialogAnswers) {
     EXPECT_GT(firstLines, 20);
     EXPECT_LT(firstLines, 2000);
     EXPECT_TRUE(dialog.Loading());
+    // Focus from the dialog manager selects nothing, so the box stays at its top.
+    ShowWindow(dialog.Hwnd(), SW_SHOW);
+    SendMessageW(dialog.Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
     dialog.LoadMore(0);
     CHARRANGE caret{-1, -1};
     SendMessageW(box, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&caret));

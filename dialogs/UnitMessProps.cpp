@@ -1,10 +1,14 @@
 #include "UnitMessProps.h"
 
 #include "ui/Dpi.h"
+#include "ui/WaitCursor.h"
 
 #include <richedit.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -33,26 +37,54 @@ constexpr Row kRows[] = {
 };
 constexpr int kRuleY[] = {73, 118, 162};
 
-struct StreamCookie {
-    IStream* source;
-    unsigned long long left;
+// The first piece fills more than the box's screenful; later ones are small
+// enough that the box lays one out in a few tens of milliseconds even where
+// it costs microseconds a byte.
+constexpr ULONG kFirstPiece = 8192;
+constexpr ULONG kPiece = 4096;
+// Work per idle turn: the dialog answers again well within a quarter second.
+constexpr DWORD kTurnMs = 60;
+constexpr UINT_PTR kLoadTimer = 1;
+
+struct PieceCookie {
+    const char* data;
+    size_t left;
 };
 
-// Hands the box the source's bytes; any read failure aborts the load.
-DWORD CALLBACK ReadSourceChunk(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got) {
-    auto* state = reinterpret_cast<StreamCookie*>(cookie);
-    *got = 0;
-    const ULONG ask = static_cast<ULONG>(
-        std::min<unsigned long long>(state->left, static_cast<unsigned long long>(wanted)));
-    if (ask == 0)
-        return 0;
-    ULONG read = 0;
-    HRESULT status = state->source->Read(buffer, ask, &read);
-    if (FAILED(status) || read == 0)
-        return 1;
-    state->left -= read;
-    *got = static_cast<LONG>(read);
+DWORD CALLBACK GivePiece(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got) {
+    auto* piece = reinterpret_cast<PieceCookie*>(cookie);
+    const size_t count = std::min(piece->left, static_cast<size_t>(wanted > 0 ? wanted : 0));
+    std::memcpy(buffer, piece->data, count);
+    piece->data += count;
+    piece->left -= count;
+    *got = static_cast<LONG>(count);
     return 0;
+}
+
+// Reads exactly `wanted` bytes; false on a failure or an early end.
+bool ReadFully(IStream* source, char* into, ULONG wanted) {
+    ULONG total = 0;
+    while (total < wanted) {
+        ULONG read = 0;
+        if (FAILED(source->Read(into + total, wanted - total, &read)) || read == 0)
+            return false;
+        total += read;
+    }
+    return true;
+}
+
+// The box chooses its own cursor; while the source loads its dialog does. And
+// focus from the dialog manager selects nothing: selecting the whole source
+// would put the caret, and the view, at its end.
+LRESULT CALLBACK SourceBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                               DWORD_PTR) {
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(box, SourceBoxProc, id);
+    else if (message == WM_SETCURSOR && SendMessageW(GetParent(box), message, wParam, lParam))
+        return TRUE;
+    else if (message == WM_GETDLGCODE)
+        return DefSubclassProc(box, message, wParam, lParam) & ~DLGC_HASSETSEL;
+    return DefSubclassProc(box, message, wParam, lParam);
 }
 
 // The source box's window class, loaded once: loading it costs more than
@@ -89,6 +121,10 @@ void TFormMessProps::OnInit() {
     // No word wrap: wrapping a long line costs the box time in the square of
     // its length, and a message may hold one line of megabytes.
     SendMessageW(RichEdit1(), EM_SETTARGETDEVICE, 0, 1);
+    // Nothing typed into a read-only box to undo; keeping undo steps for each
+    // piece of the source would only cost memory.
+    SendMessageW(RichEdit1(), EM_SETUNDOLIMIT, 0, 0);
+    SetWindowSubclass(RichEdit1(), SourceBoxProc, 1, 0);
     PlaceControls();
 }
 
@@ -114,6 +150,7 @@ void TFormMessProps::PlaceControls() {
 }
 
 bool TFormMessProps::LoadSource(IStream* source, unsigned long long size) {
+    StopLoading();
     HWND box = RichEdit1();
     if (!box || !source)
         return false;
@@ -122,8 +159,117 @@ bool TFormMessProps::LoadSource(IStream* source, unsigned long long size) {
     const auto limit = static_cast<LPARAM>(
         std::min<unsigned long long>(size + 1, std::numeric_limits<LONG>::max()));
     SendMessageW(box, EM_EXLIMITTEXT, 0, std::max<LPARAM>(limit, 32767));
-    StreamCookie cookie{source, size};
-    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&cookie), 0, ReadSourceChunk};
-    SendMessageW(box, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&stream));
+    source_ = source;
+    left_ = size;
+    if (!AddPiece(true)) {
+        StopLoading();
+        return false;
+    }
+    if (left_ == 0 && held_.empty()) {
+        StopLoading();
+        return true;
+    }
+    // A timer message comes only when nothing else waits: input and paints first.
+    if (!SetTimer(Hwnd(), kLoadTimer, USER_TIMER_MINIMUM, nullptr)) {
+        StopLoading();
+        return false;
+    }
+    ui::RefreshCursor(Hwnd());
+    return true;
+}
+
+bool TFormMessProps::LoadMore(DWORD budgetMs) {
+    const DWORD start = GetTickCount();
+    while (Loading() && (left_ > 0 || !held_.empty())) {
+        if (!AddPiece(false)) {
+            StopLoading();
+            return false;
+        }
+        if (GetTickCount() - start >= budgetMs)
+            break;
+    }
+    if (left_ == 0 && held_.empty())
+        StopLoading();
+    return Loading();
+}
+
+void TFormMessProps::StopLoading() {
+    const bool wasLoading = Loading();
+    source_.Reset();
+    left_ = 0;
+    held_.clear();
+    if (Hwnd())
+        KillTimer(Hwnd(), kLoadTimer);
+    if (wasLoading && Hwnd())
+        ui::RefreshCursor(Hwnd());
+}
+
+bool TFormMessProps::AddPiece(bool first) {
+    HWND box = RichEdit1();
+    const auto wanted =
+        static_cast<ULONG>(std::min<unsigned long long>(left_, first ? kFirstPiece : kPiece));
+    std::string piece;
+    piece.swap(held_);
+    const size_t at = piece.size();
+    piece.resize(at + wanted);
+    if (!ReadFully(source_.Get(), piece.data() + at, wanted))
+        return false;
+    left_ -= wanted;
+    // A CR LF split between two pieces would come out as two line ends.
+    if (left_ > 0 && !piece.empty() && piece.back() == '\r') {
+        held_.assign(1, '\r');
+        piece.pop_back();
+    }
+    PieceCookie cookie{piece.data(), piece.size()};
+    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&cookie), 0, GivePiece};
+    if (first) {
+        SendMessageW(box, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&stream));
+        // The box shows its first line with the caret there, not where the piece ended.
+        CHARRANGE start{0, 0};
+        POINT top{0, 0};
+        SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
+        SendMessageW(box, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&top));
+        return stream.dwError == 0 && cookie.left == 0;
+    }
+    // Added at the end; the user's selection and scroll position stay.
+    CHARRANGE selection{};
+    POINT scroll{};
+    SendMessageW(box, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    SendMessageW(box, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    // A shown selection moved away and back would repaint everything between
+    // it and the end, a cost that grows with the text.
+    const bool hide = selection.cpMin != selection.cpMax;
+    if (hide)
+        SendMessageW(box, EM_HIDESELECTION, TRUE, 0);
+    // Nothing drawn while the caret is at the end: the box would show the end.
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+    CHARRANGE end{std::numeric_limits<LONG>::max(), std::numeric_limits<LONG>::max()};
+    SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    SendMessageW(box, EM_STREAMIN, SF_TEXT | SFF_SELECTION, reinterpret_cast<LPARAM>(&stream));
+    SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    if (hide)
+        SendMessageW(box, EM_HIDESELECTION, FALSE, 0);
+    SendMessageW(box, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(box, nullptr, FALSE);
     return stream.dwError == 0 && cookie.left == 0;
+}
+
+bool TFormMessProps::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+    if (message == WM_TIMER && wParam == kLoadTimer) {
+        LoadMore(kTurnMs);
+        result = TRUE;
+        return true;
+    }
+    if (message == WM_SETCURSOR && Loading()) {
+        // Arrow and hourglass: the source is still coming, and the dialog answers.
+        SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+        SetWindowLongPtrW(Hwnd(), DWLP_MSGRESULT, TRUE);
+        result = TRUE;
+        return true;
+    }
+    // OK, Escape and the close box end the loading with the dialog.
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
+        StopLoading();
+    return Dialog::OnMessage(message, wParam, lParam, result);
 }

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <objidl.h>
+#include <wrl/client.h>
 
 #include <string>
 
@@ -33,12 +34,27 @@ class TFormMessProps final : public ui::Dialog {
     HWND Button1() const { return Item(IDOK); }
 
     // Replaces the source box's text with `size` bytes read from `source`,
-    // always as plain text; false when the box does not take them.
+    // always as plain text: the first screenful now, the rest in pieces
+    // whenever the dialog's queue is idle, so a big source never stops the
+    // window from answering. False when the box does not take the first piece.
     bool LoadSource(IStream* source, unsigned long long size);
+    // True while part of the source is still to come.
+    bool Loading() const { return source_ != nullptr; }
+    // Adds pieces until about `budgetMs` have passed; false once nothing is
+    // left to load (all of it in, or the source failed).
+    bool LoadMore(DWORD budgetMs);
+    // Ends the loading; the box keeps what it shows.
+    void StopLoading();
 
   private:
     void OnInit() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
     void PlaceControls();
+    // Reads and adds one piece; false when the source or the box failed.
+    bool AddPiece(bool first);
 
     ui::UniqueFont bold_;
+    Microsoft::WRL::ComPtr<IStream> source_;
+    unsigned long long left_ = 0; // bytes still to read from source_
+    std::string held_;            // a line end's first half, waiting for its second
 };

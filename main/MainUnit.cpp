@@ -7,6 +7,7 @@
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"
 #include "ui/Modal.h"
+#include "ui/WaitCursor.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -392,6 +393,10 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         return ColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
 
     case WM_SETCURSOR:
+        if (busy_) {
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
+        }
         if (reinterpret_cast<HWND>(wParam) == LabelAbout && LabelAbout) {
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
@@ -416,6 +421,23 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case kRenameEdited:
         RenameEdited();
         return 0;
+
+    case WM_TIMER:
+        if (wParam == kIdleTimer) {
+            KillTimer(hwnd_, kIdleTimer);
+            busy_ = false;
+            ui::RefreshCursor(hwnd_);
+            return 0;
+        }
+        break;
     }
     return DefaultProc(message, wParam, lParam);
+}
+
+void TBrisvanderMain::BusyUntilIdle() {
+    if (!hwnd_)
+        return;
+    busy_ = SetTimer(hwnd_, kIdleTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+    if (busy_)
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
 }

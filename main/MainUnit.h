@@ -161,11 +161,17 @@ class TBrisvanderMain final : public ui::Window {
 
     // Runs a menu command as if chosen from a menu.
     void RunCommand(UINT command);
+    // The hourglass over the window from now until no posted message waits
+    // in its queue: a mass change's notifications have all been handled.
+    void BusyUntilIdle();
+    bool Busy() const { return busy_; }
 
   private:
     // Posted when the tree ends an in-place edit, so the checks and their
     // boxes run once the edit is gone.
     static constexpr UINT kRenameEdited = WM_APP + 1;
+    // Comes only once nothing else waits in the queue (see BusyUntilIdle).
+    static constexpr UINT_PTR kIdleTimer = 1;
 
     static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -209,6 +215,7 @@ class TBrisvanderMain final : public ui::Window {
     StoreFactory factory_;
     ui::ModalHost* modal_;
     bool quitOnDestroy_ = false;
+    bool busy_ = false;
 
     ui::UniqueFont font_;
     ui::UniqueFont boldFont_;

@@ -61,6 +61,7 @@ void TBrisvanderMain::MarkSelected(BOOL read) {
     if (ids.empty() || !openFolder_)
         return;
     MESSAGEIDLIST list = IdList(ids);
+    BusyUntilIdle();
     openFolder_->MarkMessagesAsRead(read, 0, &list);
 }
 
@@ -77,6 +78,7 @@ void TBrisvanderMain::Delete2Click() {
     if (ids.empty() || !folder || folder != openFolder_)
         return;
     MESSAGEIDLIST list = IdList(ids);
+    BusyUntilIdle();
     folder->DeleteMessages(&list, 0, nullptr);
 }
 
@@ -114,6 +116,7 @@ void TBrisvanderMain::CopyMoveSelected(bool move) {
     if (ids.empty())
         return;
     MESSAGEIDLIST list = IdList(ids);
+    BusyUntilIdle();
     Microsoft::WRL::ComPtr<IStoreFolder> target;
     if (store->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
         store->CopyMoveMessages(source.Get(), target.Get(), &list, move ? 1 : 0,

@@ -75,8 +75,15 @@ int NextItem(HWND list, int start, UINT flags) {
 // Selected items at or after `from`, ascending.
 std::vector<int> SelectedFrom(HWND list, int from) {
     std::vector<int> selected;
-    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0)
+    const auto count = static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0));
+    if (count == 0)
         return selected;
+    // Every item selected: asking the view item by item costs far more.
+    if (count == ItemCount(list)) {
+        for (int i = std::max(from, 0); i < count; ++i)
+            selected.push_back(i);
+        return selected;
+    }
     for (int i = NextItem(list, from - 1, LVNI_SELECTED); i >= 0;
          i = NextItem(list, i, LVNI_SELECTED))
         selected.push_back(i);
@@ -278,7 +285,9 @@ MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
     if (!pending.active) {
         pending.shownCount = ItemCount(list);
         pending.shown = SelectedFrom(list, 0);
-        pending.selected = pending.shown;
+        for (int item : pending.shown)
+            if (static_cast<size_t>(item) < rows.Count())
+                rows.SetSelected(static_cast<size_t>(item), true);
         pending.shownFocus = pending.focus = NextItem(list, -1, LVNI_FOCUSED);
         pending.shownMark = pending.mark =
             static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
@@ -302,6 +311,7 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
             // Out of memory: the view keeps its old state rather than the
             // exception crossing the window procedure.
             rows->Pending().active = false;
+            rows->ClearSelected();
         }
     }
     if (message == WM_PAINT)
@@ -323,13 +333,9 @@ void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
     if (index > rows.Count())
         index = rows.Count();
     MessageRows::PendingView& pending = Begin(list, rows);
+    // The selection stays with its rows; the new row starts unselected.
     rows.Insert(index, std::move(row));
-    // A plain list view moves the states of the rows below down by one; the
-    // new row starts unselected.
     int at = static_cast<int>(index);
-    for (auto it = std::lower_bound(pending.selected.begin(), pending.selected.end(), at);
-         it != pending.selected.end(); ++it)
-        ++*it;
     if (pending.focus >= at)
         ++pending.focus;
     if (pending.mark >= at)
@@ -343,11 +349,6 @@ void DeleteRow(HWND list, MessageRows& rows, size_t index) {
     MessageRows::PendingView& pending = Begin(list, rows);
     rows.Erase(index);
     int at = static_cast<int>(index);
-    auto first = std::lower_bound(pending.selected.begin(), pending.selected.end(), at);
-    if (first != pending.selected.end() && *first == at)
-        first = pending.selected.erase(first);
-    for (auto it = first; it != pending.selected.end(); ++it)
-        --*it;
     // Focus and mark on the deleted row stay at its index, on the row that
     // follows; on the last row they move to the new last row.
     int last = static_cast<int>(rows.Count()) - 1;
@@ -369,11 +370,12 @@ void Flush(HWND list, MessageRows& rows) {
     pending.active = false;
     if (pending.shownCount != static_cast<int>(rows.Count()))
         SetCount(list, rows.Count());
-    if (pending.selected != pending.shown) {
+    const std::vector<int> selected = rows.TakeSelected();
+    if (selected != pending.shown) {
         std::vector<int> cleared, added;
-        std::set_difference(pending.shown.begin(), pending.shown.end(), pending.selected.begin(),
-                            pending.selected.end(), std::back_inserter(cleared));
-        std::set_difference(pending.selected.begin(), pending.selected.end(), pending.shown.begin(),
+        std::set_difference(pending.shown.begin(), pending.shown.end(), selected.begin(),
+                            selected.end(), std::back_inserter(cleared));
+        std::set_difference(selected.begin(), selected.end(), pending.shown.begin(),
                             pending.shown.end(), std::back_inserter(added));
         for (int item : cleared)
             if (item < static_cast<int>(rows.Count()))
@@ -393,7 +395,6 @@ void Flush(HWND list, MessageRows& rows) {
         SendMessageW(list, LVM_SETSELECTIONMARK, 0, pending.mark);
     InvalidateFrom(list, pending.firstChanged);
     pending.shown.clear();
-    pending.selected.clear();
 }
 
 void SetRowImage(HWND list, MessageRows& rows, size_t index, int image) {

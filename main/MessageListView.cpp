@@ -75,6 +75,12 @@ std::vector<MESSAGEID> MessageListView::SelectedIds() const {
     if (count <= 0)
         return ids;
     ids.reserve(static_cast<size_t>(count));
+    // Every row (Ctrl+A): no need to ask the view row by row.
+    if (static_cast<size_t>(count) == rows_.Count()) {
+        for (size_t row = 0; row < rows_.Count(); ++row)
+            ids.push_back(rows_.Id(row));
+        return ids;
+    }
     for (int row = NextItem(list_, -1, LVNI_SELECTED);
          row >= 0 && ids.size() < static_cast<size_t>(count);
          row = NextItem(list_, row, LVNI_SELECTED)) {

@@ -331,6 +331,30 @@ void MessageRows::SetAllImages(int image) {
             row.image = static_cast<uint8_t>(image);
 }
 
+void MessageRows::SetSelected(size_t index, bool selected) {
+    auto [block, offset] = Locate(index);
+    block->rows[offset].selected = selected;
+}
+
+std::vector<int> MessageRows::TakeSelected() {
+    std::vector<int> selected;
+    int index = 0;
+    for (auto& block : blocks_)
+        for (Entry& row : block->rows) {
+            if (row.selected)
+                selected.push_back(index);
+            row.selected = false;
+            ++index;
+        }
+    return selected;
+}
+
+void MessageRows::ClearSelected() noexcept {
+    for (auto& block : blocks_)
+        for (Entry& row : block->rows)
+            row.selected = false;
+}
+
 void MessageRows::BuildIndex() const {
     index_.clear();
     index_.reserve(count_);

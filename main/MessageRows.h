@@ -67,15 +67,20 @@ class MessageRows {
     void Erase(size_t index);
     void SetImage(size_t index, int image);
     void SetAllImages(int image);
+    // A mark that stays with its row through inserts and deletes above it,
+    // so a burst of changes keeps the user's selection on the same messages.
+    void SetSelected(size_t index, bool selected);
+    // The indices of the marked rows, ascending; every mark is cleared.
+    std::vector<int> TakeSelected();
+    void ClearSelected() noexcept;
 
     // What the list view has not been told yet. A burst of inserts and deletes
     // changes only the rows and this; the view learns the outcome once, because
     // every item-count change costs the view time in proportion to its rows.
     struct PendingView {
         bool active = false;
-        int shownCount = 0;        // the view's item count
-        std::vector<int> shown;    // the view's selection, ascending
-        std::vector<int> selected; // the selection as it is to be, ascending
+        int shownCount = 0;     // the view's item count
+        std::vector<int> shown; // the view's selection, ascending; its rows are marked
         int shownFocus = -1;
         int focus = -1;
         int shownMark = -1;
@@ -102,6 +107,7 @@ class MessageRows {
         uint8_t image = 0;
         bool flagged = false;
         bool fixedTime = false;
+        bool selected = false;
     };
     struct Block {
         std::vector<Entry> rows;

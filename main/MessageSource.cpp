@@ -6,6 +6,7 @@
 #include "dialogs/UnitMessProps.h"
 #include "ui/Modal.h"
 #include "ui/Text.h"
+#include "ui/WaitCursor.h"
 
 #include <shlwapi.h>
 
@@ -155,6 +156,8 @@ void ShowProperties(IStoreFolder* folder, MESSAGEID id, HWND owner, ui::ModalHos
         throw std::runtime_error("Cannot create the message properties window");
     Fill(dialog, TextsOf(record.Props()));
     {
+        // The copy takes a moment for a big message; the box fills while shown.
+        ui::WaitCursor wait;
         Source source = ReadSource(folder, id);
         if (source.stream && !dialog.LoadSource(source.stream.Get(), source.size)) {
             modal.ErrorBox(owner, L"Failed to Load Stream");

@@ -176,6 +176,9 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     }
     mailstore::OpenOptions options;
     options.create = true;
+    // A delete of many messages returns once committed; the files go on the
+    // hub's timer, a slice at a time, so the caller's window keeps answering.
+    options.removeLetGoFilesLater = true;
     const mailstore::Status st =
         mailstore::Store::Open(EnginePath(full), options, &session->store_);
     if (!st.ok()) {
@@ -187,6 +190,7 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     session->poller_ = session->hub_->AddPoller([weak] {
         if (auto s = weak.lock()) {
             s->CatchUp();
+            s->RemoveSomeLetGoFiles();
         }
     });
     std::lock_guard lock(g_sessionsMutex);
@@ -237,6 +241,14 @@ void StoreSession::CatchUp() {
     }
     stalled_ = false;
     Publish();
+}
+
+void StoreSession::RemoveSomeLetGoFiles() {
+    constexpr size_t kSlice = 8;
+    constexpr ULONGLONG kTurnMs = 40;
+    const ULONGLONG start = GetTickCount64();
+    while (store_->RemoveLetGoFiles(kSlice) > 0 && GetTickCount64() - start < kTurnMs) {
+    }
 }
 
 HRESULT StoreSession::Poll() {

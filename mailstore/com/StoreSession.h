@@ -51,6 +51,9 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     // store) the session keeps serving what it has and reports no change until
     // it works again; the failure is kept for the next caller.
     void CatchUp();
+    // Removes files committed deletes let go, for a few tens of milliseconds;
+    // runs on the hub's timer.
+    void RemoveSomeLetGoFiles();
     // CatchUp, then TakeFailure. Queries that start something (an enumeration,
     // a record) poll first so they see the latest.
     HRESULT Poll();

@@ -675,6 +675,7 @@ class Store::Impl {
     uint64_t fileFloor = 0; // file numbers below this are taken or were seen on disk
     std::vector<uint64_t> suspects;
     bool intentDirSynced = false; // intent.bin's name is durable
+    std::vector<uint64_t> letGo;  // to remove later (OpenOptions::removeLetGoFilesLater)
     std::vector<ChangeEvent> events;
     Status broken; // set when memory and disk can no longer be trusted to agree
 
@@ -766,10 +767,11 @@ class Store::Impl {
 
     // ---- Writing ----
 
-    Status Lock(std::unique_ptr<FileLock>* lock) {
+    Status Lock(std::unique_ptr<FileLock>* lock) { return Lock(lock, opts.lockTimeoutMs); }
+    Status Lock(std::unique_ptr<FileLock>* lock, unsigned timeoutMs) {
         if (!broken.ok())
             return broken;
-        return fs->Lock(Path(kLockName), opts.lockTimeoutMs, lock);
+        return fs->Lock(Path(kLockName), timeoutMs, lock);
     }
 
     // Begin, for a change to the existing folder `folder`.
@@ -1051,7 +1053,10 @@ class Store::Impl {
             return broken;
         }
         journalEnd += record.size();
-        RemoveFiles(freed);
+        if (opts.removeLetGoFilesLater)
+            letGo.insert(letGo.end(), freed.begin(), freed.end());
+        else
+            RemoveFiles(freed);
         if (journalEnd > opts.compactJournalBytes)
             CompactLocked(); // the change is durable either way
         return Status();
@@ -1716,6 +1721,19 @@ std::vector<ChangeEvent> Store::TakeEvents() {
 
 bool Store::HasEvents() const {
     return !impl_->events.empty();
+}
+
+size_t Store::RemoveLetGoFiles(size_t atMost) {
+    Impl& impl = *impl_;
+    std::unique_ptr<FileLock> lock;
+    if (impl.letGo.empty() || !impl.Lock(&lock, 0).ok())
+        return impl.letGo.size();
+    const size_t count = std::min(atMost, impl.letGo.size());
+    const std::vector<uint64_t> now(impl.letGo.end() - static_cast<std::ptrdiff_t>(count),
+                                    impl.letGo.end());
+    impl.letGo.resize(impl.letGo.size() - count);
+    impl.RemoveFiles(now);
+    return impl.letGo.size();
 }
 
 // ---- Check -----------------------------------------------------------------------------

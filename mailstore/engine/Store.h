@@ -123,6 +123,10 @@ struct OpenOptions {
     unsigned lockTimeoutMs = 10000;          // how long a change waits for another writer
     std::function<uint64_t()> clock;         // FILETIME "now" for imports; default: system clock
     uint64_t compactJournalBytes = 8u << 20; // journal size after which a change compacts
+    // Files a committed delete lets go wait for RemoveLetGoFiles instead of being
+    // removed inside the change, so a big delete returns once it is durable. Any
+    // left at close are removed by the next compaction, as after a crash.
+    bool removeLetGoFilesLater = false;
 };
 
 struct ImportItem {
@@ -237,6 +241,11 @@ class Store {
     // Events of own and others' changes in commit order, oldest first; empties the queue.
     std::vector<ChangeEvent> TakeEvents();
     bool HasEvents() const;
+
+    // Removes up to `atMost` of the files committed deletes let go (see
+    // OpenOptions::removeLetGoFilesLater) and returns how many still wait. Waits
+    // for no other writer: while one holds the lock it removes nothing.
+    size_t RemoveLetGoFiles(size_t atMost);
 
     class Impl;
 

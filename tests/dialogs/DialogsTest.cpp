@@ -11,6 +11,7 @@
 #include <shlwapi.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,13 @@ std::wstring WithoutLineEnds(std::wstring text) {
     return text;
 }
 
+Microsoft::WRL::ComPtr<IStream> MemoryStream(const std::string& text, size_t bytes) {
+    Microsoft::WRL::ComPtr<IStream> stream;
+    stream.Attach(
+        SHCreateMemStream(reinterpret_cast<const BYTE*>(text.data()), static_cast<UINT>(bytes)));
+    return stream;
+}
+
 TEST(MessPropsDialog, SourceBoxTakesPlainTextPastTheDefaultLimitAndReportsBrokenStreams) {
     TFormMessProps dialog;
     ASSERT_TRUE(dialog.Create(nullptr));
@@ -96,18 +104,87 @@ TEST(MessPropsDialog, SourceBoxTakesPlainTextPastTheDefaultLimitAndReportsBroken
     while (text.size() < 100000)
         text += std::string(70, 'a' + text.size() % 26) + "\r\n";
     text += std::string(40000, 'z'); // one line longer than the default limit
-    Microsoft::WRL::ComPtr<IStream> stream;
-    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(text.data()),
-                                    static_cast<UINT>(text.size())));
+    auto stream = MemoryStream(text, text.size());
     ASSERT_TRUE(dialog.LoadSource(stream.Get(), text.size()));
+    while (dialog.LoadMore(10000)) {
+    }
     const std::wstring shown = WithoutLineEnds(TextOf(dialog.RichEdit1()));
     EXPECT_TRUE(shown == WithoutLineEnds(std::wstring(text.begin(), text.end())))
         << shown.substr(0, 40) << " ... " << shown.size() << " characters";
     EXPECT_TRUE(GetWindowLongW(dialog.RichEdit1(), GWL_STYLE) & WS_VSCROLL);
 
     // The stream says it holds more than it gives.
-    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(text.data()), 10));
+    stream = MemoryStream(text, 10);
     EXPECT_FALSE(dialog.LoadSource(stream.Get(), text.size()));
+    stream = MemoryStream(text, 20000);
+    EXPECT_TRUE(dialog.LoadSource(stream.Get(), text.size()));
+    EXPECT_FALSE(dialog.LoadMore(10000));
+    EXPECT_FALSE(dialog.Loading());
+}
+
+// A big source comes in pieces from idle turns: the first screenful at once,
+// the user's place kept, line ends split between pieces kept whole, and OK or
+// Escape end the loading at any moment.
+TEST(MessPropsDialog, BigSourceFillsTheBoxInPiecesWhileTheDialogAnswers) {
+    std::string text;
+    int line = 0;
+    while (text.size() < 8000)
+        text += "Line " + std::to_string(line++) + std::string(60, '.') + "\r\n";
+    // The first piece (8 KB) ends between a CR and its LF.
+    text += std::string(8191 - text.size(), '-') + "\r\n";
+    for (; text.size() < 600000; ++line)
+        text += "Line " + std::to_string(line) + std::string(line % 7 ? 60 : 1, '.') + "\r\n";
+    TFormMessProps dialog;
+    ASSERT_TRUE(dialog.Create(nullptr));
+    auto stream = MemoryStream(text, text.size());
+    ASSERT_TRUE(dialog.LoadSource(stream.Get(), text.size()));
+    HWND box = dialog.RichEdit1();
+    const LRESULT firstLines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
+    EXPECT_GT(firstLines, 20);
+    EXPECT_LT(firstLines, 2000);
+    EXPECT_TRUE(dialog.Loading());
+    // Focus from the dialog manager selects nothing, so the box stays at its top.
+    ShowWindow(dialog.Hwnd(), SW_SHOW);
+    SendMessageW(dialog.Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
+    dialog.LoadMore(0);
+    CHARRANGE caret{-1, -1};
+    SendMessageW(box, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&caret));
+    EXPECT_EQ(caret.cpMin, 0); // the box starts at its first line
+    EXPECT_EQ(caret.cpMax, 0);
+
+    CHARRANGE mine{100, 120};
+    SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&mine));
+    dialog.LoadMore(0);
+    CHARRANGE after{};
+    SendMessageW(box, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&after));
+    EXPECT_EQ(after.cpMin, 100);
+    EXPECT_EQ(after.cpMax, 120);
+    EXPECT_EQ(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    EXPECT_GT(SendMessageW(box, EM_GETLINECOUNT, 0, 0), firstLines);
+
+    // The dialog's own idle turns bring in the rest.
+    const DWORD deadline = GetTickCount() + 120000;
+    MSG message{};
+    while (dialog.Loading() && GetTickCount() < deadline) {
+        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        else
+            WaitMessage();
+    }
+    EXPECT_FALSE(dialog.Loading());
+    const auto lines = static_cast<LRESULT>(std::count(text.begin(), text.end(), '\n'));
+    EXPECT_EQ(SendMessageW(box, EM_GETLINECOUNT, 0, 0), lines + 1);
+    EXPECT_TRUE(WithoutLineEnds(TextOf(box)) ==
+                WithoutLineEnds(std::wstring(text.begin(), text.end())));
+
+    for (WORD command : {IDOK, IDCANCEL}) {
+        TFormMessProps another;
+        ASSERT_TRUE(another.Create(nullptr));
+        stream = MemoryStream(text, text.size());
+        ASSERT_TRUE(another.LoadSource(stream.Get(), text.size()));
+        SendMessageW(another.Hwnd(), WM_COMMAND, command, 0);
+        EXPECT_FALSE(another.Loading()) << command;
+    }
 }
 
 TEST(AboutDialog, LayoutAndLinkHandsOnlyItsCaption) {

@@ -16,6 +16,14 @@
 //                          ("#menu": an open context menu)
 //   probe gone <seconds> <caption>
 //                          waits until no such window is shown
+//   probe ping <seconds> rows|filled|lines|source <count>
+//                          asks the main window WM_NULL every 20 ms until the
+//                          list has at most (filled: at least) <count> rows, the log at least
+//                          <count> lines, or the properties dialog's source box
+//                          at least <count> characters; prints the milliseconds
+//                          until then, the longest wait for an answer, and the
+//                          wall-clock times (ms since 1970) of then and of the
+//                          properties dialog's first sight
 //
 // The tree and the list keep their items in the program's memory, so their
 // records go through a buffer allocated in the program's process.
@@ -621,6 +629,94 @@ int PrintWindow(DWORD deadline, const std::wstring& caption, const std::wstring&
     }
 }
 
+// Wall-clock milliseconds since 1970, to compare with the caller's clock.
+double UnixMs() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
+}
+
+double NowMs() {
+    LARGE_INTEGER now{}, frequency{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// Whether the awaited state is reached; every question here is a ping too.
+bool Reached(HWND main, const char* what, long count) {
+    DWORD_PTR value = 0;
+    HWND target = nullptr;
+    UINT question = 0;
+    if (std::strcmp(what, "rows") == 0 || std::strcmp(what, "filled") == 0) {
+        target = FindWindowExW(main, nullptr, WC_LISTVIEWW, nullptr);
+        question = LVM_GETITEMCOUNT;
+    } else if (std::strcmp(what, "lines") == 0) {
+        target = FindWindowExW(main, nullptr, L"Edit", nullptr);
+        question = EM_GETLINECOUNT;
+    } else {
+        HWND dialog = FindWindowW(nullptr, L"Message Properties");
+        target = dialog ? FindWindowExW(dialog, nullptr, L"RichEdit20W", nullptr) : nullptr;
+        question = WM_GETTEXTLENGTH;
+    }
+    if (!target || !SendMessageTimeoutW(target, question, 0, 0, SMTO_NORMAL, 60000, &value))
+        return false;
+    const auto have = static_cast<long>(value);
+    // The log's edit counts the empty line after the last line break.
+    if (std::strcmp(what, "rows") == 0)
+        return have <= count;
+    return have - (what[0] == 'l' ? 1 : 0) >= count;
+}
+
+int Ping(DWORD deadline, const char* what, long count) {
+    HWND main = FindMain();
+    if (!main) {
+        std::fprintf(stderr, "probe: no main window to ping\n");
+        return 1;
+    }
+    const double start = NowMs();
+    double longest = 0, longestAt = 0;
+    long pings = 0;
+    bool dialogSeen = false;
+    for (;;) {
+        if (!dialogSeen && FindWindowW(nullptr, L"Message Properties")) {
+            dialogSeen = true;
+            std::printf("dialog\t%.0f\n", UnixMs());
+        }
+        // Each question waits for the window's thread: the longest wait is
+        // the longest time it went without answering.
+        bool reached = false;
+        double asked = NowMs();
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored)) {
+            std::fprintf(stderr, "probe: no answer within 60 s\n");
+            return 1;
+        }
+        ++pings;
+        for (int question = 0;; ++question) {
+            const double waited = NowMs() - asked;
+            if (waited > longest) {
+                longest = waited;
+                longestAt = asked - start;
+            }
+            if (question == 1)
+                break;
+            asked = NowMs();
+            reached = Reached(main, what, count);
+        }
+        const bool late = static_cast<LONG>(GetTickCount() - deadline) >= 0;
+        if (reached || late) {
+            std::printf("%s\t%.0f\tlongest\t%.0f\tpings\t%ld\tat\t%.0f\tlongest_from\t%.0f\n",
+                        reached ? "reached" : "timeout", NowMs() - start, longest, pings, UnixMs(),
+                        longestAt);
+            return reached ? 0 : 1;
+        }
+        Sleep(20);
+    }
+}
+
 std::wstring Wide(const char* utf8) {
     int chars = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     std::wstring text(static_cast<size_t>(chars > 0 ? chars : 1), L'\0');
@@ -635,7 +731,8 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: probe log|state|close <seconds>, probe select <seconds> <id>, "
                              "probe window <seconds> <caption> [text], "
-                             "probe look|gone <seconds> <caption>\n");
+                             "probe look|gone <seconds> <caption>, "
+                             "probe ping <seconds> rows|filled|lines|source <count>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -652,6 +749,8 @@ int main(int argc, char** argv) {
         return WaitGone(deadline, Wide(argv[3]));
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
+    if (std::strcmp(argv[1], "ping") == 0 && argc >= 5)
+        return Ping(deadline, argv[3], std::atol(argv[4]));
     if (std::strcmp(argv[1], "window") == 0 && argc >= 4)
         return PrintWindow(deadline, Wide(argv[3]), argc >= 5 ? Wide(argv[4]) : std::wstring());
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);

@@ -87,6 +87,31 @@ TEST_F(MessageCommandsTest, DeleteAsksEvenWithNothingSelectedAndYesThenDoesNothi
     EXPECT_THAT(CallsOf("DeleteMessages"), IsEmpty());
 }
 
+// Another program changes the folder while the question is open: the rows
+// that come and go leave the user's choice on the same messages.
+TEST_F(MessageCommandsTest, RowsArrivingOrLeavingDuringTheQuestionKeepTheSelection) {
+    Select({1, 4, 6}); // 12, 15 and 17
+    modal_.onShow = [&](const storedouble::ScriptedModalHost::Shown&) {
+        store_->AddMessage(1, storedouble::Message(30, "Sender", "New at the top"));
+        store_->SetMessageOrder(1, {30, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20});
+        store_->NotifyNewMessage(1, 30);
+        store_->RemoveMessage(1, 13);
+        store_->NotifyDeleteMessage(1, 13);
+        store_->RemoveMessage(1, 12);
+        store_->NotifyDeleteMessage(1, 12); // a chosen one goes
+        store_->AddMessage(1, storedouble::Message(31, "Sender", "New at the end"));
+        store_->NotifyNewMessage(1, 31);
+    };
+    modal_.messageAnswers = {IDYES};
+    SendMessageW(List(), WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_THAT(CallsOf("DeleteMessages"), ElementsAre("DeleteMessages(folder 1, [15 17])"));
+    EXPECT_EQ(ListView_GetSelectedCount(List()), 2u);
+    // The hourglass from the store call until the queue has nothing left.
+    EXPECT_TRUE(window_->Busy());
+    PumpUntilIdle();
+    EXPECT_FALSE(window_->Busy());
+}
+
 TEST_F(MessageCommandsTest, TheFolderDialogOffersEveryFolderButTheCurrentOne) {
     Select({1, 2});
     bool checked = false;

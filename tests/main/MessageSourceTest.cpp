@@ -114,6 +114,8 @@ TEST_F(MessageSourceTest, PropertiesShowAFiveMegabyteSourceWhole) {
     const std::string source = Lines(5 * 1024 * 1024, "Subject: big\r\n\r\n");
     store_->Message(1, 7).source = source;
     Properties([&](TFormMessProps& dialog) {
+        while (dialog.LoadMore(10000)) {
+        }
         // The box keeps a line end as one character; all the rest is there.
         std::wstring shown = WindowText(dialog.RichEdit1());
         std::erase_if(shown, [](wchar_t c) { return c == L'\r' || c == L'\n'; });

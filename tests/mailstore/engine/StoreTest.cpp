@@ -441,6 +441,38 @@ TEST_F(StoreTest, MessageFilesFillSmallDirectoriesInTurn) {
     EXPECT_TRUE(report.clean());
 }
 
+// A store that removes let-go files later: the delete is committed at once,
+// RemoveLetGoFiles takes them a slice at a time and never waits for another
+// writer, and files still left at close go with the next compaction.
+TEST(StoreLetGoFiles, RemovedInSlicesOrByTheNextCompaction) {
+    MemFs fs;
+    OpenOptions o = Options(&fs);
+    o.removeLetGoFilesLater = true;
+    std::unique_ptr<Store> store;
+    ASSERT_TRUE(Store::Open("/s", o, &store).ok());
+    std::vector<MessageId> ids(5);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(store->ImportMessage(1, MakeMessage(i), &ids[i]).ok());
+    ASSERT_TRUE(store->DeleteMessages(1, {ids[0], ids[1], ids[2], ids[3]}).ok());
+    EXPECT_EQ(fs.FilesUnder("/s/messages").size(), 5u);
+    {
+        std::unique_ptr<FileLock> other;
+        ASSERT_TRUE(fs.Lock("/s/lock", 0, &other).ok());
+        EXPECT_EQ(store->RemoveLetGoFiles(10), 4u);
+    }
+    EXPECT_EQ(store->RemoveLetGoFiles(3), 1u);
+    EXPECT_EQ(fs.FilesUnder("/s/messages").size(), 2u);
+    ASSERT_TRUE(store->DeleteMessages(1, {ids[4]}).ok());
+    store.reset();
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
+    EXPECT_EQ(store->RemoveLetGoFiles(10), 0u);
+    ASSERT_TRUE(store->Compact().ok());
+    EXPECT_TRUE(fs.FilesUnder("/s/messages").empty());
+    CheckReport report;
+    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
+    EXPECT_TRUE(report.clean());
+}
+
 TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
     MemFs fs;
     // The records hold what the headers say, as every store wrote them.

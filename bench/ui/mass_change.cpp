@@ -1,0 +1,175 @@
+// Mass changes in the main window on the real store server, in process: all
+// of a folder's 10,000 to 100,000 messages selected and marked read, moved to
+// another folder, then deleted there. For each: the store call, the longest
+// time the window went without taking a message from its queue (what another
+// program asking it something waits at most), and the time until the last
+// row changed and the log had every line. The store is seeded through the
+// engine, which is not timed. Sizes may be given as arguments.
+#include "BenchSupport.h"
+#include "MainUnit.h"
+#include "StoreObjects.h"
+#include "UnitFoldersList.h"
+#include "ui/Modal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Answers Yes, and picks the target folder in the folder dialog.
+class BenchHost final : public ui::ModalHost {
+  public:
+    STOREFOLDERID target = 0;
+    int ShowMessage(HWND, const std::wstring&, const std::wstring&, UINT) override { return IDYES; }
+    bool InputBox(HWND, const std::wstring&, const std::wstring&, std::wstring&) override {
+        return false;
+    }
+    bool SaveFile(HWND, ui::SaveFileRequest&) override { return false; }
+    INT_PTR ShowModal(HWND, ui::ModalDialog& dialog) override {
+        if (auto* folders = dynamic_cast<TFormFoldersList*>(&dialog))
+            folders->ChosenId = target;
+        return IDOK;
+    }
+    UINT ShowMenu(HWND, HMENU, POINT) override { return 0; }
+    void ErrorBox(HWND, const std::wstring&) override {}
+};
+
+std::string Source(size_t i) {
+    return "From: Sender " + std::to_string(i) + " <s" + std::to_string(i) +
+           "@example.org>\r\nTo: team@example.org\r\nSubject: Mass " + std::to_string(i) +
+           "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0000\r\n\r\nBody " + std::to_string(i) + "\r\n";
+}
+
+bool Seed(const std::filesystem::path& dir, size_t count, mailstore::FolderId* source,
+          mailstore::FolderId* target) {
+    mailstore::OpenOptions options;
+    options.create = true;
+    std::unique_ptr<mailstore::Store> engine;
+    const auto u8 = dir.generic_u8string();
+    if (!mailstore::Store::Open(std::string(u8.begin(), u8.end()), options, &engine).ok() ||
+        !engine->CreateFolder(mailstore::kRootFolder, "Mass", source).ok() ||
+        !engine->CreateFolder(mailstore::kRootFolder, "Target", target).ok())
+        return false;
+    std::vector<std::string> sources;
+    for (size_t i = 0; i < count; ++i)
+        sources.push_back(Source(i));
+    std::vector<mailstore::ImportItem> items(count);
+    for (size_t i = 0; i < count; ++i)
+        items[i].source = sources[i];
+    std::vector<mailstore::MessageId> ids;
+    return engine->ImportMessages(*source, items, &ids).ok();
+}
+
+struct Timing {
+    double call = 0;    // the command, store call included
+    double longest = 0; // longest time without taking a message
+    double done = 0;    // until the queue was idle, the log shown and painted
+};
+
+// Runs the command as the menu would, then the queue until the window is idle.
+Timing Run(TBrisvanderMain& window, UINT command) {
+    Timing timing;
+    const double start = bench::Now();
+    SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    timing.call = timing.longest = bench::Now() - start;
+    MSG message;
+    while (window.Busy()) {
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            WaitMessage();
+            continue;
+        }
+        const double taken = bench::Now();
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        timing.longest = std::max(timing.longest, bench::Now() - taken);
+    }
+    const double flushed = bench::Now();
+    window.FlushLog();
+    bench::Paint(window.Handle());
+    timing.longest = std::max(timing.longest, bench::Now() - flushed);
+    timing.done = bench::Now() - start;
+    return timing;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+        ++count;
+    return count;
+}
+
+bool BenchSize(size_t count) {
+    const auto dir =
+        std::filesystem::temp_directory_path() /
+        (L"bench-mass-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(count));
+    std::filesystem::remove_all(dir);
+    mailstore::FolderId source = 0, target = 0;
+    if (!Seed(dir, count, &source, &target)) {
+        std::printf("%8zu seeding failed\n", count);
+        return false;
+    }
+    SetEnvironmentVariableW(L"MAILSTORE_DIR", dir.c_str());
+    bool ok = true;
+    {
+        BenchHost host;
+        host.target = target;
+        TBrisvanderMain window(
+            [](IStoreNamespace** result) {
+                return mailstore::com::CreateNamespace(IID_IStoreNamespace,
+                                                       reinterpret_cast<void**>(result));
+            },
+            &host);
+        window.Create(GetModuleHandleW(nullptr), SW_SHOW);
+        const struct {
+            const char* name;
+            UINT command;
+            STOREFOLDERID folder;
+            const char* line;
+        } steps[] = {{"mark read", IDM_MARKASREAD1, source, "MARKEDASREAD MsgId="},
+                     {"move", IDM_MOVETOFOLDER1, source, "DELETEMSGS MsgId="},
+                     {"delete", IDM_DELETE2, target, "DELETEMSGS MsgId="}};
+        for (const auto& step : steps) {
+            window.RebuildTree(step.folder);
+            bench::Paint(window.Handle());
+            window.Messages().SelectAll();
+            const size_t before = Count(window.LogText(), step.line);
+            const Timing t = Run(window, step.command);
+            const size_t lines = Count(window.LogText(), step.line) - before;
+            const bool rowsOk = std::string(step.name) == "mark read"
+                                    ? window.Rows().Count() == count
+                                    : window.Rows().Count() == 0;
+            ok = ok && rowsOk && lines == count;
+            std::printf("%8zu %-10s %10.1f %10.1f %12.1f %8s\n", count, step.name, t.call,
+                        t.longest, t.done, rowsOk && lines == count ? "ok" : "WRONG");
+            std::fflush(stdout);
+        }
+        window.Destroy();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bench::InitControls();
+    std::vector<size_t> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(static_cast<size_t>(std::atol(argv[i])));
+    if (sizes.empty())
+        sizes = {10000, 20000, 50000, 100000};
+    std::printf("mass changes on the store server, every message of a folder selected (ms)\n");
+    std::printf("%8s %-10s %10s %10s %12s %8s\n", "messages", "change", "command", "longest",
+                "last row", "check");
+    bool ok = true;
+    for (size_t count : sizes)
+        ok = BenchSize(count) && ok;
+    CoUninitialize();
+    return ok ? 0 : 1;
+}

@@ -49,7 +49,7 @@ STDMETHODIMP Folder::FreeMessageProps(MESSAGEPROPS* pProps) {
 
 STDMETHODIMP Folder::DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD, IUnknown*) {
     return Guarded([&]() -> HRESULT {
-        RETURN_IF_FAILED(session_->TakeFailure());
+        session_->TakeFailure(); // a pick-up failure met before is stale for a change
         std::vector<mailstore::MessageId> ids;
         const HRESULT hr = ReadFolderIdList(*session_, id_, pMsgIdList, &ids);
         if (FAILED(hr) || ids.empty()) {
@@ -63,7 +63,7 @@ STDMETHODIMP Folder::DeleteMessages(MESSAGEIDLIST* pMsgIdList, DWORD, IUnknown*)
 
 STDMETHODIMP Folder::MarkMessagesAsRead(BOOL fRead, DWORD, MESSAGEIDLIST* pMsgIdList) {
     return Guarded([&]() -> HRESULT {
-        RETURN_IF_FAILED(session_->TakeFailure());
+        session_->TakeFailure(); // a pick-up failure met before is stale for a change
         mailstore::Status st;
         if (!pMsgIdList) {
             // No list: the whole folder.

@@ -22,6 +22,16 @@ HRESULT Initialized(const std::shared_ptr<StoreSession>& session) {
     return session ? session->TakeFailure() : kNotInitialized;
 }
 
+// For a change: a pick-up failure met before is stale, as the change reads the
+// store as it is now and reports its own outcome. Returning the old failure
+// instead would drop a change the caller does not check, such as a delete.
+HRESULT ReadyToChange(const std::shared_ptr<StoreSession>& session) {
+    if (!session)
+        return kNotInitialized;
+    session->TakeFailure();
+    return S_OK;
+}
+
 // Picks up other processes' changes first, then reads the folder's record.
 HRESULT ReadFolder(StoreSession& session, STOREFOLDERID id, mailstore::FolderInfo* info) {
     RETURN_IF_FAILED(session.Poll());
@@ -127,7 +137,7 @@ STDMETHODIMP Namespace::CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, D
         if (!pszName) {
             return E_POINTER;
         }
-        RETURN_IF_FAILED(Initialized(session_));
+        RETURN_IF_FAILED(ReadyToChange(session_));
         mailstore::FolderId id = 0;
         const mailstore::Status st =
             session_->store().CreateFolder(dwParentId, CodePageToUtf8(pszName), &id);
@@ -144,7 +154,7 @@ STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR psz
         if (!pszNewName) {
             return E_POINTER;
         }
-        RETURN_IF_FAILED(Initialized(session_));
+        RETURN_IF_FAILED(ReadyToChange(session_));
         // The name exactly as this server hands it out is no new name: a name
         // the code page cannot show comes back as its '?' form and must not
         // replace the name.
@@ -162,7 +172,7 @@ STDMETHODIMP Namespace::RenameFolder(STOREFOLDERID dwFolderId, DWORD, LPCSTR psz
 
 STDMETHODIMP Namespace::MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwParentId, DWORD) {
     return Guarded([&]() -> HRESULT {
-        RETURN_IF_FAILED(Initialized(session_));
+        RETURN_IF_FAILED(ReadyToChange(session_));
         const mailstore::Status st = session_->store().MoveFolder(dwFolderId, dwParentId);
         session_->Publish();
         return ToHResult(st);
@@ -171,7 +181,7 @@ STDMETHODIMP Namespace::MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwPar
 
 STDMETHODIMP Namespace::DeleteFolder(STOREFOLDERID dwFolderId, DWORD) {
     return Guarded([&]() -> HRESULT {
-        RETURN_IF_FAILED(Initialized(session_));
+        RETURN_IF_FAILED(ReadyToChange(session_));
         const mailstore::Status st = session_->store().DeleteFolder(dwFolderId);
         session_->Publish();
         return ToHResult(st);
@@ -196,7 +206,7 @@ STDMETHODIMP Namespace::CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pD
         if (!pSource || !pDest || !pMsgIdList) {
             return E_POINTER;
         }
-        RETURN_IF_FAILED(Initialized(session_));
+        RETURN_IF_FAILED(ReadyToChange(session_));
         Folder* from = Folder::FromInterface(pSource);
         Folder* to = Folder::FromInterface(pDest);
         if (!from || !to || from->session() != session_.get() || to->session() != session_.get()) {

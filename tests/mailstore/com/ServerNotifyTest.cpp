@@ -217,6 +217,32 @@ TEST_F(ServerTest, AFailedPickUpReachesTheNextCallAndStopsTheReports) {
     EXPECT_TRUE(nsWindow.received.empty());
 }
 
+// A pick-up that failed while another process wrote does not cost the next
+// change: the tool does not look at a delete's status, so it would be lost.
+TEST_F(ServerTest, AChangeAfterAPassingPickUpFailureIsMade) {
+    auto ns = Connect();
+    ASSERT_TRUE(ns);
+    const STOREFOLDERID inbox = SpecialFolder(ns.Get(), FOLDER_INBOX);
+    const auto ids = Seed(inbox, {Mail("a"), Mail("b")});
+    ComPtr<IStoreFolder> folder;
+    ASSERT_EQ(ns->OpenFolder(inbox, 0, folder.GetAddressOf()), S_OK);
+    Settle();
+    std::fstream journal(dir.path() / L"journal.bin",
+                         std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(journal.is_open());
+    char header[8] = {};
+    ASSERT_TRUE(journal.read(header, sizeof header));
+    journal.seekp(0).write("DAMAGED!", 8).flush();
+    Settle(); // the timer meets the damage
+    journal.seekp(0).write(header, sizeof header).flush();
+    journal.close();
+
+    MESSAGEID gone = ids.at(0);
+    MESSAGEIDLIST list{MESSAGEIDLIST_SIZE, 1, &gone};
+    EXPECT_EQ(folder->DeleteMessages(&list, 0, nullptr), S_OK);
+    EXPECT_EQ(MessageIds(folder.Get()), std::vector<MESSAGEID>{ids.at(1)});
+}
+
 #ifdef MAILSTORE_CLI
 namespace {
 

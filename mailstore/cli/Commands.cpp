@@ -17,16 +17,10 @@ std::pair<std::string, std::string> SplitLast(const std::string& path) {
 // Creates each missing folder of a path, top down; each level is one change.
 FolderId CreatePath(Store& store, const std::string& path) {
     FolderId parent = kRootFolder;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos)
-            slash = path.size();
-        const std::string part = path.substr(start, slash - start);
-        if (!part.empty() && !store.FindChild(parent, part, &parent).ok())
+    for (const std::string& part : PathParts(path)) {
+        if (!store.FindChild(parent, part, &parent).ok())
             Require(store.CreateFolder(parent, part, &parent),
                     "cannot create \"" + Printable(part) + "\"");
-        start = slash + 1;
     }
     return parent;
 }

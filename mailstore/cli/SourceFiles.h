@@ -43,6 +43,8 @@ bool MoveToFreeName(const std::string& from, const std::string& to, bool* taken,
 // Differs between runs of the tool, those at the same time too: part of the
 // names of the files one run writes before they are complete.
 std::string RunToken();
+// RunToken's text from the process id and clocks mixed into `seed`.
+std::string TokenText(uint64_t seed);
 
 class SourceFile {
   public:

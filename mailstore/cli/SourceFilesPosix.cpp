@@ -123,13 +123,7 @@ std::string RunToken() {
     uint64_t x =
         (static_cast<uint64_t>(getpid()) << 40) ^
         (static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec));
-    // A mix, so runs close in time do not share a prefix.
-    x ^= x >> 31;
-    x *= 0x7fb5d329728ea185ull;
-    x ^= x >> 27;
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(x));
-    return buf;
+    return TokenText(x);
 }
 
 SourceFile::~SourceFile() {

@@ -1,5 +1,7 @@
 #include "Support.h"
 
+#include "SourceFiles.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,17 +20,33 @@ FolderId ResolveParent(const Store& store, const std::string& path) {
     return ResolveFolder(store, path);
 }
 
-void CheckFolderNames(const std::string& path) {
+std::vector<std::string> PathParts(const std::string& path) {
+    std::vector<std::string> parts;
     size_t start = 0;
     while (start <= path.size()) {
         size_t slash = path.find('/', start);
         if (slash == std::string::npos)
             slash = path.size();
-        const std::string part = path.substr(start, slash - start);
-        if (!part.empty())
-            Require(ValidateFolderName(part), "cannot create \"" + Printable(part) + "\"");
+        if (slash > start)
+            parts.push_back(path.substr(start, slash - start));
         start = slash + 1;
     }
+    return parts;
+}
+
+void CheckFolderNames(const std::string& path) {
+    for (const std::string& part : PathParts(path))
+        Require(ValidateFolderName(part), "cannot create \"" + Printable(part) + "\"");
+}
+
+std::string TokenText(uint64_t x) {
+    // A mix, so runs close in time do not share a prefix.
+    x ^= x >> 31;
+    x *= 0x7fb5d329728ea185ull;
+    x ^= x >> 27;
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(x));
+    return buf;
 }
 
 std::string FolderPath(const Store& store, FolderId folder) {

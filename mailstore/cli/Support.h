@@ -23,6 +23,8 @@ struct Io {
 
 // As ResolveFolder, and "/" (or "#0") for the top level.
 FolderId ResolveParent(const Store& store, const std::string& path);
+// The non-empty names of a folder path, top down.
+std::vector<std::string> PathParts(const std::string& path);
 // Fails naming the first part of a folder path no folder may be called, before
 // anything of a path that cannot be made whole is created.
 void CheckFolderNames(const std::string& path);

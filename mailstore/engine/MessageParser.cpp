@@ -1,7 +1,7 @@
 #include "MessageParser.h"
 
 #include "Charsets.h"
-#include "Store.h"
+#include "Calendar.h"
 
 #include <cctype>
 #include <vector>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Status.h"
-#include "Store.h"
+#include "StoreTypes.h"
 
 #include <deque>
 #include <map>

@@ -96,27 +96,6 @@ std::vector<std::string> SplitOptions(const std::vector<std::string>& args,
     return rest;
 }
 
-CivilTime ToCivil(uint64_t fileTime) {
-    int64_t secs = static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
-    int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
-    int64_t rem = secs - days * 86400;
-    // Civil date from days since 1970-01-01.
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(days - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    CivilTime t;
-    t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    t.year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (t.month <= 2));
-    t.hour = static_cast<int>(rem / 3600);
-    t.minute = static_cast<int>(rem / 60 % 60);
-    t.second = static_cast<int>(rem % 60);
-    return t;
-}
-
 std::string FormatTime(uint64_t fileTime) {
     if (fileTime == 0)
         return "-";

@@ -42,10 +42,6 @@ std::vector<std::string> SplitOptions(const std::vector<std::string>& args,
                                       std::initializer_list<const char*> known,
                                       std::set<std::string>* options);
 
-struct CivilTime {
-    int year = 1601, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-};
-CivilTime ToCivil(uint64_t fileTime);
 // "YYYY-MM-DD HH:MM" (UTC), or "-" for no time.
 std::string FormatTime(uint64_t fileTime);
 

@@ -1,7 +1,7 @@
 #include "MessageParser.h"
 
 #include "Charsets.h"
-#include "Store.h"
+#include "Calendar.h"
 
 #include <cctype>
 #include <vector>
@@ -258,6 +258,40 @@ struct Mailbox {
     std::string comment; // text of the last comment, for "addr (Name)"
 };
 
+// Appends the quoted string at s[at] (unquoted) to *out; returns where it ends.
+size_t ReadQuoted(std::string_view s, size_t at, std::string* out) {
+    size_t i = at + 1;
+    while (i < s.size() && s[i] != '"') {
+        if (s[i] == '\\' && i + 1 < s.size())
+            ++i;
+        out->push_back(s[i]);
+        ++i;
+    }
+    return i + 1;
+}
+
+// Sets *out to the text of the (nested) comment at s[at]; returns where it ends.
+size_t ReadComment(std::string_view s, size_t at, std::string* out) {
+    int depth = 1;
+    std::string comment;
+    size_t i = at + 1;
+    while (i < s.size() && depth > 0) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            comment.push_back(s[i + 1]);
+            i += 2;
+            continue;
+        }
+        if (s[i] == '(')
+            ++depth;
+        else if (s[i] == ')' && --depth == 0)
+            break;
+        comment.push_back(s[i]);
+        ++i;
+    }
+    *out = std::string(Trim(comment));
+    return i + 1;
+}
+
 // Splits an address list at top-level commas; groups ("Team: a, b;") give their
 // members, and an empty group gives its name.
 std::vector<Mailbox> ParseAddressList(std::string_view s) {
@@ -289,35 +323,11 @@ std::vector<Mailbox> ParseAddressList(std::string_view s) {
     while (i < s.size()) {
         char c = s[i];
         if (c == '"') {
-            ++i;
-            while (i < s.size() && s[i] != '"') {
-                if (s[i] == '\\' && i + 1 < s.size())
-                    ++i;
-                (inAngle ? cur.address : text).push_back(s[i]);
-                ++i;
-            }
-            ++i;
+            i = ReadQuoted(s, i, inAngle ? &cur.address : &text);
             continue;
         }
         if (c == '(') {
-            int depth = 1;
-            std::string comment;
-            ++i;
-            while (i < s.size() && depth > 0) {
-                if (s[i] == '\\' && i + 1 < s.size()) {
-                    comment.push_back(s[i + 1]);
-                    i += 2;
-                    continue;
-                }
-                if (s[i] == '(')
-                    ++depth;
-                else if (s[i] == ')' && --depth == 0)
-                    break;
-                comment.push_back(s[i]);
-                ++i;
-            }
-            ++i;
-            cur.comment = std::string(Trim(comment));
+            i = ReadComment(s, i, &cur.comment);
             continue;
         }
         if (inAngle) {
@@ -438,9 +448,10 @@ std::string DisplayNames(std::string_view addressList, std::string_view separato
     return out;
 }
 
-bool ParseMailDate(std::string_view text, uint64_t* fileTime) {
+namespace {
+// The words of a date, without comments and commas; they point into *clean.
+std::vector<std::string_view> DateTokens(std::string_view text, std::string* clean) {
     // Comments such as "(UTC)" carry nothing the numeric zone does not.
-    std::string clean;
     int depth = 0;
     for (char c : text) {
         if (c == '(')
@@ -448,10 +459,10 @@ bool ParseMailDate(std::string_view text, uint64_t* fileTime) {
         else if (c == ')' && depth > 0)
             --depth;
         else if (depth == 0)
-            clean.push_back(c == ',' ? ' ' : c);
+            clean->push_back(c == ',' ? ' ' : c);
     }
     std::vector<std::string_view> tokens;
-    std::string_view rest(clean);
+    std::string_view rest(*clean);
     while (!rest.empty()) {
         while (!rest.empty() && IsSpace(rest.front()))
             rest.remove_prefix(1);
@@ -462,6 +473,13 @@ bool ParseMailDate(std::string_view text, uint64_t* fileTime) {
             tokens.push_back(rest.substr(0, n));
         rest.remove_prefix(n);
     }
+    return tokens;
+}
+} // namespace
+
+bool ParseMailDate(std::string_view text, uint64_t* fileTime) {
+    std::string clean;
+    const std::vector<std::string_view> tokens = DateTokens(text, &clean);
     int day = 0, month = 0, year = -1, hour = -1, minute = 0, second = 0, zone = 0;
     bool haveZone = false;
     for (std::string_view t : tokens) {

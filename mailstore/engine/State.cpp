@@ -1,7 +1,5 @@
 #include "State.h"
 
-#include "Codec.h"
-
 #include <algorithm>
 #include <cstdio>
 
@@ -9,52 +7,10 @@ namespace mailstore::detail {
 
 namespace {
 
-constexpr uint32_t kSnapshotMagic = 0x3153534D; // "MSS1"
-// Version 2 adds each message's source checksum; version 1 snapshots still load.
-constexpr uint32_t kSnapshotVersion = 2;
-// Journal byte for an AddMessages change: the first form has no source checksums.
-constexpr uint8_t kAddWithoutChecksums = 5;
-constexpr uint8_t kAddWithChecksums = 10;
 constexpr size_t kTextChunk = 256 * 1024;
-
-// The smallest encoded size of one element, to reject counts the bytes cannot hold
-// before reserving memory for them.
-constexpr size_t kMinEncodedMessage = 4 * 4 + 3 * 8 + 3 * 4;
 
 Status Damaged(const std::string& what) {
     return Status(ErrorCode::Corrupt, what);
-}
-
-// One message record, as both journal records and the snapshot hold it.
-void EncodeMessage(Encoder& e, const MessageRec& m, std::string_view subject, std::string_view to,
-                   std::string_view from) {
-    e.U32(m.id);
-    e.U32(m.state);
-    e.U32(m.priority);
-    e.U32(m.size);
-    e.U64(m.fileNo);
-    e.U64(m.received);
-    e.U64(m.sent);
-    e.U64(m.checksum);
-    e.Str(subject);
-    e.Str(to);
-    e.Str(from);
-}
-
-void EncodeIds(Encoder& e, const std::vector<MessageId>& ids) {
-    e.U32(static_cast<uint32_t>(ids.size()));
-    for (MessageId id : ids)
-        e.U32(id);
-}
-
-bool DecodeIds(Decoder& d, std::vector<MessageId>* ids) {
-    uint32_t n = d.U32();
-    if (d.failed() || n > d.remaining() / 4)
-        return false;
-    ids->resize(n);
-    for (MessageId& id : *ids)
-        id = d.U32();
-    return true;
 }
 
 } // namespace
@@ -90,190 +46,6 @@ const MessageRec* FolderRec::Find(MessageId id) const {
 
 MessageRec* FolderRec::Find(MessageId id) {
     return const_cast<MessageRec*>(static_cast<const FolderRec*>(this)->Find(id));
-}
-
-std::string MessageFilePath(uint64_t fileNo) {
-    return MessageShardPath(fileNo) + "/" + MessageFileName(fileNo);
-}
-
-std::string MessageShardParent(uint64_t fileNo) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "/%02llx", static_cast<unsigned long long>(fileNo >> 16));
-    return kMessagesDir + std::string(buf);
-}
-
-std::string MessageShardPath(uint64_t fileNo) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "/%02llx",
-                  static_cast<unsigned long long>((fileNo >> 8) & 0xff));
-    return MessageShardParent(fileNo) + buf;
-}
-
-std::string FlatMessageFilePath(uint64_t fileNo) {
-    return std::string(kMessagesDir) + "/" + MessageFileName(fileNo);
-}
-
-std::string MessageFileName(uint64_t fileNo) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%016llx.eml", static_cast<unsigned long long>(fileNo));
-    return buf;
-}
-
-bool ParseMessageFileName(std::string_view name, uint64_t* fileNo) {
-    if (name.size() != 20 || name.substr(16) != ".eml")
-        return false;
-    uint64_t v = 0;
-    for (size_t i = 0; i < 16; ++i) {
-        char c = name[i];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else
-            return false;
-        v = (v << 4) | static_cast<uint64_t>(d);
-    }
-    *fileNo = v;
-    return true;
-}
-
-// ---- Transactions --------------------------------------------------------------
-
-void EncodeTransaction(const Transaction& tx, std::string* out) {
-    Encoder e(out);
-    e.U64(tx.seq);
-    e.U32(static_cast<uint32_t>(tx.ops.size()));
-    for (const Op& op : tx.ops) {
-        e.U8(op.type == OpType::AddMessages ? kAddWithChecksums : static_cast<uint8_t>(op.type));
-        e.U32(op.folder);
-        switch (op.type) {
-        case OpType::CreateFolder:
-            e.U32(op.parent);
-            e.I32(op.folderType);
-            e.Str(op.name);
-            break;
-        case OpType::RenameFolder:
-            e.Str(op.name);
-            break;
-        case OpType::MoveFolder:
-            e.U32(op.parent);
-            break;
-        case OpType::DeleteFolder:
-            break;
-        case OpType::AddMessages:
-            e.U32(static_cast<uint32_t>(op.messages.size()));
-            for (const NewMessage& m : op.messages)
-                EncodeMessage(e, m.rec, m.Subject(), m.To(), m.From());
-            break;
-        case OpType::DeleteMessages:
-            EncodeIds(e, op.ids);
-            break;
-        case OpType::MoveMessages:
-            e.U32(op.parent);
-            e.U32(static_cast<uint32_t>(op.ids.size()));
-            for (size_t i = 0; i < op.ids.size(); ++i) {
-                e.U32(op.ids[i]);
-                e.U32(op.newIds[i]);
-            }
-            break;
-        case OpType::SetState:
-            e.U32(op.mask);
-            e.U32(op.value);
-            EncodeIds(e, op.ids);
-            break;
-        case OpType::SetStateAll:
-            e.U32(op.mask);
-            e.U32(op.value);
-            break;
-        }
-    }
-}
-
-bool DecodeTransaction(std::string_view payload, Transaction* tx) {
-    Decoder d(payload);
-    tx->seq = d.U64();
-    uint32_t count = d.U32();
-    if (d.failed() || count > d.remaining() / 5)
-        return false;
-    tx->ops.clear();
-    tx->ops.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        Op op;
-        uint8_t type = d.U8();
-        op.folder = d.U32();
-        switch (type) {
-        case static_cast<uint8_t>(OpType::CreateFolder):
-            op.parent = d.U32();
-            op.folderType = d.I32();
-            op.name = std::string(d.Str());
-            break;
-        case static_cast<uint8_t>(OpType::RenameFolder):
-            op.name = std::string(d.Str());
-            break;
-        case static_cast<uint8_t>(OpType::MoveFolder):
-            op.parent = d.U32();
-            break;
-        case static_cast<uint8_t>(OpType::DeleteFolder):
-            break;
-        case kAddWithoutChecksums:
-        case kAddWithChecksums: {
-            uint32_t n = d.U32();
-            if (d.failed() || n > d.remaining() / kMinEncodedMessage)
-                return false;
-            op.messages.resize(n);
-            for (NewMessage& m : op.messages) {
-                m.rec.id = d.U32();
-                m.rec.state = d.U32();
-                m.rec.priority = d.U32();
-                m.rec.size = d.U32();
-                m.rec.fileNo = d.U64();
-                m.rec.received = d.U64();
-                m.rec.sent = d.U64();
-                if (type == kAddWithChecksums)
-                    m.rec.checksum = d.U64();
-                m.rec.subject = d.Str();
-                m.rec.to = d.Str();
-                m.rec.from = d.Str();
-            }
-            break;
-        }
-        case static_cast<uint8_t>(OpType::DeleteMessages):
-            if (!DecodeIds(d, &op.ids))
-                return false;
-            break;
-        case static_cast<uint8_t>(OpType::MoveMessages): {
-            op.parent = d.U32();
-            uint32_t n = d.U32();
-            if (d.failed() || n > d.remaining() / 8)
-                return false;
-            op.ids.resize(n);
-            op.newIds.resize(n);
-            for (uint32_t k = 0; k < n; ++k) {
-                op.ids[k] = d.U32();
-                op.newIds[k] = d.U32();
-            }
-            break;
-        }
-        case static_cast<uint8_t>(OpType::SetState):
-            op.mask = d.U32();
-            op.value = d.U32();
-            if (!DecodeIds(d, &op.ids))
-                return false;
-            break;
-        case static_cast<uint8_t>(OpType::SetStateAll):
-            op.mask = d.U32();
-            op.value = d.U32();
-            break;
-        default:
-            return false;
-        }
-        if (d.failed())
-            return false;
-        op.type = type == kAddWithChecksums ? OpType::AddMessages : static_cast<OpType>(type);
-        tx->ops.push_back(std::move(op));
-    }
-    return !d.failed() && d.remaining() == 0;
 }
 
 // ---- State ---------------------------------------------------------------------
@@ -410,229 +182,252 @@ template <typename Gone> void RemoveIds(FolderRec& f, std::vector<MessageId> ids
 
 } // namespace
 
+Status State::ApplyCreateFolder(const Op& op, std::vector<ChangeEvent>* events) {
+    if (op.folder == kRootFolder || folders_.count(op.folder) != 0)
+        return Damaged("folder id already in use");
+    FolderRec* parent = folders_.count(op.parent) ? &folders_[op.parent] : nullptr;
+    if (parent == nullptr)
+        return Damaged("new folder under an unknown parent");
+    if (op.name.empty() || ChildByName(op.parent, op.name) != nullptr)
+        return Damaged("folder name empty or taken");
+    if (op.folderType < kFolderNormal || op.folderType > kFolderDrafts)
+        return Damaged("bad folder type");
+    FolderRec f;
+    f.id = op.folder;
+    f.parent = op.parent;
+    f.type = op.folderType;
+    f.name = op.name;
+    parent->children.insert(op.folder);
+    folders_.emplace(op.folder, std::move(f));
+    nextFolderId = std::max(nextFolderId, op.folder + 1);
+    ChangeEvent e = MakeEvent(EventKind::FolderCreated, op.folder);
+    e.newParent = op.parent;
+    Push(events, e);
+    return Status();
+}
+
+Status State::ApplyRenameFolder(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events) {
+    if (op.folder == kRootFolder || op.name.empty())
+        return Damaged("bad folder rename");
+    const FolderRec* clash = ChildByName(f.parent, op.name);
+    if (clash != nullptr && clash->id != op.folder)
+        return Damaged("folder name taken");
+    f.name = op.name;
+    Push(events, MakeEvent(EventKind::FolderRenamed, op.folder));
+    return Status();
+}
+
+Status State::ApplyMoveFolder(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events) {
+    if (op.folder == kRootFolder || folders_.count(op.parent) == 0 ||
+        IsAncestorOrSelf(op.folder, op.parent))
+        return Damaged("bad folder move");
+    const FolderRec* clash = ChildByName(op.parent, f.name);
+    if (clash != nullptr && clash->id != op.folder)
+        return Damaged("folder name taken");
+    ChangeEvent e = MakeEvent(EventKind::FolderMoved, op.folder);
+    e.oldParent = f.parent;
+    e.newParent = op.parent;
+    folders_[f.parent].children.erase(op.folder);
+    folders_[op.parent].children.insert(op.folder);
+    f.parent = op.parent;
+    Push(events, e);
+    return Status();
+}
+
+Status State::ApplyDeleteFolder(const Op& op, const FolderRec& f, std::vector<ChangeEvent>* events,
+                                std::vector<uint64_t>* freedFiles) {
+    if (op.folder == kRootFolder)
+        return Damaged("root deleted");
+    std::vector<FolderId> doomed{op.folder};
+    for (size_t i = 0; i < doomed.size(); ++i) {
+        for (FolderId c : folders_[doomed[i]].children)
+            doomed.push_back(c);
+        if (doomed.size() > folders_.size())
+            return Damaged("folder tree has a cycle");
+    }
+    ChangeEvent e = MakeEvent(EventKind::FolderDeleted, op.folder);
+    e.oldParent = f.parent;
+    folders_[f.parent].children.erase(op.folder);
+    for (FolderId id : doomed) {
+        FolderRec& d = folders_[id];
+        if (freedFiles != nullptr) {
+            for (const MessageRec& m : d.messages)
+                Free(m, freedFiles);
+        }
+        folders_.erase(id);
+    }
+    Push(events, e);
+    return Status();
+}
+
+Status State::ApplyAddMessages(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events) {
+    if (op.folder == kRootFolder)
+        return Damaged("message in the root");
+    MessageId last = f.messages.empty() ? 0 : f.messages.back().id;
+    for (const NewMessage& m : op.messages) {
+        if (m.rec.id <= last || (m.rec.state & ~kKnownStateBits) != 0)
+            return Damaged("message ids out of order");
+        if (m.rec.fileNo >= kFileNoLimit)
+            return Damaged("message file number out of range");
+        last = m.rec.id;
+    }
+    bool unreadChanged = false;
+    for (const NewMessage& m : op.messages) {
+        MessageRec r = m.rec;
+        r.subject = text_->Add(m.Subject());
+        r.to = text_->Intern(m.To());
+        r.from = text_->Intern(m.From());
+        f.messages.push_back(r);
+        if (r.state & kStateUnread) {
+            ++f.unread;
+            unreadChanged = true;
+        }
+        nextMessageId = std::max(nextMessageId, r.id + 1);
+        nextFileNo = std::max(nextFileNo, r.fileNo + 1);
+        Push(events, MakeEvent(EventKind::MessageAdded, op.folder, r.id));
+    }
+    if (!op.messages.empty())
+        CountsEvent(op.folder, unreadChanged, events);
+    return Status();
+}
+
+Status State::ApplyDeleteMessages(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events,
+                                  std::vector<uint64_t>* freedFiles) {
+    if (!AllPresent(f, op.ids) || HasDuplicates(op.ids))
+        return Damaged("deleting unknown messages");
+    bool unreadChanged = false;
+    RemoveIds(f, op.ids, [&](const MessageRec& m) {
+        if (m.state & kStateUnread) {
+            --f.unread;
+            unreadChanged = true;
+        }
+        if (freedFiles != nullptr)
+            Free(m, freedFiles);
+    });
+    for (MessageId id : op.ids)
+        Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
+    if (!op.ids.empty())
+        CountsEvent(op.folder, unreadChanged, events);
+    return Status();
+}
+
+Status State::ApplyMoveMessages(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events) {
+    auto tit = folders_.find(op.parent);
+    if (tit == folders_.end() || op.parent == op.folder || op.parent == kRootFolder ||
+        op.ids.size() != op.newIds.size() || !AllPresent(f, op.ids) || HasDuplicates(op.ids))
+        return Damaged("bad message move");
+    FolderRec& t = tit->second;
+    MessageId last = t.messages.empty() ? 0 : t.messages.back().id;
+    for (MessageId id : op.newIds) {
+        if (id <= last)
+            return Damaged("message ids out of order");
+        last = id;
+    }
+    std::vector<MessageRec> moving;
+    moving.reserve(op.ids.size());
+    for (MessageId id : op.ids)
+        moving.push_back(*f.Find(id));
+    RemoveIds(f, op.ids, [](const MessageRec&) {});
+    bool unreadMoved = false;
+    for (size_t i = 0; i < moving.size(); ++i) {
+        MessageRec r = moving[i];
+        if (r.state & kStateUnread) {
+            --f.unread;
+            ++t.unread;
+            unreadMoved = true;
+        }
+        r.id = op.newIds[i];
+        t.messages.push_back(r);
+        nextMessageId = std::max(nextMessageId, r.id + 1);
+    }
+    for (MessageId id : op.ids)
+        Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
+    for (MessageId id : op.newIds)
+        Push(events, MakeEvent(EventKind::MessageAdded, op.parent, id));
+    if (!op.ids.empty()) {
+        CountsEvent(op.folder, unreadMoved, events);
+        CountsEvent(op.parent, unreadMoved, events);
+    }
+    return Status();
+}
+
+Status State::ApplySetState(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events) {
+    if ((op.mask & ~kKnownStateBits) != 0 || (op.value & ~op.mask) != 0)
+        return Damaged("bad state change");
+    if (op.type == OpType::SetState && !AllPresent(f, op.ids))
+        return Damaged("marking unknown messages");
+    bool unreadChanged = false;
+    bool anyUnreadChange = false;
+    auto change = [&](MessageRec& m) {
+        uint32_t before = m.state;
+        m.state = (m.state & ~op.mask) | op.value;
+        uint32_t diff = before ^ m.state;
+        if (diff & kStateUnread) {
+            unreadChanged = true;
+            anyUnreadChange = true;
+            if (m.state & kStateUnread)
+                ++f.unread;
+            else
+                --f.unread;
+        }
+        return diff;
+    };
+    if (op.type == OpType::SetState) {
+        for (MessageId id : op.ids) {
+            MessageRec& m = *f.Find(id);
+            const uint32_t diff = change(m);
+            StateEvents(events, op.folder, id, diff, m.state);
+        }
+    } else {
+        bool anyFlag = false;
+        for (MessageRec& m : f.messages) {
+            if (change(m) & kStateFlagged)
+                anyFlag = true;
+        }
+        if (anyUnreadChange) {
+            ChangeEvent e = MakeEvent((op.value & kStateUnread) ? EventKind::MessageMarkedUnread
+                                                                : EventKind::MessageMarkedRead,
+                                      op.folder);
+            e.allMessages = true;
+            Push(events, e);
+        }
+        if (anyFlag) {
+            ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, op.folder);
+            e.allMessages = true;
+            e.flagged = (op.value & kStateFlagged) != 0;
+            Push(events, e);
+        }
+    }
+    if (unreadChanged)
+        CountsEvent(op.folder, true, events);
+    return Status();
+}
 Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
                     std::vector<uint64_t>* freedFiles) {
-    if (op.type == OpType::CreateFolder) {
-        if (op.folder == kRootFolder || folders_.count(op.folder) != 0)
-            return Damaged("folder id already in use");
-        FolderRec* parent = folders_.count(op.parent) ? &folders_[op.parent] : nullptr;
-        if (parent == nullptr)
-            return Damaged("new folder under an unknown parent");
-        if (op.name.empty() || ChildByName(op.parent, op.name) != nullptr)
-            return Damaged("folder name empty or taken");
-        if (op.folderType < kFolderNormal || op.folderType > kFolderDrafts)
-            return Damaged("bad folder type");
-        FolderRec f;
-        f.id = op.folder;
-        f.parent = op.parent;
-        f.type = op.folderType;
-        f.name = op.name;
-        parent->children.insert(op.folder);
-        folders_.emplace(op.folder, std::move(f));
-        nextFolderId = std::max(nextFolderId, op.folder + 1);
-        ChangeEvent e = MakeEvent(EventKind::FolderCreated, op.folder);
-        e.newParent = op.parent;
-        Push(events, e);
-        return Status();
-    }
-
+    if (op.type == OpType::CreateFolder)
+        return ApplyCreateFolder(op, events);
     auto fit = folders_.find(op.folder);
     if (fit == folders_.end())
         return Damaged("change names an unknown folder");
     FolderRec& f = fit->second;
-
     switch (op.type) {
     case OpType::CreateFolder:
         break; // handled above
-    case OpType::RenameFolder: {
-        if (op.folder == kRootFolder || op.name.empty())
-            return Damaged("bad folder rename");
-        const FolderRec* clash = ChildByName(f.parent, op.name);
-        if (clash != nullptr && clash->id != op.folder)
-            return Damaged("folder name taken");
-        f.name = op.name;
-        Push(events, MakeEvent(EventKind::FolderRenamed, op.folder));
-        return Status();
-    }
-    case OpType::MoveFolder: {
-        if (op.folder == kRootFolder || folders_.count(op.parent) == 0 ||
-            IsAncestorOrSelf(op.folder, op.parent))
-            return Damaged("bad folder move");
-        const FolderRec* clash = ChildByName(op.parent, f.name);
-        if (clash != nullptr && clash->id != op.folder)
-            return Damaged("folder name taken");
-        ChangeEvent e = MakeEvent(EventKind::FolderMoved, op.folder);
-        e.oldParent = f.parent;
-        e.newParent = op.parent;
-        folders_[f.parent].children.erase(op.folder);
-        folders_[op.parent].children.insert(op.folder);
-        f.parent = op.parent;
-        Push(events, e);
-        return Status();
-    }
-    case OpType::DeleteFolder: {
-        if (op.folder == kRootFolder)
-            return Damaged("root deleted");
-        std::vector<FolderId> doomed{op.folder};
-        for (size_t i = 0; i < doomed.size(); ++i) {
-            for (FolderId c : folders_[doomed[i]].children)
-                doomed.push_back(c);
-            if (doomed.size() > folders_.size())
-                return Damaged("folder tree has a cycle");
-        }
-        ChangeEvent e = MakeEvent(EventKind::FolderDeleted, op.folder);
-        e.oldParent = f.parent;
-        folders_[f.parent].children.erase(op.folder);
-        for (FolderId id : doomed) {
-            FolderRec& d = folders_[id];
-            if (freedFiles != nullptr) {
-                for (const MessageRec& m : d.messages)
-                    Free(m, freedFiles);
-            }
-            folders_.erase(id);
-        }
-        Push(events, e);
-        return Status();
-    }
-    case OpType::AddMessages: {
-        if (op.folder == kRootFolder)
-            return Damaged("message in the root");
-        MessageId last = f.messages.empty() ? 0 : f.messages.back().id;
-        for (const NewMessage& m : op.messages) {
-            if (m.rec.id <= last || (m.rec.state & ~kKnownStateBits) != 0)
-                return Damaged("message ids out of order");
-            if (m.rec.fileNo >= kFileNoLimit)
-                return Damaged("message file number out of range");
-            last = m.rec.id;
-        }
-        bool unreadChanged = false;
-        for (const NewMessage& m : op.messages) {
-            MessageRec r = m.rec;
-            r.subject = text_->Add(m.Subject());
-            r.to = text_->Intern(m.To());
-            r.from = text_->Intern(m.From());
-            f.messages.push_back(r);
-            if (r.state & kStateUnread) {
-                ++f.unread;
-                unreadChanged = true;
-            }
-            nextMessageId = std::max(nextMessageId, r.id + 1);
-            nextFileNo = std::max(nextFileNo, r.fileNo + 1);
-            Push(events, MakeEvent(EventKind::MessageAdded, op.folder, r.id));
-        }
-        if (!op.messages.empty())
-            CountsEvent(op.folder, unreadChanged, events);
-        return Status();
-    }
-    case OpType::DeleteMessages: {
-        if (!AllPresent(f, op.ids) || HasDuplicates(op.ids))
-            return Damaged("deleting unknown messages");
-        bool unreadChanged = false;
-        RemoveIds(f, op.ids, [&](const MessageRec& m) {
-            if (m.state & kStateUnread) {
-                --f.unread;
-                unreadChanged = true;
-            }
-            if (freedFiles != nullptr)
-                Free(m, freedFiles);
-        });
-        for (MessageId id : op.ids)
-            Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
-        if (!op.ids.empty())
-            CountsEvent(op.folder, unreadChanged, events);
-        return Status();
-    }
-    case OpType::MoveMessages: {
-        auto tit = folders_.find(op.parent);
-        if (tit == folders_.end() || op.parent == op.folder || op.parent == kRootFolder ||
-            op.ids.size() != op.newIds.size() || !AllPresent(f, op.ids) || HasDuplicates(op.ids))
-            return Damaged("bad message move");
-        FolderRec& t = tit->second;
-        MessageId last = t.messages.empty() ? 0 : t.messages.back().id;
-        for (MessageId id : op.newIds) {
-            if (id <= last)
-                return Damaged("message ids out of order");
-            last = id;
-        }
-        std::vector<MessageRec> moving;
-        moving.reserve(op.ids.size());
-        for (MessageId id : op.ids)
-            moving.push_back(*f.Find(id));
-        RemoveIds(f, op.ids, [](const MessageRec&) {});
-        bool unreadMoved = false;
-        for (size_t i = 0; i < moving.size(); ++i) {
-            MessageRec r = moving[i];
-            if (r.state & kStateUnread) {
-                --f.unread;
-                ++t.unread;
-                unreadMoved = true;
-            }
-            r.id = op.newIds[i];
-            t.messages.push_back(r);
-            nextMessageId = std::max(nextMessageId, r.id + 1);
-        }
-        for (MessageId id : op.ids)
-            Push(events, MakeEvent(EventKind::MessageDeleted, op.folder, id));
-        for (MessageId id : op.newIds)
-            Push(events, MakeEvent(EventKind::MessageAdded, op.parent, id));
-        if (!op.ids.empty()) {
-            CountsEvent(op.folder, unreadMoved, events);
-            CountsEvent(op.parent, unreadMoved, events);
-        }
-        return Status();
-    }
+    case OpType::RenameFolder:
+        return ApplyRenameFolder(op, f, events);
+    case OpType::MoveFolder:
+        return ApplyMoveFolder(op, f, events);
+    case OpType::DeleteFolder:
+        return ApplyDeleteFolder(op, f, events, freedFiles);
+    case OpType::AddMessages:
+        return ApplyAddMessages(op, f, events);
+    case OpType::DeleteMessages:
+        return ApplyDeleteMessages(op, f, events, freedFiles);
+    case OpType::MoveMessages:
+        return ApplyMoveMessages(op, f, events);
     case OpType::SetState:
-    case OpType::SetStateAll: {
-        if ((op.mask & ~kKnownStateBits) != 0 || (op.value & ~op.mask) != 0)
-            return Damaged("bad state change");
-        if (op.type == OpType::SetState && !AllPresent(f, op.ids))
-            return Damaged("marking unknown messages");
-        bool unreadChanged = false;
-        bool anyUnreadChange = false;
-        auto change = [&](MessageRec& m) {
-            uint32_t before = m.state;
-            m.state = (m.state & ~op.mask) | op.value;
-            uint32_t diff = before ^ m.state;
-            if (diff & kStateUnread) {
-                unreadChanged = true;
-                anyUnreadChange = true;
-                if (m.state & kStateUnread)
-                    ++f.unread;
-                else
-                    --f.unread;
-            }
-            return diff;
-        };
-        if (op.type == OpType::SetState) {
-            for (MessageId id : op.ids) {
-                MessageRec& m = *f.Find(id);
-                const uint32_t diff = change(m);
-                StateEvents(events, op.folder, id, diff, m.state);
-            }
-        } else {
-            bool anyFlag = false;
-            for (MessageRec& m : f.messages) {
-                if (change(m) & kStateFlagged)
-                    anyFlag = true;
-            }
-            if (anyUnreadChange) {
-                ChangeEvent e = MakeEvent((op.value & kStateUnread) ? EventKind::MessageMarkedUnread
-                                                                    : EventKind::MessageMarkedRead,
-                                          op.folder);
-                e.allMessages = true;
-                Push(events, e);
-            }
-            if (anyFlag) {
-                ChangeEvent e = MakeEvent(EventKind::MessageFlagChanged, op.folder);
-                e.allMessages = true;
-                e.flagged = (op.value & kStateFlagged) != 0;
-                Push(events, e);
-            }
-        }
-        if (unreadChanged)
-            CountsEvent(op.folder, true, events);
-        return Status();
-    }
+    case OpType::SetStateAll:
+        return ApplySetState(op, f, events);
     }
     return Damaged("unknown change type");
 }
@@ -657,145 +452,6 @@ Status State::Apply(const Transaction& tx, std::vector<ChangeEvent>* events,
             return s;
     }
     lastSeq = tx.seq;
-    return Status();
-}
-
-// ---- Snapshot ------------------------------------------------------------------
-
-void State::EncodeSnapshot(uint64_t generation, std::string* out) const {
-    out->clear();
-    size_t estimate = 64;
-    for (const auto& [id, f] : folders_) {
-        estimate += 32 + f.name.size();
-        for (const MessageRec& m : f.messages)
-            estimate += 64 + m.subject.size() + m.to.size() + m.from.size();
-    }
-    out->reserve(estimate);
-    Encoder e(out);
-    e.U32(kSnapshotMagic);
-    e.U32(kSnapshotVersion);
-    e.U64(generation);
-    e.U64(lastSeq);
-    e.U32(nextFolderId);
-    e.U32(nextMessageId);
-    e.U64(nextFileNo);
-    e.U32(static_cast<uint32_t>(folders_.size() - 1));
-    for (const auto& [id, f] : folders_) {
-        if (id == kRootFolder)
-            continue;
-        e.U32(f.id);
-        e.U32(f.parent);
-        e.I32(f.type);
-        e.Str(f.name);
-        e.U32(static_cast<uint32_t>(f.messages.size()));
-        for (const MessageRec& m : f.messages)
-            EncodeMessage(e, m, m.subject, m.to, m.from);
-    }
-    e.U64(Checksum64(out->data(), out->size()));
-}
-
-Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
-                             const std::string& fileName, uint64_t* generation, State* out) {
-    auto bad = [&](size_t offset, const char* what) {
-        return Damaged(fileName + ": " + what + " at offset " + std::to_string(offset));
-    };
-    if (size < 52)
-        return bad(0, "file too short");
-    const size_t bodyLen = size - 8;
-    if (Checksum64(buffer.get(), bodyLen) != LoadU64(buffer.get() + bodyLen))
-        return Damaged(fileName + ": damaged somewhere from offset 0 to offset " +
-                       std::to_string(bodyLen) + " (its checksum does not match)");
-    State s;
-    // The texts are copied out, so the buffer goes when the records are read.
-    const std::string_view data(buffer.get(), bodyLen);
-    Decoder d(data);
-    if (d.U32() != kSnapshotMagic)
-        return bad(0, "not a store snapshot");
-    const uint32_t version = d.U32();
-    if (version != 1 && version != kSnapshotVersion)
-        return bad(4, "unknown snapshot version");
-    const size_t fixed = version == 1 ? 40 : 48;
-    *generation = d.U64();
-    s.lastSeq = d.U64();
-    s.nextFolderId = d.U32();
-    s.nextMessageId = d.U32();
-    s.nextFileNo = d.U64();
-    if (s.nextFileNo > kFileNoLimit)
-        return bad(32, "file counter out of range");
-    uint32_t folderCount = d.U32();
-    if (d.failed() || folderCount > d.remaining() / 20)
-        return bad(d.pos(), "bad folder count");
-    for (uint32_t i = 0; i < folderCount; ++i) {
-        size_t at = d.pos();
-        FolderRec f;
-        f.id = d.U32();
-        f.parent = d.U32();
-        f.type = d.I32();
-        f.name = std::string(d.Str());
-        uint32_t n = d.U32();
-        if (d.failed() || f.id == kRootFolder || s.folders_.count(f.id) != 0 || f.name.empty() ||
-            n > d.remaining() / kMinEncodedMessage || f.id >= s.nextFolderId)
-            return bad(at, "bad folder record");
-        f.messages.reserve(n);
-        MessageId last = 0;
-        // The bulk of every open: read the records straight from the buffer.
-        const char* base = data.data();
-        size_t pos = d.pos();
-        const size_t end = data.size();
-        for (uint32_t k = 0; k < n; ++k) {
-            const size_t mat = pos;
-            if (end - pos < fixed)
-                return bad(mat, "bad message record");
-            MessageRec& m = f.messages.emplace_back();
-            m.id = LoadU32(base + pos);
-            m.state = LoadU32(base + pos + 4);
-            m.priority = LoadU32(base + pos + 8);
-            m.size = LoadU32(base + pos + 12);
-            m.fileNo = LoadU64(base + pos + 16);
-            m.received = LoadU64(base + pos + 24);
-            m.sent = LoadU64(base + pos + 32);
-            if (version != 1)
-                m.checksum = LoadU64(base + pos + 40);
-            pos += fixed;
-            std::string_view* texts[3] = {&m.subject, &m.to, &m.from};
-            for (std::string_view* t : texts) {
-                if (end - pos < 4)
-                    return bad(mat, "bad message record");
-                const uint32_t len = LoadU32(base + pos);
-                pos += 4;
-                if (end - pos < len)
-                    return bad(mat, "bad message record");
-                *t = data.substr(pos, len);
-                pos += len;
-            }
-            m.subject = s.text_->Add(m.subject);
-            m.to = s.text_->Intern(m.to);
-            m.from = s.text_->Intern(m.from);
-            if (m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
-                (m.state & ~kKnownStateBits) != 0)
-                return bad(mat, "bad message record");
-            last = m.id;
-            if (m.state & kStateUnread)
-                ++f.unread;
-        }
-        d = Decoder(data, pos);
-        s.folders_.emplace(f.id, std::move(f));
-    }
-    if (d.remaining() != 0)
-        return bad(d.pos(), "trailing bytes");
-    for (auto& [id, f] : s.folders_) {
-        if (id == kRootFolder)
-            continue;
-        auto p = s.folders_.find(f.parent);
-        if (p == s.folders_.end())
-            return bad(0, "folder with an unknown parent");
-        p->second.children.insert(id);
-    }
-    for (const auto& [id, f] : s.folders_) {
-        if (id != kRootFolder && !s.IsAncestorOrSelf(kRootFolder, id))
-            return bad(0, "folder tree has a cycle");
-    }
-    *out = std::move(s);
     return Status();
 }
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Status.h"
-#include "Store.h"
+#include "StoreTypes.h"
 
 #include <deque>
 #include <map>
@@ -111,9 +111,6 @@ struct Transaction {
     std::vector<Op> ops;
 };
 
-void EncodeTransaction(const Transaction& tx, std::string* out);
-bool DecodeTransaction(std::string_view payload, Transaction* tx);
-
 class State {
   public:
     State();
@@ -132,6 +129,7 @@ class State {
     Status Apply(const Transaction& tx, std::vector<ChangeEvent>* events,
                  std::vector<uint64_t>* freedFiles);
 
+    // The snapshot form (RecordCodec.cpp, beside the journal's).
     void EncodeSnapshot(uint64_t generation, std::string* out) const;
     // Parses a snapshot; on damage returns Corrupt naming fileName and an offset.
     static Status DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
@@ -152,28 +150,22 @@ class State {
     uint64_t lastSeq = 0;
 
   private:
+    // One per kind of change, for Apply; each checks first and changes nothing on failure.
+    Status ApplyCreateFolder(const Op& op, std::vector<ChangeEvent>* events);
+    Status ApplyRenameFolder(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events);
+    Status ApplyMoveFolder(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events);
+    Status ApplyDeleteFolder(const Op& op, const FolderRec& f, std::vector<ChangeEvent>* events,
+                             std::vector<uint64_t>* freedFiles);
+    Status ApplyAddMessages(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events);
+    Status ApplyDeleteMessages(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events,
+                               std::vector<uint64_t>* freedFiles);
+    Status ApplyMoveMessages(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events);
+    Status ApplySetState(const Op& op, FolderRec& f, std::vector<ChangeEvent>* events);
     void CountsEvent(FolderId folder, bool unreadChanged, std::vector<ChangeEvent>* events);
     void Free(const MessageRec& m, std::vector<uint64_t>* freedFiles);
     std::map<FolderId, FolderRec> folders_;
     std::unordered_map<uint64_t, FreedFile> freed_;
     std::shared_ptr<TextPool> text_;
 };
-
-// Where a message's source lives, relative to the store directory. Every path
-// of a message file comes from here. Files go into sub-directories of 256
-// numbers, grouped again by 256, so directories stay small (a lookup of a name
-// that is not there yet scans the directory under some systems) and
-// consecutive files fill one directory at a time.
-std::string MessageFilePath(uint64_t fileNo);
-// The sub-directory MessageFilePath puts the file in, and the one above it.
-std::string MessageShardPath(uint64_t fileNo);
-std::string MessageShardParent(uint64_t fileNo);
-// Where stores written before the sub-directories keep the file.
-std::string FlatMessageFilePath(uint64_t fileNo);
-// The directory all of the above are in.
-constexpr const char* kMessagesDir = "messages";
-std::string MessageFileName(uint64_t fileNo);
-// Parses "<16 hex>.eml"; false for any other name.
-bool ParseMessageFileName(std::string_view name, uint64_t* fileNo);
 
 } // namespace mailstore::detail

@@ -2,6 +2,7 @@
 // a second store object in the same directory, message sources and the real disk.
 #include "Codec.h"
 #include "Journal.h"
+#include "RecordCodec.h"
 #include "State.h"
 #include "MemFs.h"
 #include "StoreModel.h"

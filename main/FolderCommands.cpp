@@ -2,9 +2,9 @@
 // changes when the store's notification arrives. Notifications are delivered
 // inside every modal window's loop and may rebuild the tree, so nodes are
 // looked up again by id after each one.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnit.h"
-#include "UnitFoldersList.h"
+#include "dialogs/UnitFoldersList.h"
 #include "ui/Modal.h"
 #include "ui/Text.h"
 

@@ -1,8 +1,8 @@
 // The message menu and its commands. Each only asks the store; the list
 // changes when the store's notifications arrive.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnit.h"
-#include "UnitFoldersList.h"
+#include "dialogs/UnitFoldersList.h"
 #include "ui/Modal.h"
 
 namespace {

@@ -2,8 +2,8 @@
 #include "MessageList.h"
 
 #include "LocalTime.h"
-#include "RedrawGuard.h"
-#include "StoreRecords.h"
+#include "ui/RedrawGuard.h"
+#include "store/StoreRecords.h"
 #include "ui/Dpi.h"
 
 #include <strsafe.h>
@@ -217,42 +217,6 @@ MessageRow RowFromProps(const MESSAGEPROPS& props) {
     return RowFromProps(props, localtime_text::LocalTimeZone());
 }
 
-StoreRecord::StoreRecord(IStoreFolder* folder)
-    : folder_(folder), props_(store::NewMessageProps()) {}
-
-void StoreRecord::Free() {
-    if (filled_) {
-        filled_ = false;
-        folder_->FreeMessageProps(&props_);
-    }
-    if (props_.pStmOffsetTable) {
-        props_.pStmOffsetTable->Release();
-        props_.pStmOffsetTable = nullptr;
-    }
-}
-
-bool MessageEnum::First(StoreRecord& record, MESSAGEID start) {
-    if (folder_->GetFirstMessage(0, 0, start, record.Get(), &handle_) != S_OK)
-        return false;
-    open_ = true;
-    record.MarkFilled();
-    return true;
-}
-
-bool MessageEnum::Next(StoreRecord& record) {
-    if (folder_->GetNextMessage(handle_, 0, record.Get()) != S_OK)
-        return false;
-    record.MarkFilled();
-    return true;
-}
-
-void MessageEnum::Close() {
-    if (open_) {
-        open_ = false;
-        folder_->GetMessageClose(handle_);
-    }
-}
-
 void Clear(HWND list, MessageRows& rows) {
     rows.Clear(); // drops pending changes too: the view is about to be emptied
     SetState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
@@ -411,8 +375,8 @@ void SetAllRowImages(HWND list, MessageRows& rows, int image) {
 
 void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder) {
     localtime_text::LocalTimeZone zone;
-    StoreRecord record(folder);
-    MessageEnum messages(folder);
+    store_enum::StoreRecord record(folder);
+    store_enum::MessageEnum messages(folder);
     if (messages.First(record)) {
         do {
             rows.Append(StoreRowFromProps(record.Props(), zone));

@@ -87,8 +87,8 @@ using Located = std::unordered_map<MESSAGEID, NewMessage>;
 size_t Walk(IStoreFolder* folder, MESSAGEID start, Located& wanted) {
     size_t missing = wanted.size();
     localtime_text::LocalTimeZone zone;
-    message_list::StoreRecord record(folder);
-    message_list::MessageEnum messages(folder);
+    store_enum::StoreRecord record(folder);
+    store_enum::MessageEnum messages(folder);
     if (!messages.First(record, start))
         return missing;
     bool havePrevious = false;

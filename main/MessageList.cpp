@@ -4,6 +4,8 @@
 #include "LocalTime.h"
 #include "ui/RedrawGuard.h"
 #include "store/StoreRecords.h"
+#include "resources/ImageLists.h"
+#include "ui/Text.h"
 #include "ui/Dpi.h"
 
 #include <strsafe.h>
@@ -16,10 +18,6 @@ namespace message_list {
 
 namespace {
 
-constexpr int kReadImage = 0;
-constexpr int kUnreadImage = 1;
-constexpr int kFlagImage = 3;
-constexpr int kFlagHeaderImage = 4;
 constexpr int kNoImage = -1;
 
 void AddColumn(HWND list, int index, const wchar_t* caption, int width, int format, int image) {
@@ -38,16 +36,9 @@ void AddColumn(HWND list, int index, const wchar_t* caption, int width, int form
                  reinterpret_cast<LPARAM>(&column));
 }
 
-// A store text in the system code page as UTF-16; null reads as empty. One
-// conversion call: a code page never needs more UTF-16 units than bytes.
+// A store text as UTF-16; null reads as empty.
 std::wstring Widen(const char* text) {
-    if (!text || !*text)
-        return {};
-    int bytes = lstrlenA(text);
-    std::wstring wide(static_cast<size_t>(bytes), L'\0');
-    int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, wide.data(), bytes);
-    wide.resize(static_cast<size_t>(units > 0 ? units : 0));
-    return wide;
+    return text ? ui::FromAnsi(text) : std::wstring();
 }
 
 int ItemCount(HWND list) {
@@ -169,7 +160,7 @@ void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
         if (item.iSubItem == 0)
             item.iImage = rows.Image(index);
         else if (item.iSubItem == 3 && rows.Flagged(index))
-            item.iImage = kFlagImage;
+            item.iImage = kMessageImageFlag;
         else
             item.iImage = kNoImage;
     }
@@ -188,13 +179,13 @@ void SetUpColumns(HWND list, HIMAGELIST images) {
     AddColumn(list, 0, L"From", 120, LVCFMT_LEFT, -1);
     AddColumn(list, 1, L"Subject", 150, LVCFMT_LEFT, -1);
     AddColumn(list, 2, L"Received", 120, LVCFMT_LEFT, -1);
-    AddColumn(list, 3, L"", 40, LVCFMT_CENTER, kFlagHeaderImage);
+    AddColumn(list, 3, L"", 40, LVCFMT_CENTER, kMessageImageFlagOutline);
 }
 
 MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone) {
     MessageRow row;
     row.id = props.dwMessageId;
-    row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
+    row.image = store::IsUnread(props) ? kMessageImageUnread : kMessageImageRead;
     row.flagged = store::IsFlagged(props);
     row.from = Widen(props.pszDisplayFrom);
     row.subject = Widen(props.pszSubject);
@@ -205,7 +196,7 @@ MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTi
 StoreRow StoreRowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone) {
     StoreRow row;
     row.id = props.dwMessageId;
-    row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
+    row.image = store::IsUnread(props) ? kMessageImageUnread : kMessageImageRead;
     row.flagged = store::IsFlagged(props);
     row.from = props.pszDisplayFrom ? props.pszDisplayFrom : "";
     row.subject = props.pszSubject ? props.pszSubject : "";

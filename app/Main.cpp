@@ -1,5 +1,5 @@
 // The program: one main window and its message loop.
-#include "MainUnit.h"
+#include "main/MainUnit.h"
 #include "ui/Modal.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "UnitFoldersList.h"
 
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "FoldersListIds.h"
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"

@@ -3,7 +3,7 @@
 // the modal host and reads ChosenId afterwards. It never talks to the store.
 #pragma once
 
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 #include "ui/Handles.h"
 #include "ui/Modal.h"
 

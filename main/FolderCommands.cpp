@@ -2,9 +2,10 @@
 // changes when the store's notification arrives. Notifications are delivered
 // inside every modal window's loop and may rebuild the tree, so nodes are
 // looked up again by id after each one.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnit.h"
-#include "UnitFoldersList.h"
+#include "dialogs/UnitFoldersList.h"
+#include "ui/Menu.h"
 #include "ui/Modal.h"
 #include "ui/Text.h"
 
@@ -16,10 +17,6 @@ constexpr int kCreateAttempts = 5;
 // carry: storing it would put another character in its place.
 constexpr wchar_t kUnstorableName[] =
     L" The name holds characters that cannot be stored. Please choose another one. ";
-
-void EnableItem(HMENU menu, UINT id, bool enable) {
-    EnableMenuItem(menu, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
-}
 
 // Only the letters a-z are folded; every other character compares as it is.
 std::wstring UpperAscii(std::wstring text) {
@@ -65,10 +62,10 @@ void TBrisvanderMain::TreeViewFoldersContextPopup(POINT screen, bool fromKeyboar
         // Highlighted while the menu is open, without loading it.
         folder_tree::FlagSet suppress(tree_.SuppressFlag());
         TreeView_SelectItem(TreeViewFolders, node);
-        EnableItem(PopupMenuFolders, IDM_CREATESUBFOLDER1, true);
-        EnableItem(PopupMenuFolders, IDM_RENAME1, plain);
-        EnableItem(PopupMenuFolders, IDM_DELETE1, plain);
-        EnableItem(PopupMenuFolders, IDM_MOVE1, plain);
+        ui::EnableItem(PopupMenuFolders, IDM_CREATESUBFOLDER1, true);
+        ui::EnableItem(PopupMenuFolders, IDM_RENAME1, plain);
+        ui::EnableItem(PopupMenuFolders, IDM_DELETE1, plain);
+        ui::EnableItem(PopupMenuFolders, IDM_MOVE1, plain);
         command = Modal().ShowMenu(hwnd_, PopupMenuFolders,
                                    fromKeyboard ? tree_.MenuPoint(node) : screen);
         if (hadSelection)

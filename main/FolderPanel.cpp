@@ -1,6 +1,6 @@
 #include "FolderPanel.h"
 
-#include "StoreRecords.h"
+#include "store/StoreRecords.h"
 #include "ui/Dpi.h"
 #include "ui/Text.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Controls.h"
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "FolderTreeView.h"
 
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "ui/Dpi.h"
 
 HWND FolderTreeView::Create(HWND parent, int id, const controls::Place& place, HFONT font) {

@@ -2,7 +2,7 @@
 
 #include "Controls.h"
 #include "LogPanel.h"
-#include "StoreLoader.h"
+#include "store/StoreLoader.h"
 #include "resources/resource.h"
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"

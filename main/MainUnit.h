@@ -5,7 +5,7 @@
 #include "FolderPanel.h"
 #include "FolderTreeView.h"
 #include "MessageListView.h"
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 #include "ui/Handles.h"
 #include "ui/Window.h"
 

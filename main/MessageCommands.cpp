@@ -1,18 +1,15 @@
 // The message menu and its commands. Each only asks the store; the list
 // changes when the store's notifications arrive.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnit.h"
-#include "UnitFoldersList.h"
+#include "dialogs/UnitFoldersList.h"
+#include "resources/ImageLists.h"
+#include "ui/Menu.h"
 #include "ui/Modal.h"
 
 namespace {
 
-constexpr int kUnreadImage = 1;
 constexpr DWORD kCopyMoveRemoveFlags = 2;
-
-void EnableItem(HMENU menu, UINT id, bool enable) {
-    EnableMenuItem(menu, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
-}
 
 // The selection id list: the record points into `ids`, which must outlive it.
 MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
@@ -36,14 +33,14 @@ void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboa
     bool unread = true;
     bool read = true;
     if (row >= 0 && selected == 1) {
-        const bool isUnread = messages_.ImageOf(row) == kUnreadImage;
+        const bool isUnread = messages_.ImageOf(row) == kMessageImageUnread;
         unread = !isUnread;
         read = isUnread;
     }
-    EnableItem(PopupMenuMessages, IDM_MARKASUNREAD1, unread);
-    EnableItem(PopupMenuMessages, IDM_MARKASREAD1, read);
-    EnableItem(PopupMenuMessages, IDM_PROPERTIES1, selected < 2);
-    EnableItem(PopupMenuMessages, IDM_SAVETOFILE1, selected < 2);
+    ui::EnableItem(PopupMenuMessages, IDM_MARKASUNREAD1, unread);
+    ui::EnableItem(PopupMenuMessages, IDM_MARKASREAD1, read);
+    ui::EnableItem(PopupMenuMessages, IDM_PROPERTIES1, selected < 2);
+    ui::EnableItem(PopupMenuMessages, IDM_SAVETOFILE1, selected < 2);
     if (UINT command = Modal().ShowMenu(hwnd_, PopupMenuMessages, at))
         SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }

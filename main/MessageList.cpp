@@ -2,8 +2,10 @@
 #include "MessageList.h"
 
 #include "LocalTime.h"
-#include "RedrawGuard.h"
-#include "StoreRecords.h"
+#include "ui/RedrawGuard.h"
+#include "store/StoreRecords.h"
+#include "resources/ImageLists.h"
+#include "ui/Text.h"
 #include "ui/Dpi.h"
 
 #include <strsafe.h>
@@ -16,10 +18,6 @@ namespace message_list {
 
 namespace {
 
-constexpr int kReadImage = 0;
-constexpr int kUnreadImage = 1;
-constexpr int kFlagImage = 3;
-constexpr int kFlagHeaderImage = 4;
 constexpr int kNoImage = -1;
 
 void AddColumn(HWND list, int index, const wchar_t* caption, int width, int format, int image) {
@@ -38,16 +36,9 @@ void AddColumn(HWND list, int index, const wchar_t* caption, int width, int form
                  reinterpret_cast<LPARAM>(&column));
 }
 
-// A store text in the system code page as UTF-16; null reads as empty. One
-// conversion call: a code page never needs more UTF-16 units than bytes.
+// A store text as UTF-16; null reads as empty.
 std::wstring Widen(const char* text) {
-    if (!text || !*text)
-        return {};
-    int bytes = lstrlenA(text);
-    std::wstring wide(static_cast<size_t>(bytes), L'\0');
-    int units = MultiByteToWideChar(CP_ACP, 0, text, bytes, wide.data(), bytes);
-    wide.resize(static_cast<size_t>(units > 0 ? units : 0));
-    return wide;
+    return text ? ui::FromAnsi(text) : std::wstring();
 }
 
 int ItemCount(HWND list) {
@@ -169,7 +160,7 @@ void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
         if (item.iSubItem == 0)
             item.iImage = rows.Image(index);
         else if (item.iSubItem == 3 && rows.Flagged(index))
-            item.iImage = kFlagImage;
+            item.iImage = kMessageImageFlag;
         else
             item.iImage = kNoImage;
     }
@@ -188,13 +179,13 @@ void SetUpColumns(HWND list, HIMAGELIST images) {
     AddColumn(list, 0, L"From", 120, LVCFMT_LEFT, -1);
     AddColumn(list, 1, L"Subject", 150, LVCFMT_LEFT, -1);
     AddColumn(list, 2, L"Received", 120, LVCFMT_LEFT, -1);
-    AddColumn(list, 3, L"", 40, LVCFMT_CENTER, kFlagHeaderImage);
+    AddColumn(list, 3, L"", 40, LVCFMT_CENTER, kMessageImageFlagOutline);
 }
 
 MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone) {
     MessageRow row;
     row.id = props.dwMessageId;
-    row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
+    row.image = store::IsUnread(props) ? kMessageImageUnread : kMessageImageRead;
     row.flagged = store::IsFlagged(props);
     row.from = Widen(props.pszDisplayFrom);
     row.subject = Widen(props.pszSubject);
@@ -205,7 +196,7 @@ MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTi
 StoreRow StoreRowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone) {
     StoreRow row;
     row.id = props.dwMessageId;
-    row.image = store::IsUnread(props) ? kUnreadImage : kReadImage;
+    row.image = store::IsUnread(props) ? kMessageImageUnread : kMessageImageRead;
     row.flagged = store::IsFlagged(props);
     row.from = props.pszDisplayFrom ? props.pszDisplayFrom : "";
     row.subject = props.pszSubject ? props.pszSubject : "";
@@ -215,42 +206,6 @@ StoreRow StoreRowFromProps(const MESSAGEPROPS& props, const localtime_text::Loca
 
 MessageRow RowFromProps(const MESSAGEPROPS& props) {
     return RowFromProps(props, localtime_text::LocalTimeZone());
-}
-
-StoreRecord::StoreRecord(IStoreFolder* folder)
-    : folder_(folder), props_(store::NewMessageProps()) {}
-
-void StoreRecord::Free() {
-    if (filled_) {
-        filled_ = false;
-        folder_->FreeMessageProps(&props_);
-    }
-    if (props_.pStmOffsetTable) {
-        props_.pStmOffsetTable->Release();
-        props_.pStmOffsetTable = nullptr;
-    }
-}
-
-bool MessageEnum::First(StoreRecord& record, MESSAGEID start) {
-    if (folder_->GetFirstMessage(0, 0, start, record.Get(), &handle_) != S_OK)
-        return false;
-    open_ = true;
-    record.MarkFilled();
-    return true;
-}
-
-bool MessageEnum::Next(StoreRecord& record) {
-    if (folder_->GetNextMessage(handle_, 0, record.Get()) != S_OK)
-        return false;
-    record.MarkFilled();
-    return true;
-}
-
-void MessageEnum::Close() {
-    if (open_) {
-        open_ = false;
-        folder_->GetMessageClose(handle_);
-    }
 }
 
 void Clear(HWND list, MessageRows& rows) {
@@ -411,8 +366,8 @@ void SetAllRowImages(HWND list, MessageRows& rows, int image) {
 
 void AppendFolder(HWND list, MessageRows& rows, IStoreFolder* folder) {
     localtime_text::LocalTimeZone zone;
-    StoreRecord record(folder);
-    MessageEnum messages(folder);
+    store_enum::StoreRecord record(folder);
+    store_enum::MessageEnum messages(folder);
     if (messages.First(record)) {
         do {
             rows.Append(StoreRowFromProps(record.Props(), zone));

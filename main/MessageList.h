@@ -5,7 +5,8 @@
 
 #include "LocalTime.h"
 #include "MessageRows.h"
-#include "StoreApi.h"
+#include "storeui/StoreEnum.h"
+#include "store/StoreApi.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -21,49 +22,6 @@ MessageRow RowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTi
 MessageRow RowFromProps(const MESSAGEPROPS& props);
 // The same with the record's texts as they are: valid while the record is.
 StoreRow StoreRowFromProps(const MESSAGEPROPS& props, const localtime_text::LocalTimeZone& zone);
-
-// A message record filled by the store, handed back exactly once: by Free()
-// or, if the caller leaves early, by the destructor.
-class StoreRecord {
-  public:
-    explicit StoreRecord(IStoreFolder* folder);
-    ~StoreRecord() { Free(); }
-    StoreRecord(const StoreRecord&) = delete;
-    StoreRecord& operator=(const StoreRecord&) = delete;
-
-    MESSAGEPROPS* Get() { return &props_; }
-    const MESSAGEPROPS& Props() const { return props_; }
-    // Call after the store filled the record successfully.
-    void MarkFilled() { filled_ = true; }
-    // FreeMessageProps, then releases any stream the record still holds.
-    void Free();
-
-  private:
-    IStoreFolder* folder_;
-    MESSAGEPROPS props_;
-    bool filled_ = false;
-};
-
-// A message enumeration, closed with GetMessageClose once it was opened.
-class MessageEnum {
-  public:
-    explicit MessageEnum(IStoreFolder* folder) : folder_(folder) {}
-    ~MessageEnum() { Close(); }
-    MessageEnum(const MessageEnum&) = delete;
-    MessageEnum& operator=(const MessageEnum&) = delete;
-
-    // GetFirstMessage(0, 0, start, ...), from the folder's first message
-    // when `start` is -1; true when a first message was filled.
-    bool First(StoreRecord& record, MESSAGEID start = static_cast<MESSAGEID>(-1));
-    // GetNextMessage(handle, 0, ...); true when another message was filled.
-    bool Next(StoreRecord& record);
-    void Close();
-
-  private:
-    IStoreFolder* folder_;
-    HENUMSTORE handle_ = nullptr;
-    bool open_ = false;
-};
 
 // Appends a row for every message the folder enumerates, in its order, and
 // hands every record back.

@@ -4,7 +4,7 @@
 
 #include "Controls.h"
 #include "MessageRows.h"
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -1,6 +1,7 @@
 #include "MessageRows.h"
 
 #include "LocalTime.h"
+#include "ui/Text.h"
 
 #include <algorithm>
 
@@ -36,11 +37,7 @@ void AppendCodePageAsUtf8(std::string_view text, std::string* out) {
         out->append(text);
         return;
     }
-    const int bytes = static_cast<int>(text.size());
-    std::wstring wide(text.size(), L'\0'); // never more UTF-16 units than bytes
-    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, wide.data(), bytes);
-    wide.resize(static_cast<size_t>(units > 0 ? units : 0));
-    AppendUtf8(wide, out);
+    AppendUtf8(ui::FromAnsi(text), out);
 }
 
 std::wstring Widen(std::string_view utf8) {

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "LocalTime.h"
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 
 #include <cstddef>
 #include <cstdint>

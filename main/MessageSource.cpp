@@ -2,7 +2,7 @@
 
 #include "LocalTime.h"
 #include "MessageList.h"
-#include "StoreRecords.h"
+#include "store/StoreRecords.h"
 #include "dialogs/UnitMessProps.h"
 #include "ui/Modal.h"
 #include "ui/Text.h"
@@ -147,7 +147,7 @@ void ShowProperties(IStoreFolder* folder, MESSAGEID id, HWND owner, ui::ModalHos
     if (!folder)
         return;
     // Declared first, so it is handed back after the dialog went, on every path.
-    message_list::StoreRecord record(folder);
+    store_enum::StoreRecord record(folder);
     if (folder->GetMessageProps(id, 0, record.Get()) != S_OK)
         return;
     record.MarkFilled();

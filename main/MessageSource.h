@@ -3,7 +3,7 @@
 // source unchanged to a file the user picks.
 #pragma once
 
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 
 #include <windows.h>
 #include <objidl.h>

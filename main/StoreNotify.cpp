@@ -2,6 +2,7 @@
 // list brought up to date.
 #include "MainUnit.h"
 #include "MessageList.h"
+#include "resources/ImageLists.h"
 
 #include <memory>
 #include <string>
@@ -13,9 +14,6 @@ namespace {
 struct TaskMemFree {
     void operator()(void* block) const { CoTaskMemFree(block); }
 };
-
-constexpr int kReadImage = 0;
-constexpr int kUnreadImage = 1;
 
 std::string Unsigned(DWORD value) {
     return std::to_string(value);
@@ -87,8 +85,8 @@ using Located = std::unordered_map<MESSAGEID, NewMessage>;
 size_t Walk(IStoreFolder* folder, MESSAGEID start, Located& wanted) {
     size_t missing = wanted.size();
     localtime_text::LocalTimeZone zone;
-    message_list::StoreRecord record(folder);
-    message_list::MessageEnum messages(folder);
+    store_enum::StoreRecord record(folder);
+    store_enum::MessageEnum messages(folder);
     if (!messages.First(record, start))
         return missing;
     bool havePrevious = false;
@@ -210,7 +208,7 @@ void TBrisvanderMain::OnDeleteMessage(WPARAM wParam) {
 
 void TBrisvanderMain::OnMarked(bool read, WPARAM wParam) {
     const char* name = read ? "MARKEDASREAD" : "MARKEDASUNREAD";
-    int image = read ? kReadImage : kUnreadImage;
+    int image = read ? kMessageImageRead : kMessageImageUnread;
     if (wParam == MARKED_ALL_MESSAGES) {
         Log(std::string(name) + " All messages in the folder");
         messages_.SetAllImages(image);

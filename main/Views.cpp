@@ -1,6 +1,6 @@
 // The views' pictures, their notifications, and what a folder selection loads.
 #include "MainUnit.h"
-#include "RedrawGuard.h"
+#include "ui/RedrawGuard.h"
 #include "resources/ImageLists.h"
 
 namespace {

@@ -4,14 +4,14 @@
 
 namespace ui {
 
+// One conversion call: a code page never needs more UTF-16 units than bytes.
 std::wstring FromAnsi(std::string_view text) {
     if (text.empty())
         return {};
-    int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                        length);
+    const int bytes = static_cast<int>(text.size());
+    std::wstring result(text.size(), L'\0');
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, result.data(), bytes);
+    result.resize(static_cast<size_t>(units > 0 ? units : 0));
     return result;
 }
 

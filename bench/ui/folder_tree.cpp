@@ -3,7 +3,7 @@
 // place) against the literal way (appended, siblings sorted after each node,
 // then every node expanded with TVM_EXPAND).
 #include "BenchSupport.h"
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "StoreDouble.h"
 #include "StoreRecords.h"
 

@@ -3,7 +3,7 @@
 // with the same styles, font and pictures inserting the same nodes, expanded,
 // each appended to its parent.
 #include "BenchSupport.h"
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnit.h"
 #include "StoreDouble.h"
 #include "UnitFoldersList.h"

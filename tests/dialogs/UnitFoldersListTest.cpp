@@ -1,6 +1,6 @@
 // The folder selection dialog as a real window: its layout, the OK rule and
 // its buttons, clicked while the dialog runs its own modal loop.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "RunLater.h"
 #include "StoreDouble.h"
 #include "UnitFoldersList.h"

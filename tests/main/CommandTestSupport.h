@@ -2,7 +2,7 @@
 // the scripted modal host.
 #pragma once
 
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
 #include "RunLater.h"
 #include "UnitFoldersList.h"

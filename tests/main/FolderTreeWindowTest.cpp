@@ -1,6 +1,6 @@
 // The main tree, the folder panel and the message list in the real window on
 // the store double: what start-up and selection changes load.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
 #include "MessageRows.h"
 

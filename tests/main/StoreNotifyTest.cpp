@@ -1,6 +1,6 @@
 // The store's notifications in the real window on the store double: log
 // lines, rows inserted, deleted and re-imaged, and the tree rebuilt.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
 #include "MessageRows.h"
 

@@ -63,12 +63,4 @@ TEST(FolderType, TextsAndImagesForEveryType) {
     EXPECT_EQ(store::FolderTypeImage(-7), 0);
 }
 
-TEST(NotificationCodes, MatchTheStoreNumbers) {
-    EXPECT_EQ(WM_FOLDERNOTIFY, 2624u);
-    EXPECT_EQ(WM_NEWMSGS, 2674u);
-    EXPECT_EQ(WM_DELETEMSGS, 2675u);
-    EXPECT_EQ(WM_MARKEDASREAD, 2677u);
-    EXPECT_EQ(WM_MARKEDASUNREAD, 2678u);
-}
-
 } // namespace

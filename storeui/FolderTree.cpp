@@ -1,7 +1,8 @@
 #include "FolderTree.h"
 
-#include "RedrawGuard.h"
-#include "StoreRecords.h"
+#include "ui/RedrawGuard.h"
+#include "StoreEnum.h"
+#include "store/StoreRecords.h"
 #include "ui/Text.h"
 
 #include <algorithm>
@@ -14,29 +15,6 @@
 namespace folder_tree {
 
 namespace {
-
-// A sub-folder enumeration, ended however the loop is left once it began.
-class SubFolderEnum {
-  public:
-    explicit SubFolderEnum(IStoreNamespace* store) : store_(store) {}
-    ~SubFolderEnum() {
-        if (open_)
-            store_->GetSubFolderClose(handle_);
-    }
-    SubFolderEnum(const SubFolderEnum&) = delete;
-    SubFolderEnum& operator=(const SubFolderEnum&) = delete;
-
-    bool First(STOREFOLDERID parentId, FOLDERPROPS& props) {
-        open_ = store_->GetFirstSubFolder(parentId, &props, &handle_) == S_OK;
-        return open_;
-    }
-    bool Next(FOLDERPROPS& props) { return store_->GetNextSubFolder(handle_, &props) == S_OK; }
-
-  private:
-    IStoreNamespace* store_;
-    HENUMSTORE handle_ = nullptr;
-    bool open_ = false;
-};
 
 void ClearExpanded(HWND tree, HTREEITEM node) {
     TVITEMW item{};
@@ -54,7 +32,7 @@ struct Sibling {
 // One level of the walk: its open enumeration and its nodes so far, in id order.
 struct Level {
     Level(IStoreNamespace* store, HTREEITEM parentNode) : folders(store), parent(parentNode) {}
-    SubFolderEnum folders;
+    store_enum::SubFolderEnum folders;
     HTREEITEM parent;
     std::vector<Sibling> siblings;
 };

@@ -2,7 +2,7 @@
 // and the folder selection dialog's tree.
 #pragma once
 
-#include "StoreApi.h"
+#include "store/StoreApi.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -1,7 +1,7 @@
 // The tree rebuild on the store double, checked against a rebuild done the
 // slow, literal way: nodes appended, siblings sorted by callback after each
 // node's data is set, every node expanded one by one afterwards.
-#include "FolderTree.h"
+#include "storeui/FolderTree.h"
 #include "StoreDouble.h"
 #include "StoreRecords.h"
 

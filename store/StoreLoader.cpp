@@ -1,5 +1,7 @@
 #include "StoreLoader.h"
 
+#include <wrl/client.h>
+
 #include <string>
 #include <vector>
 
@@ -45,23 +47,6 @@ ServerModule& Loaded() {
     return module;
 }
 
-// RAII for the class object.
-class FactoryRef {
-  public:
-    FactoryRef() = default;
-    FactoryRef(const FactoryRef&) = delete;
-    FactoryRef& operator=(const FactoryRef&) = delete;
-    ~FactoryRef() {
-        if (factory_)
-            factory_->Release();
-    }
-    void** out() { return reinterpret_cast<void**>(&factory_); }
-    IClassFactory* operator->() const { return factory_; }
-
-  private:
-    IClassFactory* factory_ = nullptr;
-};
-
 std::wstring ProgramFolder() {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
@@ -87,8 +72,9 @@ HRESULT CreateFromServerDll(const wchar_t* path, IStoreNamespace** result) {
     const auto getClassObject = Export<GetClassObjectFn>(module, "DllGetClassObject");
     if (!getClassObject)
         return CLASS_E_CLASSNOTAVAILABLE;
-    FactoryRef factory;
-    const HRESULT hr = getClassObject(CLSID_StoreNamespace, IID_IClassFactory, factory.out());
+    Microsoft::WRL::ComPtr<IClassFactory> factory;
+    const HRESULT hr = getClassObject(CLSID_StoreNamespace, IID_IClassFactory,
+                                      reinterpret_cast<void**>(factory.GetAddressOf()));
     if (FAILED(hr))
         return hr;
     return factory->CreateInstance(nullptr, IID_IStoreNamespace, reinterpret_cast<void**>(result));

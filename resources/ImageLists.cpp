@@ -4,29 +4,29 @@
 
 namespace {
 
-UniqueBitmap LoadPicture(HINSTANCE instance, int id) {
+ui::UniqueBitmap LoadPicture(HINSTANCE instance, int id) {
     // A DIB section keeps the exact colours, so the mask colour survives on any display depth.
-    return UniqueBitmap{static_cast<HBITMAP>(
+    return ui::UniqueBitmap{static_cast<HBITMAP>(
         LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))};
 }
 
 HIMAGELIST CreateMaskedList(HINSTANCE instance, int bitmapId, int count) {
-    UniqueBitmap strip = LoadPicture(instance, bitmapId);
+    ui::UniqueBitmap strip = LoadPicture(instance, bitmapId);
     if (!strip) {
         return nullptr;
     }
     BITMAP info{};
-    if (GetObjectW(strip.get(), sizeof info, &info) != static_cast<int>(sizeof info) ||
+    if (GetObjectW(strip.Get(), sizeof info, &info) != static_cast<int>(sizeof info) ||
         info.bmWidth != count * kImageListSize || info.bmHeight != kImageListSize) {
         return nullptr;
     }
-    UniqueImageList list{
+    ui::UniqueImageList list{
         ImageList_Create(kImageListSize, kImageListSize, ILC_COLOR24 | ILC_MASK, count, 0)};
-    if (!list || ImageList_AddMasked(list.get(), strip.get(), kTransparentColour) < 0 ||
-        ImageList_GetImageCount(list.get()) != count) {
+    if (!list || ImageList_AddMasked(list.Get(), strip.Get(), kTransparentColour) < 0 ||
+        ImageList_GetImageCount(list.Get()) != count) {
         return nullptr;
     }
-    return list.release();
+    return list.Release();
 }
 
 } // namespace
@@ -40,5 +40,5 @@ HIMAGELIST CreateMessageImageList(HINSTANCE instance) {
 }
 
 HBITMAP LoadAboutPicture(HINSTANCE instance) {
-    return LoadPicture(instance, IDB_ABOUT).release();
+    return LoadPicture(instance, IDB_ABOUT).Release();
 }

@@ -5,8 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <memory>
-#include <type_traits>
+#include "ui/Handles.h"
 
 // Indexes into the folder image list: the store's folder type plus one.
 enum FolderImage : int {
@@ -42,13 +41,3 @@ HIMAGELIST CreateMessageImageList(HINSTANCE instance);
 // The 36 x 36 About picture as a DIB section, background in kTransparentColour;
 // the caller owns it (DeleteObject).
 HBITMAP LoadAboutPicture(HINSTANCE instance);
-
-struct ImageListDeleter {
-    void operator()(HIMAGELIST list) const noexcept { ImageList_Destroy(list); }
-};
-using UniqueImageList = std::unique_ptr<std::remove_pointer_t<HIMAGELIST>, ImageListDeleter>;
-
-struct BitmapDeleter {
-    void operator()(HBITMAP bitmap) const noexcept { DeleteObject(bitmap); }
-};
-using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter>;

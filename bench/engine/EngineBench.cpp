@@ -197,7 +197,7 @@ void BM_EnumerateFolder(benchmark::State& state) {
     for (auto _ : state) {
         store->GetMessageIds(1, &ids);
         for (MessageId id : ids) {
-            store->GetMessage(1, id, &info);
+            store->GetMessageInfo(1, id, &info);
             benchmark::DoNotOptimize(info.subject.data());
         }
     }

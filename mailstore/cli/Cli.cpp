@@ -203,7 +203,7 @@ int List(const std::vector<std::string>& a, std::ostream& out) {
         << "  SUBJECT\n";
     for (MessageId id : ids) {
         MessageInfo m;
-        if (!store->GetMessage(folder, id, &m).ok())
+        if (!store->GetMessageInfo(folder, id, &m).ok())
             continue;
         std::string flags;
         flags += (m.state & kStateUnread) ? 'U' : '-';

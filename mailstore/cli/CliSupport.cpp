@@ -1,5 +1,7 @@
 #include "CliSupport.h"
 
+#include "Charsets.h"
+
 #include <cstdlib>
 
 namespace mailstore::cli {
@@ -18,14 +20,8 @@ std::string Printable(std::string_view name) {
     size_t i = 0;
     while (i < name.size()) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = len > 0 && i + len <= name.size();
-        for (size_t k = 1; valid && k < len; ++k)
-            valid = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
-        // C0, DEL and C1 (U+0080..U+009F, which some terminals obey too).
-        if (valid && ((len == 1 && (c < 0x20 || c == 0x7F)) ||
-                      (len == 2 && c == 0xC2 && static_cast<unsigned char>(name[i + 1]) < 0xA0)))
-            valid = false;
+        const size_t len = Utf8SequenceAt(name, i);
+        const bool valid = len > 0 && !IsControlAt(name, i);
         if (!valid) {
             static const char kHex[] = "0123456789abcdef";
             out += "\\x";

@@ -200,7 +200,7 @@ class Exporter {
         store_.GetMessageIds(folder, &ids);
         for (MessageId id : ids) {
             MessageInfo m;
-            if (store_.GetMessage(folder, id, &m).ok())
+            if (store_.GetMessageInfo(folder, id, &m).ok())
                 out.push_back(std::move(m));
         }
         ++totals_.folders;
@@ -227,7 +227,8 @@ class Exporter {
     void Tick() {
         ++done_;
         if (io_.progress && (done_ % 100 == 0 || done_ == total_))
-            DrawProgress(io_.err, done_, total_);
+            DrawProgress(io_.err, done_, total_,
+                         std::to_string(done_) + "/" + std::to_string(total_));
     }
 
     // Streams a source through `sink`. *stage says which side failed.

@@ -1,5 +1,6 @@
 #include "ExportNames.h"
 
+#include "Charsets.h"
 #include "Support.h"
 
 #include <cstdio>
@@ -57,12 +58,11 @@ std::string SafeName(const std::string& text, size_t maxBytes, const std::string
     for (size_t i = 0; i < text.size(); ++i) {
         const char ch = text[i];
         const unsigned char c = static_cast<unsigned char>(ch);
-        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        const bool control = IsControlAt(text, i);
         char put = ch;
-        if (c1)
+        if (control && c >= 0x80)
             ++i; // U+0080..U+009F: a control character in two bytes
-        if (c < 0x20 || c == 0x7F || c1)
+        if (control)
             put = ' ';
         else if (std::string_view("<>:\"/\\|?*").find(ch) != std::string_view::npos)
             put = '_';
@@ -123,17 +123,14 @@ std::string EmlBase(const MessageInfo& m) {
 }
 
 std::string MboxSeparator(const MessageInfo& m) {
-    static const char* const kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const uint64_t when = m.received ? m.received : m.sent;
     const CivilTime t = ToCivil(when ? when : 116444736000000000ull);
-    int64_t days = UnixSeconds(when ? when : 116444736000000000ull);
-    days = days >= 0 ? days / 86400 : (days - 86399) / 86400;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "From - %s %s %2d %02d:%02d:%02d %d\n",
-                  kDays[((days % 7) + 7) % 7], kMonths[t.month - 1], t.day, t.hour, t.minute,
-                  t.second, t.year);
+    std::snprintf(buf, sizeof buf, "From - %s %s %2d %02d:%02d:%02d %d\n", kDays[t.weekday],
+                  kMonths[t.month - 1], t.day, t.hour, t.minute, t.second, t.year);
     return buf;
 }
 

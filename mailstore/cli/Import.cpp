@@ -194,14 +194,6 @@ class Walker {
 
 // ---- Reading messages --------------------------------------------------------------
 
-void DrawProgress(std::ostream& err, uint64_t done, uint64_t total, size_t messages) {
-    const uint64_t width = 30;
-    const uint64_t filled = total ? (done < total ? done : total) * width / total : width;
-    err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] "
-        << (total ? (done < total ? done : total) * 100 / total : 100) << "%  " << messages
-        << " messages" << std::flush;
-}
-
 struct Pending {
     std::string source;
     std::string origin;
@@ -357,8 +349,12 @@ class Importer {
     }
 
     void Draw() {
-        if (progress_)
-            DrawProgress(*progress_, done_, total_, out_.imported + batch_.size());
+        if (!progress_)
+            return;
+        const uint64_t percent = total_ ? (done_ < total_ ? done_ : total_) * 100 / total_ : 100;
+        DrawProgress(*progress_, done_, total_,
+                     std::to_string(percent) + "%  " +
+                         std::to_string(out_.imported + batch_.size()) + " messages");
     }
 
     Store& store_;

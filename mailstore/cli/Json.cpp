@@ -3,30 +3,16 @@
 #include "Charsets.h"
 #include "Commands.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace mailstore::cli {
-
-namespace {
-
-// Length of the UTF-8 sequence at s[i] as its first byte announces it (1 for
-// a byte that starts none); the validator decides whether it is whole and valid.
-size_t SequenceLength(const std::string& s, size_t i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    return std::min(n, s.size() - i);
-}
-
-} // namespace
 
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
-        const size_t n = SequenceLength(s, i);
-        // Overlong forms, surrogates and code points past U+10FFFF too.
-        if (c >= 0x80 && !IsValidUtf8(std::string_view(s).substr(i, n))) {
+        const size_t n = Utf8SequenceAt(s, i);
+        if (n == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
             continue;
@@ -114,7 +100,7 @@ int ListJson(const Args& a, Io& io) {
     const char* comma = "";
     for (MessageId id : ids) {
         MessageInfo m;
-        if (!store->GetMessage(folder, id, &m).ok())
+        if (!store->GetMessageInfo(folder, id, &m).ok())
             continue;
         io.out << comma << "{\"id\":" << m.id
                << ",\"unread\":" << ((m.state & kStateUnread) ? "true" : "false")

@@ -130,11 +130,11 @@ std::string CutUtf8(const std::string& s, size_t maxBytes) {
     return s.substr(0, end);
 }
 
-void DrawProgress(std::ostream& err, size_t done, size_t total) {
-    const size_t width = 30;
-    size_t filled = total ? done * width / total : width;
-    err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << done
-        << "/" << total << std::flush;
+void DrawProgress(std::ostream& err, uint64_t done, uint64_t total, const std::string& tail) {
+    const uint64_t width = 30;
+    const uint64_t filled = total ? (done < total ? done : total) * width / total : width;
+    err << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << tail
+        << std::flush;
 }
 
 std::string Plural(size_t n, const char* word) {

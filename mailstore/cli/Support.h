@@ -50,7 +50,9 @@ std::string Fit(const std::string& s, size_t width);
 // The longest prefix of s of at most maxBytes that does not split a UTF-8 character.
 std::string CutUtf8(const std::string& s, size_t maxBytes);
 
-void DrawProgress(std::ostream& err, size_t done, size_t total);
+// The bar the long commands draw on a terminal, over the line before: 30 cells
+// filled for done of total, then `tail`.
+void DrawProgress(std::ostream& err, uint64_t done, uint64_t total, const std::string& tail);
 std::string Plural(size_t n, const char* word);
 
 } // namespace mailstore::cli

@@ -4,7 +4,6 @@
 #include "StoreApi.h"
 #include "StoreObjects.h"
 
-#include <atomic>
 #include <cwchar>
 
 using namespace mailstore::com;
@@ -27,7 +26,7 @@ const ClassEntry kClasses[] = {
     {&CLSID_StoreNamespace, &CreateNamespace},
 };
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public RefCounted<IClassFactory> {
   public:
     explicit ClassFactory(Creator create) : create_(create) { ObjectCreated(); }
     ClassFactory(const ClassFactory&) = delete;
@@ -36,14 +35,6 @@ class ClassFactory final : public IClassFactory {
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         return HandOut(static_cast<IClassFactory*>(this), riid, {IID_IUnknown, IID_IClassFactory},
                        ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (ppv) {
@@ -61,7 +52,6 @@ class ClassFactory final : public IClassFactory {
 
   private:
     ~ClassFactory() { ObjectDestroyed(); }
-    std::atomic<ULONG> refs_{1};
     Creator create_;
 };
 

@@ -36,7 +36,7 @@ STDMETHODIMP Folder::GetMessageProps(MESSAGEID dwMessageId, DWORD, MESSAGEPROPS*
         // No poll here: the list asks for records row by row while painting.
         RETURN_IF_FAILED(session_->TakeFailure());
         mailstore::MessageInfo info;
-        RETURN_IF_FAILED(ToHResult(session_->ReadMessage(id_, dwMessageId, &info)));
+        RETURN_IF_FAILED(ToHResult(session_->store().GetMessageInfo(id_, dwMessageId, &info)));
         return FillMessageProps(info, pProps);
     });
 }
@@ -118,7 +118,7 @@ STDMETHODIMP Folder::UnregisterNotification(DWORD, HWND hwnd) {
 HRESULT Folder::FillNext(MessageEnum& e, MESSAGEPROPS* props) {
     while (e.next < e.ids.size()) {
         const MESSAGEID id = e.ids[e.next++];
-        const mailstore::Status st = session_->ReadMessage(id_, id, &e.info);
+        const mailstore::Status st = session_->store().GetMessageInfo(id_, id, &e.info);
         if (st.ok()) {
             return FillMessageProps(e.info, props);
         }

@@ -71,18 +71,6 @@ STDMETHODIMP Namespace::QueryInterface(REFIID riid, void** ppv) {
                    ppv);
 }
 
-STDMETHODIMP_(ULONG) Namespace::AddRef() {
-    return ++refs_;
-}
-
-STDMETHODIMP_(ULONG) Namespace::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 STDMETHODIMP Namespace::Initialize(HWND, DWORD) {
     return Guarded([&] {
         if (session_) {
@@ -336,18 +324,6 @@ STDMETHODIMP Folder::QueryInterface(REFIID riid, void** ppv) {
         return S_OK;
     }
     return HandOut(static_cast<IStoreFolder*>(this), riid, {IID_IUnknown, IID_IStoreFolder}, ppv);
-}
-
-STDMETHODIMP_(ULONG) Folder::AddRef() {
-    return ++refs_;
-}
-
-STDMETHODIMP_(ULONG) Folder::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
 }
 
 } // namespace mailstore::com

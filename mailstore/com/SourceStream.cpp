@@ -42,18 +42,6 @@ STDMETHODIMP SourceStream::QueryInterface(REFIID riid, void** ppv) {
                    {IID_IUnknown, IID_ISequentialStream, IID_IStream}, ppv);
 }
 
-STDMETHODIMP_(ULONG) SourceStream::AddRef() {
-    return ++refs_;
-}
-
-STDMETHODIMP_(ULONG) SourceStream::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT SourceStream::ReadSome(void* buf, size_t len, size_t* got) {
     *got = 0;
     const uint64_t size = reader_->Size();

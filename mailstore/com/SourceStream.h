@@ -5,7 +5,8 @@
 #include <windows.h>
 #include <objidl.h>
 
-#include <atomic>
+#include "RefCounted.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,7 +22,7 @@ class SourceReader {
     virtual bool ReadAt(uint64_t offset, void* buf, size_t len, size_t* got) = 0;
 };
 
-class SourceStream final : public IStream {
+class SourceStream final : public RefCounted<IStream> {
   public:
     // The new stream holds one reference.
     static HRESULT Create(std::unique_ptr<SourceReader> reader, IStream** out);
@@ -31,8 +32,6 @@ class SourceStream final : public IStream {
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // ISequentialStream
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) override;
@@ -57,7 +56,6 @@ class SourceStream final : public IStream {
     // Reads up to `len` bytes at the current position and advances it.
     HRESULT ReadSome(void* buf, size_t len, size_t* got);
 
-    std::atomic<ULONG> refs_{1};
     std::unique_ptr<SourceReader> reader_;
     uint64_t position_ = 0;
 };

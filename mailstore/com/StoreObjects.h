@@ -5,10 +5,10 @@
 
 #include "HandleTable.h"
 #include "Records.h"
+#include "RefCounted.h"
 #include "StoreApi.h"
 #include "StoreSession.h"
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -17,15 +17,13 @@ namespace mailstore::com {
 // Creates a namespace object for `riid`; the class factory's CreateInstance.
 HRESULT CreateNamespace(REFIID riid, void** ppv);
 
-class Namespace final : public IStoreNamespace {
+class Namespace final : public RefCounted<IStoreNamespace> {
   public:
     Namespace();
     Namespace(const Namespace&) = delete;
     Namespace& operator=(const Namespace&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP Initialize(HWND hwndOwner, DWORD dwReserved) override;
     STDMETHODIMP GetDirectory(LPSTR pszPath, DWORD cchMaxPath) override;
@@ -62,12 +60,11 @@ class Namespace final : public IStoreNamespace {
 
     HRESULT FillNextChild(SubFolderEnum& e, FOLDERPROPS* props);
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<StoreSession> session_;
     HandleTable<SubFolderEnum> enums_;
 };
 
-class Folder final : public IStoreFolder {
+class Folder final : public RefCounted<IStoreFolder> {
   public:
     Folder(std::shared_ptr<StoreSession> session, STOREFOLDERID id);
     Folder(const Folder&) = delete;
@@ -80,8 +77,6 @@ class Folder final : public IStoreFolder {
     StoreSession* session() const { return session_.get(); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP Reserved3() override { return E_NOTIMPL; }
     STDMETHODIMP GetMessageProps(MESSAGEID dwMessageId, DWORD dwFlags,
@@ -119,7 +114,6 @@ class Folder final : public IStoreFolder {
 
     HRESULT FillNext(MessageEnum& e, MESSAGEPROPS* props);
 
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<StoreSession> session_;
     STOREFOLDERID id_;
     HandleTable<MessageEnum> enums_;

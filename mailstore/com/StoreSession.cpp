@@ -6,8 +6,6 @@
 #include <mutex>
 #include <utility>
 
-#undef GetMessage
-
 namespace mailstore::com {
 namespace {
 
@@ -212,11 +210,6 @@ StoreSession::~StoreSession() {
     }
     // The engine closes before the hub, whose window may be the last thing left.
     store_.reset();
-}
-
-mailstore::Status StoreSession::ReadMessage(mailstore::FolderId folder, mailstore::MessageId id,
-                                            mailstore::MessageInfo* out) const {
-    return store_->GetMessage(folder, id, out);
 }
 
 void StoreSession::Publish() {

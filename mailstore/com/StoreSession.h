@@ -6,11 +6,7 @@
 #include "NotifyHub.h"
 #include "StoreApi.h"
 
-// Declared under its own name; see ReadMessage.
-#pragma push_macro("GetMessage")
-#undef GetMessage
 #include "Store.h"
-#pragma pop_macro("GetMessage")
 
 #include <memory>
 #include <string>
@@ -35,10 +31,6 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     ~StoreSession();
 
     mailstore::Store& store() { return *store_; }
-    // The engine's GetMessage, which windows.h renames to GetMessageW in
-    // every file that includes both.
-    mailstore::Status ReadMessage(mailstore::FolderId folder, mailstore::MessageId id,
-                                  mailstore::MessageInfo* out) const;
     const std::wstring& directory() const { return directory_; }
     Listeners& listeners() { return *listeners_; }
 

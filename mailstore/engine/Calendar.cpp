@@ -42,6 +42,8 @@ CivilTime ToCivil(uint64_t fileTime) {
     int64_t secs = static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
     int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
     int64_t rem = secs - days * 86400;
+    // 1970-01-01 was a Thursday.
+    const int weekday = static_cast<int>(((days + 4) % 7 + 7) % 7);
     // Civil date from days since 1970-01-01.
     days += 719468;
     const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
@@ -56,6 +58,7 @@ CivilTime ToCivil(uint64_t fileTime) {
     t.hour = static_cast<int>(rem / 3600);
     t.minute = static_cast<int>(rem / 60 % 60);
     t.second = static_cast<int>(rem % 60);
+    t.weekday = weekday;
     return t;
 }
 

@@ -7,6 +7,7 @@ namespace mailstore {
 
 struct CivilTime {
     int year = 1601, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    int weekday = 1; // 0 is Sunday; 1601-01-01 was a Monday
 };
 
 // FILETIME of a UTC calendar time; 0 for dates before 1601.

@@ -118,11 +118,51 @@ void AppendUtf8(uint32_t cp, std::string* out) {
     }
 }
 
+size_t Utf8SequenceAt(std::string_view s, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80)
+        return 1;
+    // The second byte's range carries the rules against overlong forms,
+    // surrogates and code points past U+10FFFF.
+    size_t len = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (s.size() - i < len)
+        return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+        if (cc < (k == 1 ? low : 0x80) || cc > (k == 1 ? high : 0xBF))
+            return 0;
+    }
+    return len;
+}
+
 bool IsValidUtf8(std::string_view bytes) {
-    std::string decoded;
-    decoded.reserve(bytes.size());
-    DecodeUtf8(bytes, &decoded);
-    return decoded == bytes;
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t len = Utf8SequenceAt(bytes, i);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+bool IsControlAt(std::string_view s, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    return c < 0x20 || c == 0x7F ||
+           (c == 0xC2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0x80);
 }
 
 bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string* out) {

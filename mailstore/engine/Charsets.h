@@ -22,6 +22,15 @@ std::string BytesToUtf8(std::string_view bytes);
 
 bool IsValidUtf8(std::string_view bytes);
 
+// Length of the well-formed UTF-8 sequence that starts at s[i]; 0 where none
+// does (a stray byte, a cut sequence, an overlong form, a surrogate, or a code
+// point past U+10FFFF).
+size_t Utf8SequenceAt(std::string_view s, size_t i);
+
+// Whether s[i] starts a control character: C0, DEL, or C1 (U+0080..U+009F,
+// which some terminals obey too).
+bool IsControlAt(std::string_view s, size_t i);
+
 namespace detail {
 struct CharsetTable {
     const char* name;

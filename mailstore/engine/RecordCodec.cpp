@@ -214,6 +214,60 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
 
 // ---- Snapshot ------------------------------------------------------------------
 
+namespace {
+
+// A folder's `count` message records of `fixed` bytes each (plus texts), read
+// straight from the snapshot's bytes from *pos on: the bulk of every open.
+// False, with *pos at the record, for a record that is cut short or does not fit.
+bool ReadSnapshotMessages(std::string_view data, size_t fixed, uint32_t count, const State& s,
+                          TextPool& text, FolderRec* f, size_t* pos) {
+    const char* base = data.data();
+    const size_t end = data.size();
+    size_t at = *pos;
+    MessageId last = 0;
+    f->messages.reserve(count);
+    for (uint32_t k = 0; k < count; ++k) {
+        *pos = at;
+        if (end - at < fixed)
+            return false;
+        MessageRec& m = f->messages.emplace_back();
+        m.id = LoadU32(base + at);
+        m.state = LoadU32(base + at + 4);
+        m.priority = LoadU32(base + at + 8);
+        m.size = LoadU32(base + at + 12);
+        m.fileNo = LoadU64(base + at + 16);
+        m.received = LoadU64(base + at + 24);
+        m.sent = LoadU64(base + at + 32);
+        if (fixed >= 48)
+            m.checksum = LoadU64(base + at + 40);
+        at += fixed;
+        std::string_view* texts[3] = {&m.subject, &m.to, &m.from};
+        for (std::string_view* t : texts) {
+            if (end - at < 4)
+                return false;
+            const uint32_t len = LoadU32(base + at);
+            at += 4;
+            if (end - at < len)
+                return false;
+            *t = data.substr(at, len);
+            at += len;
+        }
+        m.subject = text.Add(m.subject);
+        m.to = text.Intern(m.to);
+        m.from = text.Intern(m.from);
+        if (m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
+            (m.state & ~kKnownStateBits) != 0)
+            return false;
+        last = m.id;
+        if (m.state & kStateUnread)
+            ++f->unread;
+    }
+    *pos = at;
+    return true;
+}
+
+} // namespace
+
 void State::EncodeSnapshot(uint64_t generation, std::string* out) const {
     out->clear();
     size_t estimate = 64;
@@ -288,48 +342,9 @@ Status State::DecodeSnapshot(std::unique_ptr<char[]> buffer, size_t size,
         if (d.failed() || f.id == kRootFolder || s.folders_.count(f.id) != 0 || f.name.empty() ||
             n > d.remaining() / kMinEncodedMessage || f.id >= s.nextFolderId)
             return bad(at, "bad folder record");
-        f.messages.reserve(n);
-        MessageId last = 0;
-        // The bulk of every open: read the records straight from the buffer.
-        const char* base = data.data();
         size_t pos = d.pos();
-        const size_t end = data.size();
-        for (uint32_t k = 0; k < n; ++k) {
-            const size_t mat = pos;
-            if (end - pos < fixed)
-                return bad(mat, "bad message record");
-            MessageRec& m = f.messages.emplace_back();
-            m.id = LoadU32(base + pos);
-            m.state = LoadU32(base + pos + 4);
-            m.priority = LoadU32(base + pos + 8);
-            m.size = LoadU32(base + pos + 12);
-            m.fileNo = LoadU64(base + pos + 16);
-            m.received = LoadU64(base + pos + 24);
-            m.sent = LoadU64(base + pos + 32);
-            if (version != 1)
-                m.checksum = LoadU64(base + pos + 40);
-            pos += fixed;
-            std::string_view* texts[3] = {&m.subject, &m.to, &m.from};
-            for (std::string_view* t : texts) {
-                if (end - pos < 4)
-                    return bad(mat, "bad message record");
-                const uint32_t len = LoadU32(base + pos);
-                pos += 4;
-                if (end - pos < len)
-                    return bad(mat, "bad message record");
-                *t = data.substr(pos, len);
-                pos += len;
-            }
-            m.subject = s.text_->Add(m.subject);
-            m.to = s.text_->Intern(m.to);
-            m.from = s.text_->Intern(m.from);
-            if (m.id <= last || m.id >= s.nextMessageId || m.fileNo >= s.nextFileNo ||
-                (m.state & ~kKnownStateBits) != 0)
-                return bad(mat, "bad message record");
-            last = m.id;
-            if (m.state & kStateUnread)
-                ++f.unread;
-        }
+        if (!ReadSnapshotMessages(data, fixed, n, s, *s.text_, &f, &pos))
+            return bad(pos, "bad message record");
         d = Decoder(data, pos);
         s.folders_.emplace(f.id, std::move(f));
     }

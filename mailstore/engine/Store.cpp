@@ -14,6 +14,8 @@
 
 namespace mailstore {
 
+using namespace detail;
+
 namespace {
 
 class FileMessageReader : public MessageReader {
@@ -159,7 +161,7 @@ Status Store::GetMessageIds(FolderId folder, std::vector<MessageId>* out) const 
     return Status();
 }
 
-Status Store::GetMessage(FolderId folder, MessageId message, MessageInfo* out) const {
+Status Store::GetMessageInfo(FolderId folder, MessageId message, MessageInfo* out) const {
     const MessageRec* m;
     Status s = impl_->NeedMessage(folder, message, &m);
     if (!s.ok())
@@ -305,6 +307,30 @@ Status CheckRoom(const Store::Impl& impl, FolderId to, size_t count) {
         return Status(ErrorCode::InvalidArgument, "no message ids left");
     return Status();
 }
+
+// Writes the files of op's new messages as one batch, then commits op, which
+// adds them; bytesOf(i, &bytes) gives the i-th message's source.
+Status AddInBatch(Store::Impl& impl, Op op,
+                  const std::function<Status(size_t, std::string_view*)>& bytesOf,
+                  std::vector<MessageId>* newIds) {
+    Store::Impl::NewFiles files;
+    Status s = impl.BeginBatch(op.messages.size(), &files);
+    if (!s.ok())
+        return s;
+    for (size_t i = 0; i < op.messages.size(); ++i) {
+        NewMessage& m = op.messages[i];
+        m.rec.id = impl.state.nextMessageId + static_cast<MessageId>(i);
+        std::string_view bytes;
+        s = bytesOf(i, &bytes);
+        if (s.ok())
+            s = impl.WriteBatchFile(bytes, &files, &m.rec.fileNo);
+        if (!s.ok()) {
+            impl.Abandon(&files);
+            return s;
+        }
+    }
+    return impl.CommitNewMessages(std::move(op), &files, newIds);
+}
 } // namespace
 
 namespace {
@@ -368,96 +394,88 @@ Status Store::ImportMessages(FolderId folder, const std::vector<ImportItem>& ite
         return s;
     if (items.empty())
         return NoNewIds(newIds);
-    Impl::NewFiles files;
-    s = impl_->BeginBatch(items.size(), &files);
-    if (!s.ok())
-        return s;
-    for (size_t i = 0; i < items.size(); ++i) {
-        NewMessage& m = op.messages[i];
-        m.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
-        s = impl_->WriteBatchFile(items[i].source, &files, &m.rec.fileNo);
-        if (!s.ok()) {
-            impl_->Abandon(&files);
-            return s;
-        }
-    }
-    return impl_->CommitNewMessages(std::move(op), &files, newIds);
+    return AddInBatch(
+        *impl_, std::move(op),
+        [&items](size_t i, std::string_view* bytes) {
+            *bytes = items[i].source;
+            return Status();
+        },
+        newIds);
 }
 
 namespace {
-// Begin, for copying or moving ids from one folder to another.
+// What copying and moving check first, and hold while they change the store.
+struct Transfer {
+    std::vector<MessageId> ids; // without repeats
+    std::unique_ptr<FileLock> lock;
+    const FolderRec* src = nullptr;
+};
+
 Status BeginTransfer(Store::Impl& impl, FolderId from, FolderId to,
-                     const std::vector<MessageId>& ids, std::unique_ptr<FileLock>* lock,
-                     const FolderRec** src) {
+                     const std::vector<MessageId>& ids, Transfer* t) {
+    t->ids = Unique(ids);
     const FolderRec* dst;
-    Status s = impl.BeginOn(from, lock, src);
+    Status s = impl.BeginOn(from, &t->lock, &t->src);
     if (s.ok())
         s = impl.NeedFolder(to, &dst);
     if (s.ok())
-        s = impl.NeedMessages(**src, ids);
+        s = impl.NeedMessages(*t->src, t->ids);
     if (s.ok())
-        s = CheckRoom(impl, to, ids.size());
+        s = CheckRoom(impl, to, t->ids.size());
     return s;
 }
 } // namespace
 
 Status Store::CopyMessages(FolderId from, FolderId to, const std::vector<MessageId>& idsIn,
                            std::vector<MessageId>* newIds) {
-    const std::vector<MessageId> ids = Unique(idsIn);
-    std::unique_ptr<FileLock> lock;
-    const FolderRec* src;
-    Status s = BeginTransfer(*impl_, from, to, ids, &lock, &src);
+    Transfer t;
+    Status s = BeginTransfer(*impl_, from, to, idsIn, &t);
     if (!s.ok())
         return s;
-    if (ids.empty())
+    if (t.ids.empty())
         return NoNewIds(newIds);
     Op op;
     op.type = OpType::AddMessages;
     op.folder = to;
-    Impl::NewFiles files;
-    s = impl_->BeginBatch(ids.size(), &files);
-    if (!s.ok())
-        return s;
-    for (size_t i = 0; i < ids.size(); ++i) {
-        const MessageRec& m = *src->Find(ids[i]);
-        std::string bytes, rel;
-        bool missing = false;
-        s = ReadMessageFile(*impl_->fs, impl_->dir, m.fileNo, &bytes, &missing, &rel);
+    for (MessageId id : t.ids) {
+        const MessageRec& m = *t.src->Find(id);
         NewMessage n;
         n.rec = m;
-        n.rec.id = impl_->state.nextMessageId + static_cast<MessageId>(i);
         n.subject.assign(m.subject);
         n.to.assign(m.to);
         n.from.assign(m.from);
-        if (s.ok())
-            s = impl_->WriteBatchFile(bytes, &files, &n.rec.fileNo);
-        if (!s.ok()) {
-            impl_->Abandon(&files);
-            return s;
-        }
         op.messages.push_back(std::move(n));
     }
-    return impl_->CommitNewMessages(std::move(op), &files, newIds);
+    std::string bytes;
+    return AddInBatch(
+        *impl_, std::move(op),
+        [&](size_t i, std::string_view* out) {
+            std::string rel;
+            bool missing = false;
+            const uint64_t fileNo = t.src->Find(t.ids[i])->fileNo;
+            Status read = ReadMessageFile(*impl_->fs, impl_->dir, fileNo, &bytes, &missing, &rel);
+            *out = bytes;
+            return read;
+        },
+        newIds);
 }
 
 Status Store::MoveMessages(FolderId from, FolderId to, const std::vector<MessageId>& idsIn,
                            std::vector<MessageId>* newIds) {
-    const std::vector<MessageId> ids = Unique(idsIn);
-    std::unique_ptr<FileLock> lock;
-    const FolderRec* src;
-    Status s = BeginTransfer(*impl_, from, to, ids, &lock, &src);
+    Transfer t;
+    Status s = BeginTransfer(*impl_, from, to, idsIn, &t);
     if (!s.ok())
         return s;
     if (from == to)
         return Status(ErrorCode::InvalidArgument, "source and target are the same folder");
-    if (ids.empty())
+    if (t.ids.empty())
         return NoNewIds(newIds);
     Op op;
     op.type = OpType::MoveMessages;
     op.folder = from;
     op.parent = to;
-    op.ids = ids;
-    for (size_t i = 0; i < ids.size(); ++i)
+    op.ids = t.ids;
+    for (size_t i = 0; i < t.ids.size(); ++i)
         op.newIds.push_back(impl_->state.nextMessageId + static_cast<MessageId>(i));
     std::vector<MessageId> ids2 = op.newIds;
     s = impl_->CommitOps({std::move(op)});

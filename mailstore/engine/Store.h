@@ -70,7 +70,7 @@ class Store {
     Status FindFolderByPath(std::string_view path, FolderId* out) const;
     // The folder's messages in store order (ascending id).
     Status GetMessageIds(FolderId folder, std::vector<MessageId>* out) const;
-    Status GetMessage(FolderId folder, MessageId message, MessageInfo* out) const;
+    Status GetMessageInfo(FolderId folder, MessageId message, MessageInfo* out) const;
     Status OpenMessageSource(FolderId folder, MessageId message,
                              std::unique_ptr<MessageReader>* out) const;
 

@@ -11,6 +11,8 @@
 
 namespace mailstore {
 
+using namespace detail;
+
 // ---- Check -----------------------------------------------------------------------------
 
 namespace {

@@ -6,6 +6,8 @@
 
 namespace mailstore {
 
+using namespace detail;
+
 namespace detail {
 
 Status ValidateName(std::string_view name) {
@@ -16,11 +18,7 @@ Status ValidateName(std::string_view name) {
     if (!IsValidUtf8(name))
         return Status(ErrorCode::InvalidName, "a folder name must be valid UTF-8 text");
     for (size_t i = 0; i < name.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        bool c1 = c == 0xC2 && i + 1 < name.size() &&
-                  static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
-                  static_cast<unsigned char>(name[i + 1]) <= 0x9F;
-        if (c < 0x20 || c == 0x7F || c1)
+        if (IsControlAt(name, i))
             return Status(ErrorCode::InvalidName, "a folder name cannot hold control characters");
     }
     return Status();

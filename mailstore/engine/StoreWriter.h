@@ -37,9 +37,6 @@ bool IntentHolds(const detail::Intent& in, uint64_t generation, bool journalStal
 
 } // namespace detail
 
-// The store's internals, named as the writer and the interface use them.
-using namespace detail;
-
 class Store::Impl {
   public:
     Impl(std::string directory, const OpenOptions& options);
@@ -47,7 +44,7 @@ class Store::Impl {
     std::string dir;
     FileSystem* fs;
     OpenOptions opts;
-    State state;
+    detail::State state;
     uint64_t generation = 0;
     uint64_t journalEnd = 0;
     bool journalStale = false;
@@ -60,9 +57,9 @@ class Store::Impl {
 
     std::string Path(const char* name) const { return dir + "/" + name; }
     std::vector<std::string> setAside; // what this object moved aside
-    std::string MessagePath(uint64_t fileNo) const { return PathOfMessage(dir, fileNo); }
+    std::string MessagePath(uint64_t fileNo) const { return detail::PathOfMessage(dir, fileNo); }
 
-    void Adopt(Loaded&& l);
+    void Adopt(detail::Loaded&& l);
 
     // ---- Catching up with other processes ----
 
@@ -79,11 +76,11 @@ class Store::Impl {
     Status Lock(std::unique_ptr<FileLock>* lock, unsigned timeoutMs);
 
     // Begin, for a change to the existing folder `folder`.
-    Status BeginOn(FolderId folder, std::unique_ptr<FileLock>* lock, const FolderRec** f);
+    Status BeginOn(FolderId folder, std::unique_ptr<FileLock>* lock, const detail::FolderRec** f);
 
     // BeginOn, for a change to the messages `ids` of the folder.
     Status BeginOnMessages(FolderId folder, const std::vector<MessageId>& ids,
-                           std::unique_ptr<FileLock>* lock, const FolderRec** f);
+                           std::unique_ptr<FileLock>* lock, const detail::FolderRec** f);
 
     // Takes the writer lock and brings the state up to date; every change starts here.
     Status Begin(std::unique_ptr<FileLock>* lock);
@@ -128,7 +125,7 @@ class Store::Impl {
     void ResolveIntent();
 
     // Makes the batch's files durable, then commits op, which adds their messages.
-    Status CommitNewMessages(Op op, NewFiles* files, std::vector<MessageId>* newIds);
+    Status CommitNewMessages(detail::Op op, NewFiles* files, std::vector<MessageId>* newIds);
 
     // Files of a commit whose outcome was unknown: now that the journal has been
     // read again, those no message refers to are removed.
@@ -138,9 +135,9 @@ class Store::Impl {
 
     // Appends one record and makes it durable, then applies it. *undone tells, on
     // failure, that the record is certainly not in the journal.
-    Status Commit(Transaction tx, bool* undone);
+    Status Commit(detail::Transaction tx, bool* undone);
 
-    Status CommitOps(std::vector<Op> ops);
+    Status CommitOps(std::vector<detail::Op> ops);
 
     // Unaccounted files are swept while the journal still says which ones
     // committed deletes let go; files of the flat layout move to sub-directories
@@ -149,19 +146,19 @@ class Store::Impl {
 
     // Each file of the flat layout goes to its sub-directory by one rename, so a
     // crash leaves it in one place or the other, and both are read.
-    Status MoveIntoShards(const std::vector<FoundFile>& present);
+    Status MoveIntoShards(const std::vector<detail::FoundFile>& present);
 
     // ---- Files no record accounts for (only under the writer lock) ----
 
     std::unordered_set<uint64_t> Suspected() const;
 
-    Evidence MakeEvidence(std::unordered_set<uint64_t> ours) const;
+    detail::Evidence MakeEvidence(std::unordered_set<uint64_t> ours) const;
 
     // Removes or sets aside one unaccounted file, as Decide says.
-    void Dispose(const FoundFile& file, const Evidence& ev);
+    void Dispose(const detail::FoundFile& file, const detail::Evidence& ev);
 
     // At compaction: every message file the state does not name.
-    void SweepOrphans(const std::vector<FoundFile>& present);
+    void SweepOrphans(const std::vector<detail::FoundFile>& present);
 
     // At open: a batch a crash cut short, then files past the counter (left by a
     // journal cut, or come from outside). Files committed deletes let go wait for
@@ -170,11 +167,11 @@ class Store::Impl {
 
     // ---- Validation helpers ----
 
-    Status NeedFolder(FolderId id, const FolderRec** out) const;
+    Status NeedFolder(FolderId id, const detail::FolderRec** out) const;
 
-    Status NeedMessage(FolderId folder, MessageId id, const MessageRec** out) const;
+    Status NeedMessage(FolderId folder, MessageId id, const detail::MessageRec** out) const;
 
-    Status NeedMessages(const FolderRec& f, const std::vector<MessageId>& ids) const;
+    Status NeedMessages(const detail::FolderRec& f, const std::vector<MessageId>& ids) const;
 };
 
 } // namespace mailstore

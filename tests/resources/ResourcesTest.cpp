@@ -17,6 +17,9 @@
 
 namespace {
 
+using ui::UniqueBitmap;
+using ui::UniqueImageList;
+
 HINSTANCE Module() {
     return GetModuleHandleW(nullptr);
 }
@@ -102,7 +105,7 @@ Pixels DrawOver(HIMAGELIST list, int index, COLORREF background) {
     if (!target || !dc) {
         return {};
     }
-    HGDIOBJ old = SelectObject(dc.get(), target.get());
+    HGDIOBJ old = SelectObject(dc.get(), target.Get());
     HBRUSH brush = CreateSolidBrush(background);
     RECT all{0, 0, kImageListSize, kImageListSize};
     FillRect(dc.get(), &all, brush);
@@ -110,7 +113,7 @@ Pixels DrawOver(HIMAGELIST list, int index, COLORREF background) {
     ImageList_Draw(list, index, dc.get(), 0, 0, ILD_TRANSPARENT);
     GdiFlush();
     SelectObject(dc.get(), old);
-    return Read(target.get());
+    return Read(target.Get());
 }
 
 size_t CountColours(const Pixels& p) {
@@ -141,10 +144,10 @@ TEST(ImageLists, HoldTheirPicturesAt16By16) {
         SCOPED_TRACE(c.name);
         UniqueImageList list{c.create(Module())};
         ASSERT_TRUE(list);
-        EXPECT_EQ(ImageList_GetImageCount(list.get()), c.count);
+        EXPECT_EQ(ImageList_GetImageCount(list.Get()), c.count);
         int cx = 0;
         int cy = 0;
-        ASSERT_TRUE(ImageList_GetIconSize(list.get(), &cx, &cy));
+        ASSERT_TRUE(ImageList_GetIconSize(list.Get(), &cx, &cy));
         EXPECT_EQ(cx, 16);
         EXPECT_EQ(cy, 16);
         // A list built from the wrong module has no pictures to load.
@@ -159,14 +162,14 @@ TEST(ImageLists, MaskHidesMagentaAndNothingElse) {
         UniqueImageList list{c.create(Module())};
         UniqueBitmap stripBitmap = LoadStrip(c.bitmapId);
         ASSERT_TRUE(list && stripBitmap);
-        const Pixels strip = Read(stripBitmap.get());
+        const Pixels strip = Read(stripBitmap.Get());
         ASSERT_EQ(strip.width, c.count * kImageListSize);
         for (int i = 0; i < c.count; ++i) {
             SCOPED_TRACE(testing::Message() << c.name << " image " << i);
             const Pixels source = Crop(strip, i, kImageListSize);
             int wrong = 0;
             for (COLORREF background : backgrounds) {
-                const Pixels drawn = DrawOver(list.get(), i, background);
+                const Pixels drawn = DrawOver(list.Get(), i, background);
                 ASSERT_EQ(drawn.data.size(), source.data.size());
                 for (size_t p = 0; p < source.data.size(); ++p) {
                     const COLORREF want =
@@ -186,7 +189,7 @@ TEST(ImageLists, EveryPictureIsDrawnAndDiffersFromTheOthers) {
     for (const auto& c : kLists) {
         UniqueBitmap stripBitmap = LoadStrip(c.bitmapId);
         ASSERT_TRUE(stripBitmap);
-        const Pixels strip = Read(stripBitmap.get());
+        const Pixels strip = Read(stripBitmap.Get());
         ASSERT_EQ(strip.height, kImageListSize);
         std::set<std::vector<COLORREF>> seen;
         for (int i = 0; i < c.count; ++i) {
@@ -202,10 +205,10 @@ TEST(ImageLists, EveryPictureIsDrawnAndDiffersFromTheOthers) {
     UniqueBitmap messages = LoadStrip(IDB_MESSAGES);
     ASSERT_TRUE(folders && messages);
     for (int i = 0; i < kFolderImageCount; ++i) {
-        EXPECT_GE(CountColours(Crop(Read(folders.get()), i, 16)), 4u) << "folder image " << i;
+        EXPECT_GE(CountColours(Crop(Read(folders.Get()), i, 16)), 4u) << "folder image " << i;
     }
     for (int i : {kMessageImageRead, kMessageImageUnread, kMessageImageFlag}) {
-        EXPECT_GE(CountColours(Crop(Read(messages.get()), i, 16)), 4u) << "message image " << i;
+        EXPECT_GE(CountColours(Crop(Read(messages.Get()), i, 16)), 4u) << "message image " << i;
     }
 }
 
@@ -247,8 +250,8 @@ TEST(ImageLists, PicturesSitAtTheirIndexes) {
     UniqueBitmap foldersBitmap = LoadStrip(IDB_FOLDERS);
     UniqueBitmap messagesBitmap = LoadStrip(IDB_MESSAGES);
     ASSERT_TRUE(foldersBitmap && messagesBitmap);
-    const Pixels folders = Read(foldersBitmap.get());
-    const Pixels messages = Read(messagesBitmap.get());
+    const Pixels folders = Read(foldersBitmap.Get());
+    const Pixels messages = Read(messagesBitmap.Get());
     auto folder = [&](int i) { return Crop(folders, i, kImageListSize); };
     auto message = [&](int i) { return Crop(messages, i, kImageListSize); };
 
@@ -355,8 +358,8 @@ TEST(ProgramIcon, Offers16And32PixelImagesIn16Colours) {
         ASSERT_TRUE(GetIconInfo(icon.get(), &info));
         UniqueBitmap colour{info.hbmColor};
         UniqueBitmap mask{info.hbmMask};
-        const Pixels maskPixels = Read(mask.get());
-        const Pixels colourPixels = Read(colour.get());
+        const Pixels maskPixels = Read(mask.Get());
+        const Pixels colourPixels = Read(colour.Get());
         ASSERT_EQ(maskPixels.width, size);
         // Both see-through and solid pixels, and a picture with some colour in it.
         const size_t clear = static_cast<size_t>(
@@ -371,12 +374,12 @@ TEST(AboutPicture, Is36By36TrueColourOnMagenta) {
     UniqueBitmap picture{LoadAboutPicture(Module())};
     ASSERT_TRUE(picture);
     DIBSECTION dib{};
-    ASSERT_EQ(GetObjectW(picture.get(), sizeof dib, &dib), static_cast<int>(sizeof dib))
+    ASSERT_EQ(GetObjectW(picture.Get(), sizeof dib, &dib), static_cast<int>(sizeof dib))
         << "not a DIB section";
     EXPECT_EQ(dib.dsBm.bmWidth, 36);
     EXPECT_EQ(dib.dsBm.bmHeight, 36);
     EXPECT_EQ(dib.dsBm.bmBitsPixel, 24);
-    const Pixels p = Read(picture.get());
+    const Pixels p = Read(picture.Get());
     ASSERT_EQ(p.width, 36);
     EXPECT_EQ(p.At(0, 0), kMagenta);
     EXPECT_EQ(p.At(35, 0), kMagenta);

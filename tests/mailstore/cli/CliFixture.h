@@ -92,7 +92,7 @@ class CliTest : public ::testing::Test {
             for (MessageId id : ids) {
                 MessageInfo m;
                 std::unique_ptr<MessageReader> r;
-                store.GetMessage(k, id, &m);
+                store.GetMessageInfo(k, id, &m);
                 EXPECT_TRUE(store.OpenMessageSource(k, id, &r).ok());
                 std::string bytes(static_cast<size_t>(r->Size()), '\0');
                 size_t got = 0;

@@ -1,6 +1,7 @@
 // The change commands, show and the --json listings.
 #include "CliFixture.h"
 #include "Commands.h"
+#include "ExportNames.h"
 
 namespace mailstore::cli {
 namespace {
@@ -160,6 +161,25 @@ TEST(JsonStringTest, KeepsValidUtf8AndReplacesEveryInvalidByte) {
     EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), "\"" + bad + bad + bad + bad + "\"");
     EXPECT_EQ(JsonString("a\xC3"), "\"a" + bad + "\"");
     EXPECT_EQ(JsonString("\x80z"), "\"" + bad + "z\"");
+}
+
+TEST(PrintableTest, EscapesWhatIsNotWellFormedOrIsAControl) {
+    EXPECT_EQ(Printable("caf\xC3\xA9 \xF0\x9F\x93\xA7"), "caf\xC3\xA9 \xF0\x9F\x93\xA7");
+    // An overlong slash, a surrogate, past U+10FFFF, a C1 control, a tab.
+    EXPECT_EQ(Printable("\xC0\xAF"), "\\xc0\\xaf");
+    EXPECT_EQ(Printable("\xED\xA0\x80"), "\\xed\\xa0\\x80");
+    EXPECT_EQ(Printable("\xF5\x80\x80\x80"), "\\xf5\\x80\\x80\\x80");
+    EXPECT_EQ(Printable("\xC2\x85\t"), "\\xc2\\x85\\x09");
+}
+
+TEST(MboxSeparatorTest, NamesTheWeekdayEitherSideOf1970) {
+    MessageInfo m;
+    m.received = FileTimeFromUtc(1969, 12, 31, 23, 59, 59);
+    EXPECT_EQ(MboxSeparator(m), "From - Wed Dec 31 23:59:59 1969\n");
+    m.received = FileTimeFromUtc(2000, 2, 29, 8, 0, 0);
+    EXPECT_EQ(MboxSeparator(m), "From - Tue Feb 29 08:00:00 2000\n");
+    m.received = FileTimeFromUtc(1601, 1, 1, 0, 0, 0) + 1; // 0 means no date
+    EXPECT_EQ(MboxSeparator(m), "From - Mon Jan  1 00:00:00 1601\n");
 }
 
 } // namespace

@@ -47,7 +47,7 @@ std::string VerifyImage(MemFs& img, const std::string& before, const std::string
     store.reset();
     s = Store::Open(kDir, Options(&img, 1u << 20), &store);
     MessageInfo info;
-    if (!s.ok() || !store->GetMessage(1, id, &info).ok())
+    if (!s.ok() || !store->GetMessageInfo(1, id, &info).ok())
         return "change after reopen was lost";
     s = store->Compact();
     if (s.ok())

@@ -299,7 +299,7 @@ void RunCase(const MemFs& base, const Case& c, Tally* tally, std::vector<std::st
         return fail("no import after recover");
     s.reset();
     MessageInfo info;
-    if (!Store::Open(kDir, Options(fs.get()), &s).ok() || !s->GetMessage(1, ids[2], &info).ok())
+    if (!Store::Open(kDir, Options(fs.get()), &s).ok() || !s->GetMessageInfo(1, ids[2], &info).ok())
         return fail("the import after recover did not last");
     // Numbers given twice would leave a record without its file.
     if (!Store::Check(kDir, fs.get(), &report).ok() || !report.clean())

@@ -178,7 +178,7 @@ void TwoWriters(const std::string& dir,
     int nextAlpha = 1, nextBeta = 1;
     for (MessageId id : ids) {
         MessageInfo m;
-        ASSERT_TRUE(store->GetMessage(1, id, &m).ok());
+        ASSERT_TRUE(store->GetMessageInfo(1, id, &m).ok());
         if (m.subject.rfind("alpha ", 0) == 0)
             EXPECT_EQ(m.subject, "alpha " + std::to_string(nextAlpha++));
         else

@@ -285,7 +285,7 @@ std::string Dump(const Store& store) {
         store.GetMessageIds(id, &ids);
         for (MessageId mid : ids) {
             MessageInfo mi;
-            store.GetMessage(id, mid, &mi);
+            store.GetMessageInfo(id, mid, &mi);
             std::unique_ptr<MessageReader> r;
             std::string src;
             if (store.OpenMessageSource(id, mid, &r).ok()) {

@@ -213,7 +213,7 @@ TEST_F(StoreTest, EveryChangeReportsItsEventsInOrder) {
                             "FolderDeleted f=6 from=0"));
     // Moved messages keep their props and source; ids are never given out twice.
     MessageInfo info;
-    ASSERT_TRUE(store->GetMessage(b, 4, &info).ok());
+    ASSERT_TRUE(store->GetMessageInfo(b, 4, &info).ok());
     EXPECT_EQ(info.subject, "note 1");
     EXPECT_EQ(info.state, kStateUnread);
     EXPECT_EQ(Import(b, 3), 5u);
@@ -339,8 +339,8 @@ TEST_F(StoreTest, ImportFillsPropsFromHeadersAndOptions) {
     std::vector<MessageId> ids;
     ASSERT_TRUE(store->ImportMessages(1, items, &ids).ok());
     MessageInfo a, b;
-    ASSERT_TRUE(store->GetMessage(1, ids[0], &a).ok());
-    ASSERT_TRUE(store->GetMessage(1, ids[1], &b).ok());
+    ASSERT_TRUE(store->GetMessageInfo(1, ids[0], &a).ok());
+    ASSERT_TRUE(store->GetMessageInfo(1, ids[1], &b).ok());
     EXPECT_EQ(a.subject, "Héllo");
     EXPECT_EQ(a.from, "alice@example.org");
     EXPECT_EQ(a.priority, kPriorityLow);
@@ -372,7 +372,7 @@ TEST_F(StoreTest, ImportFillsPropsFromHeadersAndOptions) {
     const uint64_t expected[] = {FileTimeFromUtc(2026, 12, 2, 11, 0, 0), 7,
                                  FileTimeFromUtc(2026, 12, 1, 10, 0, 0), 9, kFixedClock};
     for (size_t i = 0; i < ids.size(); ++i) {
-        ASSERT_TRUE(store->GetMessage(1, ids[i], &a).ok());
+        ASSERT_TRUE(store->GetMessageInfo(1, ids[i], &a).ok());
         EXPECT_EQ(a.received, expected[i]) << i;
     }
     FolderInfo inbox;
@@ -523,7 +523,7 @@ TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
     std::unique_ptr<Store> store;
     ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
     MessageInfo info;
-    ASSERT_TRUE(store->GetMessage(1, 2, &info).ok());
+    ASSERT_TRUE(store->GetMessageInfo(1, 2, &info).ok());
     EXPECT_EQ(info.subject, "old 2");
     CheckReport report;
     ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());

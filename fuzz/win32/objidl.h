@@ -1,2 +1,0 @@
-#pragma once
-#include "Win32Shim.h"

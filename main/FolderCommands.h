@@ -26,13 +26,6 @@ class FolderCommands {
     // and their boxes run once the edit is gone; the window hands it to RenameEdited.
     static constexpr UINT kRenameEdited = WM_APP + 1;
 
-    // The context folder: kept by id and name, never by node, because a
-    // notification inside any modal window may rebuild the tree.
-    struct ContextFolder {
-        STOREFOLDERID id = 0;
-        std::wstring name;
-    };
-
     FolderCommands(const ui::Window& window, ui::ModalHost& modal,
                    const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
                    FolderSelection& selection);
@@ -40,7 +33,6 @@ class FolderCommands {
     FolderCommands& operator=(const FolderCommands&) = delete;
 
     HMENU Menu() const { return menu_.Get(); }
-    const std::optional<ContextFolder>& Context() const { return context_; }
 
     // Opens the menu for the node at `screen`, or beside the selected node when
     // `fromKeyboard`; the chosen entry comes back to the window as a command.
@@ -58,6 +50,13 @@ class FolderCommands {
     void KeyDown(WORD key);
 
   private:
+    // The context folder: kept by id and name, never by node, because a
+    // notification inside any modal window may rebuild the tree.
+    struct ContextFolder {
+        STOREFOLDERID id = 0;
+        std::wstring name;
+    };
+
     // An in-place rename the tree ended, checked once the edit is gone.
     struct PendingRename {
         STOREFOLDERID id = 0;

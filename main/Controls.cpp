@@ -2,6 +2,7 @@
 
 #include "ui/Dpi.h"
 #include "ui/Handles.h"
+#include "resources/ImageLists.h"
 
 #include <commctrl.h>
 #include <strsafe.h>
@@ -73,6 +74,32 @@ LRESULT CALLBACK ShiftF10Proc(HWND control, UINT message, WPARAM wParam, LPARAM 
 
 void MenuOnShiftF10(HWND control) {
     SetWindowSubclass(control, ShiftF10Proc, 1, 0);
+}
+
+HIMAGELIST BlankImageList(int count) {
+    HIMAGELIST list =
+        ImageList_Create(kImageListSize, kImageListSize, ILC_COLOR24 | ILC_MASK, count, 0);
+    if (!list)
+        return nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, kImageListSize * count, kImageListSize);
+    ReleaseDC(nullptr, screen);
+    if (memory && picture) {
+        // All transparent: the pictures are empty, not black squares.
+        HGDIOBJ old = SelectObject(memory, picture);
+        RECT all{0, 0, kImageListSize * count, kImageListSize};
+        HBRUSH transparent = CreateSolidBrush(kTransparentColour);
+        FillRect(memory, &all, transparent);
+        DeleteObject(transparent);
+        SelectObject(memory, old);
+        ImageList_AddMasked(list, picture, kTransparentColour);
+    }
+    if (picture)
+        DeleteObject(picture);
+    if (memory)
+        DeleteDC(memory);
+    return list;
 }
 
 } // namespace controls

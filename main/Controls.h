@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 namespace controls {
 
@@ -22,6 +23,10 @@ HWND MakeChildAt(const wchar_t* className, const wchar_t* text, DWORD style, DWO
                  const RECT& rect, HWND parent, int id, HFONT font);
 // A label at the design point (x, y), sized to its text, as an auto-sized label is.
 HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int id, HFONT font);
+
+// An image list of `count` empty (all transparent) pictures of the program's
+// picture size: stands in for pictures a program's resources lack.
+HIMAGELIST BlankImageList(int count);
 
 // Shift+F10 opens the control's context menu as the menu key does, whatever
 // the window system's default handling makes of it.

@@ -2,8 +2,10 @@
 // changes when the store's notification arrives. Notifications are delivered
 // inside every modal window's loop and may rebuild the tree, so nodes are
 // looked up again by id after each one.
+#include "FolderCommands.h"
+
+#include "CommandIds.h"
 #include "storeui/FolderTree.h"
-#include "MainUnit.h"
 #include "dialogs/UnitFoldersList.h"
 #include "ui/Menu.h"
 #include "ui/Modal.h"
@@ -41,13 +43,26 @@ bool SiblingHasName(HWND tree, HTREEITEM node, const std::wstring& name) {
 
 } // namespace
 
-void TBrisvanderMain::TreeViewFoldersContextPopup(POINT screen, bool fromKeyboard) {
+FolderCommands::FolderCommands(const ui::Window& window, ui::ModalHost& modal,
+                               const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
+                               FolderTreeView& tree, FolderSelection& selection)
+    : window_(window), modal_(modal), store_(store), tree_(tree), selection_(selection),
+      menu_(CreatePopupMenu()) {
+    HMENU menu = menu_.Get();
+    ui::AppendItem(menu, IDM_CREATESUBFOLDER1, L"Create SubFolder");
+    ui::AppendSeparator(menu);
+    ui::AppendItem(menu, IDM_RENAME1, L"Rename");
+    ui::AppendItem(menu, IDM_DELETE1, L"Delete");
+    ui::AppendItem(menu, IDM_MOVE1, L"Move");
+}
+
+void FolderCommands::ContextPopup(POINT screen, bool fromKeyboard) {
     HTREEITEM node = nullptr;
     if (fromKeyboard) {
         node = tree_.Selected();
     } else {
         POINT client = screen;
-        ScreenToClient(TreeViewFolders, &client);
+        ScreenToClient(tree_.Handle(), &client);
         node = tree_.NodeAt(client);
     }
     context_.reset();
@@ -61,32 +76,32 @@ void TBrisvanderMain::TreeViewFoldersContextPopup(POINT screen, bool fromKeyboar
     {
         // Highlighted while the menu is open, without loading it.
         folder_tree::FlagSet suppress(tree_.SuppressFlag());
-        TreeView_SelectItem(TreeViewFolders, node);
-        ui::EnableItem(PopupMenuFolders, IDM_CREATESUBFOLDER1, true);
-        ui::EnableItem(PopupMenuFolders, IDM_RENAME1, plain);
-        ui::EnableItem(PopupMenuFolders, IDM_DELETE1, plain);
-        ui::EnableItem(PopupMenuFolders, IDM_MOVE1, plain);
-        command = Modal().ShowMenu(hwnd_, PopupMenuFolders,
-                                   fromKeyboard ? tree_.MenuPoint(node) : screen);
+        TreeView_SelectItem(tree_.Handle(), node);
+        ui::EnableItem(menu_.Get(), IDM_CREATESUBFOLDER1, true);
+        ui::EnableItem(menu_.Get(), IDM_RENAME1, plain);
+        ui::EnableItem(menu_.Get(), IDM_DELETE1, plain);
+        ui::EnableItem(menu_.Get(), IDM_MOVE1, plain);
+        command =
+            modal_.ShowMenu(Owner(), menu_.Get(), fromKeyboard ? tree_.MenuPoint(node) : screen);
         if (hadSelection)
             tree_.SelectId(rememberedId);
     }
     // When the remembered folder went while the menu was open, load what the
     // tree shows now.
-    TreeViewFoldersChange(tree_.Selected());
+    selection_.Changed(tree_.Selected());
     if (command)
-        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+        SendMessageW(Owner(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
-void TBrisvanderMain::CreateSubFolder1Click() {
-    if (!context_ || !namespace_ || !tree_.Find(context_->id))
+void FolderCommands::CreateSubFolder() {
+    if (!context_ || !store_ || !tree_.Find(context_->id))
         return;
     const STOREFOLDERID parentId = context_->id;
     // Held across the boxes, whatever a notification does meanwhile.
-    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         std::wstring name;
-        if (!Modal().InputBox(hwnd_, L"Create SubFolder", L"New folder name:", name))
+        if (!modal_.InputBox(Owner(), L"Create SubFolder", L"New folder name:", name))
             name.clear();
         if (name.empty())
             return;
@@ -94,54 +109,54 @@ void TBrisvanderMain::CreateSubFolder1Click() {
         if (!parent)
             return; // gone while the box was open
         if (!ui::FitsAnsi(name)) {
-            Modal().ShowMessage(hwnd_, kUnstorableName, L" Create folder error",
-                                MB_OK | MB_ICONERROR);
+            modal_.ShowMessage(Owner(), kUnstorableName, L" Create folder error",
+                               MB_OK | MB_ICONERROR);
             continue;
         }
-        if (!folder_tree::HasChildNamed(TreeViewFolders, parent, name)) {
+        if (!folder_tree::HasChildNamed(tree_.Handle(), parent, name)) {
             STOREFOLDERID created = 0;
             store->CreateFolder(parentId, ui::ToAnsi(name).c_str(), 0, &created);
             return;
         }
-        Modal().ShowMessage(hwnd_, L" Folder with same name already exists. ",
-                            L" Create folder error", MB_OK | MB_ICONERROR);
+        modal_.ShowMessage(Owner(), L" Folder with same name already exists. ",
+                           L" Create folder error", MB_OK | MB_ICONERROR);
     }
 }
 
-void TBrisvanderMain::Rename1Click() {
+void FolderCommands::Rename() {
     if (!context_)
         return;
     HTREEITEM node = tree_.Find(context_->id);
     if (!node || !tree_.IsPlain(node))
         return;
-    SetFocus(TreeViewFolders);
-    TreeView_EditLabel(TreeViewFolders, node);
+    SetFocus(tree_.Handle());
+    TreeView_EditLabel(tree_.Handle(), node);
 }
 
-bool TBrisvanderMain::TreeViewFoldersEditing(HTREEITEM node) {
+bool FolderCommands::Editing(HTREEITEM node) const {
     // However the edit starts (the menu, F2, a click on a selected label).
     return node && tree_.IsPlain(node);
 }
 
-void TBrisvanderMain::TreeViewFoldersEdited(HTREEITEM node, const wchar_t* newText) {
+void FolderCommands::Edited(HTREEITEM node, const wchar_t* newText) {
     if (!node || !newText || tree_.Suppressed())
         return; // the edit was cancelled, or a rebuild ended it
     pendingRename_ = PendingRename{tree_.IdOf(node), newText};
-    PostMessageW(hwnd_, kRenameEdited, 0, 0);
+    PostMessageW(Owner(), kRenameEdited, 0, 0);
 }
 
-void TBrisvanderMain::RenameEdited() {
+void FolderCommands::RenameEdited() {
     std::optional<PendingRename> rename = std::exchange(pendingRename_, std::nullopt);
-    if (!rename || !namespace_)
+    if (!rename || !store_)
         return;
     HTREEITEM node = tree_.Find(rename->id);
     if (!node || !tree_.IsPlain(node))
         return;
-    if (SiblingHasName(TreeViewFolders, node, rename->text)) {
+    if (SiblingHasName(tree_.Handle(), node, rename->text)) {
         // The tree never took the new text, so the old one is still shown.
-        Modal().ShowMessage(hwnd_,
-                            L"The folder with this name already exists. Please choose another one",
-                            L"Error", MB_OK | MB_ICONSTOP);
+        modal_.ShowMessage(Owner(),
+                           L"The folder with this name already exists. Please choose another one",
+                           L"Error", MB_OK | MB_ICONSTOP);
         return;
     }
     // The old text back (the name as the tree shows it) is no new name: a name
@@ -149,44 +164,44 @@ void TBrisvanderMain::RenameEdited() {
     if (rename->text == tree_.Text(node))
         return;
     if (!ui::FitsAnsi(rename->text)) {
-        Modal().ShowMessage(hwnd_, kUnstorableName, L" Rename folder error", MB_OK | MB_ICONERROR);
+        modal_.ShowMessage(Owner(), kUnstorableName, L" Rename folder error", MB_OK | MB_ICONERROR);
         return;
     }
-    if (namespace_->RenameFolder(rename->id, 0, ui::ToAnsi(rename->text).c_str()) != S_OK)
+    if (store_->RenameFolder(rename->id, 0, ui::ToAnsi(rename->text).c_str()) != S_OK)
         return;
     if (HTREEITEM renamed = tree_.Find(rename->id))
         tree_.SetText(renamed, rename->text);
 }
 
-void TBrisvanderMain::Delete1Click() {
-    if (!context_ || !namespace_)
+void FolderCommands::Delete() {
+    if (!context_ || !store_)
         return;
     const STOREFOLDERID id = context_->id;
     if (!tree_.Find(id))
         return; // gone while the menu was open
-    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
-    if (Modal().ShowMessage(hwnd_, L" Do you want delete folder? ", L" Delete folder",
-                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
+    if (modal_.ShowMessage(Owner(), L" Do you want delete folder? ", L" Delete folder",
+                           MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
         return;
     if (!tree_.Find(id))
         return; // gone while the question was open
     store->DeleteFolder(id, 0);
 }
 
-void TBrisvanderMain::Move1Click() {
-    if (!context_ || !namespace_)
+void FolderCommands::Move() {
+    if (!context_ || !store_)
         return;
     const STOREFOLDERID id = context_->id;
     HTREEITEM node = tree_.Find(id);
     if (!node)
         return;
-    HTREEITEM parent = TreeView_GetParent(TreeViewFolders, node);
+    HTREEITEM parent = TreeView_GetParent(tree_.Handle(), node);
     const STOREFOLDERID parentId = parent ? tree_.IdOf(parent) : 0;
-    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
     STOREFOLDERID chosen = 0;
     {
-        TFormFoldersList dialog(hwnd_);
-        dialog.SetImages(ImageListFolders);
+        TFormFoldersList dialog(Owner());
+        dialog.SetImages(TreeView_GetImageList(tree_.Handle(), TVSIL_NORMAL));
         folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), id, tree_.SuppressFlag());
         dialog.SubjectId = id;
         dialog.SubjectName = context_->name;
@@ -203,14 +218,14 @@ void TBrisvanderMain::Move1Click() {
             TreeView_SelectItem(choice, oldParent);
             dialog.TreeViewFoldersChange(TreeView_GetSelection(choice));
         }
-        Modal().ShowModal(hwnd_, dialog);
+        modal_.ShowModal(Owner(), dialog);
         chosen = dialog.ChosenId;
     }
     if (static_cast<LONG>(chosen) > 0 && tree_.Find(id))
         store->MoveFolder(id, chosen, 0);
 }
 
-void TBrisvanderMain::TreeViewFoldersKeyDown(WORD key) {
+void FolderCommands::KeyDown(WORD key) {
     HTREEITEM node = tree_.Selected();
     if (!node || !tree_.IsPlain(node))
         return;
@@ -218,7 +233,7 @@ void TBrisvanderMain::TreeViewFoldersKeyDown(WORD key) {
         return;
     context_ = ContextFolder{tree_.IdOf(node), tree_.Text(node)};
     if (key == VK_DELETE)
-        Delete1Click();
+        Delete();
     else
-        Rename1Click();
+        Rename();
 }

@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -48,31 +49,29 @@ LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 HWND FolderPanel::Create(HWND parent, int id, const controls::Place& place, HFONT font) {
     // The group box holds only labels, so Tab passes over it.
-    GroupBox = controls::MakeChild(L"BUTTON", L" Folder properties ", BS_GROUPBOX, 0, place, parent,
-                                   id, font);
-    SetWindowSubclass(GroupBox, GroupBoxProc, 1, 0);
-    HWND* values[5] = {&LabelFolderId, &LabelcSubFolders, &LabelFolderType, &LabelcMessage,
-                       &LabelcUnread};
+    groupBox_ = controls::MakeChild(L"BUTTON", L" Folder properties ", BS_GROUPBOX, 0, place,
+                                    parent, id, font);
+    SetWindowSubclass(groupBox_, GroupBoxProc, 1, 0);
     for (int i = 0; i < 5; ++i) {
         const PanelRow& row = kPanelRows[i];
-        LabelCaptions[i] =
-            controls::MakeLabel(row.caption, 0, kPanelCaptionX, row.captionY, GroupBox, -1, font);
-        *values[i] = controls::MakeChildAt(L"STATIC", L"0", SS_RIGHT | SS_NOPREFIX, 0, {}, GroupBox,
-                                           -1, font);
+        captions_[i] =
+            controls::MakeLabel(row.caption, 0, kPanelCaptionX, row.captionY, groupBox_, -1, font);
+        values_[i] = controls::MakeChildAt(L"STATIC", L"0", SS_RIGHT | SS_NOPREFIX, 0, {},
+                                           groupBox_, -1, font);
         FitValue(i);
     }
-    return GroupBox;
+    return groupBox_;
 }
 
 void FolderPanel::SetValue(int row, const std::wstring& text) {
-    SetWindowTextW(Values()[row], text.c_str());
+    SetWindowTextW(values_[row], text.c_str());
     FitValue(row);
 }
 
 // A value as wide as its whole text, growing leftwards from its fixed right
 // edge; where a long one reaches its caption it is drawn over it.
 void FolderPanel::FitValue(int row) {
-    HWND value = Values()[row];
+    HWND value = values_[row];
     auto font = reinterpret_cast<HFONT>(SendMessageW(value, WM_GETFONT, 0, 0));
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(value)) + 1, L'\0');
     text.resize(
@@ -84,10 +83,6 @@ void FolderPanel::FitValue(int row) {
     SetWindowPos(value, HWND_TOP, right - size.cx, ui::Scale(kPanelRows[row].valueY, dpi), size.cx,
                  size.cy, SWP_NOACTIVATE | SWP_NOCOPYBITS);
     InvalidateRect(value, nullptr, TRUE);
-}
-
-std::array<HWND, 5> FolderPanel::Values() const {
-    return {LabelFolderId, LabelcSubFolders, LabelFolderType, LabelcMessage, LabelcUnread};
 }
 
 void FolderPanel::Show(IStoreNamespace* store, STOREFOLDERID folderId) {
@@ -105,7 +100,5 @@ void FolderPanel::Show(IStoreNamespace* store, STOREFOLDERID folderId) {
 }
 
 bool FolderPanel::IsValue(HWND control) const {
-    return control &&
-           (control == LabelFolderId || control == LabelcSubFolders || control == LabelFolderType ||
-            control == LabelcMessage || control == LabelcUnread);
+    return control && std::find(values_.begin(), values_.end(), control) != values_.end();
 }

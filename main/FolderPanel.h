@@ -23,17 +23,21 @@ class FolderPanel {
     // True for the five value labels, which are drawn in navy.
     bool IsValue(HWND control) const;
 
-    HWND GroupBox = nullptr;
-    HWND LabelFolderId = nullptr;
-    HWND LabelcSubFolders = nullptr;
-    HWND LabelFolderType = nullptr;
-    HWND LabelcMessage = nullptr;
-    HWND LabelcUnread = nullptr;
+    HWND GroupBox() const { return groupBox_; }
+    HWND LabelFolderId() const { return values_[0]; }
+    HWND LabelcSubFolders() const { return values_[1]; }
+    HWND LabelFolderType() const { return values_[2]; }
+    HWND LabelcMessage() const { return values_[3]; }
+    HWND LabelcUnread() const { return values_[4]; }
     // Caption labels, top to bottom.
-    HWND LabelCaptions[5] = {};
+    const std::array<HWND, 5>& LabelCaptions() const { return captions_; }
 
   private:
     void SetValue(int row, const std::wstring& text);
     void FitValue(int row);
-    std::array<HWND, 5> Values() const;
+
+    HWND groupBox_ = nullptr;
+    // Value labels, top to bottom: folder id, sub-folders, type, messages, unread.
+    std::array<HWND, 5> values_{};
+    std::array<HWND, 5> captions_{};
 };

@@ -3,11 +3,11 @@
 #include "Controls.h"
 #include "LogPanel.h"
 #include "store/StoreLoader.h"
+#include "resources/ImageLists.h"
 #include "resources/resource.h"
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"
 #include "ui/Modal.h"
-#include "ui/WaitCursor.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -31,13 +31,6 @@ constexpr POINT kLabelFolders{11, 2};
 constexpr POINT kLabelMessages{243, 2};
 constexpr POINT kLabelAbout{640, 1};
 
-void AppendItem(HMENU menu, UINT id, const wchar_t* caption) {
-    AppendMenuW(menu, MF_STRING, id, caption);
-}
-void AppendSeparator(HMENU menu) {
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-}
-
 } // namespace
 
 HRESULT CreateSystemStore(IStoreNamespace** result) {
@@ -48,14 +41,24 @@ HRESULT CreateSystemStore(IStoreNamespace** result) {
 }
 
 TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
-    : factory_(std::move(factory)), modal_(modal) {}
+    : factory_(std::move(factory)), modal_(modal ? *modal : ui::DefaultModalHost()), busy_(*this),
+      selection_(*this, namespace_, tree_, panel_, messages_),
+      notifications_(*this, namespace_, tree_, messages_, selection_,
+                     [this](std::string_view line) { Log(line); }),
+      folderCommands_(*this, modal_, namespace_, tree_, selection_),
+      messageCommands_(*this, modal_, namespace_, tree_, messages_, selection_, busy_),
+      sourceCommands_(*this, modal_, messages_, selection_) {}
 
 TBrisvanderMain::~TBrisvanderMain() {
     Destroy();
 }
 
 ui::ModalHost& TBrisvanderMain::Modal() const {
-    return modal_ ? *modal_ : ui::DefaultModalHost();
+    return modal_;
+}
+
+HWND TBrisvanderMain::MemoInfo() const {
+    return log_ ? log_->Handle() : nullptr;
 }
 
 bool TBrisvanderMain::Create(HINSTANCE instance, int showCommand) {
@@ -105,48 +108,25 @@ void TBrisvanderMain::CreateControls() {
 
     // Creation order is the tab order: log, tree, group box, list.
     log_ = std::make_unique<LogPanel>(hwnd_, IDC_MEMOINFO, kMemo, font_.Get());
-    MemoInfo = log_->Handle();
-    TreeViewFolders = tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
-    GroupBox1 = panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
-    ListViewMessages = messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
+    tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
+    panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
+    messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
     // The dialog manager would take Enter for a default button the window does
     // not have; the list keeps it and tells its parent (NM_RETURN).
-    ui::KeepKey(ListViewMessages, VK_RETURN, true);
+    ui::KeepKey(ListViewMessages(), VK_RETURN, true);
 
-    LabelFolders = controls::MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
-                                       IDC_LABELFOLDERS, boldFont_.Get());
-    LabelMessages = controls::MakeLabel(L"Messages:", 0, kLabelMessages.x, kLabelMessages.y, hwnd_,
-                                        IDC_LABELMESSAGES, boldFont_.Get());
-    LabelAbout = controls::MakeLabel(L"About", SS_NOTIFY, kLabelAbout.x, kLabelAbout.y, hwnd_,
-                                     IDC_LABELABOUT, linkFont_.Get());
-
-    menuFolders_.Reset(CreatePopupMenu());
-    PopupMenuFolders = menuFolders_.Get();
-    AppendItem(PopupMenuFolders, IDM_CREATESUBFOLDER1, L"Create SubFolder");
-    AppendSeparator(PopupMenuFolders);
-    AppendItem(PopupMenuFolders, IDM_RENAME1, L"Rename");
-    AppendItem(PopupMenuFolders, IDM_DELETE1, L"Delete");
-    AppendItem(PopupMenuFolders, IDM_MOVE1, L"Move");
-
-    menuMessages_.Reset(CreatePopupMenu());
-    PopupMenuMessages = menuMessages_.Get();
-    AppendItem(PopupMenuMessages, IDM_MARKASREAD1, L"Mark as read");
-    AppendItem(PopupMenuMessages, IDM_MARKASUNREAD1, L"Mark as unread");
-    AppendSeparator(PopupMenuMessages);
-    AppendItem(PopupMenuMessages, IDM_MOVETOFOLDER1, L"Move to folder...");
-    AppendItem(PopupMenuMessages, IDM_COPYTOFOLDER1, L"Copy to folder...");
-    AppendSeparator(PopupMenuMessages);
-    AppendItem(PopupMenuMessages, IDM_DELETE2, L"Delete");
-    AppendSeparator(PopupMenuMessages);
-    AppendItem(PopupMenuMessages, IDM_SAVETOFILE1, L"Save to file");
-    AppendSeparator(PopupMenuMessages);
-    AppendItem(PopupMenuMessages, IDM_PROPERTIES1, L"Properties");
+    labelFolders_ = controls::MakeLabel(L"Folders:", 0, kLabelFolders.x, kLabelFolders.y, hwnd_,
+                                        IDC_LABELFOLDERS, boldFont_.Get());
+    labelMessages_ = controls::MakeLabel(L"Messages:", 0, kLabelMessages.x, kLabelMessages.y, hwnd_,
+                                         IDC_LABELMESSAGES, boldFont_.Get());
+    labelAbout_ = controls::MakeLabel(L"About", SS_NOTIFY, kLabelAbout.x, kLabelAbout.y, hwnd_,
+                                      IDC_LABELABOUT, linkFont_.Get());
 }
 
 // The list grows to the right, the log both ways, the About link keeps its
 // distance to the right edge; everything else stays where it is.
 void TBrisvanderMain::LayoutControls() {
-    if (!MemoInfo)
+    if (!MemoInfo())
         return;
     RECT client{};
     GetClientRect(hwnd_, &client);
@@ -159,22 +139,22 @@ void TBrisvanderMain::LayoutControls() {
                                    std::max(0, height), flags | SWP_NOZORDER | SWP_NOACTIVATE);
     };
     auto scale = [this](int design) { return ui::Scale(design, dpi_); };
-    place(ListViewMessages, 0, 0, scale(kList.width) + dx, scale(kList.height), SWP_NOMOVE);
-    place(MemoInfo, 0, 0, scale(kMemo.width) + dx, scale(kMemo.height) + dy, SWP_NOMOVE);
-    place(LabelAbout, scale(kLabelAbout.x) + dx, scale(kLabelAbout.y), 0, 0, SWP_NOSIZE);
+    place(ListViewMessages(), 0, 0, scale(kList.width) + dx, scale(kList.height), SWP_NOMOVE);
+    place(MemoInfo(), 0, 0, scale(kMemo.width) + dx, scale(kMemo.height) + dy, SWP_NOMOVE);
+    place(labelAbout_, scale(kLabelAbout.x) + dx, scale(kLabelAbout.y), 0, 0, SWP_NOSIZE);
     if (defer)
         EndDeferWindowPos(defer);
 }
 
 LRESULT TBrisvanderMain::ColorStatic(HDC dc, HWND control) {
-    if (control == MemoInfo) {
+    if (control && control == MemoInfo()) {
         // Read-only, but it reads as the text box it is.
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
     COLORREF text = GetSysColor(COLOR_BTNTEXT);
-    if (control == LabelFolders || control == LabelMessages)
+    if (control && (control == labelFolders_ || control == labelMessages_))
         text = kBlue;
     else if (panel_.IsValue(control))
         text = kNavy;
@@ -192,7 +172,7 @@ void TBrisvanderMain::RememberFocus() {
 }
 
 void TBrisvanderMain::RestoreFocus() {
-    HWND target = lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : TreeViewFolders;
+    HWND target = lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : TreeViewFolders();
     if (target)
         SetFocus(target);
 }
@@ -201,12 +181,8 @@ void TBrisvanderMain::RestoreFocus() {
 
 void TBrisvanderMain::FormCreate() {
     SetUpViews();
-    openFolder_.Reset();
-
-    previousWindowProc_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-        hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TBrisvanderMain::StoreDispatcher)));
-
-    currentFolderId_ = 0;
+    selection_.Reset();
+    notifications_.Install(&TBrisvanderMain::StoreDispatcher);
     tree_.SuppressFlag() = false;
 
     Microsoft::WRL::ComPtr<IStoreNamespace> created;
@@ -233,21 +209,32 @@ void TBrisvanderMain::FormCreate() {
     // Selecting the first folder loads it; then it is the current one.
     RebuildTree(0);
     if (tree_.Selected())
-        currentFolderId_ = tree_.SelectedId();
+        selection_.SetCurrentFolderId(tree_.SelectedId());
 
     if (namespace_->RegisterNotification(0, hwnd_) != S_OK)
         Log("Can't RegisterNotification");
 }
 
 void TBrisvanderMain::FormDestroy() {
-    if (openFolder_) {
-        openFolder_->UnregisterNotification(0, hwnd_);
-        openFolder_.Reset();
-    }
+    selection_.Close();
     if (namespace_) {
         namespace_->UnregisterNotification(0, hwnd_);
         namespace_.Reset();
     }
+}
+
+// Pictures missing from the program's resources (a test program has none)
+// leave empty lists of the right size and count, so every index stays valid.
+void TBrisvanderMain::SetUpViews() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    imagesFolders_.Reset(CreateFolderImageList(instance));
+    if (!imagesFolders_)
+        imagesFolders_.Reset(controls::BlankImageList(kFolderImageCount));
+    imagesMessages_.Reset(CreateMessageImageList(instance));
+    if (!imagesMessages_)
+        imagesMessages_.Reset(controls::BlankImageList(kMessageImageCount));
+    tree_.SetImages(imagesFolders_.Get());
+    messages_.SetImages(imagesMessages_.Get());
 }
 
 // ---- Log ---------------------------------------------------------------------------------------
@@ -266,7 +253,79 @@ void TBrisvanderMain::FlushLog() {
         log_->Flush();
 }
 
-// ---- Window procedures ---------------------------------------------------------------------
+// ---- Parts wired to the handlers ------------------------------------------------------------
+
+void TBrisvanderMain::RebuildTree(STOREFOLDERID wantedId) {
+    tree_.Rebuild(namespace_.Get(), wantedId);
+}
+
+void TBrisvanderMain::ShowFolderPanel(STOREFOLDERID folderId) {
+    selection_.ShowPanel(folderId);
+}
+
+void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
+    selection_.Changed(node);
+}
+
+void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
+    selection_.FillList(folderId);
+}
+
+void TBrisvanderMain::TreeViewFoldersContextPopup(POINT screen, bool fromKeyboard) {
+    folderCommands_.ContextPopup(screen, fromKeyboard);
+}
+
+void TBrisvanderMain::CreateSubFolder1Click() {
+    folderCommands_.CreateSubFolder();
+}
+
+void TBrisvanderMain::Rename1Click() {
+    folderCommands_.Rename();
+}
+
+void TBrisvanderMain::Delete1Click() {
+    folderCommands_.Delete();
+}
+
+void TBrisvanderMain::Move1Click() {
+    folderCommands_.Move();
+}
+
+void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboard) {
+    messageCommands_.ContextPopup(screen, fromKeyboard);
+}
+
+void TBrisvanderMain::Markasread1Click() {
+    messageCommands_.MarkAsRead();
+}
+
+void TBrisvanderMain::Markasunread1Click() {
+    messageCommands_.MarkAsUnread();
+}
+
+void TBrisvanderMain::Movetofolder1Click() {
+    messageCommands_.MoveToFolder();
+}
+
+void TBrisvanderMain::Copytofolder1Click() {
+    messageCommands_.CopyToFolder();
+}
+
+void TBrisvanderMain::Delete2Click() {
+    messageCommands_.Delete();
+}
+
+void TBrisvanderMain::Properties1Click() {
+    sourceCommands_.Properties();
+}
+
+void TBrisvanderMain::Savetofile1Click() {
+    sourceCommands_.SaveToFile();
+}
+
+void TBrisvanderMain::LabelAboutClick() {
+    sourceCommands_.About();
+}
 
 void TBrisvanderMain::RunCommand(UINT command) {
     switch (command) {
@@ -308,13 +367,72 @@ void TBrisvanderMain::RunCommand(UINT command) {
     }
 }
 
+// ---- Window procedures ---------------------------------------------------------------------
+
+bool TBrisvanderMain::HandleViewNotify(const NMHDR* header, LRESULT& result) {
+    if (!header)
+        return false;
+    if (header->hwndFrom && header->hwndFrom == TreeViewFolders())
+        return HandleTreeNotify(header, result);
+    if (header->hwndFrom && header->hwndFrom == ListViewMessages())
+        return HandleListNotify(header, result);
+    return false;
+}
+
+bool TBrisvanderMain::HandleTreeNotify(const NMHDR* header, LRESULT& result) {
+    result = 0;
+    switch (header->code) {
+    case TVN_SELCHANGEDW:
+    case TVN_SELCHANGEDA:
+        TreeViewFoldersChange(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
+        return true;
+    case TVN_BEGINLABELEDITW:
+        // Non-zero refuses the edit.
+        result = folderCommands_.Editing(reinterpret_cast<const NMTVDISPINFOW*>(header)->item.hItem)
+                     ? FALSE
+                     : TRUE;
+        return true;
+    case TVN_ENDLABELEDITW: {
+        const TVITEMW& item = reinterpret_cast<const NMTVDISPINFOW*>(header)->item;
+        folderCommands_.Edited(item.hItem, item.pszText);
+        // The tree keeps its old text; a successful rename sets the new one.
+        result = FALSE;
+        return true;
+    }
+    case TVN_KEYDOWN:
+        folderCommands_.KeyDown(reinterpret_cast<const NMTVKEYDOWN*>(header)->wVKey);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TBrisvanderMain::HandleListNotify(const NMHDR* header, LRESULT& result) {
+    if (header->code == LVN_KEYDOWN) {
+        messageCommands_.KeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
+        result = 0;
+        return true;
+    }
+    if (header->code == NM_RETURN) {
+        sourceCommands_.Activate(messages_.MenuRow());
+        result = 0;
+        return true;
+    }
+    if (header->code == NM_DBLCLK) {
+        sourceCommands_.Activate(reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem);
+        result = 0;
+        return true;
+    }
+    return messages_.HandleNotify(header, result);
+}
+
 LRESULT TBrisvanderMain::OnContextMenu(HWND control, LPARAM position) {
     // -1 comes from the keyboard (the menu key, Shift+F10).
     const bool fromKeyboard = position == -1;
     const POINT at{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
-    if (control && control == TreeViewFolders)
+    if (control && control == TreeViewFolders())
         TreeViewFoldersContextPopup(at, fromKeyboard);
-    else if (control && control == ListViewMessages)
+    else if (control && control == ListViewMessages())
         ListViewMessagesContextPopup(at, fromKeyboard);
     else
         return DefaultProc(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), position);
@@ -328,12 +446,12 @@ void TBrisvanderMain::ReportError(const std::wstring& message) {
 LRESULT CALLBACK TBrisvanderMain::StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
     auto* self = static_cast<TBrisvanderMain*>(ui::Window::FromHandle(hwnd));
-    WNDPROC previous = self && self->previousWindowProc_
-                           ? self->previousWindowProc_
+    WNDPROC previous = self && self->notifications_.Previous()
+                           ? self->notifications_.Previous()
                            : reinterpret_cast<WNDPROC>(GetClassLongPtrW(hwnd, GCLP_WNDPROC));
     if (self) {
         try {
-            self->HandleStoreMessage(message, wParam, lParam);
+            self->notifications_.Handle(message, wParam, lParam);
         } catch (...) {
             try {
                 self->ReportError(ui::DescribeCurrentException());
@@ -382,62 +500,59 @@ LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         RestoreFocus();
         return 0;
 
-    case WM_NOTIFY: {
-        LRESULT result = 0;
-        if (HandleViewNotify(reinterpret_cast<const NMHDR*>(lParam), result))
-            return result;
-        break;
-    }
-
     case WM_CTLCOLORSTATIC:
         return ColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
 
-    case WM_SETCURSOR:
-        if (busy_) {
-            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-            return TRUE;
-        }
-        if (reinterpret_cast<HWND>(wParam) == LabelAbout && LabelAbout) {
-            SetCursor(LoadCursorW(nullptr, IDC_HAND));
-            return TRUE;
-        }
+    default: {
+        LRESULT result = 0;
+        if (RouteMessage(message, wParam, lParam, result))
+            return result;
         break;
-
-    case WM_COMMAND:
-        if (reinterpret_cast<HWND>(lParam) == LabelAbout && LabelAbout &&
-            HIWORD(wParam) == STN_CLICKED) {
-            LabelAboutClick();
-            return 0;
-        }
-        if (lParam == 0 && HIWORD(wParam) == 0) {
-            RunCommand(LOWORD(wParam));
-            return 0;
-        }
-        break;
-
-    case WM_CONTEXTMENU:
-        return OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
-
-    case kRenameEdited:
-        RenameEdited();
-        return 0;
-
-    case WM_TIMER:
-        if (wParam == kIdleTimer) {
-            KillTimer(hwnd_, kIdleTimer);
-            busy_ = false;
-            ui::RefreshCursor(hwnd_);
-            return 0;
-        }
-        break;
+    }
     }
     return DefaultProc(message, wParam, lParam);
 }
 
-void TBrisvanderMain::BusyUntilIdle() {
-    if (!hwnd_)
-        return;
-    busy_ = SetTimer(hwnd_, kIdleTimer, USER_TIMER_MINIMUM, nullptr) != 0;
-    if (busy_)
-        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+bool TBrisvanderMain::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    result = 0;
+    switch (message) {
+    case WM_NOTIFY:
+        return HandleViewNotify(reinterpret_cast<const NMHDR*>(lParam), result);
+
+    case WM_SETCURSOR:
+        result = TRUE;
+        if (busy_.SetCursorIfBusy())
+            return true;
+        if (labelAbout_ && reinterpret_cast<HWND>(wParam) == labelAbout_) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return true;
+        }
+        return false;
+
+    case WM_COMMAND:
+        if (labelAbout_ && reinterpret_cast<HWND>(lParam) == labelAbout_ &&
+            HIWORD(wParam) == STN_CLICKED) {
+            LabelAboutClick();
+            return true;
+        }
+        if (lParam == 0 && HIWORD(wParam) == 0) {
+            RunCommand(LOWORD(wParam));
+            return true;
+        }
+        return false;
+
+    case WM_CONTEXTMENU:
+        result = OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
+        return true;
+
+    case FolderCommands::kRenameEdited:
+        folderCommands_.RenameEdited();
+        return true;
+
+    case WM_TIMER:
+        return busy_.OnTimer(wParam);
+
+    default:
+        return false;
+    }
 }

@@ -1,10 +1,19 @@
-// The main window: folder tree, folder panel, message list and log, and the
-// connection to the store that it owns.
+// The main window: it owns the connection to the store, creates its parts
+// (folder tree and panel, message list, log, the folder selection, the
+// commands and the store-notification router) and wires the window's
+// messages and event handlers to them.
 #pragma once
 
+#include "BusyCursor.h"
+#include "CommandIds.h"
+#include "FolderCommands.h"
 #include "FolderPanel.h"
+#include "FolderSelection.h"
 #include "FolderTreeView.h"
+#include "MessageCommands.h"
 #include "MessageListView.h"
+#include "MessageSourceCommands.h"
+#include "StoreNotify.h"
 #include "store/StoreApi.h"
 #include "ui/Handles.h"
 #include "ui/Window.h"
@@ -13,13 +22,10 @@
 #include <commctrl.h>
 #include <wrl/client.h>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class LogPanel;
 namespace ui {
@@ -32,21 +38,6 @@ using StoreFactory = std::function<HRESULT(IStoreNamespace** result)>;
 // The production factory: the store's class, no outer object, context 1; the server
 // DLL beside the program when the class is not registered.
 HRESULT CreateSystemStore(IStoreNamespace** result);
-
-// Command ids of the two context menus' entries.
-enum MainCommand : UINT {
-    IDM_CREATESUBFOLDER1 = 40001,
-    IDM_RENAME1,
-    IDM_DELETE1,
-    IDM_MOVE1,
-    IDM_MARKASREAD1 = 40101,
-    IDM_MARKASUNREAD1,
-    IDM_MOVETOFOLDER1,
-    IDM_COPYTOFOLDER1,
-    IDM_DELETE2,
-    IDM_SAVETOFILE1,
-    IDM_PROPERTIES1,
-};
 
 // Child window ids; also the order the layout code creates them in.
 enum MainControl : int {
@@ -83,24 +74,24 @@ class TBrisvanderMain final : public ui::Window {
     void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
     ui::ModalHost& Modal() const;
 
-    // ---- State, owned by the window ------------------------------------------------
+    // ---- State --------------------------------------------------------------------------
     IStoreNamespace* Namespace() const { return namespace_.Get(); }
-    IStoreFolder* OpenedFolder() const { return openFolder_.Get(); }
-    STOREFOLDERID CurrentFolderId() const { return currentFolderId_; }
+    IStoreFolder* OpenedFolder() const { return selection_.OpenedFolder(); }
+    STOREFOLDERID CurrentFolderId() const { return selection_.CurrentFolderId(); }
     bool SuppressTreeChange() const { return tree_.Suppressed(); }
 
-    // ---- Controls: each view owns its own; these name them ---------------------------
-    HWND LabelFolders = nullptr;
-    HWND LabelMessages = nullptr;
-    HWND LabelAbout = nullptr;
-    HWND TreeViewFolders = nullptr;
-    HWND GroupBox1 = nullptr;
-    HWND ListViewMessages = nullptr;
-    HWND MemoInfo = nullptr;
-    HMENU PopupMenuFolders = nullptr;       // owned by menuFolders_
-    HMENU PopupMenuMessages = nullptr;      // owned by menuMessages_
-    HIMAGELIST ImageListFolders = nullptr;  // owned by imagesFolders_
-    HIMAGELIST ImageListMessages = nullptr; // owned by imagesMessages_
+    // ---- Controls, each read from its owner ---------------------------------------------
+    HWND LabelFolders() const { return labelFolders_; }
+    HWND LabelMessages() const { return labelMessages_; }
+    HWND LabelAbout() const { return labelAbout_; }
+    HWND TreeViewFolders() const { return tree_.Handle(); }
+    HWND GroupBox1() const { return panel_.GroupBox(); }
+    HWND ListViewMessages() const { return messages_.Handle(); }
+    HWND MemoInfo() const;
+    HMENU PopupMenuFolders() const { return folderCommands_.Menu(); }
+    HMENU PopupMenuMessages() const { return messageCommands_.Menu(); }
+    HIMAGELIST ImageListFolders() const { return imagesFolders_.Get(); }
+    HIMAGELIST ImageListMessages() const { return imagesMessages_.Get(); }
 
     // ---- Views ------------------------------------------------------------------------
     FolderTreeView& Tree() { return tree_; }
@@ -116,65 +107,45 @@ class TBrisvanderMain final : public ui::Window {
     // Shows pending lines now instead of when the queue is next idle.
     void FlushLog();
 
-    // ---- Folder tree, panel and list (Views.cpp) -----------------------------------------
+    // ---- Folder tree, panel and list ----------------------------------------------------
     // Empties and refills the main tree from the store and selects the wanted folder.
     void RebuildTree(STOREFOLDERID wantedId);
     void ShowFolderPanel(STOREFOLDERID folderId);
     void TreeViewFoldersChange(HTREEITEM node);
     void FillMessageList(STOREFOLDERID folderId);
 
-    // ---- Store notifications (StoreNotify.cpp) -----------------------------------------
-    // Runs before every message is passed on to the saved window procedure.
-    void HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam);
-
-    // ---- Folder commands (FolderCommands.cpp) --------------------------------------------
-    // Opens the folder menu for the node at `screen`, or beside the selected
-    // node when `fromKeyboard`, and runs the chosen command.
+    // ---- Event handlers, each handing over to the part whose concern it is --------------
+    // The folder menu for the node at `screen`, or beside the selected node
+    // when `fromKeyboard`, and the chosen command.
     void TreeViewFoldersContextPopup(POINT screen, bool fromKeyboard);
     void CreateSubFolder1Click();
     void Rename1Click();
     void Delete1Click();
     void Move1Click();
-    // The context folder: kept by id and name, never by node, because a
-    // notification inside any modal window may rebuild the tree.
-    struct ContextFolder {
-        STOREFOLDERID id = 0;
-        std::wstring name;
-    };
-    const std::optional<ContextFolder>& Context() const { return context_; }
-
-    // ---- Message commands (MessageCommands.cpp) ------------------------------------------
-    // Adjusts and opens the message menu for the row at `screen`, or beside
-    // the selected row when `fromKeyboard`, and runs the chosen command.
+    // The message menu for the row at `screen`, or beside the selected row
+    // when `fromKeyboard`, and the chosen command.
     void ListViewMessagesContextPopup(POINT screen, bool fromKeyboard);
     void Markasread1Click();
     void Markasunread1Click();
     void Movetofolder1Click();
     void Copytofolder1Click();
     void Delete2Click();
-
-    // ---- Message properties, saving and About (MessageSourceCommands.cpp) -----------------
     void Properties1Click();
     void Savetofile1Click();
-    // Opens the About box.
     void LabelAboutClick();
 
     // Runs a menu command as if chosen from a menu.
     void RunCommand(UINT command);
     // The hourglass over the window from now until no posted message waits
     // in its queue: a mass change's notifications have all been handled.
-    void BusyUntilIdle();
-    bool Busy() const { return busy_; }
+    void BusyUntilIdle() { busy_.UntilIdle(); }
+    bool Busy() const { return busy_.Busy(); }
 
   private:
-    // Posted when the tree ends an in-place edit, so the checks and their
-    // boxes run once the edit is gone.
-    static constexpr UINT kRenameEdited = WM_APP + 1;
-    // Comes only once nothing else waits in the queue (see BusyUntilIdle).
-    static constexpr UINT_PTR kIdleTimer = 1;
-
     static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The messages that reach the parts; false for those left to the default.
+    bool RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void ReportError(const std::wstring& message) override;
 
     void CreateControls();
@@ -184,64 +155,44 @@ class TBrisvanderMain final : public ui::Window {
     void RestoreFocus();
     void FormCreate();
     void FormDestroy();
-    // Image lists, tree images and list columns (Views.cpp).
+    // Image lists, tree images and list columns.
     void SetUpViews();
-    // The tree's and the list's notifications (Views.cpp); false for those
-    // left alone.
+    // The tree's and the list's notifications; false for those left alone.
     bool HandleViewNotify(const NMHDR* header, LRESULT& result);
     bool HandleTreeNotify(const NMHDR* header, LRESULT& result);
     bool HandleListNotify(const NMHDR* header, LRESULT& result);
     LRESULT OnContextMenu(HWND control, LPARAM position);
 
-    // One handler per store message code (StoreNotify.cpp).
-    void OnNewMessages(WPARAM wParam, LPARAM lParam);
-    void OnDeleteMessage(WPARAM wParam);
-    void OnMarked(bool read, WPARAM wParam);
-    void OnFolderChange(LPARAM lParam);
-    void RebuildAfterDeletion(STOREFOLDERID deletedId);
-
-    // Folder command steps (FolderCommands.cpp).
-    bool TreeViewFoldersEditing(HTREEITEM node);
-    void TreeViewFoldersEdited(HTREEITEM node, const wchar_t* newText);
-    void RenameEdited();
-    void TreeViewFoldersKeyDown(WORD key);
-    // Message command steps (MessageCommands.cpp).
-    void MarkSelected(BOOL read);
-    void CopyMoveSelected(bool move);
-    void ListViewMessagesKeyDown(WORD key);
-    // Enter or a double-click on a row shows its properties (MessageSourceCommands.cpp).
-    void ListViewMessagesActivate(int row);
-
     StoreFactory factory_;
-    ui::ModalHost* modal_;
+    ui::ModalHost& modal_;
     bool quitOnDestroy_ = false;
-    bool busy_ = false;
 
     ui::UniqueFont font_;
     ui::UniqueFont boldFont_;
     ui::UniqueFont linkFont_;
-    ui::UniqueMenu menuFolders_;
-    ui::UniqueMenu menuMessages_;
     ui::UniqueImageList imagesFolders_;
     ui::UniqueImageList imagesMessages_;
-    SIZE designClient_{}; // client size the control places refer to
-    int dpi_ = 96;        // the screen's, when the window was made
-
-    Microsoft::WRL::ComPtr<IStoreNamespace> namespace_;
-    Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;
-    STOREFOLDERID currentFolderId_ = 0;
+    SIZE designClient_{};      // client size the control places refer to
+    int dpi_ = 96;             // the screen's, when the window was made
     HWND lastFocus_ = nullptr; // the child that had the focus when the window went inactive
-    std::optional<ContextFolder> context_;
-    // An in-place rename the tree ended, checked once the edit is gone.
-    struct PendingRename {
-        STOREFOLDERID id = 0;
-        std::wstring text;
-    };
-    std::optional<PendingRename> pendingRename_;
-    WNDPROC previousWindowProc_ = nullptr;
 
+    // The window's own controls; the children go with it.
+    HWND labelFolders_ = nullptr;
+    HWND labelMessages_ = nullptr;
+    HWND labelAbout_ = nullptr;
+
+    // Made at start-up; the parts below read it through this member.
+    Microsoft::WRL::ComPtr<IStoreNamespace> namespace_;
+
+    // The parts, in the order they depend on each other.
     FolderTreeView tree_;
     FolderPanel panel_;
     MessageListView messages_;
     std::unique_ptr<LogPanel> log_;
+    BusyCursor busy_;
+    FolderSelection selection_;
+    StoreNotifications notifications_;
+    FolderCommands folderCommands_;
+    MessageCommands messageCommands_;
+    MessageSourceCommands sourceCommands_;
 };

@@ -1,7 +1,9 @@
 // The message menu and its commands. Each only asks the store; the list
 // changes when the store's notifications arrive.
+#include "MessageCommands.h"
+
+#include "CommandIds.h"
 #include "storeui/FolderTree.h"
-#include "MainUnit.h"
 #include "dialogs/UnitFoldersList.h"
 #include "resources/ImageLists.h"
 #include "ui/Menu.h"
@@ -18,7 +20,27 @@ MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
 
 } // namespace
 
-void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboard) {
+MessageCommands::MessageCommands(const ui::Window& window, ui::ModalHost& modal,
+                                 const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
+                                 FolderTreeView& tree, MessageListView& messages,
+                                 const FolderSelection& selection, BusyCursor& busy)
+    : window_(window), modal_(modal), store_(store), tree_(tree), messages_(messages),
+      selection_(selection), busy_(busy), menu_(CreatePopupMenu()) {
+    HMENU menu = menu_.Get();
+    ui::AppendItem(menu, IDM_MARKASREAD1, L"Mark as read");
+    ui::AppendItem(menu, IDM_MARKASUNREAD1, L"Mark as unread");
+    ui::AppendSeparator(menu);
+    ui::AppendItem(menu, IDM_MOVETOFOLDER1, L"Move to folder...");
+    ui::AppendItem(menu, IDM_COPYTOFOLDER1, L"Copy to folder...");
+    ui::AppendSeparator(menu);
+    ui::AppendItem(menu, IDM_DELETE2, L"Delete");
+    ui::AppendSeparator(menu);
+    ui::AppendItem(menu, IDM_SAVETOFILE1, L"Save to file");
+    ui::AppendSeparator(menu);
+    ui::AppendItem(menu, IDM_PROPERTIES1, L"Properties");
+}
+
+void MessageCommands::ContextPopup(POINT screen, bool fromKeyboard) {
     int row = -1;
     POINT at = screen;
     if (fromKeyboard) {
@@ -26,7 +48,7 @@ void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboa
         row = messages_.MenuRow();
     } else {
         POINT client = screen;
-        ScreenToClient(ListViewMessages, &client);
+        ScreenToClient(messages_.Handle(), &client);
         row = messages_.RowAt(client);
     }
     const int selected = messages_.SelectedCount();
@@ -37,94 +59,95 @@ void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboa
         unread = !isUnread;
         read = isUnread;
     }
-    ui::EnableItem(PopupMenuMessages, IDM_MARKASUNREAD1, unread);
-    ui::EnableItem(PopupMenuMessages, IDM_MARKASREAD1, read);
-    ui::EnableItem(PopupMenuMessages, IDM_PROPERTIES1, selected < 2);
-    ui::EnableItem(PopupMenuMessages, IDM_SAVETOFILE1, selected < 2);
-    if (UINT command = Modal().ShowMenu(hwnd_, PopupMenuMessages, at))
-        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    ui::EnableItem(menu_.Get(), IDM_MARKASUNREAD1, unread);
+    ui::EnableItem(menu_.Get(), IDM_MARKASREAD1, read);
+    ui::EnableItem(menu_.Get(), IDM_PROPERTIES1, selected < 2);
+    ui::EnableItem(menu_.Get(), IDM_SAVETOFILE1, selected < 2);
+    if (UINT command = modal_.ShowMenu(Owner(), menu_.Get(), at))
+        SendMessageW(Owner(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
-void TBrisvanderMain::Markasread1Click() {
+void MessageCommands::MarkAsRead() {
     MarkSelected(static_cast<BOOL>(-1));
 }
 
-void TBrisvanderMain::Markasunread1Click() {
+void MessageCommands::MarkAsUnread() {
     MarkSelected(FALSE);
 }
 
-void TBrisvanderMain::MarkSelected(BOOL read) {
+void MessageCommands::MarkSelected(BOOL read) {
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
-    if (ids.empty() || !openFolder_)
+    IStoreFolder* folder = selection_.OpenedFolder();
+    if (ids.empty() || !folder)
         return;
     MESSAGEIDLIST list = IdList(ids);
-    BusyUntilIdle();
-    openFolder_->MarkMessagesAsRead(read, 0, &list);
+    busy_.UntilIdle();
+    folder->MarkMessagesAsRead(read, 0, &list);
 }
 
-void TBrisvanderMain::Delete2Click() {
+void MessageCommands::Delete() {
     // Held across the question; when another folder is listed afterwards, the
     // selection is no longer the one the question was about.
-    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = selection_.OpenedFolder();
     // Asked even with nothing selected.
-    if (Modal().ShowMessage(hwnd_, L" Do you want delete selected message(s)? ",
-                            L" Delete message(s)",
-                            MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
+    if (modal_.ShowMessage(Owner(), L" Do you want delete selected message(s)? ",
+                           L" Delete message(s)",
+                           MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) != IDYES)
         return;
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
-    if (ids.empty() || !folder || folder != openFolder_)
+    if (ids.empty() || !folder || folder.Get() != selection_.OpenedFolder())
         return;
     MESSAGEIDLIST list = IdList(ids);
-    BusyUntilIdle();
+    busy_.UntilIdle();
     folder->DeleteMessages(&list, 0, nullptr);
 }
 
-void TBrisvanderMain::Movetofolder1Click() {
+void MessageCommands::MoveToFolder() {
     CopyMoveSelected(true);
 }
 
-void TBrisvanderMain::Copytofolder1Click() {
+void MessageCommands::CopyToFolder() {
     CopyMoveSelected(false);
 }
 
-void TBrisvanderMain::CopyMoveSelected(bool move) {
-    if (!namespace_)
+void MessageCommands::CopyMoveSelected(bool move) {
+    if (!store_)
         return;
-    // Both held across the dialog, as in Delete2Click.
-    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
-    const Microsoft::WRL::ComPtr<IStoreFolder> source = openFolder_;
+    // Both held across the dialog, as in Delete.
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
+    const Microsoft::WRL::ComPtr<IStoreFolder> source = selection_.OpenedFolder();
+    const STOREFOLDERID current = selection_.CurrentFolderId();
     STOREFOLDERID chosen = 0;
     {
-        TFormFoldersList dialog(hwnd_);
-        dialog.SetImages(ImageListFolders);
-        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), currentFolderId_,
-                             tree_.SuppressFlag());
-        dialog.SubjectId = currentFolderId_;
-        dialog.ForbiddenId = currentFolderId_;
+        TFormFoldersList dialog(Owner());
+        dialog.SetImages(TreeView_GetImageList(tree_.Handle(), TVSIL_NORMAL));
+        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), current, tree_.SuppressFlag());
+        dialog.SubjectId = current;
+        dialog.ForbiddenId = current;
         dialog.SubjectName.clear();
         // Enabled only once the user selects another folder.
         EnableWindow(dialog.ButtonOK, FALSE);
-        Modal().ShowModal(hwnd_, dialog);
+        modal_.ShowModal(Owner(), dialog);
         chosen = dialog.ChosenId;
     }
-    if (static_cast<LONG>(chosen) <= 0 || !source || source != openFolder_)
+    if (static_cast<LONG>(chosen) <= 0 || !source || source.Get() != selection_.OpenedFolder())
         return;
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
     if (ids.empty())
         return;
     MESSAGEIDLIST list = IdList(ids);
-    BusyUntilIdle();
+    busy_.UntilIdle();
     Microsoft::WRL::ComPtr<IStoreFolder> target;
     if (store->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
         store->CopyMoveMessages(source.Get(), target.Get(), &list, move ? 1 : 0,
                                 kCopyMoveRemoveFlags, nullptr) != S_OK)
-        Modal().ShowMessage(hwnd_, L" Can't copy/move message(s) ", L" Error",
-                            MB_OK | MB_ICONERROR);
+        modal_.ShowMessage(Owner(), L" Can't copy/move message(s) ", L" Error",
+                           MB_OK | MB_ICONERROR);
 }
 
-void TBrisvanderMain::ListViewMessagesKeyDown(WORD key) {
+void MessageCommands::KeyDown(WORD key) {
     if (key == VK_DELETE)
-        Delete2Click();
+        Delete();
     else if (key == 'A' && (GetKeyState(VK_CONTROL) & 0x8000))
         messages_.SelectAll();
 }

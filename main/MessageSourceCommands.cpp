@@ -1,10 +1,12 @@
-// The main window's commands that read one message, and its About link.
-#include "MainUnit.h"
+// The commands that read one message, and the About link.
+#include "MessageSourceCommands.h"
+
 #include "MessageSource.h"
 #include "dialogs/UnitAbout.h"
 #include "ui/Modal.h"
 
 #include <optional>
+#include <wrl/client.h>
 
 namespace {
 
@@ -20,28 +22,29 @@ std::optional<MESSAGEID> FirstSelected(const MessageListView& list) {
 
 // Each command holds its own reference to the open folder: a notification
 // inside its modal window may replace the list's folder and release it.
-void TBrisvanderMain::ListViewMessagesActivate(int row) {
+void MessageSourceCommands::Activate(int row) {
     // As the menu: only for exactly one selected row.
-    if (messages_.SelectedCount() != 1 || row < 0 || static_cast<size_t>(row) >= Rows().Count())
+    MessageRows& rows = messages_.Rows();
+    if (messages_.SelectedCount() != 1 || row < 0 || static_cast<size_t>(row) >= rows.Count())
         return;
-    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = selection_.OpenedFolder();
     if (folder)
-        message_source::ShowProperties(folder.Get(), Rows().At(static_cast<size_t>(row)).id, hwnd_,
-                                       Modal());
+        message_source::ShowProperties(folder.Get(), rows.Id(static_cast<size_t>(row)), Owner(),
+                                       modal_);
 }
 
-void TBrisvanderMain::Properties1Click() {
-    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
+void MessageSourceCommands::Properties() {
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = selection_.OpenedFolder();
     if (auto id = FirstSelected(messages_))
-        message_source::ShowProperties(folder.Get(), *id, hwnd_, Modal());
+        message_source::ShowProperties(folder.Get(), *id, Owner(), modal_);
 }
 
-void TBrisvanderMain::Savetofile1Click() {
-    const Microsoft::WRL::ComPtr<IStoreFolder> folder = openFolder_;
-    message_source::SaveToFile(folder.Get(), FirstSelected(messages_), hwnd_, Modal());
+void MessageSourceCommands::SaveToFile() {
+    const Microsoft::WRL::ComPtr<IStoreFolder> folder = selection_.OpenedFolder();
+    message_source::SaveToFile(folder.Get(), FirstSelected(messages_), Owner(), modal_);
 }
 
-void TBrisvanderMain::LabelAboutClick() {
+void MessageSourceCommands::About() {
     TFormAbout dialog;
-    Modal().ShowModal(hwnd_, dialog);
+    modal_.ShowModal(Owner(), dialog);
 }

@@ -1,6 +1,7 @@
 // The store's notification messages: a log line each, and the tree and the
 // list brought up to date.
-#include "MainUnit.h"
+#include "StoreNotify.h"
+
 #include "MessageList.h"
 #include "resources/ImageLists.h"
 
@@ -136,25 +137,34 @@ Located LocateNewMessages(IStoreFolder* folder, bool idsAscending, const Message
     return wanted;
 }
 
-// The line, and the row directly after its predecessor's (at the top when
-// there is none or it has no row).
-void InsertNewMessage(TBrisvanderMain& window, MESSAGEID newId, const Located& located) {
-    window.Log("NEWMSGS MsgId=" + Signed(newId));
+// The row directly after its predecessor's (at the top when there is none or
+// it has no row).
+void InsertNewMessage(MessageListView& messages, MESSAGEID newId, const Located& located) {
     auto found = located.find(newId);
     if (found == located.end() || !found->second.found)
         return;
     size_t at = 0;
     if (found->second.hasPrevious) {
-        std::ptrdiff_t row = window.Rows().FindFirst(found->second.previous);
+        std::ptrdiff_t row = messages.Rows().FindFirst(found->second.previous);
         if (row >= 0)
             at = static_cast<size_t>(row) + 1;
     }
-    window.Messages().Insert(at, found->second.row);
+    messages.Insert(at, found->second.row);
 }
 
 } // namespace
 
-void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+void StoreNotifications::Install(WNDPROC dispatcher) {
+    previous_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window_.Hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dispatcher)));
+}
+
+void StoreNotifications::Log(std::string_view line) const {
+    if (log_)
+        log_(line);
+}
+
+void StoreNotifications::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     // Rows change at once; the list view learns of a burst of changes once,
     // the next time anything asks it something (see message_list::KeepInSync).
     switch (message) {
@@ -176,29 +186,34 @@ void TBrisvanderMain::HandleStoreMessage(UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-void TBrisvanderMain::OnNewMessages(WPARAM wParam, LPARAM lParam) {
+void StoreNotifications::OnNewMessages(WPARAM wParam, LPARAM lParam) {
     // NEWMSGS waiting behind this one, and the folder changes between them
     // that need no action, are handled with it: one walk finds every new
     // message's place, and the lines and rows come out as if each had been
     // handled on its own. A taken message that turns out otherwise ends the
     // batch and is handled last, in its place.
-    std::vector<MSG> batch{MSG{hwnd_, WM_NEWMSGS, wParam, lParam, 0, {}}};
-    for (MSG next{}; Batchable(hwnd_, batch.back()) && TakeBatchable(hwnd_, next);)
+    HWND hwnd = window_.Hwnd();
+    std::vector<MSG> batch{MSG{hwnd, WM_NEWMSGS, wParam, lParam, 0, {}}};
+    for (MSG next{}; Batchable(hwnd, batch.back()) && TakeBatchable(hwnd, next);)
         batch.push_back(next);
-    Located located = LocateNewMessages(openFolder_.Get(), messages_.IdsAscending(), Rows(), batch);
+    Located located = LocateNewMessages(selection_.OpenedFolder(), messages_.IdsAscending(),
+                                        messages_.Rows(), batch);
     for (size_t i = 0; i < batch.size(); ++i) {
         const MSG& item = batch[i];
-        if (item.message == WM_NEWMSGS)
-            InsertNewMessage(*this, static_cast<MESSAGEID>(item.wParam), located);
-        else
-            HandleStoreMessage(item.message, item.wParam, item.lParam);
+        if (item.message == WM_NEWMSGS) {
+            const auto id = static_cast<MESSAGEID>(item.wParam);
+            Log("NEWMSGS MsgId=" + Signed(id));
+            InsertNewMessage(messages_, id, located);
+        } else {
+            Handle(item.message, item.wParam, item.lParam);
+        }
         // The ones taken from the queue go on to the window procedure too.
-        if (i > 0 && previousWindowProc_)
-            CallWindowProcW(previousWindowProc_, hwnd_, item.message, item.wParam, item.lParam);
+        if (i > 0 && previous_)
+            CallWindowProcW(previous_, hwnd, item.message, item.wParam, item.lParam);
     }
 }
 
-void TBrisvanderMain::OnDeleteMessage(WPARAM wParam) {
+void StoreNotifications::OnDeleteMessage(WPARAM wParam) {
     if (!wParam)
         return;
     MESSAGEID id = *reinterpret_cast<const MESSAGEID*>(wParam);
@@ -206,7 +221,7 @@ void TBrisvanderMain::OnDeleteMessage(WPARAM wParam) {
     messages_.DeleteFirst(id);
 }
 
-void TBrisvanderMain::OnMarked(bool read, WPARAM wParam) {
+void StoreNotifications::OnMarked(bool read, WPARAM wParam) {
     const char* name = read ? "MARKEDASREAD" : "MARKEDASUNREAD";
     int image = read ? kMessageImageRead : kMessageImageUnread;
     if (wParam == MARKED_ALL_MESSAGES) {
@@ -221,7 +236,7 @@ void TBrisvanderMain::OnMarked(bool read, WPARAM wParam) {
     messages_.SetImage(id, image);
 }
 
-void TBrisvanderMain::OnFolderChange(LPARAM lParam) {
+void StoreNotifications::OnFolderChange(LPARAM lParam) {
     // Freed exactly once, even if the rebuild throws.
     std::unique_ptr<FOLDERNOTIFY, TaskMemFree> notify(reinterpret_cast<FOLDERNOTIFY*>(lParam));
     if (!notify)
@@ -236,7 +251,7 @@ void TBrisvanderMain::OnFolderChange(LPARAM lParam) {
     case RENAME_FOLDER:
     case MOVE_FOLDER:
         // Without a selected node the tree was empty: start from the first folder.
-        RebuildTree(tree_.SelectedId());
+        tree_.Rebuild(store_.Get(), tree_.SelectedId());
         break;
     case DELETE_FOLDER:
         RebuildAfterDeletion(newId);
@@ -248,13 +263,13 @@ void TBrisvanderMain::OnFolderChange(LPARAM lParam) {
     Log(line);
 }
 
-void TBrisvanderMain::RebuildAfterDeletion(STOREFOLDERID deletedId) {
+void StoreNotifications::RebuildAfterDeletion(STOREFOLDERID deletedId) {
     HTREEITEM selected = tree_.Selected();
     if (!selected)
         return;
     HTREEITEM target = selected;
     if (tree_.IdOf(selected) == deletedId)
-        target = TreeView_GetParent(TreeViewFolders, selected);
+        target = TreeView_GetParent(tree_.Handle(), selected);
     // A deleted top-level folder has no parent: show the first folder.
-    RebuildTree(target ? tree_.IdOf(target) : 0);
+    tree_.Rebuild(store_.Get(), target ? tree_.IdOf(target) : 0);
 }

@@ -520,7 +520,7 @@ int main(int argc, char** argv) {
         };
         bool polled = false;
         {
-            Poller poller(window.ListViewMessages, ended, base + burst);
+            Poller poller(window.ListViewMessages(), ended, base + burst);
             polled = PumpUntil(window, [&] { return poller.Done(); });
             double importerMs = poller.importerEnd - start;
             double lagMs = poller.lastRow - poller.importerEnd;

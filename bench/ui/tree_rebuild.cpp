@@ -110,8 +110,8 @@ void Shape(bool flat) {
     FolderTreeView bare;
     HWND bareTree = bare.Create(
         host, 1, controls::Place{7, 16, 218, 188},
-        reinterpret_cast<HFONT>(SendMessageW(window.TreeViewFolders, WM_GETFONT, 0, 0)));
-    bare.SetImages(window.ImageListFolders);
+        reinterpret_cast<HFONT>(SendMessageW(window.TreeViewFolders(), WM_GETFONT, 0, 0)));
+    bare.SetImages(window.ImageListFolders());
     auto empty = [&] {
         SendMessageW(bareTree, WM_SETREDRAW, FALSE, 0);
         TreeView_DeleteAllItems(bareTree);
@@ -133,10 +133,10 @@ void Shape(bool flat) {
         bench::BestOf(3, empty, [&] { folder_tree::Rebuild(bareTree, store.Get(), 6, suppress); });
     const double dialog = bench::BestOf(3, nullptr, [&] {
         TFormFoldersList folders(window.Handle());
-        folders.SetImages(window.ImageListFolders);
+        folders.SetImages(window.ImageListFolders());
         folder_tree::Rebuild(folders.TreeViewFolders, store.Get(), 6, suppress);
     });
-    const bool whole = TreeView_GetCount(window.TreeViewFolders) == static_cast<UINT>(kFolders);
+    const bool whole = TreeView_GetCount(window.TreeViewFolders()) == static_cast<UINT>(kFolders);
     std::printf("%s, %d folders (ms; best of 3)\n",
                 flat ? "10,000 side by side at the top" : "100 top-level with 99 each", kFolders);
     std::printf("  %-44s %9.1f\n", "start-up, first folder shown", startUp);

@@ -15,8 +15,8 @@ namespace maintest {
 
 class CommandTest : public MainWindowTest {
   protected:
-    HWND Tree() const { return window_->TreeViewFolders; }
-    HWND List() const { return window_->ListViewMessages; }
+    HWND Tree() const { return window_->TreeViewFolders(); }
+    HWND List() const { return window_->ListViewMessages(); }
 
     // A right-click at a point of a control, as the window receives it.
     void RightClick(HWND control, POINT client) {

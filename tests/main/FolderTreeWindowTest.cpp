@@ -18,7 +18,7 @@ namespace {
 
 class FolderTreeWindowTest : public MainWindowTest {
   protected:
-    HWND Tree() const { return window_->TreeViewFolders; }
+    HWND Tree() const { return window_->TreeViewFolders(); }
     STOREFOLDERID SelectedId() const {
         HTREEITEM node = TreeView_GetSelection(Tree());
         return node ? folder_tree::NodeId(Tree(), node) : 0xFFFFFFFFu;
@@ -41,11 +41,11 @@ class FolderTreeWindowTest : public MainWindowTest {
         return ids;
     }
     std::vector<std::wstring> Panel() const {
-        return {WindowText(window_->Panel().LabelFolderId),
-                WindowText(window_->Panel().LabelcSubFolders),
-                WindowText(window_->Panel().LabelFolderType),
-                WindowText(window_->Panel().LabelcMessage),
-                WindowText(window_->Panel().LabelcUnread)};
+        return {WindowText(window_->Panel().LabelFolderId()),
+                WindowText(window_->Panel().LabelcSubFolders()),
+                WindowText(window_->Panel().LabelFolderType()),
+                WindowText(window_->Panel().LabelcMessage()),
+                WindowText(window_->Panel().LabelcUnread())};
     }
     // Calls recorded from `first` on, matching a name.
     std::vector<std::string> CallsNamed(std::initializer_list<const char*> names) const {
@@ -73,7 +73,7 @@ TEST_F(FolderTreeWindowTest, StartUpSelectsAndLoadsTheFirstTopLevelFolder) {
     EXPECT_EQ(unread.from, L"Alice Example <alice@example.org>");
     EXPECT_EQ(window_->Rows().At(1).image, 0);
     EXPECT_TRUE(window_->Rows().At(1).flagged);
-    EXPECT_EQ(SendMessageW(window_->ListViewMessages, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(window_->ListViewMessages(), LVM_GETITEMCOUNT, 0, 0), 2);
     // The nested folder is shown expanded under its parent, with its picture.
     HTREEITEM archive = NodeOf(2);
     ASSERT_TRUE(archive);
@@ -85,11 +85,11 @@ TEST_F(FolderTreeWindowTest, StartUpSelectsAndLoadsTheFirstTopLevelFolder) {
     EXPECT_EQ(item.iImage, 4);
     EXPECT_EQ(item.iSelectedImage, 4);
     // The pictures: six folder images on the tree, five message images on the list.
-    EXPECT_EQ(ImageList_GetImageCount(window_->ImageListFolders), 6);
-    EXPECT_EQ(ImageList_GetImageCount(window_->ImageListMessages), 5);
-    EXPECT_EQ(TreeView_GetImageList(Tree(), TVSIL_NORMAL), window_->ImageListFolders);
-    EXPECT_EQ(ListView_GetImageList(window_->ListViewMessages, LVSIL_SMALL),
-              window_->ImageListMessages);
+    EXPECT_EQ(ImageList_GetImageCount(window_->ImageListFolders()), 6);
+    EXPECT_EQ(ImageList_GetImageCount(window_->ImageListMessages()), 5);
+    EXPECT_EQ(TreeView_GetImageList(Tree(), TVSIL_NORMAL), window_->ImageListFolders());
+    EXPECT_EQ(ListView_GetImageList(window_->ListViewMessages(), LVSIL_SMALL),
+              window_->ImageListMessages());
     // Loaded once, every record handed back, enumeration closed, registered.
     EXPECT_EQ(store_->CountCalls("OpenFolder"), 1);
     EXPECT_EQ(store_->OutstandingMessageProps(), 0);
@@ -190,7 +190,7 @@ TEST_F(FolderTreeWindowTest, AFolderThatCannotBeOpenedShowsAnEmptyListAndRegiste
     store_->FailOn("OpenFolder");
     TreeView_SelectItem(Tree(), NodeOf(2));
     EXPECT_THAT(RowIds(), IsEmpty());
-    EXPECT_EQ(SendMessageW(window_->ListViewMessages, LVM_GETITEMCOUNT, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(window_->ListViewMessages(), LVM_GETITEMCOUNT, 0, 0), 0);
     EXPECT_EQ(window_->OpenedFolder(), nullptr);
     EXPECT_EQ(store_->FolderRegistrations(1), 0u);
     EXPECT_EQ(store_->FolderRegistrations(2), 0u);

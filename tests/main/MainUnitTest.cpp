@@ -19,13 +19,13 @@ size_t IndexOf(const std::vector<std::string>& calls, const std::string& call) {
 void ExpectUsableEmptyWindow(TBrisvanderMain& window) {
     EXPECT_TRUE(IsWindow(window.Handle()));
     EXPECT_TRUE(IsWindowEnabled(window.Handle()));
-    EXPECT_EQ(TreeView_GetCount(window.TreeViewFolders), 0u);
-    EXPECT_EQ(ListView_GetItemCount(window.ListViewMessages), 0);
+    EXPECT_EQ(TreeView_GetCount(window.TreeViewFolders()), 0u);
+    EXPECT_EQ(ListView_GetItemCount(window.ListViewMessages()), 0);
     EXPECT_EQ(window.OpenedFolder(), nullptr);
     EXPECT_EQ(window.CurrentFolderId(), 0u);
     // Still resizes and lays out.
     SetWindowPos(window.Handle(), nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_GT(PlaceOf(window.MemoInfo).right - PlaceOf(window.MemoInfo).left, 668);
+    EXPECT_GT(PlaceOf(window.MemoInfo()).right - PlaceOf(window.MemoInfo()).left, 668);
 }
 
 TEST_F(MainWindowTest, StoreThatCannotBeCreatedLeavesOneLineAndAnEmptyWindow) {
@@ -93,9 +93,9 @@ TEST_F(MainWindowTest, FailedRegistrationIsLoggedLastAndStartUpGoesOn) {
     EXPECT_EQ(log.substr(log.size() - last.size()), last);
     EXPECT_NE(window_->Namespace(), nullptr);
     // The tree and the first folder's messages are there all the same.
-    EXPECT_EQ(TreeView_GetCount(window_->TreeViewFolders), 2u);
+    EXPECT_EQ(TreeView_GetCount(window_->TreeViewFolders()), 2u);
     EXPECT_EQ(window_->CurrentFolderId(), 1u);
-    EXPECT_EQ(ListView_GetItemCount(window_->ListViewMessages), 1);
+    EXPECT_EQ(ListView_GetItemCount(window_->ListViewMessages()), 1);
 }
 
 TEST_F(MainWindowTest, DirectoryTextIsBoundedAndAFailingStoreAddsNoStrayBytes) {

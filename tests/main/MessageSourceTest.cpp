@@ -218,9 +218,9 @@ class MessageSourceWindowTest : public maintest::MainWindowTest {
         });
     }
     void Select(int row) {
-        ListView_SetItemState(window_->ListViewMessages, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_SetItemState(window_->ListViewMessages(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
         if (row >= 0)
-            ListView_SetItemState(window_->ListViewMessages, row, LVIS_SELECTED | LVIS_FOCUSED,
+            ListView_SetItemState(window_->ListViewMessages(), row, LVIS_SELECTED | LVIS_FOCUSED,
                                   LVIS_SELECTED | LVIS_FOCUSED);
     }
     std::vector<std::wstring> ids_;
@@ -229,7 +229,7 @@ class MessageSourceWindowTest : public maintest::MainWindowTest {
 TEST_F(MessageSourceWindowTest, EnterDoubleClickAndMenuRunTheCommandsOnTheirRow) {
     store_->AddMessage(1, storedouble::Message(12, "Bob <bob@example.org>", "Second"));
     Start();
-    HWND list = window_->ListViewMessages;
+    HWND list = window_->ListViewMessages();
     ASSERT_EQ(ListView_GetItemCount(list), 2);
 
     Select(1);

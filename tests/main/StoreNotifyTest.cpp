@@ -64,10 +64,10 @@ class StoreNotifyTest : public MainWindowTest {
     }
     void ExpectListMatchesRows() {
         EXPECT_EQ(
-            static_cast<size_t>(SendMessageW(window_->ListViewMessages, LVM_GETITEMCOUNT, 0, 0)),
+            static_cast<size_t>(SendMessageW(window_->ListViewMessages(), LVM_GETITEMCOUNT, 0, 0)),
             window_->Rows().Count());
     }
-    HWND Tree() const { return window_->TreeViewFolders; }
+    HWND Tree() const { return window_->TreeViewFolders(); }
     STOREFOLDERID SelectedId() const {
         HTREEITEM node = TreeView_GetSelection(Tree());
         return node ? folder_tree::NodeId(Tree(), node) : 0xFFFFFFFFu;
@@ -275,7 +275,7 @@ TEST_F(StoreNotifyTest, MessagesSentFromAnotherThreadDoNotBreakABatch) {
         store_->AddMessage(1, storedouble::Message(id, "Kim Example", "New"));
         fresh.push_back(id);
     }
-    Poller poller(window_->ListViewMessages);
+    Poller poller(window_->ListViewMessages());
     ASSERT_TRUE(poller.Started());
     store_->ClearCalls();
     for (MESSAGEID id : fresh)
@@ -424,10 +424,10 @@ TEST_F(StoreNotifyTest, FolderChangeActsFirstThenFreesThenLogs) {
 
 TEST_F(StoreNotifyTest, UnreadChangeLeavesThePanelAlone) {
     StartAndMark();
-    ASSERT_EQ(WindowText(window_->Panel().LabelcUnread), L"1");
+    ASSERT_EQ(WindowText(window_->Panel().LabelcUnread()), L"1");
     store_->SetMessageState(1, 12, MSGSTATE_UNREAD);
     store_->NotifyFolder(UNREAD_CHANGE, 1, 1);
-    EXPECT_EQ(WindowText(window_->Panel().LabelcUnread), L"1");
+    EXPECT_EQ(WindowText(window_->Panel().LabelcUnread()), L"1");
 }
 
 TEST_F(StoreNotifyTest, DeletingAnUnselectedFolderKeepsTheSelection) {

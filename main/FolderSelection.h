@@ -1,0 +1,48 @@
+// What choosing a folder in the main tree loads: the folder panel, and the
+// message list with the folder opened for it and registered for the store's
+// message notifications. Owns the open folder and the current folder id.
+#pragma once
+
+#include "FolderPanel.h"
+#include "FolderTreeView.h"
+#include "MessageListView.h"
+#include "store/StoreApi.h"
+#include "ui/Window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <wrl/client.h>
+
+class FolderSelection {
+  public:
+    // `store` is the window's namespace, none until start-up made it.
+    FolderSelection(const ui::Window& window, const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
+                    FolderTreeView& tree, FolderPanel& panel, MessageListView& messages)
+        : window_(window), store_(store), tree_(tree), panel_(panel), messages_(messages) {}
+    FolderSelection(const FolderSelection&) = delete;
+    FolderSelection& operator=(const FolderSelection&) = delete;
+
+    IStoreFolder* OpenedFolder() const { return openFolder_.Get(); }
+    STOREFOLDERID CurrentFolderId() const { return currentFolderId_; }
+    void SetCurrentFolderId(STOREFOLDERID id) { currentFolderId_ = id; }
+
+    // Start-up: no folder open, none current.
+    void Reset();
+    // Teardown: the open folder unregistered and released.
+    void Close();
+    // The main tree's selection changed: loads the node's folder unless the
+    // change is not the user's or the folder is the current one already.
+    void Changed(HTREEITEM node);
+    void ShowPanel(STOREFOLDERID folderId);
+    // Opens the folder, lists its messages and registers for its notifications.
+    void FillList(STOREFOLDERID folderId);
+
+  private:
+    const ui::Window& window_;
+    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
+    FolderTreeView& tree_;
+    FolderPanel& panel_;
+    MessageListView& messages_;
+    Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;
+    STOREFOLDERID currentFolderId_ = 0;
+};

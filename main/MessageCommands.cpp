@@ -127,4 +127,8 @@ void TBrisvanderMain::ListViewMessagesKeyDown(WORD key) {
         Delete2Click();
     else if (key == 'A' && (GetKeyState(VK_CONTROL) & 0x8000))
         messages_.SelectAll();
+    else if (key == 'F' && (GetKeyState(VK_CONTROL) & 0x8000))
+        messages_.OpenFind();
+    else if (key == VK_F3)
+        messages_.FindAgain(!(GetKeyState(VK_SHIFT) & 0x8000));
 }

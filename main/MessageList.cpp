@@ -173,7 +173,8 @@ void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
 } // namespace
 
 void SetUpColumns(HWND list, HIMAGELIST images) {
-    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES;
+    // Label tips: a cell cut short shows its whole text when the pointer rests on it.
+    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_LABELTIP;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
     SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
     AddColumn(list, 0, L"From", 120, LVCFMT_LEFT, -1);
@@ -284,18 +285,61 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
 
 } // namespace
 
-void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
-    if (index > rows.Count())
-        index = rows.Count();
-    MessageRows::PendingView& pending = Begin(list, rows);
-    // The selection stays with its rows; the new row starts unselected.
-    rows.Insert(index, std::move(row));
+namespace {
+
+// The state below an inserted row moves down one.
+void Inserted(MessageRows::PendingView& pending, size_t index) {
     int at = static_cast<int>(index);
     if (pending.focus >= at)
         ++pending.focus;
     if (pending.mark >= at)
         ++pending.mark;
     pending.firstChanged = std::min(pending.firstChanged, index);
+}
+
+} // namespace
+
+void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
+    if (index > rows.Count())
+        index = rows.Count();
+    MessageRows::PendingView& pending = Begin(list, rows);
+    // The selection stays with its rows; the new row starts unselected.
+    rows.Insert(index, std::move(row));
+    Inserted(pending, index);
+}
+
+void InsertRanked(HWND list, MessageRows& rows, size_t index, MessageRow row, uint32_t rank) {
+    if (index > rows.Count())
+        index = rows.Count();
+    MessageRows::PendingView& pending = Begin(list, rows);
+    rows.InsertRanked(index, std::move(row), rank);
+    Inserted(pending, index);
+}
+
+void Reorder(HWND list, MessageRows& rows, const std::vector<uint32_t>& order) {
+    Flush(list, rows);
+    const std::vector<int> shown = SelectedFrom(list, 0);
+    const bool all = !shown.empty() && shown.size() == rows.Count();
+    for (int item : shown)
+        if (static_cast<size_t>(item) < rows.Count())
+            rows.SetSelected(static_cast<size_t>(item), true);
+    const int focus = NextItem(list, -1, LVNI_FOCUSED);
+    const auto mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+    rows.Reorder(order);
+    std::vector<int> place(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        place[order[i]] = static_cast<int>(i);
+    const std::vector<int> selected = rows.TakeSelected();
+    if (!all) {
+        SetState(list, -1, 0, LVIS_SELECTED);
+        for (int item : selected)
+            SetState(list, item, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (focus >= 0 && static_cast<size_t>(focus) < place.size())
+        SetState(list, place[static_cast<size_t>(focus)], LVIS_FOCUSED, LVIS_FOCUSED);
+    if (mark >= 0 && static_cast<size_t>(mark) < place.size())
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, place[static_cast<size_t>(mark)]);
+    InvalidateRect(list, nullptr, FALSE);
 }
 
 void DeleteRow(HWND list, MessageRows& rows, size_t index) {

@@ -77,7 +77,18 @@ SYSTEMTIME UnpackFields(uint64_t v) {
     return t;
 }
 
+uint64_t FixedKey(const SYSTEMTIME& fields) {
+    FILETIME file{};
+    if (!SystemTimeToFileTime(&fields, &file))
+        return 0; // the zero date lies before what file times hold
+    return uint64_t{file.dwHighDateTime} << 32 | file.dwLowDateTime;
+}
+
 } // namespace
+
+uint64_t ReceivedKeyOf(const localtime_text::StoreTime& time) {
+    return time.fixed ? FixedKey(time.fields) : time.local;
+}
 
 std::wstring MessageRow::Received() const {
     return localtime_text::DateTimeText(localtime_text::Fields(received));
@@ -410,4 +421,99 @@ std::ptrdiff_t MessageRows::FindFrom(MESSAGEID id, size_t start) const {
             }
     }
     return best;
+}
+
+void MessageRows::RankInShownOrder() {
+    uint32_t rank = 0;
+    for (auto& block : blocks_)
+        for (Entry& row : block->rows)
+            row.rank = rank++;
+}
+
+uint32_t MessageRows::Rank(size_t index) const {
+    return EntryAt(index).rank;
+}
+
+void MessageRows::InsertRanked(size_t index, const MessageRow& row, uint32_t rank) {
+    for (auto& block : blocks_)
+        for (Entry& e : block->rows)
+            if (e.rank >= rank)
+                ++e.rank;
+    Insert(std::min(index, count_), row);
+    auto [block, offset] = Locate(std::min(index, count_ - 1));
+    block->rows[offset].rank = rank;
+}
+
+void MessageRows::Reorder(const std::vector<uint32_t>& order) {
+    if (order.size() != count_)
+        return;
+    std::vector<std::pair<const Block*, const Entry*>> flat;
+    flat.reserve(count_);
+    size_t textBytes = 0;
+    for (const auto& block : blocks_) {
+        for (const Entry& e : block->rows)
+            flat.emplace_back(block.get(), &e);
+        textBytes += block->text.size() - block->unusedBytes;
+    }
+    // Room for a block's texts at the rows' average size, so few grow again.
+    const size_t blockBytes = count_ ? textBytes / count_ * kBlockRows + 64 : 0;
+    std::vector<std::unique_ptr<Block>> laid;
+    laid.reserve(count_ / kBlockRows + 1);
+    for (uint32_t from : order) {
+        if (laid.empty() || laid.back()->rows.size() >= kBlockRows) {
+            auto block = std::make_unique<Block>();
+            block->rows.reserve(kBlockRows);
+            block->text.reserve(blockBytes);
+            block->ordinal = laid.size();
+            laid.push_back(std::move(block));
+        }
+        Block& to = *laid.back();
+        const auto& [source, e] = flat[from];
+        Entry moved = *e;
+        moved.text = static_cast<uint32_t>(to.text.size());
+        to.text.append(source->text, e->text, e->fromBytes + e->subjectBytes);
+        to.rows.push_back(moved);
+    }
+    blocks_.swap(laid);
+    startsValidTo_ = 0;
+    index_.clear();
+    indexBuilt_ = false;
+}
+
+std::vector<uint32_t> MessageRows::Ranks() const {
+    std::vector<uint32_t> ranks;
+    ranks.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows)
+            ranks.push_back(e.rank);
+    return ranks;
+}
+
+uint64_t MessageRows::ReceivedKey(size_t index) const {
+    const Entry& e = EntryAt(index);
+    const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
+    return e.fixedTime ? FixedKey(UnpackFields(time)) : time;
+}
+
+std::vector<uint64_t> MessageRows::ReceivedKeys() const {
+    std::vector<uint64_t> keys;
+    keys.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows) {
+            const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
+            keys.push_back(e.fixedTime ? FixedKey(UnpackFields(time)) : time);
+        }
+    return keys;
+}
+
+std::vector<std::wstring> MessageRows::Texts(int column) const {
+    std::vector<std::wstring> texts;
+    texts.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows) {
+            const char* at = block->text.data() + e.text;
+            texts.push_back(column == 0 ? Widen({at, e.fromBytes})
+                                        : Widen({at + e.fromBytes, e.subjectBytes}));
+        }
+    return texts;
 }

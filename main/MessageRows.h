@@ -32,6 +32,10 @@ struct MessageRow {
     std::wstring Received() const;
 };
 
+// A received time as a number that orders as the times do: local file time
+// units; the zero date and times that cannot be placed come first.
+uint64_t ReceivedKeyOf(const localtime_text::StoreTime& time);
+
 // A row with its texts as the store hands them over, in the system code page:
 // a folder's rows go in without a wide copy of every text on the way.
 struct StoreRow {
@@ -90,13 +94,33 @@ class MessageRows {
     };
     PendingView& Pending() { return pending_; }
 
+    // ---- Shown in another order than the store's ----
+    // Rows keep their place in the store's order (a rank) for sorting ties.
+    // Ranks are set from the rows' order when a sort starts: until then the
+    // rows are in the store's order and their ranks are not kept.
+    void RankInShownOrder();
+    uint32_t Rank(size_t index) const;
+    // Inserts a row whose place in the store's order is `rank`; rows at or
+    // after that place move one place on.
+    void InsertRanked(size_t index, const MessageRow& row, uint32_t rank);
+    // Row i becomes the row now at order[i] (a permutation of every row);
+    // marks go with their rows.
+    void Reorder(const std::vector<uint32_t>& order);
+    // Values to sort by, top to bottom.
+    std::vector<uint32_t> Ranks() const;
+    std::vector<uint64_t> ReceivedKeys() const;
+    std::vector<std::wstring> Texts(int column) const;
+    uint64_t ReceivedKey(size_t index) const;
+    // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
+    std::string_view Text(size_t index, int column) const;
+
     // Index of the first row with this id, or -1.
     std::ptrdiff_t FindFirst(MESSAGEID id) const;
     // Index of the first row at or after `start` with this id, or -1.
     std::ptrdiff_t FindFrom(MESSAGEID id, size_t start) const;
 
   private:
-    // A row without its texts: 28 bytes.
+    // A row without its texts: 32 bytes.
     struct Entry {
         MESSAGEID id = 0;
         uint32_t timeLow = 0; // the local file time, or the packed fixed fields
@@ -108,6 +132,7 @@ class MessageRows {
         bool flagged = false;
         bool fixedTime = false;
         bool selected = false;
+        uint32_t rank = 0; // place in the store's order, while sorted
     };
     struct Block {
         std::vector<Entry> rows;
@@ -123,8 +148,6 @@ class MessageRows {
     // The block the next appended row goes to.
     Block& AppendTarget(MESSAGEID id);
     void Appended(Block& block);
-    // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
-    std::string_view Text(size_t index, int column) const;
     static void Pack(Block& block);
     const Entry& EntryAt(size_t index) const;
     // Finds the block holding `index` and the row's place inside it.

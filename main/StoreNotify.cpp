@@ -137,19 +137,14 @@ Located LocateNewMessages(IStoreFolder* folder, bool idsAscending, const Message
 }
 
 // The line, and the row directly after its predecessor's (at the top when
-// there is none or it has no row).
+// there is none or it has no row), or in its sorted place.
 void InsertNewMessage(TBrisvanderMain& window, MESSAGEID newId, const Located& located) {
     window.Log("NEWMSGS MsgId=" + Signed(newId));
     auto found = located.find(newId);
     if (found == located.end() || !found->second.found)
         return;
-    size_t at = 0;
-    if (found->second.hasPrevious) {
-        std::ptrdiff_t row = window.Rows().FindFirst(found->second.previous);
-        if (row >= 0)
-            at = static_cast<size_t>(row) + 1;
-    }
-    window.Messages().Insert(at, found->second.row);
+    const NewMessage& message = found->second;
+    window.Messages().InsertNew(message.hasPrevious ? &message.previous : nullptr, message.row);
 }
 
 } // namespace

@@ -33,18 +33,22 @@ std::wstring Widen(std::string_view utf8) {
 } // namespace
 
 TextMatcher::TextMatcher(std::wstring_view needle) : wide_(Lower(needle)) {
-    for (wchar_t c : needle)
+    for (wchar_t c : wide_)
         ascii_ = ascii_ && c < 0x80;
     if (ascii_)
-        for (wchar_t c : needle)
-            narrow_.push_back(AsciiLower(static_cast<char>(c)));
+        for (wchar_t c : wide_)
+            narrow_.push_back(static_cast<char>(c));
 }
 
 bool TextMatcher::Matches(std::string_view utf8) const {
     if (wide_.empty())
         return false;
-    if (!ascii_)
-        return Lower(Widen(utf8)).find(wide_) != std::wstring::npos;
+    if (!ascii_) {
+        // Lower-cased ASCII stays ASCII, so only texts beyond it can hold the needle.
+        const bool plain = std::all_of(utf8.begin(), utf8.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        return !plain && Lower(Widen(utf8)).find(wide_) != std::wstring::npos;
+    }
     if (utf8.size() < narrow_.size())
         return false;
     const char first = narrow_[0];

@@ -9,9 +9,11 @@
 
 namespace message_find {
 
-// Matches texts kept as UTF-8 against one needle. An ASCII needle is looked
-// for byte by byte with ASCII case folding, with no widening; any other is
-// compared after both sides are lower-cased by the system.
+// Matches texts kept as UTF-8 against one needle, both lower-cased by the
+// system. A needle that is ASCII once lower-cased is looked for byte by byte
+// with ASCII case folding and no widening (so it does not meet the rare
+// letters beyond ASCII that lower-case into it); any other only in texts
+// beyond ASCII.
 class TextMatcher {
   public:
     explicit TextMatcher(std::wstring_view needle);

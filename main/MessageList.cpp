@@ -173,8 +173,7 @@ void FillDisplayInfo(const MessageRows& rows, LVITEMW& item) {
 } // namespace
 
 void SetUpColumns(HWND list, HIMAGELIST images) {
-    // Label tips: a cell cut short shows its whole text when the pointer rests on it.
-    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_LABELTIP;
+    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
     SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
     AddColumn(list, 0, L"From", 120, LVCFMT_LEFT, -1);
@@ -308,37 +307,42 @@ void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
     Inserted(pending, index);
 }
 
-void InsertRanked(HWND list, MessageRows& rows, size_t index, MessageRow row, uint32_t rank) {
+void InsertAt(HWND list, MessageRows& rows, size_t index, size_t slot, MessageRow row) {
     if (index > rows.Count())
         index = rows.Count();
     MessageRows::PendingView& pending = Begin(list, rows);
-    rows.InsertRanked(index, std::move(row), rank);
+    rows.InsertAt(index, slot, std::move(row));
     Inserted(pending, index);
 }
 
-void Reorder(HWND list, MessageRows& rows, const std::vector<uint32_t>& order) {
+void Reorder(HWND list, MessageRows& rows, std::vector<uint32_t> slots) {
     Flush(list, rows);
+    const size_t count = rows.Count();
     const std::vector<int> shown = SelectedFrom(list, 0);
-    const bool all = !shown.empty() && shown.size() == rows.Count();
-    for (int item : shown)
-        if (static_cast<size_t>(item) < rows.Count())
-            rows.SetSelected(static_cast<size_t>(item), true);
+    const bool all = !shown.empty() && shown.size() == count;
+    if (!all)
+        for (int item : shown)
+            if (static_cast<size_t>(item) < count)
+                rows.SetSelected(static_cast<size_t>(item), true);
+    // Focus and mark by slot, so they follow their rows.
     const int focus = NextItem(list, -1, LVNI_FOCUSED);
     const auto mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
-    rows.Reorder(order);
-    std::vector<int> place(order.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        place[order[i]] = static_cast<int>(i);
-    const std::vector<int> selected = rows.TakeSelected();
+    auto slotOf = [&](int item) {
+        return item >= 0 && static_cast<size_t>(item) < count ? rows.Slot(static_cast<size_t>(item))
+                                                              : count;
+    };
+    const size_t focusSlot = slotOf(focus), markSlot = slotOf(mark);
+    rows.SetOrder(std::move(slots));
     if (!all) {
+        const std::vector<int> selected = rows.TakeSelected();
         SetState(list, -1, 0, LVIS_SELECTED);
         for (int item : selected)
             SetState(list, item, LVIS_SELECTED, LVIS_SELECTED);
     }
-    if (focus >= 0 && static_cast<size_t>(focus) < place.size())
-        SetState(list, place[static_cast<size_t>(focus)], LVIS_FOCUSED, LVIS_FOCUSED);
-    if (mark >= 0 && static_cast<size_t>(mark) < place.size())
-        SendMessageW(list, LVM_SETSELECTIONMARK, 0, place[static_cast<size_t>(mark)]);
+    if (focusSlot < count)
+        SetState(list, static_cast<int>(rows.ShownOf(focusSlot)), LVIS_FOCUSED, LVIS_FOCUSED);
+    if (markSlot < count)
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(rows.ShownOf(markSlot)));
     InvalidateRect(list, nullptr, FALSE);
 }
 

@@ -3,6 +3,7 @@
 #include "FindBox.h"
 #include "MessageFind.h"
 #include "MessageList.h"
+#include "ui/Dpi.h"
 
 #include <commctrl.h>
 
@@ -32,7 +33,34 @@ HWND MessageListView::Create(HWND parent, int id, const controls::Place& place, 
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES |
                                                  LVS_EX_LABELTIP);
     controls::MenuOnShiftF10(list_);
+    tip_.Attach(list_,
+                [this](POINT client, LabelTip::Label& label) { return CutLabelAt(client, label); });
     return list_;
+}
+
+bool MessageListView::CutLabelAt(POINT client, LabelTip::Label& label) const {
+    LVHITTESTINFO hit{};
+    hit.pt = client;
+    const auto row = static_cast<int>(
+        SendMessageW(list_, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (row < 0 || static_cast<size_t>(row) >= rows_.Count() || !(hit.flags & LVHT_ONITEM) ||
+        hit.iSubItem < 0 || hit.iSubItem > message_sort::kReceived)
+        return false;
+    RECT cell{};
+    if (!ListView_GetSubItemRect(list_, row, hit.iSubItem, LVIR_LABEL, &cell))
+        return false;
+    const auto index = static_cast<size_t>(row);
+    label.text = hit.iSubItem == message_sort::kFrom      ? rows_.From(index)
+                 : hit.iSubItem == message_sort::kSubject ? rows_.Subject(index)
+                                                          : rows_.ReceivedText(index);
+    // The list leaves a margin either side of a cell's text.
+    const int margins = ui::Scale(12, ui::ScreenDpi());
+    const int needed =
+        static_cast<int>(SendMessageW(list_, LVM_GETSTRINGWIDTHW, 0,
+                                      reinterpret_cast<LPARAM>(label.text.c_str()))) +
+        margins;
+    label.place = cell;
+    return needed > cell.right - cell.left;
 }
 
 void MessageListView::SetImages(HIMAGELIST images) {
@@ -68,16 +96,14 @@ void MessageListView::InsertNew(const MESSAGEID* previous, MessageRow row) {
         Insert(before >= 0 ? static_cast<size_t>(before) + 1 : 0, std::move(row));
         return;
     }
-    const uint32_t rank = before >= 0 ? rows_.Rank(static_cast<size_t>(before)) + 1 : 0;
-    const size_t at = message_sort::SortedPlace(rows_, sort_, row, rank);
-    message_list::InsertRanked(list_, rows_, at, std::move(row), rank);
+    const size_t slot = before >= 0 ? rows_.Slot(static_cast<size_t>(before)) + 1 : 0;
+    const size_t at = message_sort::SortedPlace(rows_, sort_, row, slot);
+    message_list::InsertAt(list_, rows_, at, slot, std::move(row));
 }
 
 void MessageListView::SortBy(int column) {
     if (column < message_sort::kFrom || column > message_sort::kFlag)
         return;
-    if (!sort_.Active())
-        rows_.RankInShownOrder(); // the rows are in the store's order until now
     sort_.descending = sort_.column == column && !sort_.descending;
     sort_.column = column;
     idsAscending_ = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "LabelTip.h"
 #include "MessageRows.h"
 #include "MessageSort.h"
 #include "store/StoreApi.h"
@@ -62,6 +63,9 @@ class MessageListView {
     // The find box's keys, for the message loop; true when handled.
     bool PreTranslate(MSG& message);
     HWND FindWindowHandle() const;
+    // A cell's text cut short under a point, for its label tip.
+    bool CutLabelAt(POINT client, LabelTip::Label& label) const;
+    LabelTip& Tip() { return tip_; }
     bool HandleNotify(const NMHDR* header, LRESULT& result);
 
     int SelectedCount() const;
@@ -84,6 +88,7 @@ class MessageListView {
     HWND list_ = nullptr;
     message_sort::SortOrder sort_;
     std::unique_ptr<FindBox> find_;
+    LabelTip tip_;
     MessageRows rows_;
     bool idsAscending_ = true;
 };

@@ -95,21 +95,21 @@ class MessageRows {
     PendingView& Pending() { return pending_; }
 
     // ---- Shown in another order than the store's ----
-    // Rows keep their place in the store's order (a rank) for sorting ties.
-    // Ranks are set from the rows' order when a sort starts: until then the
-    // rows are in the store's order and their ranks are not kept.
-    void RankInShownOrder();
-    uint32_t Rank(size_t index) const;
-    // Inserts a row whose place in the store's order is `rank`; rows at or
-    // after that place move one place on.
-    void InsertRanked(size_t index, const MessageRow& row, uint32_t rank);
-    // Row i becomes the row now at order[i] (a permutation of every row);
-    // marks go with their rows.
-    void Reorder(const std::vector<uint32_t>& order);
-    // Values to sort by, top to bottom.
-    std::vector<uint32_t> Ranks() const;
+    // The rows are kept in the store's order, each in its slot; a row's index
+    // is its place as shown. Until an order is set they are the same.
+    bool Ordered() const { return !order_.empty(); }
+    // Shown row i is the row in slot slots[i] (a permutation of every slot).
+    // Marks stay with their rows.
+    void SetOrder(std::vector<uint32_t> slots);
+    size_t Slot(size_t index) const { return order_.empty() ? index : order_[index]; }
+    size_t ShownOf(size_t slot) const;
+    // Inserts a row shown at `index` whose place in the store's order is
+    // `slot`; rows in that slot and after move one slot on.
+    void InsertAt(size_t index, size_t slot, const MessageRow& row);
+    // Values to sort by, one per slot, in the store's order.
     std::vector<uint64_t> ReceivedKeys() const;
     std::vector<std::wstring> Texts(int column) const;
+    std::vector<uint8_t> Flags() const; // 1 flagged
     uint64_t ReceivedKey(size_t index) const;
     // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
     std::string_view Text(size_t index, int column) const;
@@ -120,7 +120,7 @@ class MessageRows {
     std::ptrdiff_t FindFrom(MESSAGEID id, size_t start) const;
 
   private:
-    // A row without its texts: 32 bytes.
+    // A row without its texts: 28 bytes.
     struct Entry {
         MESSAGEID id = 0;
         uint32_t timeLow = 0; // the local file time, or the packed fixed fields
@@ -132,7 +132,6 @@ class MessageRows {
         bool flagged = false;
         bool fixedTime = false;
         bool selected = false;
-        uint32_t rank = 0; // place in the store's order, while sorted
     };
     struct Block {
         std::vector<Entry> rows;
@@ -148,6 +147,11 @@ class MessageRows {
     // The block the next appended row goes to.
     Block& AppendTarget(MESSAGEID id);
     void Appended(Block& block);
+    void AppendSlot(const MessageRow& row);
+    void InsertSlot(size_t slot, const MessageRow& row);
+    void EraseSlot(size_t slot);
+    void RefreshShown();
+    std::ptrdiff_t FindShownFrom(MESSAGEID id, size_t start) const;
     static void Pack(Block& block);
     const Entry& EntryAt(size_t index) const;
     // Finds the block holding `index` and the row's place inside it.
@@ -167,5 +171,7 @@ class MessageRows {
     // id -> one entry per row with that id, naming the row's block.
     mutable std::unordered_multimap<MESSAGEID, Block*> index_;
     mutable bool indexBuilt_ = false;
+    std::vector<uint32_t> order_;   // shown row -> slot; empty while the same
+    std::vector<uint32_t> shownOf_; // slot -> shown row, with order_
     PendingView pending_;
 };

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string>
+#include <unordered_map>
+#include <utility>
 
 namespace message_sort {
 
@@ -13,24 +16,52 @@ template <typename Key> int CompareValues(const Key& a, const Key& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Sorts row numbers by (key, rank); ranks are unique, so any sort gives the
-// one result a stable sort of the store's order would.
-template <typename Key, typename Compare>
-std::vector<uint32_t> OrderBy(const std::vector<Key>& keys, const std::vector<uint32_t>& ranks,
-                              bool descending, Compare compare) {
-    std::vector<uint32_t> order(keys.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        int c = compare(keys[a], keys[b]);
-        if (c != 0)
-            return descending ? c > 0 : c < 0;
-        return ranks[a] < ranks[b];
+// Slots sorted by (key, slot): the store's order among equal keys, either way.
+template <typename Key>
+std::vector<uint32_t> OrderBy(const std::vector<Key>& keys, bool descending) {
+    std::vector<std::pair<Key, uint32_t>> keyed(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        keyed[i] = {keys[i], static_cast<uint32_t>(i)};
+    std::sort(keyed.begin(), keyed.end(), [descending](const auto& a, const auto& b) {
+        if (a.first != b.first)
+            return descending ? b.first < a.first : a.first < b.first;
+        return a.second < b.second;
     });
-    return order;
+    std::vector<uint32_t> slots(keys.size());
+    for (size_t i = 0; i < keyed.size(); ++i)
+        slots[i] = keyed[i].second;
+    return slots;
 }
 
-int CompareTexts(const std::wstring& a, const std::wstring& b) {
-    return CompareText(a, b);
+// Texts as numbers that order as the texts compare: each distinct text is
+// compared once in a sort of the distinct texts (a folder's senders repeat),
+// and texts that compare equal get the same number.
+std::vector<uint32_t> TextRanks(const std::vector<std::wstring>& texts) {
+    std::unordered_map<std::wstring_view, uint32_t> ids;
+    ids.reserve(texts.size());
+    std::vector<std::wstring_view> distinct;
+    std::vector<uint32_t> idOf(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        auto [it, added] = ids.emplace(texts[i], static_cast<uint32_t>(distinct.size()));
+        if (added)
+            distinct.push_back(texts[i]);
+        idOf[i] = it->second;
+    }
+    std::vector<uint32_t> sorted(distinct.size());
+    std::iota(sorted.begin(), sorted.end(), 0u);
+    std::sort(sorted.begin(), sorted.end(),
+              [&](uint32_t a, uint32_t b) { return CompareText(distinct[a], distinct[b]) < 0; });
+    std::vector<uint32_t> rankOf(distinct.size());
+    uint32_t rank = 0;
+    for (size_t k = 0; k < sorted.size(); ++k) {
+        if (k > 0 && CompareText(distinct[sorted[k - 1]], distinct[sorted[k]]) != 0)
+            ++rank;
+        rankOf[sorted[k]] = rank;
+    }
+    std::vector<uint32_t> ranks(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i)
+        ranks[i] = rankOf[idOf[i]];
+    return ranks;
 }
 
 // Flagged rows first.
@@ -66,31 +97,34 @@ int CompareText(std::wstring_view a, std::wstring_view b) {
 }
 
 std::vector<uint32_t> SortedOrder(const MessageRows& rows, SortOrder order) {
-    const std::vector<uint32_t> ranks = rows.Ranks();
     switch (order.column) {
     case kFrom:
     case kSubject:
-        return OrderBy(rows.Texts(order.column), ranks, order.descending, CompareTexts);
+        return OrderBy(TextRanks(rows.Texts(order.column)), order.descending);
     case kReceived:
-        return OrderBy(rows.ReceivedKeys(), ranks, order.descending, CompareValues<uint64_t>);
+        return OrderBy(rows.ReceivedKeys(), order.descending);
     case kFlag: {
-        std::vector<uint8_t> flags(rows.Count());
-        for (size_t i = 0; i < flags.size(); ++i)
-            flags[i] = FlagKey(rows.Flagged(i));
-        return OrderBy(flags, ranks, order.descending, CompareValues<uint8_t>);
+        // Two keys: flagged slots, then the others (or the other way round).
+        const std::vector<uint8_t> flags = rows.Flags();
+        std::vector<uint32_t> slots;
+        slots.reserve(flags.size());
+        for (uint8_t first : {uint8_t{1}, uint8_t{0}}) {
+            const uint8_t wanted = order.descending ? static_cast<uint8_t>(1 - first) : first;
+            for (size_t i = 0; i < flags.size(); ++i)
+                if (flags[i] == wanted)
+                    slots.push_back(static_cast<uint32_t>(i));
+        }
+        return slots;
     }
     default: {
-        // The store's order back.
-        std::vector<uint32_t> all(ranks.size());
-        std::iota(all.begin(), all.end(), 0u);
-        std::sort(all.begin(), all.end(),
-                  [&](uint32_t a, uint32_t b) { return ranks[a] < ranks[b]; });
-        return all;
+        std::vector<uint32_t> slots(rows.Count());
+        std::iota(slots.begin(), slots.end(), 0u);
+        return slots;
     }
     }
 }
 
-size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& row, uint32_t rank) {
+size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& row, size_t slot) {
     size_t low = 0, high = rows.Count();
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
@@ -98,7 +132,7 @@ size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& r
         if (order.descending)
             c = -c;
         if (c == 0)
-            c = rank <= rows.Rank(middle) ? -1 : 1; // that row moves on a place
+            c = slot <= rows.Slot(middle) ? -1 : 1; // that row moves on a slot
         if (c < 0)
             high = middle;
         else

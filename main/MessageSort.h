@@ -26,12 +26,11 @@ struct SortOrder {
 // decide when the locale cannot. Negative, zero or positive.
 int CompareText(std::wstring_view a, std::wstring_view b);
 
-// The rows' order under `order`: shown row i is the row now at result[i].
-// Ties go by rank, so the rows must be ranked (MessageRows::RankInShownOrder).
+// The rows' slots in their order under `order` (see MessageRows::SetOrder).
 std::vector<uint32_t> SortedOrder(const MessageRows& rows, SortOrder order);
 
-// Where a row with store rank `rank` goes among rows sorted by `order`,
-// before the rows are ranked around it (see MessageRows::InsertRanked).
-size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& row, uint32_t rank);
+// Where a new row for `slot` goes among rows sorted by `order`, before the
+// rows make room for it (see MessageRows::InsertAt).
+size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& row, size_t slot);
 
 } // namespace message_sort

@@ -134,5 +134,39 @@ TEST_F(MessageSortTest, FindMatchesSenderOrSubjectIgnoringCaseAndWraps) {
     EXPECT_THAT(List().SelectedIds(), ElementsAre(11u));
 }
 
+TEST_F(MessageSortTest, TextsCutShortShowWholeInALabelTip) {
+    HWND list = window_->ListViewMessages;
+    RECT received{}, from{}, flag{};
+    ListView_GetSubItemRect(list, 0, 2, LVIR_LABEL, &received);
+    ListView_GetSubItemRect(list, 0, 0, LVIR_LABEL, &from);
+    ListView_GetSubItemRect(list, 0, 3, LVIR_LABEL, &flag);
+    auto middle = [](const RECT& r) {
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    LabelTip::Label label;
+    // A date with a time is wider than the column; "bob" is not; the flag has no text.
+    ASSERT_TRUE(List().CutLabelAt(middle(received), label));
+    EXPECT_EQ(label.text, window_->Rows().ReceivedText(0));
+    EXPECT_FALSE(List().CutLabelAt(middle(from), label));
+    EXPECT_FALSE(List().CutLabelAt(middle(flag), label));
+    List().Tip().RestAt(middle(received));
+    EXPECT_EQ(List().Tip().Shown(), window_->Rows().ReceivedText(0));
+    EXPECT_TRUE(IsWindowVisible(List().Tip().Tip()));
+    SendMessageW(list, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(List().Tip().Shown(), L"");
+
+    // A tree label past the tree's edge, and one inside it.
+    store_->AddFolder(7, 2, std::string(60, 'x'));
+    window_->RebuildTree(1);
+    FolderTreeView& tree = window_->Tree();
+    TreeView_Expand(tree.Handle(), tree.Find(2), TVE_EXPAND);
+    RECT longLabel{}, shortLabel{};
+    TreeView_GetItemRect(tree.Handle(), tree.Find(7), &longLabel, TRUE);
+    TreeView_GetItemRect(tree.Handle(), tree.Find(1), &shortLabel, TRUE);
+    ASSERT_TRUE(tree.CutLabelAt({longLabel.left + 4, middle(longLabel).y}, label));
+    EXPECT_EQ(label.text, std::wstring(60, L'x'));
+    EXPECT_FALSE(tree.CutLabelAt(middle(shortLabel), label));
+}
+
 } // namespace
 } // namespace maintest

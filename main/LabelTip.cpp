@@ -59,11 +59,13 @@ void LabelTip::Show(const Label& label) {
     TOOLINFOW tool = Tool(control_);
     tool.lpszText = const_cast<wchar_t*>(label.text.c_str());
     SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-    // The tip's text over the label's: the window around it goes out from there.
+    // Just below the label, its text in line with the label's: over it, the
+    // tip would take the clicks meant for the control on some systems.
     RECT place = label.place;
     MapWindowPoints(control_, HWND_DESKTOP, reinterpret_cast<POINT*>(&place), 2);
+    const int below = place.bottom + 1;
     SendMessageW(tip_, TTM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&place));
-    SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(place.left, place.top));
+    SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(place.left, below));
     SendMessageW(tip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
     shown_ = label.text;
     shownPlace_ = label.place;

@@ -1,5 +1,5 @@
-// Label tips: a text a control shows cut short appears whole in a tip laid
-// over it while the pointer rests on it. The list view's and the tree's own
+// Label tips: a text a control shows cut short appears whole in a tip just
+// below it while the pointer rests on it. The list view's and the tree's own
 // tips are off, so every system shows the same one; the owner of the control
 // says what lies under a point.
 #pragma once

@@ -92,6 +92,14 @@ def body(s, c):
     c.check(first != second and second in hits, "F3 went on to another subject holding it")
     s.screenshot("found.png")
     s.keys("Escape")
+
+    # Typing in the list: the next row whose sender starts with the letter.
+    s.click(rows[0].icon[0] + 60, rows[0].icon[1])
+    letter = rows[-1].sender[0].lower()
+    starts = [i for i in list(range(1, len(rows))) + [0] if rows[i].sender.lower().startswith(letter)]
+    s.type(letter)
+    state = s.wait_for("the typed sender selected", lambda st: selected(st) == starts[:1], 10)
+    c.equal(selected(state), starts[:1], f"typing {letter!r}: the next sender starting with it")
     s.close()
 
 

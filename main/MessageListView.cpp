@@ -164,10 +164,6 @@ bool MessageListView::PreTranslate(MSG& message) {
     return find_ && find_->PreTranslate(message);
 }
 
-HWND MessageListView::FindWindowHandle() const {
-    return find_ ? find_->Hwnd() : nullptr;
-}
-
 void MessageListView::DeleteFirst(MESSAGEID id) {
     std::ptrdiff_t row = rows_.FindFirst(id);
     if (row >= 0)

@@ -62,7 +62,6 @@ class MessageListView {
     void FindAgain(bool forward);
     // The find box's keys, for the message loop; true when handled.
     bool PreTranslate(MSG& message);
-    HWND FindWindowHandle() const;
     // A cell's text cut short under a point, for its label tip.
     bool CutLabelAt(POINT client, LabelTip::Label& label) const;
     LabelTip& Tip() { return tip_; }

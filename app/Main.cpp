@@ -31,6 +31,8 @@ int Run(HINSTANCE instance, int showCommand) {
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
         // Gives Tab and Shift+Tab their focus order between the controls.
+        if (mainWindow.Messages().PreTranslate(message))
+            continue;
         HWND window = mainWindow.Handle();
         if (window && IsDialogMessageW(window, &message))
             continue;

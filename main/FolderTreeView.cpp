@@ -4,12 +4,16 @@
 #include "ui/Dpi.h"
 
 HWND FolderTreeView::Create(HWND parent, int id, const controls::Place& place, HFONT font) {
-    tree_ = controls::MakeChild(WC_TREEVIEWW, L"",
-                                TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
-                                    TVS_SHOWSELALWAYS | TVS_EDITLABELS | WS_TABSTOP,
-                                WS_EX_CLIENTEDGE, place, parent, id, font);
+    tree_ =
+        controls::MakeChild(WC_TREEVIEWW, L"",
+                            TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS |
+                                TVS_EDITLABELS | TVS_NOTOOLTIPS | WS_TABSTOP,
+                            WS_EX_CLIENTEDGE, place, parent, id, font);
     TreeView_SetIndent(tree_, ui::Scale(19, ui::ScreenDpi()));
     controls::MenuOnShiftF10(tree_);
+    // Its own tips instead of the tree's, as the message list has them.
+    tip_.Attach(tree_,
+                [this](POINT client, LabelTip::Label& label) { return CutLabelAt(client, label); });
     return tree_;
 }
 
@@ -77,4 +81,20 @@ POINT FolderTreeView::MenuPoint(HTREEITEM node) const {
         at = {label.left, label.bottom};
     ClientToScreen(tree_, &at);
     return at;
+}
+
+bool FolderTreeView::CutLabelAt(POINT client, LabelTip::Label& label) const {
+    TVHITTESTINFO hit{};
+    hit.pt = client;
+    HTREEITEM node = TreeView_HitTest(tree_, &hit);
+    RECT place{}, visible{};
+    if (!node || !(hit.flags & TVHT_ONITEMLABEL) ||
+        !TreeView_GetItemRect(tree_, node, &place, TRUE))
+        return false;
+    GetClientRect(tree_, &visible);
+    if (place.left >= visible.left && place.right <= visible.right)
+        return false;
+    label.place = place;
+    label.text = Text(node);
+    return true;
 }

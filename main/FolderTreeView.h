@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "LabelTip.h"
 #include "store/StoreApi.h"
 
 #include <windows.h>
@@ -44,7 +45,12 @@ class FolderTreeView {
     // The screen point beside the node's label where a keyboard menu opens.
     POINT MenuPoint(HTREEITEM node) const;
 
+    // A node's label cut short under a point, for its label tip.
+    bool CutLabelAt(POINT client, LabelTip::Label& label) const;
+    LabelTip& Tip() { return tip_; }
+
   private:
     HWND tree_ = nullptr;
+    LabelTip tip_;
     bool suppress_ = false;
 };

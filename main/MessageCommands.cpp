@@ -150,4 +150,8 @@ void MessageCommands::KeyDown(WORD key) {
         Delete();
     else if (key == 'A' && (GetKeyState(VK_CONTROL) & 0x8000))
         messages_.SelectAll();
+    else if (key == 'F' && (GetKeyState(VK_CONTROL) & 0x8000))
+        messages_.OpenFind();
+    else if (key == VK_F3)
+        messages_.FindAgain(!(GetKeyState(VK_SHIFT) & 0x8000));
 }

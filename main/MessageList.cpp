@@ -284,18 +284,66 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
 
 } // namespace
 
-void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
-    if (index > rows.Count())
-        index = rows.Count();
-    MessageRows::PendingView& pending = Begin(list, rows);
-    // The selection stays with its rows; the new row starts unselected.
-    rows.Insert(index, std::move(row));
+namespace {
+
+// The state below an inserted row moves down one.
+void Inserted(MessageRows::PendingView& pending, size_t index) {
     int at = static_cast<int>(index);
     if (pending.focus >= at)
         ++pending.focus;
     if (pending.mark >= at)
         ++pending.mark;
     pending.firstChanged = std::min(pending.firstChanged, index);
+}
+
+} // namespace
+
+void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row) {
+    if (index > rows.Count())
+        index = rows.Count();
+    MessageRows::PendingView& pending = Begin(list, rows);
+    // The selection stays with its rows; the new row starts unselected.
+    rows.Insert(index, std::move(row));
+    Inserted(pending, index);
+}
+
+void InsertAt(HWND list, MessageRows& rows, size_t index, size_t slot, MessageRow row) {
+    if (index > rows.Count())
+        index = rows.Count();
+    MessageRows::PendingView& pending = Begin(list, rows);
+    rows.InsertAt(index, slot, std::move(row));
+    Inserted(pending, index);
+}
+
+void Reorder(HWND list, MessageRows& rows, std::vector<uint32_t> slots) {
+    Flush(list, rows);
+    const size_t count = rows.Count();
+    const std::vector<int> shown = SelectedFrom(list, 0);
+    const bool all = !shown.empty() && shown.size() == count;
+    if (!all)
+        for (int item : shown)
+            if (static_cast<size_t>(item) < count)
+                rows.SetSelected(static_cast<size_t>(item), true);
+    // Focus and mark by slot, so they follow their rows.
+    const int focus = NextItem(list, -1, LVNI_FOCUSED);
+    const auto mark = static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
+    auto slotOf = [&](int item) {
+        return item >= 0 && static_cast<size_t>(item) < count ? rows.Slot(static_cast<size_t>(item))
+                                                              : count;
+    };
+    const size_t focusSlot = slotOf(focus), markSlot = slotOf(mark);
+    rows.SetOrder(std::move(slots));
+    if (!all) {
+        const std::vector<int> selected = rows.TakeSelected();
+        SetState(list, -1, 0, LVIS_SELECTED);
+        for (int item : selected)
+            SetState(list, item, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (focusSlot < count)
+        SetState(list, static_cast<int>(rows.ShownOf(focusSlot)), LVIS_FOCUSED, LVIS_FOCUSED);
+    if (markSlot < count)
+        SendMessageW(list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(rows.ShownOf(markSlot)));
+    InvalidateRect(list, nullptr, FALSE);
 }
 
 void DeleteRow(HWND list, MessageRows& rows, size_t index) {

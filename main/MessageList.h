@@ -11,6 +11,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
+#include <vector>
+
 namespace message_list {
 
 // Column captions, widths and alignment, the header image of column 4, the
@@ -34,6 +37,11 @@ void ShowAppended(HWND list, const MessageRows& rows);
 // Inserts a row at `index` (Count() appends); the selection, focus and mark
 // below it move down as in a plain list view. The view learns of it at Flush.
 void InsertRow(HWND list, MessageRows& rows, size_t index, MessageRow row);
+// InsertRow for a row with its own slot (see MessageRows::InsertAt).
+void InsertAt(HWND list, MessageRows& rows, size_t index, size_t slot, MessageRow row);
+// Shows the rows in a new order (see MessageRows::SetOrder) at once; the
+// selection, focus and mark go with their rows.
+void Reorder(HWND list, MessageRows& rows, std::vector<uint32_t> slots);
 // Deletes the row at `index`; the selection, focus and mark below it move up.
 // The view learns of it at Flush.
 void DeleteRow(HWND list, MessageRows& rows, size_t index);

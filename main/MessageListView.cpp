@@ -1,6 +1,9 @@
 #include "MessageListView.h"
 
+#include "FindBox.h"
+#include "MessageFind.h"
 #include "MessageList.h"
+#include "ui/Dpi.h"
 
 #include <commctrl.h>
 
@@ -11,15 +14,53 @@ int NextItem(HWND list, int start, UINT flags) {
         SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
 }
 
+void SelectOnly(HWND list, int row) {
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    SendMessageW(list, LVM_SETSELECTIONMARK, 0, row);
+    ListView_EnsureVisible(list, row, FALSE);
+}
+
 } // namespace
+
+MessageListView::MessageListView() = default;
+MessageListView::~MessageListView() = default;
 
 HWND MessageListView::Create(HWND parent, int id, const controls::Place& place, HFONT font) {
     list_ = controls::MakeChild(WC_LISTVIEWW, L"",
                                 LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA | WS_TABSTOP,
                                 WS_EX_CLIENTEDGE, place, parent, id, font);
-    ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES);
+    ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES |
+                                                 LVS_EX_LABELTIP);
     controls::MenuOnShiftF10(list_);
+    tip_.Attach(list_,
+                [this](POINT client, LabelTip::Label& label) { return CutLabelAt(client, label); });
     return list_;
+}
+
+bool MessageListView::CutLabelAt(POINT client, LabelTip::Label& label) const {
+    LVHITTESTINFO hit{};
+    hit.pt = client;
+    const auto row = static_cast<int>(
+        SendMessageW(list_, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (row < 0 || static_cast<size_t>(row) >= rows_.Count() || !(hit.flags & LVHT_ONITEM) ||
+        hit.iSubItem < 0 || hit.iSubItem > message_sort::kReceived)
+        return false;
+    RECT cell{};
+    if (!ListView_GetSubItemRect(list_, row, hit.iSubItem, LVIR_LABEL, &cell))
+        return false;
+    const auto index = static_cast<size_t>(row);
+    label.text = hit.iSubItem == message_sort::kFrom      ? rows_.From(index)
+                 : hit.iSubItem == message_sort::kSubject ? rows_.Subject(index)
+                                                          : rows_.ReceivedText(index);
+    // The list leaves a margin either side of a cell's text.
+    const int margins = ui::Scale(12, ui::ScreenDpi());
+    const int needed =
+        static_cast<int>(SendMessageW(list_, LVM_GETSTRINGWIDTHW, 0,
+                                      reinterpret_cast<LPARAM>(label.text.c_str()))) +
+        margins;
+    label.place = cell;
+    return needed > cell.right - cell.left;
 }
 
 void MessageListView::SetImages(HIMAGELIST images) {
@@ -30,6 +71,10 @@ void MessageListView::SetImages(HIMAGELIST images) {
 void MessageListView::Clear() {
     message_list::Clear(list_, rows_);
     idsAscending_ = true;
+    if (sort_.Active()) {
+        sort_ = message_sort::SortOrder();
+        ShowSortArrow();
+    }
 }
 
 void MessageListView::Append(IStoreFolder* folder) {
@@ -43,6 +88,80 @@ void MessageListView::Insert(size_t at, MessageRow row) {
     idsAscending_ = idsAscending_ && (at == 0 || rows_.Id(at - 1) < row.id) &&
                     (at >= rows_.Count() || row.id < rows_.Id(at));
     message_list::InsertRow(list_, rows_, at, std::move(row));
+}
+
+void MessageListView::InsertNew(const MESSAGEID* previous, MessageRow row) {
+    std::ptrdiff_t before = previous ? rows_.FindFirst(*previous) : -1;
+    if (!sort_.Active()) {
+        Insert(before >= 0 ? static_cast<size_t>(before) + 1 : 0, std::move(row));
+        return;
+    }
+    const size_t slot = before >= 0 ? rows_.Slot(static_cast<size_t>(before)) + 1 : 0;
+    const size_t at = message_sort::SortedPlace(rows_, sort_, row, slot);
+    message_list::InsertAt(list_, rows_, at, slot, std::move(row));
+}
+
+void MessageListView::SortBy(int column) {
+    if (column < message_sort::kFrom || column > message_sort::kFlag)
+        return;
+    sort_.descending = sort_.column == column && !sort_.descending;
+    sort_.column = column;
+    idsAscending_ = false;
+    message_list::Reorder(list_, rows_, message_sort::SortedOrder(rows_, sort_));
+    ShowSortArrow();
+}
+
+void MessageListView::ShowSortArrow() {
+    HWND header = ListView_GetHeader(list_);
+    const int columns = header ? Header_GetItemCount(header) : 0;
+    for (int i = 0; i < columns; ++i) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, i, &item))
+            continue;
+        int format = item.fmt & ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (i == sort_.column)
+            format |= sort_.descending ? HDF_SORTDOWN : HDF_SORTUP;
+        if (format != item.fmt) {
+            item.fmt = format;
+            Header_SetItem(header, i, &item);
+        }
+    }
+}
+
+bool MessageListView::FindNext(const std::wstring& text, bool forward) {
+    const int focus = NextItem(list_, -1, LVNI_FOCUSED);
+    const std::ptrdiff_t found = message_find::Next(rows_, text, focus, forward);
+    if (found < 0) {
+        MessageBeep(MB_OK);
+        return false;
+    }
+    SelectOnly(list_, static_cast<int>(found));
+    return true;
+}
+
+void MessageListView::OpenFind() {
+    if (!find_)
+        find_ = std::make_unique<FindBox>([this](const std::wstring& text, bool forward) {
+            try {
+                FindNext(text, forward);
+            } catch (...) {
+                MessageBeep(MB_ICONERROR); // out of memory: nothing is found
+            }
+        });
+    find_->Open(GetAncestor(list_, GA_ROOT));
+}
+
+void MessageListView::FindAgain(bool forward) {
+    const std::wstring text = find_ ? find_->Text() : std::wstring();
+    if (text.empty())
+        OpenFind();
+    else
+        FindNext(text, forward);
+}
+
+bool MessageListView::PreTranslate(MSG& message) {
+    return find_ && find_->PreTranslate(message);
 }
 
 void MessageListView::DeleteFirst(MESSAGEID id) {
@@ -62,6 +181,11 @@ void MessageListView::SetAllImages(int image) {
 }
 
 bool MessageListView::HandleNotify(const NMHDR* header, LRESULT& result) {
+    if (header->code == LVN_COLUMNCLICK) {
+        SortBy(reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem);
+        result = 0;
+        return true;
+    }
     return message_list::HandleNotify(rows_, header, result);
 }
 

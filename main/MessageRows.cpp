@@ -77,7 +77,18 @@ SYSTEMTIME UnpackFields(uint64_t v) {
     return t;
 }
 
+uint64_t FixedKey(const SYSTEMTIME& fields) {
+    FILETIME file{};
+    if (!SystemTimeToFileTime(&fields, &file))
+        return 0; // the zero date lies before what file times hold
+    return uint64_t{file.dwHighDateTime} << 32 | file.dwLowDateTime;
+}
+
 } // namespace
+
+uint64_t ReceivedKeyOf(const localtime_text::StoreTime& time) {
+    return time.fixed ? FixedKey(time.fields) : time.local;
+}
 
 std::wstring MessageRow::Received() const {
     return localtime_text::DateTimeText(localtime_text::Fields(received));
@@ -125,6 +136,8 @@ void MessageRows::Clear() {
     startsValidTo_ = 0;
     index_.clear();
     indexBuilt_ = false;
+    order_.clear();
+    shownOf_.clear();
     bool repaintAsked = pending_.repaintAsked;
     pending_ = PendingView();
     pending_.repaintAsked = repaintAsked;
@@ -164,7 +177,7 @@ std::pair<MessageRows::Block*, size_t> MessageRows::Locate(size_t index) const {
 }
 
 const MessageRows::Entry& MessageRows::EntryAt(size_t index) const {
-    auto [block, offset] = Locate(index);
+    auto [block, offset] = Locate(Slot(index));
     return block->rows[offset];
 }
 
@@ -181,7 +194,7 @@ bool MessageRows::Flagged(size_t index) const {
 }
 
 std::string_view MessageRows::Text(size_t index, int column) const {
-    auto [block, offset] = Locate(index);
+    auto [block, offset] = Locate(Slot(index));
     const Entry& e = block->rows[offset];
     std::string_view both(block->text.data() + e.text, e.fromBytes + e.subjectBytes);
     return column == 0 ? both.substr(0, e.fromBytes) : both.substr(e.fromBytes);
@@ -208,7 +221,7 @@ std::wstring MessageRows::ReceivedText(size_t index) const {
 }
 
 MessageRow MessageRows::At(size_t index) const {
-    auto [block, offset] = Locate(index);
+    auto [block, offset] = Locate(Slot(index));
     const Entry& e = block->rows[offset];
     MessageRow row;
     row.id = e.id;
@@ -246,20 +259,49 @@ void MessageRows::Appended(Block& block) {
 }
 
 void MessageRows::Append(const MessageRow& row) {
+    if (!order_.empty()) {
+        InsertAt(count_, count_, row);
+        return;
+    }
+    AppendSlot(row);
+}
+
+void MessageRows::AppendSlot(const MessageRow& row) {
     Block& block = AppendTarget(row.id);
     block.rows.push_back(MakeEntry(row, block, AppendUtf8));
     Appended(block);
 }
 
 void MessageRows::Append(const StoreRow& row) {
+    if (!order_.empty()) // a fill starts from an empty, unordered list
+        return;
     Block& block = AppendTarget(row.id);
     block.rows.push_back(MakeEntry(row, block, AppendCodePageAsUtf8));
     Appended(block);
 }
 
 void MessageRows::Insert(size_t index, const MessageRow& row) {
+    // Shown in the store's order, a row's place is its slot; else a row put
+    // in without one comes last in the store's order.
+    InsertAt(index, order_.empty() ? index : count_, row);
+}
+
+void MessageRows::InsertAt(size_t index, size_t slot, const MessageRow& row) {
+    slot = std::min(slot, count_);
+    InsertSlot(slot, row);
+    if (order_.empty())
+        return;
+    for (uint32_t& shown : order_)
+        if (shown >= slot)
+            ++shown;
+    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(std::min(index, order_.size())),
+                  static_cast<uint32_t>(slot));
+    RefreshShown();
+}
+
+void MessageRows::InsertSlot(size_t index, const MessageRow& row) {
     if (index >= count_) {
-        Append(row);
+        AppendSlot(row);
         return;
     }
     auto [block, offset] = Locate(index);
@@ -299,6 +341,18 @@ void MessageRows::SplitIfFull(Block* block) {
 }
 
 void MessageRows::Erase(size_t index) {
+    const size_t slot = Slot(index);
+    EraseSlot(slot);
+    if (order_.empty())
+        return;
+    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(index));
+    for (uint32_t& shown : order_)
+        if (shown > slot)
+            --shown;
+    RefreshShown();
+}
+
+void MessageRows::EraseSlot(size_t index) {
     auto [block, offset] = Locate(index);
     if (indexBuilt_)
         IndexRemove(block->rows[offset].id, block);
@@ -318,7 +372,7 @@ void MessageRows::Erase(size_t index) {
 }
 
 void MessageRows::SetImage(size_t index, int image) {
-    auto [block, offset] = Locate(index);
+    auto [block, offset] = Locate(Slot(index));
     block->rows[offset].image = static_cast<uint8_t>(image);
 }
 
@@ -329,20 +383,22 @@ void MessageRows::SetAllImages(int image) {
 }
 
 void MessageRows::SetSelected(size_t index, bool selected) {
-    auto [block, offset] = Locate(index);
+    auto [block, offset] = Locate(Slot(index));
     block->rows[offset].selected = selected;
 }
 
 std::vector<int> MessageRows::TakeSelected() {
     std::vector<int> selected;
-    int index = 0;
+    size_t slot = 0;
     for (auto& block : blocks_)
         for (Entry& row : block->rows) {
             if (row.selected)
-                selected.push_back(index);
+                selected.push_back(static_cast<int>(order_.empty() ? slot : shownOf_[slot]));
             row.selected = false;
-            ++index;
+            ++slot;
         }
+    if (!order_.empty())
+        std::sort(selected.begin(), selected.end());
     return selected;
 }
 
@@ -393,6 +449,8 @@ std::ptrdiff_t MessageRows::FindFrom(MESSAGEID id, size_t start) const {
     if (!indexBuilt_)
         BuildIndex();
     RefreshStarts();
+    if (!order_.empty())
+        return FindShownFrom(id, start);
     std::ptrdiff_t best = -1;
     auto [first, last] = index_.equal_range(id);
     for (auto it = first; it != last; ++it) {
@@ -410,4 +468,79 @@ std::ptrdiff_t MessageRows::FindFrom(MESSAGEID id, size_t start) const {
             }
     }
     return best;
+}
+
+std::ptrdiff_t MessageRows::FindShownFrom(MESSAGEID id, size_t start) const {
+    std::ptrdiff_t best = -1;
+    const Block* last = nullptr;
+    auto [first, end] = index_.equal_range(id);
+    for (auto it = first; it != end; ++it) {
+        const Block& block = *it->second;
+        if (&block == last)
+            continue; // one entry per row: the block's rows are all looked at already
+        last = &block;
+        for (size_t i = 0; i < block.rows.size(); ++i) {
+            if (block.rows[i].id != id)
+                continue;
+            const size_t shown = shownOf_[block.start + i];
+            if (shown >= start && (best < 0 || shown < static_cast<size_t>(best)))
+                best = static_cast<std::ptrdiff_t>(shown);
+        }
+    }
+    return best;
+}
+
+void MessageRows::SetOrder(std::vector<uint32_t> slots) {
+    if (slots.size() != count_)
+        return;
+    order_ = std::move(slots);
+    RefreshShown();
+}
+
+void MessageRows::RefreshShown() {
+    shownOf_.resize(order_.size());
+    for (size_t i = 0; i < order_.size(); ++i)
+        shownOf_[order_[i]] = static_cast<uint32_t>(i);
+}
+
+size_t MessageRows::ShownOf(size_t slot) const {
+    return order_.empty() ? slot : shownOf_[slot];
+}
+
+uint64_t MessageRows::ReceivedKey(size_t index) const {
+    const Entry& e = EntryAt(index);
+    const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
+    return e.fixedTime ? FixedKey(UnpackFields(time)) : time;
+}
+
+std::vector<uint64_t> MessageRows::ReceivedKeys() const {
+    std::vector<uint64_t> keys;
+    keys.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows) {
+            const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
+            keys.push_back(e.fixedTime ? FixedKey(UnpackFields(time)) : time);
+        }
+    return keys;
+}
+
+std::vector<std::wstring> MessageRows::Texts(int column) const {
+    std::vector<std::wstring> texts;
+    texts.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows) {
+            const char* at = block->text.data() + e.text;
+            texts.push_back(column == 0 ? Widen({at, e.fromBytes})
+                                        : Widen({at + e.fromBytes, e.subjectBytes}));
+        }
+    return texts;
+}
+
+std::vector<uint8_t> MessageRows::Flags() const {
+    std::vector<uint8_t> flags;
+    flags.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows)
+            flags.push_back(e.flagged ? 1 : 0);
+    return flags;
 }

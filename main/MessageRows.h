@@ -32,6 +32,10 @@ struct MessageRow {
     std::wstring Received() const;
 };
 
+// A received time as a number that orders as the times do: local file time
+// units; the zero date and times that cannot be placed come first.
+uint64_t ReceivedKeyOf(const localtime_text::StoreTime& time);
+
 // A row with its texts as the store hands them over, in the system code page:
 // a folder's rows go in without a wide copy of every text on the way.
 struct StoreRow {
@@ -90,6 +94,26 @@ class MessageRows {
     };
     PendingView& Pending() { return pending_; }
 
+    // ---- Shown in another order than the store's ----
+    // The rows are kept in the store's order, each in its slot; a row's index
+    // is its place as shown. Until an order is set they are the same.
+    bool Ordered() const { return !order_.empty(); }
+    // Shown row i is the row in slot slots[i] (a permutation of every slot).
+    // Marks stay with their rows.
+    void SetOrder(std::vector<uint32_t> slots);
+    size_t Slot(size_t index) const { return order_.empty() ? index : order_[index]; }
+    size_t ShownOf(size_t slot) const;
+    // Inserts a row shown at `index` whose place in the store's order is
+    // `slot`; rows in that slot and after move one slot on.
+    void InsertAt(size_t index, size_t slot, const MessageRow& row);
+    // Values to sort by, one per slot, in the store's order.
+    std::vector<uint64_t> ReceivedKeys() const;
+    std::vector<std::wstring> Texts(int column) const;
+    std::vector<uint8_t> Flags() const; // 1 flagged
+    uint64_t ReceivedKey(size_t index) const;
+    // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
+    std::string_view Text(size_t index, int column) const;
+
     // Index of the first row with this id, or -1.
     std::ptrdiff_t FindFirst(MESSAGEID id) const;
     // Index of the first row at or after `start` with this id, or -1.
@@ -123,8 +147,11 @@ class MessageRows {
     // The block the next appended row goes to.
     Block& AppendTarget(MESSAGEID id);
     void Appended(Block& block);
-    // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
-    std::string_view Text(size_t index, int column) const;
+    void AppendSlot(const MessageRow& row);
+    void InsertSlot(size_t slot, const MessageRow& row);
+    void EraseSlot(size_t slot);
+    void RefreshShown();
+    std::ptrdiff_t FindShownFrom(MESSAGEID id, size_t start) const;
     static void Pack(Block& block);
     const Entry& EntryAt(size_t index) const;
     // Finds the block holding `index` and the row's place inside it.
@@ -144,5 +171,7 @@ class MessageRows {
     // id -> one entry per row with that id, naming the row's block.
     mutable std::unordered_multimap<MESSAGEID, Block*> index_;
     mutable bool indexBuilt_ = false;
+    std::vector<uint32_t> order_;   // shown row -> slot; empty while the same
+    std::vector<uint32_t> shownOf_; // slot -> shown row, with order_
     PendingView pending_;
 };

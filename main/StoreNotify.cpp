@@ -138,18 +138,13 @@ Located LocateNewMessages(IStoreFolder* folder, bool idsAscending, const Message
 }
 
 // The row directly after its predecessor's (at the top when there is none or
-// it has no row).
+// it has no row), or in its sorted place.
 void InsertNewMessage(MessageListView& messages, MESSAGEID newId, const Located& located) {
     auto found = located.find(newId);
     if (found == located.end() || !found->second.found)
         return;
-    size_t at = 0;
-    if (found->second.hasPrevious) {
-        std::ptrdiff_t row = messages.Rows().FindFirst(found->second.previous);
-        if (row >= 0)
-            at = static_cast<size_t>(row) + 1;
-    }
-    messages.Insert(at, found->second.row);
+    const NewMessage& message = found->second;
+    messages.InsertNew(message.hasPrevious ? &message.previous : nullptr, message.row);
 }
 
 } // namespace

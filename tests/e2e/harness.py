@@ -81,6 +81,7 @@ class Row:
     sender: str
     subject: str
     received: str
+    selected: bool = False
 
 
 @dataclass
@@ -105,6 +106,7 @@ class State:
     log: list = field(default_factory=list)
     places: list = field(default_factory=list)
     client: tuple = ()  # a window's client area on screen: x, y, width, height
+    headers: list = field(default_factory=list)  # (left, top, right, bottom, arrow) on screen
 
     @property
     def selected(self):
@@ -137,7 +139,10 @@ def parse_state(text):
             state.row_count = int(f[0])
         elif kind == "row":
             state.rows.append(
-                Row(int(f[0]), int(f[1]), int(f[2]), (int(f[3]), int(f[4])), f[5], f[6], f[7]))
+                Row(int(f[0]), int(f[1]), int(f[2]), (int(f[3]), int(f[4])), f[5], f[6], f[7],
+                    len(f) > 8 and f[8] == "1"))
+        elif kind == "header":
+            state.headers.append(tuple(int(v) for v in f[1:6]))
         elif kind == "panel":
             state.labels.append(f[0])
         elif kind == "log":

@@ -314,6 +314,12 @@ std::wstring ItemText(HWND list, RemoteBlock& remote, int row, int column) {
     return remote.TextAt(item.pszText);
 }
 
+bool Selected(HWND list, int row) {
+    LRESULT state = 0;
+    return Ask(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED, state) &&
+           (state & LVIS_SELECTED);
+}
+
 int ItemImage(HWND list, RemoteBlock& remote, int row, int column) {
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
@@ -328,8 +334,36 @@ int ItemImage(HWND list, RemoteBlock& remote, int row, int column) {
     return item.iImage;
 }
 
+// header  index left top right bottom (on screen) arrow (1 up, 2 down, 0 none)
+void DumpHeader(HWND list, RemoteBlock& remote, std::string& out) {
+    LRESULT header = 0;
+    if (!Ask(list, LVM_GETHEADER, 0, 0, header) || !header)
+        return;
+    auto* control = reinterpret_cast<HWND>(header);
+    for (int index = 0;; ++index) {
+        RECT rect{};
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        LRESULT ok = 0;
+        if (!remote.Put(rect) ||
+            !Ask(control, HDM_GETITEMRECT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(remote.Record()), ok) ||
+            !ok || !remote.Take(rect))
+            break;
+        if (!remote.Put(item) ||
+            !Ask(control, HDM_GETITEMW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(remote.Record()), ok) ||
+            !ok || !remote.Take(item))
+            break;
+        MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&rect), 2);
+        const int arrow = (item.fmt & HDF_SORTUP) ? 1 : (item.fmt & HDF_SORTDOWN) ? 2 : 0;
+        out += "header\t" + Number(index) + "\t" + Number(rect.left) + "\t" + Number(rect.top) +
+               "\t" + Number(rect.right) + "\t" + Number(rect.bottom) + "\t" + Number(arrow) + "\n";
+    }
+}
+
 // column  caption
-// row     index image flagImage iconX iconY from subject received
+// row     index image flagImage iconX iconY from subject received selected
 bool DumpList(HWND list, std::string& out) {
     RemoteBlock remote(list);
     if (!remote.Ok())
@@ -347,6 +381,7 @@ bool DumpList(HWND list, std::string& out) {
             break;
         out += "column\t" + Field(remote.TextAt(header.pszText)) + "\n";
     }
+    DumpHeader(list, remote, out);
     LRESULT count = 0;
     if (!Ask(list, LVM_GETITEMCOUNT, 0, 0, count))
         return false;
@@ -367,7 +402,8 @@ bool DumpList(HWND list, std::string& out) {
                Number(ItemImage(list, remote, row, 3)) + "\t" + Number(icon.x) + "\t" +
                Number(icon.y) + "\t" + Field(ItemText(list, remote, row, 0)) + "\t" +
                Field(ItemText(list, remote, row, 1)) + "\t" +
-               Field(ItemText(list, remote, row, 2)) + "\n";
+               Field(ItemText(list, remote, row, 2)) + "\t" + Number(Selected(list, row) ? 1 : 0) +
+               "\n";
     }
     return true;
 }

@@ -1,0 +1,5 @@
+// Template and control ids of the find box, shared by FindBox.rc and the code.
+#pragma once
+
+#define IDD_FINDBOX 600
+#define IDC_FINDTEXT 601

@@ -43,12 +43,12 @@ class MessageSortTest : public MainWindowTest {
     int HeaderFormat(int column) {
         HDITEMW item{};
         item.mask = HDI_FORMAT;
-        Header_GetItem(ListView_GetHeader(window_->ListViewMessages), column, &item);
+        Header_GetItem(ListView_GetHeader(window_->ListViewMessages()), column, &item);
         return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
     }
     void Select(std::vector<int> rows) {
         for (int row : rows)
-            ListView_SetItemState(window_->ListViewMessages, row, LVIS_SELECTED, LVIS_SELECTED);
+            ListView_SetItemState(window_->ListViewMessages(), row, LVIS_SELECTED, LVIS_SELECTED);
     }
     MessageListView& List() { return window_->Messages(); }
 };
@@ -92,7 +92,7 @@ TEST_F(MessageSortTest, NewRowsGoToTheirSortedPlaceAndChangesKeepWorking) {
     store_->AddMessage(1, storedouble::Message(19, "Gil", "Aardvark"), 0);
     store_->NotifyNewMessage(1, 19);
     EXPECT_THAT(RowIds(), ElementsAre(14u, 16u, 11u, 17u, 12u, 13u, 15u, 18u, 19u));
-    EXPECT_EQ(ListView_GetItemCount(window_->ListViewMessages), 9);
+    EXPECT_EQ(ListView_GetItemCount(window_->ListViewMessages()), 9);
     store_->NotifyDeleteMessage(1, 16);
     MESSAGEID id = 13;
     SendMessageW(window_->Handle(), WM_MARKEDASUNREAD, reinterpret_cast<WPARAM>(&id), 0);
@@ -102,10 +102,10 @@ TEST_F(MessageSortTest, NewRowsGoToTheirSortedPlaceAndChangesKeepWorking) {
 
 TEST_F(MessageSortTest, SelectionFollowsItsRowsAndCommandsGetIdsInShownOrder) {
     Select({0, 3, 4}); // 11, 14, 15
-    ListView_SetItemState(window_->ListViewMessages, 3, LVIS_FOCUSED, LVIS_FOCUSED);
+    ListView_SetItemState(window_->ListViewMessages(), 3, LVIS_FOCUSED, LVIS_FOCUSED);
     List().SortBy(2); // 12 15 14 16 11 13
     EXPECT_THAT(List().SelectedIds(), ElementsAre(15u, 14u, 11u));
-    EXPECT_EQ(ListView_GetNextItem(window_->ListViewMessages, -1, LVNI_FOCUSED), 2);
+    EXPECT_EQ(ListView_GetNextItem(window_->ListViewMessages(), -1, LVNI_FOCUSED), 2);
     store_->ClearCalls();
     window_->RunCommand(IDM_MARKASREAD1);
     EXPECT_THAT(store_->Calls(), ElementsAre("MarkMessagesAsRead(folder 1, -1, [15 14 11])"));
@@ -135,7 +135,7 @@ TEST_F(MessageSortTest, FindMatchesSenderOrSubjectIgnoringCaseAndWraps) {
 }
 
 TEST_F(MessageSortTest, TextsCutShortShowWholeInALabelTip) {
-    HWND list = window_->ListViewMessages;
+    HWND list = window_->ListViewMessages();
     RECT received{}, from{}, flag{};
     ListView_GetSubItemRect(list, 0, 2, LVIR_LABEL, &received);
     ListView_GetSubItemRect(list, 0, 0, LVIR_LABEL, &from);

@@ -95,15 +95,17 @@ void TBrisvanderMain::CopyMoveSelected(bool move) {
     const Microsoft::WRL::ComPtr<IStoreFolder> source = openFolder_;
     STOREFOLDERID chosen = 0;
     {
-        TFormFoldersList dialog(hwnd_);
-        dialog.SetImages(ImageListFolders);
-        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), currentFolderId_,
-                             tree_.SuppressFlag());
-        dialog.SubjectId = currentFolderId_;
-        dialog.ForbiddenId = currentFolderId_;
-        dialog.SubjectName.clear();
+        TFormFoldersList dialog;
+        dialog.Images = ImageListFolders;
+        const STOREFOLDERID current = currentFolderId_;
+        dialog.FillTree = [&store, current](HWND tree) {
+            bool suppress = false;
+            folder_tree::Rebuild(tree, store.Get(), current, suppress);
+        };
+        dialog.SubjectId = current;
+        dialog.ForbiddenId = current;
         // Enabled only once the user selects another folder.
-        EnableWindow(dialog.ButtonOK, FALSE);
+        dialog.StartWithOKDisabled = true;
         Modal().ShowModal(hwnd_, dialog);
         chosen = dialog.ChosenId;
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -140,6 +141,15 @@ TEST_F(FoldersListTest, RealButtonsCloseTheModalLoopAndOnlyOkChooses) {
     EXPECT_EQ(dialog_.RunModal(nullptr), IDOK);
     EXPECT_EQ(dialog_.ChosenId, 6u);
     EXPECT_FALSE(IsWindowVisible(dialog_.Hwnd()));
+}
+
+TEST_F(FoldersListTest, AFillThatThrowsEndsTheDialogUnseenAndReachesTheCaller) {
+    dialog_.FillTree = [](HWND) { throw std::runtime_error("no folders"); };
+    EXPECT_THROW(dialog_.RunModal(nullptr), std::runtime_error);
+    EXPECT_EQ(dialog_.Hwnd(), nullptr);
+    EXPECT_THROW(dialog_.Create(nullptr), std::runtime_error);
+    EXPECT_EQ(dialog_.Hwnd(), nullptr);
+    EXPECT_EQ(dialog_.ChosenId, 0u);
 }
 
 TEST_F(FoldersListTest, AnEmptyTreeOffersNothingToConfirm) {

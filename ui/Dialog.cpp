@@ -74,7 +74,6 @@ INT_PTR Dialog::RunModal(HWND owner) {
     const HWND focused = GetFocus();
     modal_ = true;
     ended_ = false;
-    result_ = IDCANCEL;
     initFailure_ = nullptr;
     const INT_PTR ended = DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId_), owner,
                                           StaticProc, reinterpret_cast<LPARAM>(this));
@@ -89,7 +88,6 @@ INT_PTR Dialog::RunModal(HWND owner) {
 }
 
 void Dialog::EndModal(INT_PTR result) {
-    result_ = result;
     ended_ = true;
     if (modal_ && hwnd_)
         EndDialog(hwnd_, result);

@@ -83,7 +83,6 @@ class Dialog : public ModalDialog {
     int dpi_ = 96;
     bool modal_ = false;
     bool ended_ = false; // EndModal ran while shown by RunModal
-    INT_PTR result_ = IDCANCEL;
     // What OnInit threw, for the caller of Create or RunModal.
     std::exception_ptr initFailure_;
     std::vector<std::pair<HWND, COLORREF>> colours_;

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 #include <cstring>
 #include <limits>
 
@@ -126,6 +127,23 @@ void TFormMessProps::OnInit() {
     SendMessageW(RichEdit1(), EM_SETUNDOLIMIT, 0, 0);
     SetWindowSubclass(RichEdit1(), SourceBoxProc, 1, 0);
     PlaceControls();
+    ShowValues();
+    sourceFailed_ = Source && !LoadSource(Source.Get(), SourceSize);
+    if (sourceFailed_)
+        EndModal(IDCANCEL);
+}
+
+void TFormMessProps::ShowValues() {
+    if (!Values)
+        return;
+    const std::pair<int, const std::wstring*> labels[] = {
+        {IDC_LABELMESSAGEID, &Values->messageId}, {IDC_LABELTO, &Values->to},
+        {IDC_LABELFROM, &Values->from},           {IDC_LABELSUBJECT, &Values->subject},
+        {IDC_LABELSIZE, &Values->size},           {IDC_LABELPRIORITY, &Values->priority},
+        {IDC_LABELSENT, &Values->sent},           {IDC_LABELRECEIVED, &Values->received},
+    };
+    for (const auto& [id, text] : labels)
+        SetWindowTextW(Item(id), text->c_str());
 }
 
 void TFormMessProps::PlaceControls() {

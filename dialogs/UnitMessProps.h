@@ -1,5 +1,6 @@
 // The message properties dialog: a message's fields and its whole source.
-// The main window fills it before showing it; it only closes itself.
+// The main window sets the texts and the source before showing it; the dialog
+// fills its controls from them when it starts, and only closes itself.
 #pragma once
 
 #include "DialogIds.h"
@@ -10,6 +11,7 @@
 #include <objidl.h>
 #include <wrl/client.h>
 
+#include <optional>
 #include <string>
 
 class TFormMessProps final : public ui::Dialog {
@@ -21,6 +23,20 @@ class TFormMessProps final : public ui::Dialog {
     TFormMessProps();
     TFormMessProps(const TFormMessProps&) = delete;
     TFormMessProps& operator=(const TFormMessProps&) = delete;
+
+    // ---- Fields, set before showing -------------------------------------------------
+    // The value labels' texts; without them each label keeps its "0".
+    struct Texts {
+        std::wstring messageId, to, from, subject, size, priority, sent, received;
+    };
+    std::optional<Texts> Values;
+    // The source shown in the box, read from its start; none leaves the box empty.
+    Microsoft::WRL::ComPtr<IStream> Source;
+    unsigned long long SourceSize = 0;
+
+    // ---- Read after -------------------------------------------------------------------
+    // The box did not take the source's first piece: the dialog ended unseen.
+    bool SourceFailed() const { return sourceFailed_; }
 
     HWND LabelMessageId() const { return Item(IDC_LABELMESSAGEID); }
     HWND LabelTo() const { return Item(IDC_LABELTO); }
@@ -50,6 +66,7 @@ class TFormMessProps final : public ui::Dialog {
     void OnInit() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
     void PlaceControls();
+    void ShowValues();
     // Reads and adds one piece; false when the source or the box failed.
     bool AddPiece(bool first);
 
@@ -57,4 +74,5 @@ class TFormMessProps final : public ui::Dialog {
     Microsoft::WRL::ComPtr<IStream> source_;
     unsigned long long left_ = 0; // bytes still to read from source_
     std::string held_;            // a line end's first half, waiting for its second
+    bool sourceFailed_ = false;
 };

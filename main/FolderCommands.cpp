@@ -200,24 +200,25 @@ void FolderCommands::Move() {
     const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
     STOREFOLDERID chosen = 0;
     {
-        TFormFoldersList dialog(Owner());
-        dialog.SetImages(TreeView_GetImageList(tree_.Handle(), TVSIL_NORMAL));
-        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), id, tree_.SuppressFlag());
+        TFormFoldersList dialog;
+        dialog.Images = TreeView_GetImageList(tree_.Handle(), TVSIL_NORMAL);
+        dialog.FillTree = [&store, id, parentId](HWND tree) {
+            bool suppress = false;
+            folder_tree::Rebuild(tree, store.Get(), id, suppress);
+            // Takes the moved folder and its sub-tree out of the choice; if the
+            // folder went meanwhile, the rebuild selected another one.
+            HTREEITEM selected = TreeView_GetSelection(tree);
+            if (selected && folder_tree::NodeId(tree, selected) == id) {
+                TreeView_DeleteItem(tree, selected);
+                // The tree moved the selection on to a folder the user never
+                // picked; the old parent (which OK refuses) or nothing instead.
+                HTREEITEM oldParent = parentId ? folder_tree::FindNode(tree, parentId) : nullptr;
+                TreeView_SelectItem(tree, oldParent);
+            }
+        };
         dialog.SubjectId = id;
         dialog.SubjectName = context_->name;
         dialog.ForbiddenId = parentId;
-        // Takes the moved folder and its sub-tree out of the choice; if the
-        // folder went meanwhile, the rebuild selected another one.
-        HWND choice = dialog.TreeViewFolders;
-        HTREEITEM selected = TreeView_GetSelection(choice);
-        if (selected && folder_tree::NodeId(choice, selected) == id) {
-            TreeView_DeleteItem(choice, selected);
-            // The tree moved the selection on to a folder the user never
-            // picked; the old parent (which OK refuses) or nothing instead.
-            HTREEITEM oldParent = parentId ? folder_tree::FindNode(choice, parentId) : nullptr;
-            TreeView_SelectItem(choice, oldParent);
-            dialog.TreeViewFoldersChange(TreeView_GetSelection(choice));
-        }
         modal_.ShowModal(Owner(), dialog);
         chosen = dialog.ChosenId;
     }

@@ -119,14 +119,16 @@ void MessageCommands::CopyMoveSelected(bool move) {
     const STOREFOLDERID current = selection_.CurrentFolderId();
     STOREFOLDERID chosen = 0;
     {
-        TFormFoldersList dialog(Owner());
-        dialog.SetImages(TreeView_GetImageList(tree_.Handle(), TVSIL_NORMAL));
-        folder_tree::Rebuild(dialog.TreeViewFolders, store.Get(), current, tree_.SuppressFlag());
+        TFormFoldersList dialog;
+        dialog.Images = TreeView_GetImageList(tree_.Handle(), TVSIL_NORMAL);
+        dialog.FillTree = [&store, current](HWND tree) {
+            bool suppress = false;
+            folder_tree::Rebuild(tree, store.Get(), current, suppress);
+        };
         dialog.SubjectId = current;
         dialog.ForbiddenId = current;
-        dialog.SubjectName.clear();
         // Enabled only once the user selects another folder.
-        EnableWindow(dialog.ButtonOK, FALSE);
+        dialog.StartWithOKDisabled = true;
         modal_.ShowModal(Owner(), dialog);
         chosen = dialog.ChosenId;
     }

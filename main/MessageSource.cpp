@@ -30,17 +30,6 @@ std::wstring PriorityText(DWORD priority) {
     }
 }
 
-void Fill(const TFormMessProps& dialog, const PropsTexts& texts) {
-    const std::pair<HWND, const std::wstring*> labels[] = {
-        {dialog.LabelMessageId(), &texts.messageId}, {dialog.LabelTo(), &texts.to},
-        {dialog.LabelFrom(), &texts.from},           {dialog.LabelSubject(), &texts.subject},
-        {dialog.LabelSize(), &texts.size},           {dialog.LabelPriority(), &texts.priority},
-        {dialog.LabelSent(), &texts.sent},           {dialog.LabelReceived(), &texts.received},
-    };
-    for (const auto& [label, text] : labels)
-        SetWindowTextW(label, text->c_str());
-}
-
 // A message's size from its stream's statistics.
 bool StreamSize(IStream* stream, unsigned long long& size) {
     STATSTG stat{};
@@ -152,19 +141,17 @@ void ShowProperties(IStoreFolder* folder, MESSAGEID id, HWND owner, ui::ModalHos
         return;
     record.MarkFilled();
     TFormMessProps dialog;
-    if (!dialog.Create(owner))
-        throw std::runtime_error("Cannot create the message properties window");
-    Fill(dialog, TextsOf(record.Props()));
+    dialog.Values = TextsOf(record.Props());
     {
         // The copy takes a moment for a big message; the box fills while shown.
         ui::WaitCursor wait;
         Source source = ReadSource(folder, id);
-        if (source.stream && !dialog.LoadSource(source.stream.Get(), source.size)) {
-            modal.ErrorBox(owner, L"Failed to Load Stream");
-            return;
-        }
+        dialog.Source = source.stream;
+        dialog.SourceSize = source.size;
     }
     modal.ShowModal(owner, dialog);
+    if (dialog.SourceFailed())
+        modal.ErrorBox(owner, L"Failed to Load Stream");
 }
 
 void SaveToFile(IStoreFolder* folder, std::optional<MESSAGEID> selected, HWND owner,

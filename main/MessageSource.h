@@ -3,6 +3,7 @@
 // source unchanged to a file the user picks.
 #pragma once
 
+#include "dialogs/UnitMessProps.h"
 #include "store/StoreApi.h"
 
 #include <windows.h>
@@ -19,9 +20,7 @@ class ModalHost;
 namespace message_source {
 
 // The properties dialog's value labels, as they show a record.
-struct PropsTexts {
-    std::wstring messageId, to, from, subject, size, priority, sent, received;
-};
+using PropsTexts = TFormMessProps::Texts;
 PropsTexts TextsOf(const MESSAGEPROPS& props);
 
 // A message's source copied into memory and positioned at its start; no

@@ -1,6 +1,7 @@
 #include "Dialog.h"
 
 #include "Dpi.h"
+#include "Errors.h"
 
 #include <commctrl.h>
 
@@ -14,38 +15,6 @@ std::wstring WindowText(HWND window) {
     text.resize(
         static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
-}
-
-void RunModalLoop(HWND dialog, HWND owner, HWND firstFocus, const bool& running) {
-    const HWND focused = GetFocus();
-    const bool reenable = owner && IsWindowEnabled(owner);
-    if (reenable)
-        EnableWindow(owner, FALSE);
-    ShowWindow(dialog, SW_SHOW);
-    if (firstFocus)
-        SetFocus(firstFocus);
-    MSG message{};
-    while (running && IsWindow(dialog)) {
-        BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is ending: leave the quit for the main loop.
-            if (got == 0)
-                PostQuitMessage(static_cast<int>(message.wParam));
-            break;
-        }
-        if (!IsDialogMessageW(dialog, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    // The owner first, so activation returns to it and not to another program.
-    if (reenable)
-        EnableWindow(owner, TRUE);
-    if (IsWindow(dialog))
-        ShowWindow(dialog, SW_HIDE);
-    // The owner is no dialog, so nothing else gives its control the focus back.
-    if (focused && IsWindow(focused))
-        SetFocus(focused);
 }
 
 namespace {
@@ -74,6 +43,10 @@ void KeepKey(HWND control, WPARAM key, bool take) {
 Dialog::Dialog(HINSTANCE instance, int templateId) : instance_(instance), templateId_(templateId) {}
 
 Dialog::~Dialog() {
+    Destroy();
+}
+
+void Dialog::Destroy() {
     if (hwnd_) {
         HWND hwnd = hwnd_;
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
@@ -83,25 +56,41 @@ Dialog::~Dialog() {
 }
 
 bool Dialog::Create(HWND owner) {
-    if (!hwnd_)
-        CreateDialogParamW(instance_, MAKEINTRESOURCEW(templateId_), owner, StaticProc,
-                           reinterpret_cast<LPARAM>(this));
+    if (hwnd_)
+        return true;
+    initFailure_ = nullptr;
+    CreateDialogParamW(instance_, MAKEINTRESOURCEW(templateId_), owner, StaticProc,
+                       reinterpret_cast<LPARAM>(this));
+    if (initFailure_) {
+        Destroy();
+        std::rethrow_exception(std::exchange(initFailure_, nullptr));
+    }
     return hwnd_ != nullptr;
 }
 
 INT_PTR Dialog::RunModal(HWND owner) {
-    if (!Create(owner))
+    Destroy();
+    // The owner is no dialog, so nothing else gives its control the focus back.
+    const HWND focused = GetFocus();
+    modal_ = true;
+    ended_ = false;
+    initFailure_ = nullptr;
+    const INT_PTR ended = DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId_), owner,
+                                          StaticProc, reinterpret_cast<LPARAM>(this));
+    modal_ = false;
+    if (initFailure_)
+        std::rethrow_exception(std::exchange(initFailure_, nullptr));
+    if (ended == -1)
         throw std::runtime_error("Cannot create the dialog window");
-    running_ = true;
-    result_ = IDCANCEL;
-    RunModalLoop(hwnd_, owner, nullptr, running_);
-    running_ = false;
-    return result_;
+    if (focused && IsWindow(focused) && GetFocus() != focused)
+        SetFocus(focused);
+    return ended;
 }
 
 void Dialog::EndModal(INT_PTR result) {
-    result_ = result;
-    running_ = false;
+    ended_ = true;
+    if (modal_ && hwnd_)
+        EndDialog(hwnd_, result);
 }
 
 bool Dialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -189,21 +178,29 @@ INT_PTR CALLBACK Dialog::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     try {
         if (message == WM_INITDIALOG) {
             self->OnInit();
-            result = TRUE;
+            // The focus only for a dialog on screen: a hidden one would take
+            // it from the owner. On screen at once, not when the loop idles.
+            result = self->modal_ ? TRUE : FALSE;
+            if (self->modal_ && !self->ended_)
+                ShowWindow(hwnd, SW_SHOW);
         } else if (!self->OnMessage(message, wParam, lParam, result)) {
             result = FALSE;
         }
     } catch (...) {
-        try {
-            DefaultModalHost().ErrorBox(hwnd, DescribeCurrentException());
-        } catch (...) {
+        if (message == WM_INITDIALOG) {
+            // Filling failed: the dialog ends unseen and its caller hears why.
+            self->initFailure_ = std::current_exception();
+        } else {
+            try {
+                ShowErrorBox(hwnd, DescribeCurrentException());
+            } catch (...) {
+            }
         }
         self->EndModal(IDCANCEL);
     }
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->hwnd_ = nullptr;
-        self->running_ = false;
     }
     return result;
 }

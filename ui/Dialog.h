@@ -1,13 +1,14 @@
-// Base for a dialog made from a resource template: the window is created
-// hidden first, so its owner can fill the controls, and is then shown modally
-// through the ModalHost seam. Nothing a handler throws leaves the procedure.
+// Base for a dialog made from a resource template. The caller sets the
+// dialog's fields, shows it through the ModalHost seam (the system's modal
+// loop) and reads its results afterwards; the dialog fills its controls from
+// the fields in OnInit. Nothing a handler throws leaves the procedure.
 #pragma once
 
 #include "Handles.h"
-#include "Modal.h"
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,13 +18,16 @@ namespace ui {
 // A window's whole text.
 std::wstring WindowText(HWND window);
 
-// Shows `dialog` over `owner`, which is disabled meanwhile, gives `firstFocus`
-// the focus and dispatches messages until `running` turns false or the dialog
-// goes; then hides it and gives the focus back to where it was.
-void RunModalLoop(HWND dialog, HWND owner, HWND firstFocus, const bool& running);
-
 // Makes a control take one key from the dialog manager, or leave it to it.
 void KeepKey(HWND control, WPARAM key, bool take);
+
+// A dialog a ModalHost can show; shown once, then released by its owner.
+class ModalDialog {
+  public:
+    virtual ~ModalDialog() = default;
+    // Shows the dialog over `owner` until it closes; returns its result (IDOK...).
+    virtual INT_PTR RunModal(HWND owner) = 0;
+};
 
 class Dialog : public ModalDialog {
   public:
@@ -31,21 +35,27 @@ class Dialog : public ModalDialog {
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 
-    // Creates the hidden window owned by `owner`; true when it exists.
+    // Creates the window hidden and without a modal loop, as it is when shown,
+    // so a test or a benchmark can look at it; true when it exists. What
+    // OnInit throws is thrown here.
     bool Create(HWND owner);
     HWND Hwnd() const { return hwnd_; }
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
-    // Shows the window (creating it first if needed) and runs a modal loop
-    // until the dialog ends; the owner is disabled meanwhile.
+    // Shows the dialog over `owner`, which is disabled meanwhile, in the
+    // system's modal loop until it ends; a window made by Create is replaced
+    // by a new one. What OnInit throws is thrown here.
     INT_PTR RunModal(HWND owner) override;
-    // Ends the modal loop with `result`.
+    // Ends the dialog with `result`.
     void EndModal(INT_PTR result);
 
   protected:
     Dialog(HINSTANCE instance, int templateId);
 
-    // WM_INITDIALOG, after the base has attached the object.
+    // WM_INITDIALOG, after the base has attached the object: fills the
+    // controls from the fields. Shown, its first tab stop gets the focus then.
     virtual void OnInit() {}
+    // True while shown by RunModal, false in a window made by Create.
+    bool Shown() const { return modal_; }
     // Any message; true when handled, with `result` as the procedure's answer.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
 
@@ -65,13 +75,16 @@ class Dialog : public ModalDialog {
 
   private:
     static INT_PTR CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void Destroy();
 
     HINSTANCE instance_;
     int templateId_;
     HWND hwnd_ = nullptr;
     int dpi_ = 96;
-    bool running_ = false;
-    INT_PTR result_ = IDCANCEL;
+    bool modal_ = false;
+    bool ended_ = false; // EndModal ran while shown by RunModal
+    // What OnInit threw, for the caller of Create or RunModal.
+    std::exception_ptr initFailure_;
     std::vector<std::pair<HWND, COLORREF>> colours_;
 };
 

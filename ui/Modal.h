@@ -3,6 +3,8 @@
 // can answer without a user; the program uses DefaultModalHost().
 #pragma once
 
+#include "Errors.h"
+
 #include <windows.h>
 #include <commdlg.h>
 
@@ -18,13 +20,8 @@ struct SaveFileRequest {
     DWORD flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
 };
 
-// A dialog the host can show; created by its owner, shown once, then released.
-class ModalDialog {
-  public:
-    virtual ~ModalDialog() = default;
-    // Shows the dialog over `owner` until it closes; returns its result (IDOK...).
-    virtual INT_PTR RunModal(HWND owner) = 0;
-};
+// A dialog the host can show (see Dialog.h).
+class ModalDialog;
 
 class ModalHost {
   public:
@@ -52,8 +49,5 @@ class ModalHost {
 
 // Real boxes and dialogs.
 ModalHost& DefaultModalHost();
-
-// Text for the exception being handled; call only inside a catch block.
-std::wstring DescribeCurrentException();
 
 } // namespace ui

@@ -40,8 +40,11 @@ class BenchHost final : public ui::ModalHost {
         request.fileName = saveAs;
         return true;
     }
-    INT_PTR ShowModal(HWND, ui::ModalDialog& dialog) override {
+    INT_PTR ShowModal(HWND owner, ui::ModalDialog& dialog) override {
         auto& props = static_cast<TFormMessProps&>(dialog);
+        // Made as it is when shown; this loop stands in for the modal one.
+        if (!props.Create(owner))
+            return IDCANCEL;
         HWND window = props.Hwnd();
         ShowWindow(window, SW_SHOW);
         // Painted now; the source's idle turns come from the loop below.

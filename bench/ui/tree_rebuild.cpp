@@ -132,9 +132,10 @@ void Shape(bool flat) {
     const double routine =
         bench::BestOf(3, empty, [&] { folder_tree::Rebuild(bareTree, store.Get(), 6, suppress); });
     const double dialog = bench::BestOf(3, nullptr, [&] {
-        TFormFoldersList folders(window.Handle());
-        folders.SetImages(window.ImageListFolders());
-        folder_tree::Rebuild(folders.TreeViewFolders, store.Get(), 6, suppress);
+        TFormFoldersList folders;
+        folders.Images = window.ImageListFolders();
+        folders.FillTree = [&](HWND tree) { folder_tree::Rebuild(tree, store.Get(), 6, suppress); };
+        folders.Create(window.Handle());
     });
     const bool whole = TreeView_GetCount(window.TreeViewFolders()) == static_cast<UINT>(kFolders);
     std::printf("%s, %d folders (ms; best of 3)\n",

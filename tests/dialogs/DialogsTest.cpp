@@ -208,15 +208,19 @@ TEST(AboutDialog, LayoutAndLinkHandsOnlyItsCaption) {
 
 struct Probe {
     HWND owner;
-    bool* disabled;
-    HWND button;
+    TFormAbout* dialog;
+    bool disabled = false;
+    bool visible = false;
 };
+Probe* g_probe = nullptr;
 
-void CALLBACK LookThenClickOK(HWND hwnd, UINT, UINT_PTR id, DWORD) {
-    KillTimer(hwnd, id);
-    auto* probe = reinterpret_cast<Probe*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    *probe->disabled = !IsWindowEnabled(probe->owner);
-    SendMessageW(probe->button, BM_CLICK, 0, 0);
+void CALLBACK LookThenClickOK(HWND, UINT, UINT_PTR id, DWORD) {
+    if (!g_probe || !g_probe->dialog->Hwnd())
+        return;
+    KillTimer(nullptr, id);
+    g_probe->disabled = !IsWindowEnabled(g_probe->owner);
+    g_probe->visible = IsWindowVisible(g_probe->dialog->Hwnd()) != FALSE;
+    SendMessageW(g_probe->dialog->ButtonOK(), BM_CLICK, 0, 0);
 }
 
 // The real modal loop: the owner is disabled while the dialog runs, OK ends
@@ -226,14 +230,14 @@ TEST(AboutDialog, RunsModallyOverItsOwnerUntilOK) {
                                  nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     TFormAbout dialog([](const std::wstring&) {});
-    ASSERT_TRUE(dialog.Create(owner));
-    bool ownerDisabled = false;
-    Probe probe{owner, &ownerDisabled, dialog.ButtonOK()};
+    Probe probe{owner, &dialog};
+    g_probe = &probe;
     // A timer inside the loop looks at the owner, then clicks OK.
-    SetWindowLongPtrW(dialog.Hwnd(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&probe));
-    SetTimer(dialog.Hwnd(), 1, 50, LookThenClickOK);
+    SetTimer(nullptr, 0, 50, LookThenClickOK);
     EXPECT_EQ(dialog.RunModal(owner), IDOK);
-    EXPECT_TRUE(ownerDisabled);
+    g_probe = nullptr;
+    EXPECT_TRUE(probe.disabled);
+    EXPECT_TRUE(probe.visible);
     EXPECT_TRUE(IsWindowEnabled(owner));
     EXPECT_FALSE(IsWindowVisible(dialog.Hwnd()));
     DestroyWindow(owner);

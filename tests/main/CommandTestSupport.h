@@ -75,16 +75,16 @@ using storedouble::Later;
 
 // Selects a node of the dialog's tree and reports whether OK may be pressed.
 inline bool CanConfirm(TFormFoldersList& dialog, STOREFOLDERID id) {
-    HTREEITEM node = folder_tree::FindNode(dialog.TreeViewFolders, id);
+    HTREEITEM node = folder_tree::FindNode(dialog.TreeViewFolders(), id);
     if (!node)
         return false;
-    TreeView_SelectItem(dialog.TreeViewFolders, node);
-    return IsWindowEnabled(dialog.ButtonOK) != FALSE;
+    TreeView_SelectItem(dialog.TreeViewFolders(), node);
+    return IsWindowEnabled(dialog.ButtonOK()) != FALSE;
 }
 
 // Presses the dialog's real OK button.
 inline INT_PTR PressOK(TFormFoldersList& dialog) {
-    SendMessageW(dialog.ButtonOK, BM_CLICK, 0, 0);
+    SendMessageW(dialog.ButtonOK(), BM_CLICK, 0, 0);
     return IDOK;
 }
 

@@ -155,10 +155,10 @@ TEST_F(FolderCommandsTest, NamesTheCodePageCannotHoldAreNeitherStoredNorReplaced
 TEST_F(FolderCommandsTest, MoveStartsOnTheOldParentOrOnNothingAndEnterMovesNothing) {
     std::vector<STOREFOLDERID> selected;
     auto enterAtOnce = [&](TFormFoldersList& dialog) {
-        HTREEITEM node = TreeView_GetSelection(dialog.TreeViewFolders);
-        selected.push_back(node ? folder_tree::NodeId(dialog.TreeViewFolders, node) : 0);
-        EXPECT_FALSE(IsWindowEnabled(dialog.ButtonOK));
-        SendMessageW(dialog.Handle(), WM_COMMAND, IDOK, 0);
+        HTREEITEM node = TreeView_GetSelection(dialog.TreeViewFolders());
+        selected.push_back(node ? folder_tree::NodeId(dialog.TreeViewFolders(), node) : 0);
+        EXPECT_FALSE(IsWindowEnabled(dialog.ButtonOK()));
+        SendMessageW(dialog.Hwnd(), WM_COMMAND, IDOK, 0);
         return INT_PTR{IDOK};
     };
     OnFolderDialog(enterAtOnce);
@@ -202,8 +202,8 @@ TEST_F(FolderCommandsTest, MoveOffersNeitherTheSubTreeNorTheParentNorAClashingTa
     OnFolderDialog([](TFormFoldersList& dialog) {
         EXPECT_EQ(dialog.SubjectId, 4u);
         EXPECT_EQ(dialog.SubjectName, L"work");
-        EXPECT_EQ(folder_tree::FindNode(dialog.TreeViewFolders, 4), nullptr);
-        EXPECT_EQ(folder_tree::FindNode(dialog.TreeViewFolders, 6), nullptr);
+        EXPECT_EQ(folder_tree::FindNode(dialog.TreeViewFolders(), 4), nullptr);
+        EXPECT_EQ(folder_tree::FindNode(dialog.TreeViewFolders(), 6), nullptr);
         EXPECT_FALSE(CanConfirm(dialog, 2)) << "the current parent";
         EXPECT_FALSE(CanConfirm(dialog, 1)) << "holds a \"work\" already";
         EXPECT_TRUE(CanConfirm(dialog, 5)) << "\"Work\" differs";
@@ -217,8 +217,8 @@ TEST_F(FolderCommandsTest, MoveOffersNeitherTheSubTreeNorTheParentNorAClashingTa
 TEST_F(FolderCommandsTest, MoveOfAFolderTheStoreNoLongerHasHidesNoOtherFolder) {
     store_->RemoveFolder(5); // its notification has not arrived yet
     OnFolderDialog([](TFormFoldersList& dialog) {
-        EXPECT_NE(folder_tree::FindNode(dialog.TreeViewFolders, 1), nullptr);
-        EXPECT_NE(folder_tree::FindNode(dialog.TreeViewFolders, 4), nullptr);
+        EXPECT_NE(folder_tree::FindNode(dialog.TreeViewFolders(), 1), nullptr);
+        EXPECT_NE(folder_tree::FindNode(dialog.TreeViewFolders(), 4), nullptr);
         return static_cast<INT_PTR>(IDCANCEL);
     });
     ChooseFromMenu(IDM_MOVE1);
@@ -232,7 +232,7 @@ TEST_F(FolderCommandsTest, MoveThroughTheRealDialogMovesToTheFolderConfirmedWith
     OnFolderDialog([owner](TFormFoldersList& dialog) {
         Later([&dialog] {
             CanConfirm(dialog, 1);
-            SendMessageW(dialog.ButtonOK, BM_CLICK, 0, 0);
+            SendMessageW(dialog.ButtonOK(), BM_CLICK, 0, 0);
         });
         return dialog.RunModal(owner);
     });

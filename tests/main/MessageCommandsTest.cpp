@@ -116,10 +116,10 @@ TEST_F(MessageCommandsTest, TheFolderDialogOffersEveryFolderButTheCurrentOne) {
     Select({1, 2});
     bool checked = false;
     OnFolderDialog([&](TFormFoldersList& dialog) {
-        EXPECT_EQ(folder_tree::NodeId(dialog.TreeViewFolders,
-                                      TreeView_GetSelection(dialog.TreeViewFolders)),
+        EXPECT_EQ(folder_tree::NodeId(dialog.TreeViewFolders(),
+                                      TreeView_GetSelection(dialog.TreeViewFolders())),
                   1u);
-        EXPECT_FALSE(IsWindowEnabled(dialog.ButtonOK)) << "disabled until another is chosen";
+        EXPECT_FALSE(IsWindowEnabled(dialog.ButtonOK())) << "disabled until another is chosen";
         EXPECT_TRUE(CanConfirm(dialog, 2));
         EXPECT_FALSE(CanConfirm(dialog, 1));
         checked = true;

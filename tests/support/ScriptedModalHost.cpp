@@ -1,5 +1,7 @@
 #include "ScriptedModalHost.h"
 
+#include "ui/Dialog.h"
+
 #include <iterator>
 
 namespace storedouble {
@@ -52,7 +54,7 @@ bool ScriptedModalHost::SaveFile(HWND, ui::SaveFileRequest& request) {
     return true;
 }
 
-INT_PTR ScriptedModalHost::ShowModal(HWND, ui::ModalDialog& dialog) {
+INT_PTR ScriptedModalHost::ShowModal(HWND owner, ui::ModalDialog& dialog) {
     shown.push_back({L"dialog", L"", L"", 0});
     if (dialogScripts.empty()) {
         ++unanswered;
@@ -60,6 +62,9 @@ INT_PTR ScriptedModalHost::ShowModal(HWND, ui::ModalDialog& dialog) {
     }
     auto script = std::move(dialogScripts.front());
     dialogScripts.pop_front();
+    // The script sees the dialog as shown, filled from its fields, but hidden.
+    if (auto* real = dynamic_cast<ui::Dialog*>(&dialog))
+        real->Create(owner);
     return script(dialog);
 }
 

@@ -26,7 +26,8 @@ class ScriptedModalHost final : public ui::ModalHost {
     std::deque<int> messageAnswers;
     std::deque<std::optional<std::wstring>> inputAnswers; // nullopt: cancelled
     std::deque<std::optional<std::wstring>> saveAnswers;  // nullopt: cancelled
-    // Runs in place of showing the dialog; gets the dialog to inspect or set up.
+    // Runs in place of showing the dialog; gets the dialog to inspect, its
+    // window made hidden by ui::Dialog::Create.
     std::deque<std::function<INT_PTR(ui::ModalDialog&)>> dialogScripts;
     // Runs while the menu is open; returns the chosen command (0: none).
     std::deque<std::function<UINT()>> menuScripts;

@@ -206,8 +206,12 @@ void TBrisvanderMain::Move1Click() {
         Modal().ShowModal(hwnd_, dialog);
         chosen = dialog.ChosenId;
     }
-    if (static_cast<LONG>(chosen) > 0 && tree_.Find(id))
-        store->MoveFolder(id, chosen, 0);
+    MoveFolderTo(id, chosen);
+}
+
+void TBrisvanderMain::MoveFolderTo(STOREFOLDERID id, STOREFOLDERID parentId) {
+    if (static_cast<LONG>(parentId) > 0 && namespace_ && tree_.Find(id))
+        namespace_->MoveFolder(id, parentId, 0);
 }
 
 void TBrisvanderMain::TreeViewFoldersKeyDown(WORD key) {

@@ -240,6 +240,7 @@ void TBrisvanderMain::FormCreate() {
 }
 
 void TBrisvanderMain::FormDestroy() {
+    drag_.Cancel();
     if (openFolder_) {
         openFolder_->UnregisterNotification(0, hwnd_);
         openFolder_.Reset();
@@ -346,6 +347,8 @@ LRESULT CALLBACK TBrisvanderMain::StoreDispatcher(HWND hwnd, UINT message, WPARA
 }
 
 LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (drag_.HandleMessage(message, wParam, lParam))
+        return 0;
     switch (message) {
     case WM_CREATE:
         CreateControls();

@@ -2,6 +2,7 @@
 // connection to the store that it owns.
 #pragma once
 
+#include "DragDrop.h"
 #include "FolderPanel.h"
 #include "FolderTreeView.h"
 #include "MessageListView.h"
@@ -153,6 +154,13 @@ class TBrisvanderMain final : public ui::Window {
     void Copytofolder1Click();
     void Delete2Click();
 
+    // The step after the folder dialog, shared with a drop on the tree
+    // (MessageCommands.cpp, FolderCommands.cpp).
+    void CopyMoveSelectedTo(STOREFOLDERID targetId, bool move);
+    void MoveFolderTo(STOREFOLDERID id, STOREFOLDERID parentId);
+    // While rows or a folder are dragged (DragCommands.cpp).
+    bool Dragging() const { return drag_.Active(); }
+
     // ---- Message properties, saving and About (MessageSourceCommands.cpp) -----------------
     void Properties1Click();
     void Savetofile1Click();
@@ -209,6 +217,8 @@ class TBrisvanderMain final : public ui::Window {
     void MarkSelected(BOOL read);
     void CopyMoveSelected(bool move);
     void ListViewMessagesKeyDown(WORD key);
+    // Starts a drag, or ends one with Escape; false for other notifications.
+    bool HandleDragNotify(const NMHDR* header);
     // Enter or a double-click on a row shows its properties (MessageSourceCommands.cpp).
     void ListViewMessagesActivate(int row);
 
@@ -244,4 +254,5 @@ class TBrisvanderMain final : public ui::Window {
     FolderPanel panel_;
     MessageListView messages_;
     std::unique_ptr<LogPanel> log_;
+    DragDrop drag_;
 };

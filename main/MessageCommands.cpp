@@ -107,7 +107,15 @@ void TBrisvanderMain::CopyMoveSelected(bool move) {
         Modal().ShowModal(hwnd_, dialog);
         chosen = dialog.ChosenId;
     }
-    if (static_cast<LONG>(chosen) <= 0 || !source || source != openFolder_)
+    if (!source || source != openFolder_)
+        return;
+    CopyMoveSelectedTo(chosen, move);
+}
+
+void TBrisvanderMain::CopyMoveSelectedTo(STOREFOLDERID targetId, bool move) {
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = namespace_;
+    const Microsoft::WRL::ComPtr<IStoreFolder> source = openFolder_;
+    if (static_cast<LONG>(targetId) <= 0 || !store || !source)
         return;
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
     if (ids.empty())
@@ -115,7 +123,7 @@ void TBrisvanderMain::CopyMoveSelected(bool move) {
     MESSAGEIDLIST list = IdList(ids);
     BusyUntilIdle();
     Microsoft::WRL::ComPtr<IStoreFolder> target;
-    if (store->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
+    if (store->OpenFolder(targetId, 0, target.GetAddressOf()) != S_OK || !target ||
         store->CopyMoveMessages(source.Get(), target.Get(), &list, move ? 1 : 0,
                                 kCopyMoveRemoveFlags, nullptr) != S_OK)
         Modal().ShowMessage(hwnd_, L" Can't copy/move message(s) ", L" Error",

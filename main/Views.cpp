@@ -52,6 +52,8 @@ void TBrisvanderMain::SetUpViews() {
 bool TBrisvanderMain::HandleViewNotify(const NMHDR* header, LRESULT& result) {
     if (!header)
         return false;
+    if (HandleDragNotify(header))
+        return true;
     if (header->hwndFrom == TreeViewFolders && TreeViewFolders)
         return HandleTreeNotify(header, result);
     if (header->hwndFrom == ListViewMessages && ListViewMessages)

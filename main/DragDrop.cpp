@@ -1,0 +1,173 @@
+#include "DragDrop.h"
+
+#include "storeui/FolderTree.h"
+
+#include <windowsx.h>
+
+#include <utility>
+
+namespace drop_rules {
+
+bool RowsMayDrop(STOREFOLDERID current, STOREFOLDERID target) {
+    return static_cast<LONG>(target) > 0 && target != current;
+}
+
+bool FolderMayDrop(HWND tree, STOREFOLDERID moved, STOREFOLDERID target) {
+    if (static_cast<LONG>(target) <= 0)
+        return false;
+    HTREEITEM node = folder_tree::FindNode(tree, moved);
+    HTREEITEM into = folder_tree::FindNode(tree, target);
+    if (!node || !into || folder_tree::NodeImage(tree, node) != 0)
+        return false;
+    if (TreeView_GetParent(tree, node) == into)
+        return false;
+    for (HTREEITEM up = into; up; up = TreeView_GetParent(tree, up))
+        if (up == node)
+            return false;
+    return !folder_tree::HasChildNamed(tree, into, folder_tree::NodeText(tree, node));
+}
+
+} // namespace drop_rules
+
+namespace {
+
+// The drag image is placed relative to the owner's window frame, not its
+// client area.
+POINT FramePoint(HWND owner, POINT client) {
+    ClientToScreen(owner, &client);
+    RECT frame{};
+    GetWindowRect(owner, &frame);
+    return {client.x - frame.left, client.y - frame.top};
+}
+
+POINT CursorIn(HWND owner) {
+    POINT at{};
+    GetCursorPos(&at);
+    ScreenToClient(owner, &at);
+    return at;
+}
+
+} // namespace
+
+void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
+                     Drop drop) {
+    Cancel();
+    image_.Reset(image);
+    if (!owner || !tree)
+        return;
+    owner_ = owner;
+    tree_ = tree;
+    allowed_ = std::move(allowed);
+    drop_ = std::move(drop);
+    const POINT at = CursorIn(owner);
+    if (image_ && ImageList_BeginDrag(image_.Get(), 0, hotSpot.x, hotSpot.y)) {
+        const POINT frame = FramePoint(owner, at);
+        ImageList_DragEnter(owner, frame.x, frame.y);
+    } else {
+        image_.Reset();
+    }
+    SetCapture(owner);
+    Track(at);
+}
+
+bool DragDrop::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!Active())
+        return false;
+    const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    switch (message) {
+    case WM_MOUSEMOVE:
+        Track(at);
+        return true;
+    case WM_LBUTTONUP:
+        DropAt(at, (wParam & MK_CONTROL) != 0);
+        return true;
+    case WM_KEYDOWN:
+        if (wParam != VK_ESCAPE)
+            return false;
+        Cancel();
+        return true;
+    case WM_CAPTURECHANGED:
+        // Another window took the mouse (a box, a menu, the task switcher).
+        if (reinterpret_cast<HWND>(lParam) != owner_)
+            Cancel();
+        return false;
+    case WM_CANCELMODE:
+        Cancel();
+        return false;
+    default:
+        return false;
+    }
+}
+
+void DragDrop::Cancel() {
+    Finish();
+}
+
+HTREEITEM DragDrop::NodeAt(POINT client) const {
+    if (!tree_)
+        return nullptr;
+    MapWindowPoints(owner_, tree_, &client, 1);
+    RECT inside{};
+    GetClientRect(tree_, &inside);
+    if (!PtInRect(&inside, client))
+        return nullptr;
+    TVHITTESTINFO hit{};
+    hit.pt = client;
+    HTREEITEM node = TreeView_HitTest(tree_, &hit);
+    return (hit.flags & TVHT_ONITEM) ? node : nullptr;
+}
+
+STOREFOLDERID DragDrop::TargetAt(POINT client) const {
+    HTREEITEM node = NodeAt(client);
+    return node ? folder_tree::NodeId(tree_, node) : 0;
+}
+
+void DragDrop::Track(POINT client) {
+    HTREEITEM node = NodeAt(client);
+    const bool allowed = node && allowed_ && allowed_(folder_tree::NodeId(tree_, node));
+    HTREEITEM wanted = allowed ? node : nullptr;
+    // Compared with what the tree shows, so a rebuild in the middle of the
+    // drag (which drops the highlight with the old nodes) is caught up.
+    if (TreeView_GetDropHilight(tree_) != wanted) {
+        // The image is hidden while the tree repaints beneath it.
+        ImageList_DragShowNolock(FALSE);
+        TreeView_SelectDropTarget(tree_, wanted);
+        UpdateWindow(tree_);
+        ImageList_DragShowNolock(TRUE);
+    }
+    SetCursor(LoadCursorW(nullptr, allowed ? IDC_ARROW : IDC_NO));
+    if (image_) {
+        const POINT frame = FramePoint(owner_, client);
+        ImageList_DragMove(frame.x, frame.y);
+    }
+}
+
+void DragDrop::DropAt(POINT client, bool copy) {
+    const STOREFOLDERID target = TargetAt(client);
+    const Allowed allowed = std::move(allowed_);
+    const Drop drop = std::move(drop_);
+    Finish();
+    // Asked again at the drop: the tree may have changed since the last move.
+    if (target && allowed && allowed(target) && drop)
+        drop(target, copy);
+}
+
+void DragDrop::Finish() {
+    // Cleared first: releasing the capture comes back here.
+    HWND owner = std::exchange(owner_, nullptr);
+    if (!owner)
+        return;
+    if (image_) {
+        ImageList_DragLeave(owner);
+        ImageList_EndDrag();
+        image_.Reset();
+    }
+    if (tree_ && IsWindow(tree_))
+        TreeView_SelectDropTarget(tree_, nullptr);
+    tree_ = nullptr;
+    allowed_ = nullptr;
+    drop_ = nullptr;
+    if (GetCapture() == owner)
+        ReleaseCapture();
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}

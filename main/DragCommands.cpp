@@ -6,11 +6,8 @@
 
 namespace {
 
-// Where the pointer holds the image: the point of the control where the
-// drag began, measured from the image's top left at `origin`.
-POINT HotSpot(POINT pointer, POINT origin) {
-    return {pointer.x - origin.x, pointer.y - origin.y};
-}
+// The pointer holds the image by the middle of its icon.
+constexpr POINT kHotSpot{8, 8};
 
 } // namespace
 
@@ -22,17 +19,12 @@ bool TBrisvanderMain::HandleDragNotify(const NMHDR* header) {
         if (!node || !tree_.IsPlain(node) || !namespace_)
             return true;
         const STOREFOLDERID moved = tree_.IdOf(node);
-        HIMAGELIST image = TreeView_CreateDragImage(TreeViewFolders, node);
-        // The image ends where the label does.
-        RECT label{};
-        int width = 0;
-        int height = 0;
-        TreeView_GetItemRect(TreeViewFolders, node, &label, TRUE);
-        if (image)
-            ImageList_GetIconSize(image, &width, &height);
+        HIMAGELIST image =
+            MakeDragImage(TreeViewFolders, ImageListFolders,
+                          folder_tree::NodeImage(TreeViewFolders, node), tree_.Text(node));
         HWND tree = TreeViewFolders;
         drag_.Begin(
-            hwnd_, tree, image, HotSpot(info.ptDrag, {label.right - width, label.top}),
+            hwnd_, tree, image, kHotSpot,
             [tree, moved](STOREFOLDERID target) {
                 return drop_rules::FolderMayDrop(tree, moved, target);
             },
@@ -41,15 +33,17 @@ bool TBrisvanderMain::HandleDragNotify(const NMHDR* header) {
     }
     if (header->hwndFrom == ListViewMessages && header->code == LVN_BEGINDRAG) {
         const auto& info = *reinterpret_cast<const NMLISTVIEW*>(header);
-        if (!openFolder_ || messages_.SelectedCount() <= 0)
+        const int row = info.iItem;
+        if (!openFolder_ || messages_.SelectedCount() <= 0 || messages_.ImageOf(row) < 0)
             return true;
-        POINT origin{};
-        HIMAGELIST image = ListView_CreateDragImage(ListViewMessages, info.iItem, &origin);
+        HIMAGELIST image =
+            MakeDragImage(ListViewMessages, ImageListMessages, messages_.ImageOf(row),
+                          messages_.Rows().Subject(static_cast<size_t>(row)));
         // The rows belong to the folder listed now; another one listed by the
         // drop (its folder deleted meanwhile) has other rows selected.
         const Microsoft::WRL::ComPtr<IStoreFolder> source = openFolder_;
         drag_.Begin(
-            hwnd_, TreeViewFolders, image, HotSpot(info.ptAction, origin),
+            hwnd_, TreeViewFolders, image, kHotSpot,
             [this](STOREFOLDERID target) {
                 return drop_rules::RowsMayDrop(currentFolderId_, target);
             },

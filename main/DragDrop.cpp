@@ -4,6 +4,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace drop_rules {
@@ -40,6 +41,8 @@ POINT FramePoint(HWND owner, POINT client) {
     return {client.x - frame.left, client.y - frame.top};
 }
 
+constexpr COLORREF kClear = RGB(255, 0, 255);
+
 POINT CursorIn(HWND owner) {
     POINT at{};
     GetCursorPos(&at);
@@ -48,6 +51,46 @@ POINT CursorIn(HWND owner) {
 }
 
 } // namespace
+
+// Built here rather than asked of the controls: the pictures they make have
+// no mask, and some drag implementations then show nothing at all.
+HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, const std::wstring& text) {
+    ui::WindowDC screen(control);
+    HDC memory = CreateCompatibleDC(screen.Get());
+    if (!memory)
+        return nullptr;
+    HGDIOBJ oldFont =
+        SelectObject(memory, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(memory, text.c_str(), static_cast<int>(text.size()), &extent);
+    int iconWidth = 0;
+    int iconHeight = 0;
+    ImageList_GetIconSize(icons, &iconWidth, &iconHeight);
+    const int width = iconWidth + 4 + extent.cx;
+    const int height = std::max(iconHeight, static_cast<int>(extent.cy));
+    HIMAGELIST image = ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 1, 0);
+    ui::UniqueBitmap picture(CreateCompatibleBitmap(screen.Get(), width, height));
+    if (image && picture) {
+        HGDIOBJ oldBitmap = SelectObject(memory, picture.Get());
+        // Only the icon's surround is see-through: smoothed letters on the
+        // mask colour would keep a tint of it.
+        RECT all{0, 0, width, height};
+        FillRect(memory, &all, GetSysColorBrush(COLOR_WINDOW));
+        RECT iconPlace{0, 0, iconWidth, height};
+        ui::UniqueBrush clear(CreateSolidBrush(kClear));
+        FillRect(memory, &iconPlace, clear.Get());
+        ImageList_Draw(icons, icon, memory, 0, (height - iconHeight) / 2, ILD_TRANSPARENT);
+        SetBkMode(memory, TRANSPARENT);
+        SetTextColor(memory, GetSysColor(COLOR_WINDOWTEXT));
+        TextOutW(memory, iconWidth + 4, (height - extent.cy) / 2, text.c_str(),
+                 static_cast<int>(text.size()));
+        SelectObject(memory, oldBitmap);
+        ImageList_AddMasked(image, picture.Get(), kClear);
+    }
+    SelectObject(memory, oldFont);
+    DeleteDC(memory);
+    return image;
+}
 
 void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
                      Drop drop) {

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <string>
 
 namespace drop_rules {
 
@@ -21,6 +22,9 @@ bool RowsMayDrop(STOREFOLDERID current, STOREFOLDERID target);
 bool FolderMayDrop(HWND tree, STOREFOLDERID moved, STOREFOLDERID target);
 
 } // namespace drop_rules
+
+// A picture of an item for the pointer to carry: its icon and its text.
+HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, const std::wstring& text);
 
 class DragDrop {
   public:

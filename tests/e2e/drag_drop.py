@@ -27,6 +27,12 @@ def drag(s, start, end, modifier=None, shot=None):
     time.sleep(0.2)
     if modifier:
         s.xdotool("keydown", modifier)
+    # A hand leaves the row slowly: the list only starts a drag on a move
+    # that still lies inside it.
+    for i in range(1, 4):
+        s.xdotool("mousemove", start[0] + (3 * i if end[0] > start[0] else -3 * i),
+                  start[1] + (2 * i if end[1] > start[1] else -2 * i))
+        time.sleep(0.05)
     steps = 12
     for i in range(1, steps + 1):
         s.xdotool("mousemove", start[0] + (end[0] - start[0]) * i // steps,

@@ -54,7 +54,11 @@ POINT CursorIn(HWND owner) {
 
 // Built here rather than asked of the controls: the pictures they make have
 // no mask, and some drag implementations then show nothing at all.
-HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, const std::wstring& text) {
+HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, std::wstring text) {
+    // A long subject would carry a picture wider than the window.
+    constexpr size_t kLongest = 60;
+    if (text.size() > kLongest)
+        text = text.substr(0, kLongest) + L"...";
     ui::WindowDC screen(control);
     HDC memory = CreateCompatibleDC(screen.Get());
     if (!memory)
@@ -95,9 +99,10 @@ HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, const std::ws
 void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
                      Drop drop) {
     Cancel();
-    image_.Reset(image);
+    ui::UniqueImageList picture(image);
     if (!owner || !tree)
         return;
+    image_ = std::move(picture);
     owner_ = owner;
     tree_ = tree;
     allowed_ = std::move(allowed);

@@ -24,7 +24,7 @@ bool FolderMayDrop(HWND tree, STOREFOLDERID moved, STOREFOLDERID target);
 } // namespace drop_rules
 
 // A picture of an item for the pointer to carry: its icon and its text.
-HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, const std::wstring& text);
+HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, std::wstring text);
 
 class DragDrop {
   public:

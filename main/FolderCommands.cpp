@@ -222,8 +222,13 @@ void FolderCommands::Move() {
         modal_.ShowModal(Owner(), dialog);
         chosen = dialog.ChosenId;
     }
-    if (static_cast<LONG>(chosen) > 0 && tree_.Find(id))
-        store->MoveFolder(id, chosen, 0);
+    MoveFolderTo(id, chosen);
+}
+
+void FolderCommands::MoveFolderTo(STOREFOLDERID id, STOREFOLDERID parentId) {
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
+    if (static_cast<LONG>(parentId) > 0 && store && tree_.Find(id))
+        store->MoveFolder(id, parentId, 0);
 }
 
 void FolderCommands::KeyDown(WORD key) {

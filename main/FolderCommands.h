@@ -41,6 +41,8 @@ class FolderCommands {
     void Rename();
     void Delete();
     void Move();
+    // The step after the folder dialog, shared with a folder dropped on the tree.
+    void MoveFolderTo(STOREFOLDERID id, STOREFOLDERID parentId);
 
     // The tree's in-place edit: whether it may start, and its end.
     bool Editing(HTREEITEM node) const;

@@ -47,7 +47,8 @@ TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
                      [this](std::string_view line) { Log(line); }),
       folderCommands_(*this, modal_, namespace_, tree_, selection_),
       messageCommands_(*this, modal_, namespace_, tree_, messages_, selection_, busy_),
-      sourceCommands_(*this, modal_, messages_, selection_) {}
+      sourceCommands_(*this, modal_, messages_, selection_),
+      drag_(*this, namespace_, tree_, messages_, selection_, folderCommands_, messageCommands_) {}
 
 TBrisvanderMain::~TBrisvanderMain() {
     Destroy();
@@ -216,6 +217,7 @@ void TBrisvanderMain::FormCreate() {
 }
 
 void TBrisvanderMain::FormDestroy() {
+    drag_.Cancel();
     selection_.Close();
     if (namespace_) {
         namespace_->UnregisterNotification(0, hwnd_);
@@ -372,6 +374,8 @@ void TBrisvanderMain::RunCommand(UINT command) {
 bool TBrisvanderMain::HandleViewNotify(const NMHDR* header, LRESULT& result) {
     if (!header)
         return false;
+    if (drag_.HandleNotify(header))
+        return true;
     if (header->hwndFrom && header->hwndFrom == TreeViewFolders())
         return HandleTreeNotify(header, result);
     if (header->hwndFrom && header->hwndFrom == ListViewMessages())
@@ -464,6 +468,8 @@ LRESULT CALLBACK TBrisvanderMain::StoreDispatcher(HWND hwnd, UINT message, WPARA
 }
 
 LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (drag_.HandleMessage(message, wParam, lParam))
+        return 0;
     switch (message) {
     case WM_CREATE:
         CreateControls();

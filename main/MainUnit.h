@@ -6,6 +6,7 @@
 
 #include "BusyCursor.h"
 #include "CommandIds.h"
+#include "DragCommands.h"
 #include "FolderCommands.h"
 #include "FolderPanel.h"
 #include "FolderSelection.h"
@@ -140,6 +141,8 @@ class TBrisvanderMain final : public ui::Window {
     // in its queue: a mass change's notifications have all been handled.
     void BusyUntilIdle() { busy_.UntilIdle(); }
     bool Busy() const { return busy_.Busy(); }
+    // While rows or a folder are dragged onto the tree.
+    bool Dragging() const { return drag_.Active(); }
 
   private:
     static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -195,4 +198,5 @@ class TBrisvanderMain final : public ui::Window {
     FolderCommands folderCommands_;
     MessageCommands messageCommands_;
     MessageSourceCommands sourceCommands_;
+    DragCommands drag_;
 };

@@ -132,7 +132,15 @@ void MessageCommands::CopyMoveSelected(bool move) {
         modal_.ShowModal(Owner(), dialog);
         chosen = dialog.ChosenId;
     }
-    if (static_cast<LONG>(chosen) <= 0 || !source || source.Get() != selection_.OpenedFolder())
+    if (!source || source.Get() != selection_.OpenedFolder())
+        return;
+    CopyMoveSelectedTo(chosen, move);
+}
+
+void MessageCommands::CopyMoveSelectedTo(STOREFOLDERID targetId, bool move) {
+    const Microsoft::WRL::ComPtr<IStoreNamespace> store = store_;
+    const Microsoft::WRL::ComPtr<IStoreFolder> source = selection_.OpenedFolder();
+    if (static_cast<LONG>(targetId) <= 0 || !store || !source)
         return;
     std::vector<MESSAGEID> ids = messages_.SelectedIds();
     if (ids.empty())
@@ -140,7 +148,7 @@ void MessageCommands::CopyMoveSelected(bool move) {
     MESSAGEIDLIST list = IdList(ids);
     busy_.UntilIdle();
     Microsoft::WRL::ComPtr<IStoreFolder> target;
-    if (store->OpenFolder(chosen, 0, target.GetAddressOf()) != S_OK || !target ||
+    if (store->OpenFolder(targetId, 0, target.GetAddressOf()) != S_OK || !target ||
         store->CopyMoveMessages(source.Get(), target.Get(), &list, move ? 1 : 0,
                                 kCopyMoveRemoveFlags, nullptr) != S_OK)
         modal_.ShowMessage(Owner(), L" Can't copy/move message(s) ", L" Error",

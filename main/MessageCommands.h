@@ -38,6 +38,8 @@ class MessageCommands {
     void MoveToFolder();
     void CopyToFolder();
     void Delete();
+    // The step after the folder dialog, shared with rows dropped on the tree.
+    void CopyMoveSelectedTo(STOREFOLDERID targetId, bool move);
     // Delete and Ctrl+A in the list.
     void KeyDown(WORD key);
 

@@ -128,6 +128,27 @@ int main(int argc, char** argv) {
             allRead = allRead && row >= 0 && window.Rows().At(static_cast<size_t>(row)).image == 0;
         }
         report("MARKEDASREAD (single messages)", ms, allRead && marked.size() > 0);
+        // The same new and deleted messages while the list is sorted by time:
+        // each lands in, or leaves, its sorted place.
+        window.Messages().SortBy(message_sort::kReceived);
+        std::vector<bench::BenchMessage> later = bench::MakeMessages(2000001, burst);
+        store.messages.insert(store.messages.end(), later.begin(), later.end());
+        const size_t sortedBefore = window.Rows().Count();
+        for (const bench::BenchMessage& message : later)
+            failedPosts += !PostMessageW(hwnd, WM_NEWMSGS, message.id, 0);
+        start = bench::Now();
+        ms = Drain(window, start);
+        report("NEWMSGS, sorted by Received", ms,
+               window.Rows().Count() == sortedBefore + later.size());
+        store.messages.resize(store.messages.size() - later.size());
+        std::vector<MESSAGEID> laterIds;
+        for (const bench::BenchMessage& message : later)
+            laterIds.push_back(message.id);
+        for (const MESSAGEID& id : laterIds)
+            failedPosts += !PostMessageW(hwnd, WM_DELETEMSGS, reinterpret_cast<WPARAM>(&id), 0);
+        start = bench::Now();
+        ms = Drain(window, start);
+        report("DELETEMSGS, sorted by Received", ms, window.Rows().Count() == sortedBefore);
         // Taking as many posted messages from the queue that nobody handles.
         for (int i = 0; i < burst; ++i)
             failedPosts += !PostMessageW(hwnd, WM_APP + 7, 0, 0);

@@ -3,6 +3,7 @@
 // comparison, a plain report list view filled and emptied with the same rows.
 #include "BenchStore.h"
 #include "BenchSupport.h"
+#include "ListHost.h"
 #include "MessageList.h"
 #include "StoreRecords.h"
 
@@ -11,37 +12,12 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-MessageRows* g_rows = nullptr;
-
-LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NOTIFY && g_rows) {
-        LRESULT result = 0;
-        if (message_list::HandleNotify(*g_rows, reinterpret_cast<NMHDR*>(lParam), result))
-            return result;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-} // namespace
-
 int main() {
     bench::InitControls();
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = HostProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"BenchListHost";
-    RegisterClassW(&cls);
-    HWND host = CreateWindowExW(0, cls.lpszClassName, L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                0, 700, 500, nullptr, nullptr, cls.hInstance, nullptr);
-    DWORD style = WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS;
-    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", style | LVS_OWNERDATA, 0, 0, 680, 460, host,
-                                nullptr, cls.hInstance, nullptr);
-    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-    message_list::SetUpColumns(list, images);
-    MessageRows rows;
-    g_rows = &rows;
+    bench::ListHost window(L"BenchListHost");
+    HWND host = window.Host();
+    HWND list = window.List();
+    MessageRows& rows = window.Rows();
 
     std::printf("message list fill (ms; best of 3)\n");
     std::printf("%8s %12s %12s %8s %14s\n", "messages", "enumerate", "fill+paint", "ratio",
@@ -66,8 +42,9 @@ int main() {
         // The plain list view: a row and its three texts per message, then emptied.
         double plain = 0;
         if (count <= 10000 || GetEnvironmentVariableW(L"BRIS_BENCH_PLAIN", nullptr, 0) > 0) {
-            HWND plainList = CreateWindowExW(0, WC_LISTVIEWW, L"", style, 0, 0, 680, 460, host,
-                                             nullptr, cls.hInstance, nullptr);
+            HWND plainList = CreateWindowExW(
+                0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0,
+                680, 460, host, nullptr, GetModuleHandleW(nullptr), nullptr);
             for (int c = 0; c < 4; ++c) {
                 LVCOLUMNW column{};
                 column.mask = LVCF_WIDTH;
@@ -152,8 +129,5 @@ int main() {
         }
     }
     CoUninitialize();
-    g_rows = nullptr;
-    DestroyWindow(host);
-    ImageList_Destroy(images);
     return 0;
 }

@@ -3,6 +3,7 @@
 // std::stable_sort of the same keys with the same comparison; and a find that
 // looks at every row.
 #include "BenchSupport.h"
+#include "ListHost.h"
 #include "MessageFind.h"
 #include "MessageList.h"
 #include "MessageSort.h"
@@ -13,17 +14,6 @@
 #include <vector>
 
 namespace {
-
-MessageRows* g_rows = nullptr;
-
-LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NOTIFY && g_rows) {
-        LRESULT result = 0;
-        if (message_list::HandleNotify(*g_rows, reinterpret_cast<NMHDR*>(lParam), result))
-            return result;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
 
 constexpr int kRows = 100000;
 
@@ -82,20 +72,10 @@ double Baseline(const MessageRows& rows, int column) {
 
 int main() {
     bench::InitControls();
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = HostProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"BenchSortHost";
-    RegisterClassW(&cls);
-    HWND host = CreateWindowExW(0, cls.lpszClassName, L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                0, 700, 500, nullptr, nullptr, cls.hInstance, nullptr);
-    DWORD style = WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA;
-    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", style, 0, 0, 680, 460, host, nullptr,
-                                cls.hInstance, nullptr);
-    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-    message_list::SetUpColumns(list, images);
-    MessageRows rows;
-    g_rows = &rows;
+    bench::ListHost window(L"BenchSortHost");
+    HWND host = window.Host();
+    HWND list = window.List();
+    MessageRows& rows = window.Rows();
 
     std::printf("message list sort, %d rows (ms; best of 3; ratio at most 2 wanted)\n", kRows);
     std::printf("%10s %12s %14s %8s\n", "column", "list sort", "stable_sort", "ratio");
@@ -127,8 +107,5 @@ int main() {
         std::printf("%14s %12.1f %s\n", text[1] == L'o' ? "ASCII text" : "accented text", took,
                     found < 0 ? "" : "(a row matched: not a full pass)");
     }
-    g_rows = nullptr;
-    DestroyWindow(host);
-    ImageList_Destroy(images);
     return 0;
 }

@@ -7,7 +7,7 @@ outside, is compared with what the mailstore tool says the store holds."""
 import sys
 import time
 
-from harness import Failed, listed_from, preorder, run
+from harness import Failed, listed_from, node, preorder, run
 
 DPI = 144
 
@@ -15,13 +15,6 @@ DPI = 144
 def scale(design):
     """A design length at 96 DPI as the program puts it on this screen."""
     return (design * DPI + 48) // 96
-
-
-def node(state, name):
-    found = [n for n in state.nodes if n.text == name]
-    if len(found) != 1:
-        raise Failed(f"expected one node {name!r} in the tree, saw {[n.text for n in state.nodes]}")
-    return found[0]
 
 
 def label_point(n):

@@ -6,14 +6,7 @@ and the window must show it."""
 import sys
 import time
 
-from harness import Failed, listed_from, preorder, run
-
-
-def node(state, name):
-    found = [n for n in state.nodes if n.text == name]
-    if len(found) != 1:
-        raise Failed(f"expected one node {name!r} in the tree, saw {[n.text for n in state.nodes]}")
-    return found[0]
+from harness import listed_from, node, preorder, run
 
 
 def label_point(n):

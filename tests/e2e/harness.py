@@ -176,6 +176,14 @@ def parse_folders(text):
     return roots
 
 
+def node(state, name):
+    """The one node of the tree with this text."""
+    found = [n for n in state.nodes if n.text == name]
+    if len(found) != 1:
+        raise Failed(f"expected one node {name!r} in the tree, saw {[n.text for n in state.nodes]}")
+    return found[0]
+
+
 def preorder(forest, by_id=False):
     """Folders depth first; with by_id, siblings in ascending (signed 32-bit) id order."""
     def key(f):

@@ -1,5 +1,5 @@
 // What a folder chosen in the main tree loads.
-#include "FolderSelection.h"
+#include "main/FolderSelection.h"
 
 #include "ui/RedrawGuard.h"
 

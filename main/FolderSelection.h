@@ -3,9 +3,9 @@
 // message notifications. Owns the open folder and the current folder id.
 #pragma once
 
-#include "FolderPanel.h"
-#include "FolderTreeView.h"
-#include "MessageListView.h"
+#include "main/views/FolderPanel.h"
+#include "main/views/FolderTreeView.h"
+#include "main/views/MessageListView.h"
 #include "store/StoreApi.h"
 #include "ui/Window.h"
 

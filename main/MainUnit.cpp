@@ -1,7 +1,7 @@
-#include "MainUnit.h"
+#include "main/MainUnit.h"
 
-#include "Controls.h"
-#include "LogPanel.h"
+#include "main/views/Controls.h"
+#include "main/views/LogPanel.h"
 #include "store/StoreLoader.h"
 #include "resources/ImageLists.h"
 #include "resources/resource.h"

@@ -1,8 +1,8 @@
 // The store's notification messages: a log line each, and the tree and the
 // list brought up to date.
-#include "StoreNotify.h"
+#include "main/StoreNotify.h"
 
-#include "MessageList.h"
+#include "main/views/MessageList.h"
 #include "resources/ImageLists.h"
 
 #include <memory>

@@ -3,9 +3,9 @@
 // procedure, which still receives every message.
 #pragma once
 
-#include "FolderSelection.h"
-#include "FolderTreeView.h"
-#include "MessageListView.h"
+#include "main/FolderSelection.h"
+#include "main/views/FolderTreeView.h"
+#include "main/views/MessageListView.h"
 #include "store/StoreApi.h"
 #include "ui/Window.h"
 

@@ -1,6 +1,6 @@
 // Appending lines to the log panel: the one-line-at-a-time way against the
 // panel's collected appends, in a shown window, with painting included.
-#include "LogPanel.h"
+#include "main/views/LogPanel.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -9,8 +9,8 @@
 // row came. Sizes: first argument the folder, second the burst.
 #include "BenchSupport.h"
 #include "CountingStore.h"
-#include "MainUnit.h"
-#include "MessageRows.h"
+#include "main/MainUnit.h"
+#include "main/views/MessageRows.h"
 #include "Registration.h"
 #include "Store.h"
 #include "StoreRecords.h"

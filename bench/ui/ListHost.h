@@ -2,8 +2,8 @@
 // answered by message_list: the list alone, without the main window around it.
 #pragma once
 
-#include "MessageList.h"
-#include "MessageRows.h"
+#include "main/views/MessageList.h"
+#include "main/views/MessageRows.h"
 
 #include <windows.h>
 #include <commctrl.h>

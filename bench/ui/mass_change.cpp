@@ -6,7 +6,7 @@
 // row changed and the log had every line. The store is seeded through the
 // engine, which is not timed. Sizes may be given as arguments.
 #include "BenchSupport.h"
-#include "MainUnit.h"
+#include "main/MainUnit.h"
 #include "StoreObjects.h"
 #include "UnitFoldersList.h"
 #include "ui/Modal.h"

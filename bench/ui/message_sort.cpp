@@ -4,9 +4,9 @@
 // looks at every row.
 #include "BenchSupport.h"
 #include "ListHost.h"
-#include "MessageFind.h"
-#include "MessageList.h"
-#include "MessageSort.h"
+#include "main/views/MessageFind.h"
+#include "main/views/MessageList.h"
+#include "main/views/MessageSort.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -6,8 +6,8 @@
 // enumeration of the folder in the same run.
 #include "BenchStore.h"
 #include "BenchSupport.h"
-#include "MainUnit.h"
-#include "MessageRows.h"
+#include "main/MainUnit.h"
+#include "main/views/MessageRows.h"
 #include "StoreRecords.h"
 
 #include <cstdio>

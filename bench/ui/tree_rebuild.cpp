@@ -4,7 +4,7 @@
 // each appended to its parent.
 #include "BenchSupport.h"
 #include "storeui/FolderTree.h"
-#include "MainUnit.h"
+#include "main/MainUnit.h"
 #include "StoreDouble.h"
 #include "UnitFoldersList.h"
 

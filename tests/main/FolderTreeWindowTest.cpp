@@ -2,7 +2,7 @@
 // the store double: what start-up and selection changes load.
 #include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
-#include "MessageRows.h"
+#include "main/views/MessageRows.h"
 
 #include <gmock/gmock.h>
 

@@ -1,4 +1,4 @@
-#include "LocalTime.h"
+#include "main/views/LocalTime.h"
 
 #include <gtest/gtest.h>
 

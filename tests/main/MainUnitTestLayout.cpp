@@ -1,6 +1,6 @@
 // The main window as the user sees it: places, settings, resizing, focus order,
 // menus, colours, the About link and the log panel.
-#include "Controls.h"
+#include "main/views/Controls.h"
 #include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
 #include "UnitAbout.h"

@@ -2,7 +2,7 @@
 // the store double and a scripted modal host behind a real TBrisvanderMain.
 #pragma once
 
-#include "MainUnit.h"
+#include "main/MainUnit.h"
 #include "ScriptedModalHost.h"
 #include "StoreDouble.h"
 

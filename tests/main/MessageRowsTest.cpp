@@ -1,5 +1,5 @@
 // The blocked rows and their id index against a plain vector doing the same.
-#include "MessageRows.h"
+#include "main/views/MessageRows.h"
 
 #include <gtest/gtest.h>
 

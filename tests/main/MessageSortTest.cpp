@@ -1,6 +1,6 @@
 // Sorting and finding in the real window on the store double.
 #include "MainUnitTestSupport.h"
-#include "MessageFind.h"
+#include "main/views/MessageFind.h"
 
 #include <gmock/gmock.h>
 

@@ -2,7 +2,7 @@
 // lines, rows inserted, deleted and re-imaged, and the tree rebuilt.
 #include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
-#include "MessageRows.h"
+#include "main/views/MessageRows.h"
 
 #include <gmock/gmock.h>
 

@@ -1,0 +1,30 @@
+// The hourglass until the queue is idle.
+#include "main/commands/BusyCursor.h"
+
+#include "ui/WaitCursor.h"
+
+void BusyCursor::UntilIdle() {
+    HWND hwnd = window_.Hwnd();
+    if (!hwnd)
+        return;
+    busy_ = SetTimer(hwnd, kIdleTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+    if (busy_)
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
+
+bool BusyCursor::OnTimer(UINT_PTR timer) {
+    if (timer != kIdleTimer)
+        return false;
+    HWND hwnd = window_.Hwnd();
+    KillTimer(hwnd, kIdleTimer);
+    busy_ = false;
+    ui::RefreshCursor(hwnd);
+    return true;
+}
+
+bool BusyCursor::SetCursorIfBusy() const {
+    if (!busy_)
+        return false;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    return true;
+}

@@ -1,0 +1,50 @@
+// Rows or a folder dragged onto the main tree: the same store calls as the
+// commands that pick their target in the folder dialog.
+#pragma once
+
+#include "main/commands/DragDrop.h"
+#include "main/commands/FolderCommands.h"
+#include "main/FolderSelection.h"
+#include "main/views/FolderTreeView.h"
+#include "main/commands/MessageCommands.h"
+#include "main/views/MessageListView.h"
+#include "store/StoreApi.h"
+#include "ui/Window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <wrl/client.h>
+
+class DragCommands {
+  public:
+    DragCommands(const ui::Window& window, const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
+                 FolderTreeView& tree, MessageListView& messages, const FolderSelection& selection,
+                 FolderCommands& folders, MessageCommands& messageCommands)
+        : window_(window), store_(store), tree_(tree), messages_(messages), selection_(selection),
+          folders_(folders), messageCommands_(messageCommands) {}
+    DragCommands(const DragCommands&) = delete;
+    DragCommands& operator=(const DragCommands&) = delete;
+
+    bool Active() const { return drag_.Active(); }
+    // Starts a drag from the tree or the list, or ends one with Escape; false
+    // for other notifications.
+    bool HandleNotify(const NMHDR* header);
+    // The window's mouse, key and capture messages while a drag is on.
+    bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+        return drag_.HandleMessage(message, wParam, lParam);
+    }
+    void Cancel() { drag_.Cancel(); }
+
+  private:
+    void BeginFolderDrag(HTREEITEM node);
+    void BeginRowsDrag(int row);
+
+    const ui::Window& window_;
+    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
+    FolderTreeView& tree_;
+    MessageListView& messages_;
+    const FolderSelection& selection_;
+    FolderCommands& folders_;
+    MessageCommands& messageCommands_;
+    DragDrop drag_;
+};

@@ -1,0 +1,59 @@
+// The message menu and the commands on the selected messages: mark as read or
+// unread, move or copy to another folder, delete. Each only asks the store; the
+// list changes when the store's notifications arrive.
+#pragma once
+
+#include "main/commands/BusyCursor.h"
+#include "main/FolderSelection.h"
+#include "main/views/FolderTreeView.h"
+#include "main/views/MessageListView.h"
+#include "store/StoreApi.h"
+#include "ui/Handles.h"
+#include "ui/Window.h"
+
+#include <windows.h>
+#include <wrl/client.h>
+
+namespace ui {
+class ModalHost;
+}
+
+class MessageCommands {
+  public:
+    // `tree` lends the folder dialog its pictures and its rebuild guard.
+    MessageCommands(const ui::Window& window, ui::ModalHost& modal,
+                    const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
+                    MessageListView& messages, const FolderSelection& selection, BusyCursor& busy);
+    MessageCommands(const MessageCommands&) = delete;
+    MessageCommands& operator=(const MessageCommands&) = delete;
+
+    HMENU Menu() const { return menu_.Get(); }
+
+    // Adjusts and opens the menu for the row at `screen`, or beside the
+    // selected row when `fromKeyboard`; the chosen entry comes back to the
+    // window as a command.
+    void ContextPopup(POINT screen, bool fromKeyboard);
+    void MarkAsRead();
+    void MarkAsUnread();
+    void MoveToFolder();
+    void CopyToFolder();
+    void Delete();
+    // The step after the folder dialog, shared with rows dropped on the tree.
+    void CopyMoveSelectedTo(STOREFOLDERID targetId, bool move);
+    // Delete and Ctrl+A in the list.
+    void KeyDown(WORD key);
+
+  private:
+    HWND Owner() const { return window_.Hwnd(); }
+    void MarkSelected(BOOL read);
+    void CopyMoveSelected(bool move);
+
+    const ui::Window& window_;
+    ui::ModalHost& modal_;
+    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
+    FolderTreeView& tree_;
+    MessageListView& messages_;
+    const FolderSelection& selection_;
+    BusyCursor& busy_;
+    ui::UniqueMenu menu_;
+};

@@ -1,0 +1,86 @@
+#include "main/views/MessageFind.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace message_find {
+
+namespace {
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::wstring Lower(std::wstring_view text) {
+    std::wstring lower(text);
+    if (!lower.empty())
+        LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE, text.data(),
+                      static_cast<int>(text.size()), lower.data(), static_cast<int>(lower.size()),
+                      nullptr, nullptr, 0);
+    return lower;
+}
+
+std::wstring Widen(std::string_view utf8) {
+    const int bytes = static_cast<int>(utf8.size());
+    const int units = bytes ? MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0) : 0;
+    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, wide.data(), units);
+    return wide;
+}
+
+} // namespace
+
+TextMatcher::TextMatcher(std::wstring_view needle) : wide_(Lower(needle)) {
+    for (wchar_t c : wide_)
+        ascii_ = ascii_ && c < 0x80;
+    if (ascii_)
+        for (wchar_t c : wide_)
+            narrow_.push_back(static_cast<char>(c));
+}
+
+bool TextMatcher::Matches(std::string_view utf8) const {
+    if (wide_.empty())
+        return false;
+    if (!ascii_) {
+        // Lower-cased ASCII stays ASCII, so only texts beyond it can hold the needle.
+        const bool plain = std::all_of(utf8.begin(), utf8.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        return !plain && Lower(Widen(utf8)).find(wide_) != std::wstring::npos;
+    }
+    if (utf8.size() < narrow_.size())
+        return false;
+    const char first = narrow_[0];
+    const size_t last = utf8.size() - narrow_.size();
+    for (size_t at = 0; at <= last; ++at) {
+        if (AsciiLower(utf8[at]) != first)
+            continue;
+        size_t i = 1;
+        while (i < narrow_.size() && AsciiLower(utf8[at + i]) == narrow_[i])
+            ++i;
+        if (i == narrow_.size())
+            return true;
+    }
+    return false;
+}
+
+std::ptrdiff_t Next(const MessageRows& rows, std::wstring_view text, std::ptrdiff_t from,
+                    bool forward) {
+    const TextMatcher matcher(text);
+    const auto count = static_cast<std::ptrdiff_t>(rows.Count());
+    if (matcher.Empty() || count == 0)
+        return -1;
+    if (from < 0 || from >= count)
+        from = forward ? count - 1 : 0; // so the first step lands on the first (last) row
+    const std::ptrdiff_t step = forward ? 1 : count - 1;
+    for (std::ptrdiff_t visited = 0, at = from; visited < count; ++visited) {
+        at = (at + step) % count;
+        const auto index = static_cast<size_t>(at);
+        if (matcher.Matches(rows.Text(index, 0)) || matcher.Matches(rows.Text(index, 1)))
+            return at;
+    }
+    return -1;
+}
+
+} // namespace message_find

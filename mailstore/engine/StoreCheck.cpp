@@ -99,6 +99,7 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
     ListMessageFiles(fs, dir, &present);
     detail::Intent intent;
     const bool holds = HoldingIntent(fs, dir, l, &intent);
+    LeftoverJudge judge(fs, dir, intent, l.state);
     Evidence ev;
     ev.state = &l.state;
     // Open lists the files only when one sits at the counter; compaction always.
@@ -114,10 +115,10 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
         ++report->orphanFiles;
         const std::string head = f.Rel() + ": no record names it";
         const bool atOpen = f.no >= l.state.nextFileNo;
-        if (!f.flat && holds && f.no >= intent.first && f.no - intent.first < intent.count) {
-            report->unaccounted.push_back(head +
-                                          "; written for a change that was never committed "
-                                          "(intent.bin says so), so the next open removes it");
+        if (!f.flat && holds && intent.For(f.no) != nullptr) {
+            std::string why;
+            judge.Judge(f, &why);
+            report->unaccounted.push_back(head + why);
         } else if (!shadowed && Decide(fs, dir, f, ev) == Fate::Remove) {
             report->unaccounted.push_back(head +
                                           "; it is what a committed delete let go, so the next "
@@ -296,18 +297,23 @@ Status MoveStoreFileBlockers(FileSystem& fs, const std::string& dir, RecoverRepo
     return Status();
 }
 
-// What an open would do first: the files of a batch its intent proves never
-// committed go, not into "Recovered".
+// What an open would do first: files of a batch the journal does not hold whose
+// bytes a committed message holds go, not into "Recovered"; the others are
+// adopted there like any file no record names.
 void RemoveIntendedFiles(FileSystem& fs, const std::string& dir, RecoverReport* report) {
     Loaded l;
     detail::Intent intent;
     if (!LoadStore(fs, dir, &l).ok() || !HoldingIntent(fs, dir, l, &intent))
         return;
-    for (uint64_t no = intent.first; no - intent.first < intent.count; ++no) {
-        const std::string rel = detail::MessageFilePath(no);
-        if (fs.Exists(dir + "/" + rel) && fs.Remove(dir + "/" + rel).ok())
-            report->actions.push_back(rel + ": removed, written for a change that was never "
-                                            "committed (intent.bin says so)");
+    LeftoverJudge judge(fs, dir, intent, l.state);
+    for (uint64_t no = intent.first; no - intent.first < intent.files.size(); ++no) {
+        const FoundFile f{no, false};
+        std::string why;
+        if (no >= l.state.nextFileNo && fs.Exists(f.Path(dir)) &&
+            judge.Judge(f, &why) == Fate::Remove && fs.Remove(f.Path(dir)).ok())
+            report->actions.push_back(f.Rel() + ": removed, written for a batch the journal "
+                                                "does not hold, and a committed message holds "
+                                                "the same bytes");
     }
 }
 

@@ -275,6 +275,61 @@ Fate Decide(FileSystem& fs, const std::string& dir, const FoundFile& file, const
     return Fate::SetAside;
 }
 
+const MessageRec* LeftoverJudge::SameBytes(uint64_t size, uint64_t checksum, FolderId* folder) {
+    if (!indexed_) {
+        indexed_ = true;
+        for (const auto& [id, f] : state_.folders()) {
+            for (const MessageRec& m : f.messages) {
+                if (m.checksum != 0)
+                    byChecksum_.emplace(m.checksum, std::make_pair(&m, id));
+            }
+        }
+    }
+    auto [it, end] = byChecksum_.equal_range(checksum);
+    for (; it != end; ++it) {
+        const MessageRec& m = *it->second.first;
+        std::string bytes, rel;
+        bool missing = false;
+        if (m.size == size && ReadMessageFile(fs_, dir_, m.fileNo, &bytes, &missing, &rel).ok() &&
+            bytes.size() == size && Checksum64(bytes.data(), bytes.size()) == checksum) {
+            *folder = it->second.second;
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+Fate LeftoverJudge::Judge(const FoundFile& file, std::string* why) {
+    const IntentFile* meant = intent_.For(file.no);
+    std::string bytes;
+    bool missing = false;
+    const bool read = !file.flat && meant != nullptr && meant->checksum != 0 &&
+                      ReadWhole(fs_, file.Path(dir_), &bytes, &missing).ok();
+    const bool batchBytes = read && bytes.size() == meant->size &&
+                            Checksum64(bytes.data(), bytes.size()) == meant->checksum;
+    FolderId folder = 0;
+    const MessageRec* same =
+        batchBytes ? SameBytes(meant->size, meant->checksum, &folder) : nullptr;
+    if (why != nullptr) {
+        const std::string aside =
+            "; the next open sets it aside (mailstore recover brings it back)";
+        if (same != nullptr)
+            *why = "; written for a batch the journal does not hold, and message " +
+                   std::to_string(same->id) + " in folder " + std::to_string(folder) +
+                   " holds the same bytes, so the next open removes it";
+        else if (batchBytes)
+            *why = "; written for a batch the journal does not hold (intent.bin names it, with "
+                   "these bytes): a change killed before it committed, or a backup of the journal "
+                   "restored over a store that committed it" +
+                   aside;
+        else
+            *why = "; under a number intent.bin gives a batch the journal does not hold, but not "
+                   "the bytes that batch meant to write" +
+                   aside;
+    }
+    return same != nullptr ? Fate::Remove : Fate::SetAside;
+}
+
 namespace {
 std::string Hex(uint64_t v) {
     char buf[24];

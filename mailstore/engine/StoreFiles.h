@@ -4,11 +4,13 @@
 #pragma once
 
 #include "FileSystem.h"
+#include "Journal.h"
 #include "State.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -106,6 +108,30 @@ Status MakeShardDir(FileSystem& fs, const std::string& dir, uint64_t no);
 // what a committed delete let go. (A batch a crash cut short is proven by its
 // intent, see ResolveIntent.) Anything else is kept, set aside.
 Fate Decide(FileSystem& fs, const std::string& dir, const FoundFile& file, const Evidence& ev);
+// A file under a number of a batch whose intent still holds. The intent cannot
+// tell a batch a writer never finished from one a store committed before a
+// backup of its journal and intent was restored over it: both leave the very
+// bytes the intent names. So such a file is removed only when a committed
+// message whose file is intact holds the same bytes (a copy's leftover: removing
+// it loses nothing); every other is set aside.
+class LeftoverJudge {
+  public:
+    LeftoverJudge(FileSystem& fs, const std::string& dir, const Intent& intent, const State& state)
+        : fs_(fs), dir_(dir), intent_(intent), state_(state) {}
+    // *why, when given, says what the file is and what the next open does with it.
+    Fate Judge(const FoundFile& file, std::string* why);
+
+  private:
+    const MessageRec* SameBytes(uint64_t size, uint64_t checksum, FolderId* folder);
+
+    FileSystem& fs_;
+    const std::string& dir_;
+    const Intent& intent_;
+    const State& state_;
+    bool indexed_ = false;
+    std::unordered_multimap<uint64_t, std::pair<const MessageRec*, FolderId>> byChecksum_;
+};
+
 // Moves a message file into the set-aside folder under a name no other file
 // there ever had: its own number, then the store's position (generation and
 // journal end, which only grow), then a count. *where is the new path from the

@@ -260,6 +260,8 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
         out << "UNACCOUNTED: " << Printable(u) << "\n";
     for (const std::string& f : r.setAside)
         out << "SET ASIDE: " << Printable(f) << "\n";
+    for (const std::string& f : r.notTheStores)
+        out << "NOT THE STORE'S: " << Printable(f) << "\n";
     if (!r.setAside.empty())
         out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.clean() ? "The store is sound.\n"

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <unordered_map>
 
 namespace mailstore {
 
@@ -141,6 +142,42 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
         "the files came from elsewhere");
 }
 
+// What lies among the message files not as the store names it: another
+// case or sub-directory of a message file's name (recover renames it back), or
+// a name the store never gives (never touched).
+void CheckStrangers(FileSystem& fs, const std::string& dir, const State& state,
+                    CheckReport* report) {
+    std::vector<Stranger> strangers;
+    ListStrangers(fs, dir, &strangers);
+    std::unordered_map<uint64_t, std::string> owner;
+    if (!strangers.empty()) {
+        for (const auto& [id, f] : state.folders()) {
+            for (const MessageRec& m : f.messages)
+                owner[m.fileNo] = MessageWho(m, id);
+        }
+    }
+    for (const Stranger& st : strangers) {
+        if (!st.numbered) {
+            report->notTheStores.push_back(st.rel +
+                                           ": not the store's (a name it never gives); left "
+                                           "untouched");
+            continue;
+        }
+        const std::string name = detail::MessageFilePath(st.no);
+        if (NamedAsTheStoreNames(fs, dir, st.no)) {
+            report->notTheStores.push_back(st.rel + ": not the store's (" + name +
+                                           " is there too); left untouched");
+            continue;
+        }
+        auto it = owner.find(st.no);
+        report->problems.push_back(
+            st.rel +
+            (it != owner.end() ? ": the file" + it->second : ": a message file no record names") +
+            ", under another name than the store's (" + name + "); mailstore recover " +
+            (it != owner.end() ? "renames it back" : "renames it and adopts it"));
+    }
+}
+
 } // namespace
 
 Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* report) {
@@ -193,6 +230,7 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
             report->problems.push_back(std::move(w));
     }
     CheckUnaccounted(fs, dir, l, used, report);
+    CheckStrangers(fs, dir, l.state, report);
     report->ok = report->problems.empty();
     return Status();
 }
@@ -325,6 +363,8 @@ class Recovery {
     Status Run() {
         Status s = fs_.CreateDir(dir_ + "/" + kMessagesDir);
         if (s.ok())
+            RenameStrangers();
+        if (s.ok())
             s = ListMessageFiles(fs_, dir_, &present_);
         std::vector<std::string> aside, others;
         if (s.ok() && !ListSetAside(fs_, dir_, &aside, &others).ok())
@@ -354,6 +394,28 @@ class Recovery {
     }
 
   private:
+    // A message file under its name in other letter case, or in another
+    // sub-directory, goes back to the store's name for it when that is free, so
+    // its record finds it (or, with none, it is adopted).
+    void RenameStrangers() {
+        std::vector<Stranger> strangers;
+        ListStrangers(fs_, dir_, &strangers);
+        for (const Stranger& st : strangers) {
+            if (!st.numbered || IsDirectory(fs_, dir_ + "/" + st.rel) ||
+                NamedAsTheStoreNames(fs_, dir_, st.no))
+                continue;
+            const std::string to = detail::MessageFilePath(st.no);
+            Status s = MakeShardDir(fs_, dir_, st.no);
+            if (s.ok())
+                s = fs_.Rename(dir_ + "/" + st.rel, dir_ + "/" + to);
+            if (s.ok())
+                s = fs_.SyncDir(dir_ + "/" + detail::MessageShardPath(st.no));
+            report_.actions.push_back(
+                st.rel + (s.ok() ? ": renamed to " + to + ", the store's name"
+                                 : ": could not be renamed to " + to + ": " + s.message()));
+        }
+    }
+
     // Records whose file is gone get it back from the set-aside folder, or go;
     // files that changed, or whose texts the record has wrong, are recorded as
     // they now are.

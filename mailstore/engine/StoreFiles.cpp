@@ -54,6 +54,15 @@ bool ParseMessageFileName(std::string_view name, uint64_t* fileNo) {
     return true;
 }
 
+bool ParseMessageFileNameAnyCase(std::string_view name, uint64_t* fileNo) {
+    std::string lower(name);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ParseMessageFileName(lower, fileNo);
+}
+
 bool IsDirectory(FileSystem& fs, const std::string& path) {
     std::vector<std::string> names;
     return fs.ListDir(path, &names).ok();
@@ -190,6 +199,73 @@ Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<Foun
     }
     std::sort(out->begin(), out->end());
     return s;
+}
+
+namespace {
+// Whether `name` is how the store names a directory of message files: hex
+// digits in lower case, as many as MessageShardParent/MessageShardPath give.
+bool IsShardName(const std::string& name, bool parent) {
+    if (name.size() < 2 || name.size() > (parent ? 12u : 2u) || (name.size() > 2 && name[0] == '0'))
+        return false;
+    for (char c : name) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+void AddStranger(const std::string& rel, const std::string& name, std::vector<Stranger>* out) {
+    Stranger st;
+    st.rel = rel;
+    st.numbered = ParseMessageFileNameAnyCase(name, &st.no);
+    out->push_back(std::move(st));
+}
+} // namespace
+
+void ListStrangers(FileSystem& fs, const std::string& dir, std::vector<Stranger>* out) {
+    out->clear();
+    std::vector<std::string> names, groups, files;
+    fs.ListDir(dir + "/" + kMessagesDir, &names);
+    for (const std::string& name : names) {
+        const std::string top = std::string(kMessagesDir) + "/" + name;
+        uint64_t no = 0;
+        if (ParseMessageFileName(name, &no))
+            continue;
+        if (!fs.ListDir(dir + "/" + top, &groups).ok()) {
+            AddStranger(top, name, out);
+            continue;
+        }
+        if (!IsShardName(name, true)) {
+            out->push_back({top + "/", false, 0});
+            continue;
+        }
+        for (const std::string& group : groups) {
+            const std::string sub = top + "/" + group;
+            const bool isDir = fs.ListDir(dir + "/" + sub, &files).ok();
+            if (!isDir || !IsShardName(group, false)) {
+                if (isDir)
+                    out->push_back({sub + "/", false, 0});
+                else
+                    AddStranger(sub, group, out);
+                continue;
+            }
+            for (const std::string& file : files) {
+                if (!ParseMessageFileName(file, &no) || MessageShardPath(no) != sub)
+                    AddStranger(sub + "/" + file, file, out);
+            }
+        }
+    }
+}
+
+bool NamedAsTheStoreNames(FileSystem& fs, const std::string& dir, uint64_t no) {
+    const std::string name = MessageFileName(no);
+    std::vector<std::string> names;
+    for (const std::string& in : {MessageShardPath(no), std::string(kMessagesDir)}) {
+        if (fs.ListDir(dir + "/" + in, &names).ok() &&
+            std::find(names.begin(), names.end(), name) != names.end())
+            return true;
+    }
+    return false;
 }
 
 // Opens message file `no` wherever it is; *rel says where (from the store directory).

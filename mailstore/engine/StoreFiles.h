@@ -40,6 +40,9 @@ std::string MessageFileName(uint64_t fileNo);
 // Parses "<16 hex>.eml"; false for any other name.
 bool ParseMessageFileName(std::string_view name, uint64_t* fileNo);
 
+// Parses a message file name in any letter case ("...2A.EML"); false for others.
+bool ParseMessageFileNameAnyCase(std::string_view name, uint64_t* fileNo);
+
 // A message file found on disk: in its sub-directory, or where stores kept
 // every file before there were sub-directories.
 struct FoundFile {
@@ -92,6 +95,18 @@ std::string PathOfMessage(const std::string& dir, uint64_t fileNo);
 // The message files present, by number; other names, and files in a
 // sub-directory their number does not go in, are left alone.
 Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<FoundFile>* out);
+// What lies under messages/ that is not where or as the store names it: a
+// message file's name in other letter case or in another sub-directory
+// (`numbered`, with the number it names), or a name the store never gives.
+struct Stranger {
+    std::string rel; // from the store directory
+    bool numbered = false;
+    uint64_t no = 0;
+};
+void ListStrangers(FileSystem& fs, const std::string& dir, std::vector<Stranger>* out);
+// Whether message file `no` is there under the very name the store gives it
+// (where names ignore letter case, Exists alone cannot tell).
+bool NamedAsTheStoreNames(FileSystem& fs, const std::string& dir, uint64_t no);
 // Opens message file `no` wherever it is; *rel says where (from the store directory).
 Status OpenMessageFile(FileSystem& fs, const std::string& dir, uint64_t no,
                        std::unique_ptr<File>* out, uint64_t* size, bool* missing, std::string* rel);

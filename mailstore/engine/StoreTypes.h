@@ -138,8 +138,13 @@ struct CheckReport {
     // Message files no record names that the store will remove, and why (a
     // crash's leftover): not damage, but not a sound store either.
     std::vector<std::string> unaccounted;
+    // Files and folders among the message files that are not the store's (names
+    // it never gives): never touched, but not a sound store either.
+    std::vector<std::string> notTheStores;
     // Nothing to report: no damage, nothing set aside, every file accounted for.
-    bool clean() const { return ok && setAside.empty() && unaccounted.empty(); }
+    bool clean() const {
+        return ok && setAside.empty() && unaccounted.empty() && notTheStores.empty();
+    }
 };
 
 // What Store::Recover did, one line per file or record.

@@ -148,7 +148,7 @@ TEST_F(CommandsTest, JsonListings) {
     EXPECT_THAT(arrays["PROBLEM: "], HasSubstr("00000000000000f0.eml"));
     EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"unaccounted\":[" +
                                  arrays["UNACCOUNTED: "] + "],\"setAside\":[" +
-                                 arrays["SET ASIDE: "] + "]}"));
+                                 arrays["SET ASIDE: "] + "],\"notTheStores\":[]}"));
 }
 
 TEST(JsonStringTest, KeepsValidUtf8AndReplacesEveryInvalidByte) {

@@ -140,5 +140,35 @@ TEST_F(CliTest, BackupsTakenDuringAnImportRestoredLaterLoseNothing) {
     }
 }
 
+TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
+    ASSERT_EQ(Call({"init", store_}).code, 0);
+    for (int i = 0; i < 11; ++i)
+        Write("in/" + std::to_string(i) + ".eml", "Subject: m" + std::to_string(i) + "\n\nx\n");
+    ASSERT_EQ(Call({"import", store_, "Inbox", Path("in")}).code, 0);
+    const fsys::path shard = root_ / "store" / "messages" / "00" / "00";
+    fsys::rename(shard / "000000000000000a.eml", shard / "000000000000000A.eml");
+    fsys::rename(shard / "0000000000000003.eml", shard / "0000000000000003.EML");
+    Write("store/messages/notes.txt", "someone's notes");
+    Result r = Call({"check", store_});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.out, HasSubstr("PROBLEM: messages/00/00/000000000000000A.eml: the file (message "
+                                 "10 in folder 1), under another name than the store's "
+                                 "(messages/00/00/000000000000000a.eml); mailstore recover "
+                                 "renames it back"));
+    EXPECT_THAT(r.out, HasSubstr("0000000000000003.EML: the file (message 3"));
+    EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/notes.txt: not the store's (a name it "
+                                 "never gives); left untouched"));
+    ASSERT_EQ(Call({"compact", store_}).code, 0);
+    r = Call({"recover", store_});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("000000000000000A.eml: renamed to "
+                                 "messages/00/00/000000000000000a.eml, the store's name"));
+    EXPECT_EQ(Contents(store_)["Inbox"].size(), 11u) << r.out;
+    r = Call({"check", store_});
+    EXPECT_THAT(r.out, Not(HasSubstr("PROBLEM")));
+    EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/notes.txt"));
+    EXPECT_TRUE(fsys::exists(root_ / "store" / "messages" / "notes.txt"));
+}
+
 } // namespace
 } // namespace mailstore::cli

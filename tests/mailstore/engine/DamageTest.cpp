@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <iostream>
 #include <set>
@@ -119,6 +120,20 @@ void DirectoryAt(MemFs& fs, const std::string& path) {
 std::string FirstMessageFile(MemFs& fs) {
     const std::vector<std::string> paths = fs.FilesUnder(kDir + "/messages");
     return paths.empty() ? "" : paths.front();
+}
+
+// Renames a message file as copying through a file system that changes case
+// may: its hex digits in capitals, or only its extension.
+void ChangeCase(MemFs& fs, bool digits) {
+    for (const std::string& path : fs.FilesUnder(kDir + "/messages")) {
+        std::string name = path.substr(path.rfind('/') + 1);
+        if (digits && name.find_first_of("abcdef") >= 16)
+            continue;
+        for (size_t i = digits ? 0 : 16; i < name.size(); ++i)
+            name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+        ASSERT_TRUE(fs.Rename(path, path.substr(0, path.rfind('/') + 1) + name).ok());
+        return;
+    }
 }
 
 struct Boundary {
@@ -435,6 +450,10 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
          "fffffffffffffffe.eml"},
         {"a folder of mail put into set-aside/",
          [](MemFs& fs) { Put(fs, kDir + "/set-aside/Export/cur/1.eml", MakeMessage(803)); }, ""},
+        {"a message file's name in capitals", [](MemFs& fs) { ChangeCase(fs, true); },
+         "under another name than the store's"},
+        {"a message file's extension in capitals", [](MemFs& fs) { ChangeCase(fs, false); },
+         "under another name than the store's"},
         {"a directory in place of snapshot.bin", [](MemFs& fs) { DirectoryAt(fs, kSnapshot); },
          "snapshot.bin: a directory"},
         {"a directory in place of journal.bin", [](MemFs& fs) { DirectoryAt(fs, kJournal); },

@@ -164,17 +164,17 @@ void CheckStrangers(FileSystem& fs, const std::string& dir, const State& state,
             continue;
         }
         const std::string name = detail::MessageFilePath(st.no);
-        if (NamedAsTheStoreNames(fs, dir, st.no)) {
-            report->notTheStores.push_back(st.rel + ": not the store's (" + name +
-                                           " is there too); left untouched");
+        auto it = owner.find(st.no);
+        if (it == owner.end() || NamedAsTheStoreNames(fs, dir, st.no)) {
+            report->notTheStores.push_back(
+                st.rel + ": not the store's (named like " + name + ", but " +
+                (it == owner.end() ? "no record names that" : "that is there too") +
+                "); left untouched");
             continue;
         }
-        auto it = owner.find(st.no);
-        report->problems.push_back(
-            st.rel +
-            (it != owner.end() ? ": the file" + it->second : ": a message file no record names") +
-            ", under another name than the store's (" + name + "); mailstore recover " +
-            (it != owner.end() ? "renames it back" : "renames it and adopts it"));
+        report->problems.push_back(st.rel + ": the file" + it->second +
+                                   ", under another name than the store's (" + name +
+                                   "); mailstore recover renames it back");
     }
 }
 
@@ -394,15 +394,15 @@ class Recovery {
     }
 
   private:
-    // A message file under its name in other letter case, or in another
+    // A record's file under its name in other letter case, or in another
     // sub-directory, goes back to the store's name for it when that is free, so
-    // its record finds it (or, with none, it is adopted).
+    // the record finds it.
     void RenameStrangers() {
         std::vector<Stranger> strangers;
         ListStrangers(fs_, dir_, &strangers);
+        const std::unordered_set<uint64_t> used = FilesInUse(sv_.state);
         for (const Stranger& st : strangers) {
-            if (!st.numbered || IsDirectory(fs_, dir_ + "/" + st.rel) ||
-                NamedAsTheStoreNames(fs_, dir_, st.no))
+            if (!st.numbered || used.count(st.no) == 0 || NamedAsTheStoreNames(fs_, dir_, st.no))
                 continue;
             const std::string to = detail::MessageFilePath(st.no);
             Status s = MakeShardDir(fs_, dir_, st.no);

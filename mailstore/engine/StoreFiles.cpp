@@ -214,10 +214,12 @@ bool IsShardName(const std::string& name, bool parent) {
     return true;
 }
 
-void AddStranger(const std::string& rel, const std::string& name, std::vector<Stranger>* out) {
+// A directory is never a message file, whatever its name.
+void AddStranger(FileSystem& fs, const std::string& dir, const std::string& rel,
+                 const std::string& name, std::vector<Stranger>* out) {
     Stranger st;
     st.rel = rel;
-    st.numbered = ParseMessageFileNameAnyCase(name, &st.no);
+    st.numbered = ParseMessageFileNameAnyCase(name, &st.no) && !IsDirectory(fs, dir + "/" + rel);
     out->push_back(std::move(st));
 }
 } // namespace
@@ -232,7 +234,7 @@ void ListStrangers(FileSystem& fs, const std::string& dir, std::vector<Stranger>
         if (ParseMessageFileName(name, &no))
             continue;
         if (!fs.ListDir(dir + "/" + top, &groups).ok()) {
-            AddStranger(top, name, out);
+            AddStranger(fs, dir, top, name, out);
             continue;
         }
         if (!IsShardName(name, true)) {
@@ -246,12 +248,12 @@ void ListStrangers(FileSystem& fs, const std::string& dir, std::vector<Stranger>
                 if (isDir)
                     out->push_back({sub + "/", false, 0});
                 else
-                    AddStranger(sub, group, out);
+                    AddStranger(fs, dir, sub, group, out);
                 continue;
             }
             for (const std::string& file : files) {
                 if (!ParseMessageFileName(file, &no) || MessageShardPath(no) != sub)
-                    AddStranger(sub + "/" + file, file, out);
+                    AddStranger(fs, dir, sub + "/" + file, file, out);
             }
         }
     }

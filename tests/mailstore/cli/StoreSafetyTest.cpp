@@ -149,6 +149,7 @@ TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
     fsys::rename(shard / "000000000000000a.eml", shard / "000000000000000A.eml");
     fsys::rename(shard / "0000000000000003.eml", shard / "0000000000000003.EML");
     Write("store/messages/notes.txt", "someone's notes");
+    Write("store/messages/00/00/000000000000000C.eml", "Subject: not the store's\n\nx\n");
     Result r = Call({"check", store_});
     EXPECT_EQ(r.code, 1);
     EXPECT_THAT(r.out, HasSubstr("PROBLEM: messages/00/00/000000000000000A.eml: the file (message "
@@ -158,6 +159,9 @@ TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
     EXPECT_THAT(r.out, HasSubstr("0000000000000003.EML: the file (message 3"));
     EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/notes.txt: not the store's (a name it "
                                  "never gives); left untouched"));
+    EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/00/00/000000000000000C.eml: not the "
+                                 "store's (named like messages/00/00/000000000000000c.eml, but no "
+                                 "record names that); left untouched"));
     ASSERT_EQ(Call({"compact", store_}).code, 0);
     r = Call({"recover", store_});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -168,6 +172,7 @@ TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
     EXPECT_THAT(r.out, Not(HasSubstr("PROBLEM")));
     EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/notes.txt"));
     EXPECT_TRUE(fsys::exists(root_ / "store" / "messages" / "notes.txt"));
+    EXPECT_TRUE(fsys::exists(shard / "000000000000000C.eml"));
 }
 
 } // namespace

@@ -410,9 +410,10 @@ class Recovery {
                 s = fs_.Rename(dir_ + "/" + st.rel, dir_ + "/" + to);
             if (s.ok())
                 s = fs_.SyncDir(dir_ + "/" + detail::MessageShardPath(st.no));
-            report_.actions.push_back(
-                st.rel + (s.ok() ? ": renamed to " + to + ", the store's name"
-                                 : ": could not be renamed to " + to + ": " + s.message()));
+            if (s.ok())
+                report_.actions.push_back(st.rel + ": renamed to " + to + ", the store's name");
+            else
+                Failed(st.rel + ": could not be renamed to " + to + ": " + s.message());
         }
     }
 
@@ -427,8 +428,8 @@ class Recovery {
             Op add = NewAdd(id);
             for (const MessageRec& m : f.messages) {
                 used_.insert(m.fileNo);
-                if (!MessageFileExists(fs_, dir_, m.fileNo))
-                    BringBack(m);
+                if (!MessageFileExists(fs_, dir_, m.fileNo) && !BringBack(m))
+                    continue; // its file is in set-aside/ still: the record stays
                 const std::string why = CompareMessageFile(fs_, dir_, m, id);
                 if (why.empty())
                     continue;
@@ -485,19 +486,25 @@ class Recovery {
         NewMessage n;
         std::string bytes;
         bool missing = false;
-        if (!ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing).ok() ||
-            bytes.size() > kMaxMessageSize) {
+        Status s = ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing);
+        if (!s.ok() || bytes.size() > kMaxMessageSize) {
             if (IsDirectory(fs_, dir_ + "/" + from))
                 MoveDirectoryAside(from);
             else
-                report_.actions.push_back(from + ": unreadable; left where it is");
+                Failed(from + ": unreadable (" + (s.ok() ? "too large" : s.message()) +
+                       "); left where it is");
             return;
         }
         while (next_ < detail::kFileNoLimit && MessageFileExists(fs_, dir_, next_))
             ++next_;
-        if (next_ >= detail::kFileNoLimit || !MakeShardDir(fs_, dir_, next_).ok() ||
-            !fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next_)).ok()) {
-            report_.actions.push_back(from + ": could not be given a new number; left where it is");
+        s = next_ < detail::kFileNoLimit
+                ? MakeShardDir(fs_, dir_, next_)
+                : Status(ErrorCode::TooLarge, "the store has no message file numbers left");
+        if (s.ok())
+            s = fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next_));
+        if (!s.ok()) {
+            Failed(from + ": could not be given a new number: " + s.message() +
+                   "; left where it is");
             return;
         }
         Describe(bytes, next_, &n);
@@ -507,8 +514,9 @@ class Recovery {
     }
 
     // Moves a record's file back from the set-aside folder: one set aside under
-    // its number whose bytes are the record's.
-    void BringBack(const MessageRec& m) {
+    // its number whose bytes are the record's. False when one is there but
+    // could not be moved.
+    bool BringBack(const MessageRec& m) {
         auto [it, end] = aside_.equal_range(m.fileNo);
         for (; it != end; ++it) {
             const std::string from = std::string(kSetAsideDir) + "/" + it->second;
@@ -518,15 +526,26 @@ class Recovery {
                 bytes.size() != m.size ||
                 (m.checksum != 0 && detail::Checksum64(bytes.data(), bytes.size()) != m.checksum))
                 continue;
-            if (MakeShardDir(fs_, dir_, m.fileNo).ok() &&
-                fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, m.fileNo)).ok()) {
-                report_.actions.push_back(from + ": back to its record, as " +
-                                          detail::MessageFilePath(m.fileNo));
-                ++report_.recovered;
-                aside_.erase(it);
+            Status s = MakeShardDir(fs_, dir_, m.fileNo);
+            if (s.ok())
+                s = fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, m.fileNo));
+            aside_.erase(it);
+            if (!s.ok()) {
+                Failed(from + ": its record's file, but it could not be moved back: " +
+                       s.message() + "; both left as they are");
+                return false;
             }
-            return;
+            report_.actions.push_back(from + ": back to its record, as " +
+                                      detail::MessageFilePath(m.fileNo));
+            ++report_.recovered;
+            return true;
         }
+        return true;
+    }
+
+    void Failed(const std::string& line) {
+        report_.actions.push_back(line);
+        ++report_.failed;
     }
 
     // A record for message file `no` as it now is.

@@ -151,6 +151,9 @@ struct CheckReport {
 struct RecoverReport {
     std::vector<std::string> actions;
     uint64_t recovered = 0; // message files brought back into a folder
+    // Files recover could not move where they belong, each with its line and
+    // the error: they stay as they were, and the store is not sound yet.
+    uint64_t failed = 0;
 };
 
 } // namespace mailstore

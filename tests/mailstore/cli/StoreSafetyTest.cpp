@@ -1,6 +1,7 @@
 // The tool on stores people have restored, copied or left things in: nothing
 // the store holds is lost, and check and recover say what they found and did.
 #include "CliFixture.h"
+#include "CliSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,20 +15,23 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// The real file system, calling `backup` as a batch creates its second file:
-// a backup taken while an import runs.
-class BackupMidBatch : public FileSystem {
+// The real file system with a say before each file is created or renamed: to
+// take a backup mid-batch, or to refuse as a folder without write permission
+// does (tests may run as root, whom permissions do not stop).
+class HookedFs : public FileSystem {
   public:
-    explicit BackupMidBatch(std::function<void()> backup) : backup_(std::move(backup)) {}
+    std::function<void(const std::string& path)> beforeCreate;
+    std::function<Status(const std::string& from)> beforeRename;
+
     Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* out,
                 bool* missing) override {
-        if (mode == OpenMode::CreateNew && path.find("/messages/") != std::string::npos &&
-            ++created_ == 2)
-            backup_();
+        if (mode == OpenMode::CreateNew && beforeCreate)
+            beforeCreate(path);
         return real_.Open(path, mode, out, missing);
     }
     Status Rename(const std::string& from, const std::string& to) override {
-        return real_.Rename(from, to);
+        Status s = beforeRename ? beforeRename(from) : Status();
+        return s.ok() ? real_.Rename(from, to) : s;
     }
     Status Remove(const std::string& path) override { return real_.Remove(path); }
     bool Exists(const std::string& path) override { return real_.Exists(path); }
@@ -43,8 +47,6 @@ class BackupMidBatch : public FileSystem {
 
   private:
     FileSystem& real_ = DefaultFileSystem();
-    std::function<void()> backup_;
-    int created_ = 0;
 };
 
 // The bytes of every file under messages/ and set-aside/.
@@ -77,7 +79,12 @@ TEST_F(CliTest, BackupsTakenDuringAnImportRestoredLaterLoseNothing) {
     Write("first.eml", "Subject: before the backup\n\nkept\n");
     ASSERT_EQ(Call({"import", store_, "Inbox", Path("first.eml")}).code, 0);
     const fsys::path live = root_ / "store", backup = root_ / "backup";
-    BackupMidBatch fs([&] { fsys::copy(live, backup, fsys::copy_options::recursive); });
+    HookedFs fs;
+    int created = 0;
+    fs.beforeCreate = [&](const std::string& path) {
+        if (path.find("/messages/") != std::string::npos && ++created == 2)
+            fsys::copy(live, backup, fsys::copy_options::recursive);
+    };
     {
         OpenOptions o;
         o.fs = &fs;
@@ -173,6 +180,28 @@ TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
     EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/notes.txt"));
     EXPECT_TRUE(fsys::exists(root_ / "store" / "messages" / "notes.txt"));
     EXPECT_TRUE(fsys::exists(shard / "000000000000000C.eml"));
+}
+
+TEST_F(CliTest, RecoverThatCannotMoveFilesNamesTheErrorAndFails) {
+    ASSERT_EQ(Call({"init", store_}).code, 0);
+    Write("m.eml", "Subject: kept\n\nx\n");
+    ASSERT_EQ(Call({"import", store_, "Inbox", Path("m.eml")}).code, 0);
+    Write("store/set-aside/00000000000000f0-1-18.eml", "Subject: set aside\n\ny\n");
+    HookedFs fs;
+    fs.beforeRename = [](const std::string& from) {
+        return from.find("/set-aside/") != std::string::npos
+                   ? Status(ErrorCode::Io, "set-aside: Permission denied")
+                   : Status();
+    };
+    UseFileSystem(&fs);
+    Result r = Call({"recover", store_});
+    UseFileSystem(nullptr);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.out, HasSubstr("set-aside/00000000000000f0-1-18.eml: could not be given a new "
+                                 "number: set-aside: Permission denied; left where it is"));
+    EXPECT_THAT(r.out, HasSubstr("Recover could not finish: 1 file left as found"));
+    EXPECT_EQ(Call({"recover", store_}).code, 0);
+    EXPECT_EQ(Call({"check", store_}).code, 0);
 }
 
 } // namespace

@@ -31,6 +31,10 @@ size_t Utf8SequenceAt(std::string_view s, size_t i);
 // which some terminals obey too).
 bool IsControlAt(std::string_view s, size_t i);
 
+// Bytes of a direction mark, embedding, override or isolate at s[i] (0 for
+// none): they make text read differently from what it is.
+size_t DirectionControlAt(std::string_view s, size_t i);
+
 namespace detail {
 struct CharsetTable {
     const char* name;

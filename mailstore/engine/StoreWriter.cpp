@@ -20,6 +20,10 @@ Status ValidateName(std::string_view name) {
     for (size_t i = 0; i < name.size(); ++i) {
         if (IsControlAt(name, i))
             return Status(ErrorCode::InvalidName, "a folder name cannot hold control characters");
+        if (DirectionControlAt(name, i) != 0)
+            return Status(ErrorCode::InvalidName,
+                          "a folder name cannot hold characters that turn the direction of "
+                          "text (such as U+202E)");
     }
     return Status();
 }

@@ -36,6 +36,9 @@ bool IsControlAt(std::string_view s, size_t i);
 size_t DirectionControlAt(std::string_view s, size_t i);
 
 namespace detail {
+// JIS X 0208 to Unicode, 94 x 94 cells from 0x2121 (JisTable.cpp).
+extern const uint16_t kJisX0208[94 * 94];
+
 struct CharsetTable {
     const char* name;
     const uint16_t* upper; // code points of bytes 0x80..0xFF, 0 = undefined

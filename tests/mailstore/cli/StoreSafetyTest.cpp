@@ -65,6 +65,13 @@ std::multiset<std::string> FileBytes(const fsys::path& dir) {
     return out;
 }
 
+// Copies a file over what is at `to` (removed first: some platforms' library
+// refuses to overwrite).
+void CopyOver(const fsys::path& from, const fsys::path& to) {
+    fsys::remove(to);
+    fsys::copy_file(from, to);
+}
+
 // Copies every file under `from` to the same place under `to`, over what is
 // there unless `keep`, making directories as needed.
 void CopyTree(const fsys::path& from, const fsys::path& to, bool keep = false) {
@@ -74,7 +81,7 @@ void CopyTree(const fsys::path& from, const fsys::path& to, bool keep = false) {
         if (e.is_directory())
             fsys::create_directories(target);
         else if (!keep || !fsys::exists(target))
-            fsys::copy_file(e.path(), target, fsys::copy_options::overwrite_existing);
+            CopyOver(e.path(), target);
     }
 }
 
@@ -120,12 +127,12 @@ TEST_F(CliTest, BackupsTakenDuringAnImportRestoredLaterLoseNothing) {
         {"journal and intent",
          [&](const fsys::path& d) {
              for (const char* f : {"journal.bin", "intent.bin"})
-                 fsys::copy_file(backup / f, d / f, fsys::copy_options::overwrite_existing);
+                 CopyOver(backup / f, d / f);
          }},
         {"journal, snapshot and intent",
          [&](const fsys::path& d) {
              for (const char* f : {"journal.bin", "snapshot.bin", "intent.bin"})
-                 fsys::copy_file(backup / f, d / f, fsys::copy_options::overwrite_existing);
+                 CopyOver(backup / f, d / f);
          }},
         {"backup alone, live files merged back",
          [&](const fsys::path& d) {

@@ -1,5 +1,6 @@
 #include "main/MainUnit.h"
 
+#include "main/commands/AboutCommand.h"
 #include "main/views/Controls.h"
 #include "main/views/LogPanel.h"
 #include "store/StoreLoader.h"
@@ -326,7 +327,7 @@ void TBrisvanderMain::Savetofile1Click() {
 }
 
 void TBrisvanderMain::LabelAboutClick() {
-    sourceCommands_.About();
+    ShowAbout(hwnd_, modal_);
 }
 
 void TBrisvanderMain::RunCommand(UINT command) {
@@ -551,7 +552,7 @@ bool TBrisvanderMain::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, L
         result = OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
         return true;
 
-    case FolderCommands::kRenameEdited:
+    case WM_RENAMEEDITED:
         folderCommands_.RenameEdited();
         return true;
 

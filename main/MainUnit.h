@@ -4,7 +4,7 @@
 // messages and event handlers to them.
 #pragma once
 
-#include "ui/BusyCursor.h"
+#include "ui/WaitCursor.h"
 #include "main/commands/MainWindowIds.h"
 #include "main/commands/DragCommands.h"
 #include "main/commands/FolderCommands.h"
@@ -39,17 +39,6 @@ using StoreFactory = std::function<HRESULT(IStoreNamespace** result)>;
 // The production factory: the store's class, no outer object, context 1; the server
 // DLL beside the program when the class is not registered.
 HRESULT CreateSystemStore(IStoreNamespace** result);
-
-// Child window ids; also the order the layout code creates them in.
-enum MainControl : int {
-    IDC_MEMOINFO = 1001,
-    IDC_TREEVIEWFOLDERS,
-    IDC_GROUPBOX1,
-    IDC_LISTVIEWMESSAGES,
-    IDC_LABELFOLDERS,
-    IDC_LABELMESSAGES,
-    IDC_LABELABOUT,
-};
 
 class TBrisvanderMain final : public ui::Window {
   public:
@@ -192,7 +181,7 @@ class TBrisvanderMain final : public ui::Window {
     FolderPanel panel_;
     MessageListView messages_;
     std::unique_ptr<LogPanel> log_;
-    BusyCursor busy_;
+    ui::IdleWaitCursor busy_;
     FolderSelection selection_;
     StoreNotifications notifications_;
     FolderCommands folderCommands_;

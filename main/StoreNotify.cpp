@@ -99,7 +99,7 @@ size_t Walk(IStoreFolder* folder, MESSAGEID start, Located& wanted) {
         auto it = wanted.find(id);
         if (it != wanted.end() && !it->second.found) {
             it->second = {true, havePrevious, previous,
-                          message_list::RowFromProps(record.Props(), zone)};
+                          list_sync::RowFromProps(record.Props(), zone)};
             --missing;
         }
         record.Free();
@@ -161,7 +161,7 @@ void StoreNotifications::Log(std::string_view line) const {
 
 void StoreNotifications::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     // Rows change at once; the list view learns of a burst of changes once,
-    // the next time anything asks it something (see message_list::KeepInSync).
+    // the next time anything asks it something (see list_sync::KeepInSync).
     switch (message) {
     case WM_NEWMSGS:
         OnNewMessages(wParam, lParam);

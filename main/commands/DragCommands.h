@@ -46,5 +46,5 @@ class DragCommands {
     const FolderSelection& selection_;
     FolderCommands& folders_;
     MessageCommands& messageCommands_;
-    DragDrop drag_;
+    DragTracker drag_;
 };

@@ -142,7 +142,7 @@ void FolderCommands::Edited(HTREEITEM node, const wchar_t* newText) {
     if (!node || !newText || tree_.Suppressed())
         return; // the edit was cancelled, or a rebuild ended it
     pendingRename_ = PendingRename{tree_.IdOf(node), newText};
-    PostMessageW(Owner(), kRenameEdited, 0, 0);
+    PostMessageW(Owner(), WM_RENAMEEDITED, 0, 0);
 }
 
 void FolderCommands::RenameEdited() {

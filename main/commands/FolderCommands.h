@@ -22,10 +22,6 @@ class ModalHost;
 
 class FolderCommands {
   public:
-    // Posted to the window when the tree ends an in-place edit, so the checks
-    // and their boxes run once the edit is gone; the window hands it to RenameEdited.
-    static constexpr UINT kRenameEdited = WM_APP + 1;
-
     FolderCommands(const ui::Window& window, ui::ModalHost& modal,
                    const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
                    FolderSelection& selection);
@@ -46,6 +42,8 @@ class FolderCommands {
 
     // The tree's in-place edit: whether it may start, and its end.
     bool Editing(HTREEITEM node) const;
+    // The end of an edit posts WM_RENAMEEDITED; the window hands it back to
+    // RenameEdited, so the checks and their boxes run once the edit is gone.
     void Edited(HTREEITEM node, const wchar_t* newText);
     void RenameEdited();
     // Delete and F2 on the selected folder.

@@ -23,7 +23,7 @@ MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
 MessageCommands::MessageCommands(const ui::Window& window, ui::ModalHost& modal,
                                  const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
                                  FolderTreeView& tree, MessageListView& messages,
-                                 const FolderSelection& selection, BusyCursor& busy)
+                                 const FolderSelection& selection, ui::IdleWaitCursor& busy)
     : window_(window), modal_(modal), store_(store), tree_(tree), messages_(messages),
       selection_(selection), busy_(busy), menu_(CreatePopupMenu()) {
     HMENU menu = menu_.Get();

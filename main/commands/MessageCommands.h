@@ -3,7 +3,7 @@
 // list changes when the store's notifications arrive.
 #pragma once
 
-#include "ui/BusyCursor.h"
+#include "ui/WaitCursor.h"
 #include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/views/MessageListView.h"
@@ -23,7 +23,8 @@ class MessageCommands {
     // `tree` lends the folder dialog its pictures and its rebuild guard.
     MessageCommands(const ui::Window& window, ui::ModalHost& modal,
                     const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
-                    MessageListView& messages, const FolderSelection& selection, BusyCursor& busy);
+                    MessageListView& messages, const FolderSelection& selection,
+                    ui::IdleWaitCursor& busy);
     MessageCommands(const MessageCommands&) = delete;
     MessageCommands& operator=(const MessageCommands&) = delete;
 
@@ -54,6 +55,6 @@ class MessageCommands {
     FolderTreeView& tree_;
     MessageListView& messages_;
     const FolderSelection& selection_;
-    BusyCursor& busy_;
+    ui::IdleWaitCursor& busy_;
     ui::UniqueMenu menu_;
 };

@@ -22,12 +22,13 @@ class ModalHost;
 
 class FolderCommands {
   public:
-    FolderCommands(const ui::Window& window, ui::ModalHost& modal,
-                   const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
+    FolderCommands(const ui::Window& window, ui::ModalHost& modal, FolderTreeView& tree,
                    FolderSelection& selection);
     FolderCommands(const FolderCommands&) = delete;
     FolderCommands& operator=(const FolderCommands&) = delete;
 
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
     HMENU Menu() const { return menu_.Get(); }
 
     // Opens the menu for the node at `screen`, or beside the selected node when
@@ -67,9 +68,11 @@ class FolderCommands {
 
     const ui::Window& window_;
     ui::ModalHost& modal_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     FolderSelection& selection_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
     ui::UniqueMenu menu_;
     std::optional<ContextFolder> context_;
     std::optional<PendingRename> pendingRename_;

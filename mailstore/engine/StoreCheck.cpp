@@ -548,13 +548,13 @@ class Recovery {
         ++report_.failed;
     }
 
-    // A record for message file `no` as it now is.
     // A directory under a message file's name would stay unaccounted for.
     void MoveDirectoryAside(const std::string& rel) {
         if (IsDirectory(fs_, dir_ + "/" + rel))
             MoveAside(fs_, dir_, rel, "a directory where a message file belongs", &report_);
     }
 
+    // A record for message file `no` as it now is.
     bool Describe(uint64_t no, NewMessage* n, std::string* rel) {
         std::string bytes;
         bool missing = false;

@@ -447,12 +447,38 @@ void TBrisvanderMain::ReportError(const std::wstring& message) {
     Modal().ErrorBox(hwnd_, message);
 }
 
+bool TBrisvanderMain::CloseWaiting(UINT message) {
+    // A burst of notifications (20,000 of a delete) may stand in the queue
+    // before a close; it is looked for now and then, not at every one.
+    constexpr unsigned kEvery = 64;
+    if (message != WM_NEWMSGS && message != WM_DELETEMSGS && message != WM_MARKEDASREAD &&
+        message != WM_MARKEDASUNREAD && message != WM_FOLDERNOTIFY)
+        return false;
+    if (++notificationsSinceLook_ < kEvery)
+        return false;
+    notificationsSinceLook_ = 0;
+    MSG waiting;
+    if (PeekMessageW(&waiting, hwnd_, WM_CLOSE, WM_CLOSE, PM_REMOVE | PM_NOYIELD))
+        return true;
+    // The close button comes as a system command.
+    if (PeekMessageW(&waiting, hwnd_, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_NOREMOVE | PM_NOYIELD) &&
+        (waiting.wParam & 0xFFF0) == SC_CLOSE)
+        return PeekMessageW(&waiting, hwnd_, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE | PM_NOYIELD);
+    return false;
+}
+
 LRESULT CALLBACK TBrisvanderMain::StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
     auto* self = static_cast<TBrisvanderMain*>(ui::Window::FromHandle(hwnd));
     WNDPROC previous = self && self->notifications_.Previous()
                            ? self->notifications_.Previous()
                            : reinterpret_cast<WNDPROC>(GetClassLongPtrW(hwnd, GCLP_WNDPROC));
+    if (self && self->CloseWaiting(message)) {
+        // The window goes now; this notification and those behind it go with it.
+        if (message == WM_FOLDERNOTIFY)
+            CoTaskMemFree(reinterpret_cast<void*>(lParam));
+        return CallWindowProcW(previous, hwnd, WM_CLOSE, 0, 0);
+    }
     if (self) {
         try {
             self->notifications_.Handle(message, wParam, lParam);

@@ -146,6 +146,9 @@ class TBrisvanderMain final : public ui::Window {
 
   private:
     static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Whether a close waits behind a store notification (looked for every few).
+    bool CloseWaiting(UINT message);
+    unsigned notificationsSinceLook_ = 0;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     // The messages that reach the parts; false for those left to the default.
     bool RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);

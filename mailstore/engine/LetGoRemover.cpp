@@ -13,15 +13,33 @@ namespace {
 std::atomic<int> g_lockWaiters{0};
 
 // Files taken from the queue at once, and how long one hold of the lock may
-// last: a writer of another process polls for the lock, so the gap after each
-// hold lets it in.
+// last: a thread of this process that wants the lock gets it at once, one of
+// another process polls for it, so the gap after each hold lets it in.
+// Taking the lock costs several calls (tens of milliseconds under a busy
+// Wine), so a hold is not short.
 constexpr size_t kBatch = 512;
-constexpr auto kHold = std::chrono::milliseconds(20);
-constexpr auto kGap = std::chrono::milliseconds(4);
+constexpr auto kHold = std::chrono::milliseconds(100);
+constexpr auto kGap = std::chrono::milliseconds(5);
 
 enum class Outcome { Gone, NotWhatWasDeleted, Failed };
 
-Outcome RemoveOne(FileSystem& fs, const std::string& dir, const LetGoFile& f) {
+// Whether any message file lies where stores kept them before there were
+// sub-directories: one listing, which spares a second removal per file.
+bool AnyFlatFiles(FileSystem& fs, const std::string& dir) {
+    std::vector<std::string> names;
+    if (!fs.ListDir(dir + "/" + detail::kMessagesDir, &names).ok())
+        return true;
+    uint64_t no = 0;
+    for (const std::string& name : names) {
+        if (detail::ParseMessageFileName(name, &no))
+            return true;
+    }
+    return false;
+}
+
+Outcome RemoveOne(FileSystem& fs, const std::string& dir, const LetGoFile& f, bool flat) {
+    if (!f.prove && !flat)
+        return fs.Remove(detail::PathOfMessage(dir, f.no)).ok() ? Outcome::Gone : Outcome::Failed;
     if (!f.prove)
         return detail::RemoveMessageFile(fs, dir, f.no).ok() ? Outcome::Gone : Outcome::Failed;
     std::string bytes, rel;
@@ -103,10 +121,11 @@ void LetGoRemover::Run() {
             }
             inHand_ = batch.size();
         }
+        const bool flat = AnyFlatFiles(fs_, dir_);
         for (size_t at = 0; at < batch.size() && !Stopping();) {
             while (LockWaiter::Any() && !Stopping())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            at += RemoveUnderLock(batch, at);
+            at += RemoveUnderLock(batch, at, flat);
             std::this_thread::sleep_for(kGap);
         }
         std::lock_guard<std::mutex> lock(mutex_);
@@ -114,15 +133,16 @@ void LetGoRemover::Run() {
     }
 }
 
-size_t LetGoRemover::RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from) {
+size_t LetGoRemover::RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from, bool flat) {
     std::unique_ptr<FileLock> held;
     if (!fs_.Lock(dir_ + "/" + detail::kLockName, 0, &held).ok())
-        return 0; // another writer has it: after the gap, again
+        return 0; // another writer has it: after the gap, again // another writer has it: after the
+                  // gap, again
     const auto until = std::chrono::steady_clock::now() + kHold;
     std::vector<uint64_t> done;
     size_t at = from;
     while (at < batch.size() && !LockWaiter::Any() && std::chrono::steady_clock::now() < until) {
-        if (RemoveOne(fs_, dir_, batch[at]) != Outcome::Failed)
+        if (RemoveOne(fs_, dir_, batch[at], flat) != Outcome::Failed)
             done.push_back(batch[at].no);
         ++at;
     }

@@ -49,9 +49,9 @@ class LetGoRemover {
 
   private:
     void Run();
-    // Removes files from the front of `batch` under one hold of the lock;
-    // returns how many it took.
-    size_t RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from);
+    // Removes files of `batch` from `from` on under one hold of the lock;
+    // returns how many it took. `flat`: files of the old layout may be there.
+    size_t RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from, bool flat);
     bool Stopping();
 
     FileSystem& fs_;

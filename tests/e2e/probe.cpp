@@ -4,7 +4,9 @@
 //
 //   probe log <seconds>    prints the log once it has text and stopped changing
 //   probe state <seconds>  prints tree, panel, list and log once the log has text
-//   probe close <seconds>  asks the window to close and waits until it is gone
+//   probe close <seconds>  asks the window to close and waits until it is gone;
+//                          prints the milliseconds that took
+//   probe bareclose 0      the same for a bare window of the probe's own
 //   probe select <seconds> <folder id>
 //                          selects the folder's node in the tree, as a click would
 //   probe window <seconds> <caption> [text]
@@ -569,20 +571,61 @@ int WaitGone(DWORD deadline, const std::wstring& caption) {
     return 1;
 }
 
+double NowMs() {
+    LARGE_INTEGER now{}, frequency{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 int Close(DWORD deadline) {
     HWND main = FindMain();
     if (!main) {
         std::fprintf(stderr, "probe: no main window to close\n");
         return 1;
     }
+    const double start = NowMs();
     PostMessageW(main, WM_CLOSE, 0, 0);
     while (GetTickCount() < deadline) {
-        if (!IsWindow(main))
+        if (!IsWindow(main)) {
+            std::printf("closed\t%.0f\n", NowMs() - start);
             return 0;
-        Sleep(100);
+        }
+        Sleep(10);
     }
     std::fprintf(stderr, "probe: the window did not close\n");
     return 1;
+}
+
+LRESULT CALLBACK BareProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcW(w, m, wp, lp);
+}
+
+// The platform's own time to close a window: a bare one of this process's.
+int CloseBare() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = BareProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ProbeBareWindow";
+    RegisterClassW(&wc);
+    HWND bare = CreateWindowW(wc.lpszClassName, L"Bare", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                              400, 300, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!bare)
+        return 1;
+    MSG msg;
+    for (DWORD until = GetTickCount() + 500; GetTickCount() < until;) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    const double start = NowMs();
+    PostMessageW(bare, WM_CLOSE, 0, 0);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    std::printf("closed\t%.0f\n", NowMs() - start);
+    return 0;
 }
 
 // A text on one line: backslash, tab and line ends escaped.
@@ -672,13 +715,6 @@ double UnixMs() {
     const unsigned long long ticks =
         (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
-}
-
-double NowMs() {
-    LARGE_INTEGER now{}, frequency{};
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 // Whether the awaited state is reached; every question here is a ping too.
@@ -785,6 +821,8 @@ int main(int argc, char** argv) {
         return WaitGone(deadline, Wide(argv[3]));
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
+    if (std::strcmp(argv[1], "bareclose") == 0)
+        return CloseBare();
     if (std::strcmp(argv[1], "ping") == 0 && argc >= 5)
         return Ping(deadline, argv[3], std::atol(argv[4]));
     if (std::strcmp(argv[1], "window") == 0 && argc >= 4)

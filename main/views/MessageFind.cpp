@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace message_find {
 
@@ -12,13 +13,31 @@ char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::wstring Lower(std::wstring_view text) {
+// Lower case without accents: "Renée" and "RENEE" both become "renee".
+std::wstring Fold(std::wstring_view text) {
     std::wstring lower(text);
-    if (!lower.empty())
-        LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE, text.data(),
-                      static_cast<int>(text.size()), lower.data(), static_cast<int>(lower.size()),
-                      nullptr, nullptr, 0);
-    return lower;
+    if (lower.empty())
+        return lower;
+    LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE, text.data(),
+                  static_cast<int>(text.size()), lower.data(), static_cast<int>(lower.size()),
+                  nullptr, nullptr, 0);
+    // Accented letters apart into letter and marks, then the marks dropped.
+    const int length = static_cast<int>(lower.size());
+    const int needed = FoldStringW(MAP_COMPOSITE, lower.data(), length, nullptr, 0);
+    if (needed <= 0)
+        return lower;
+    std::wstring parts(static_cast<size_t>(needed), L'\0');
+    if (FoldStringW(MAP_COMPOSITE, lower.data(), length, parts.data(), needed) != needed)
+        return lower;
+    std::vector<WORD> types(parts.size());
+    if (!GetStringTypeW(CT_CTYPE3, parts.data(), needed, types.data()))
+        return lower;
+    std::wstring folded;
+    folded.reserve(parts.size());
+    for (size_t i = 0; i < parts.size(); ++i)
+        if (!(types[i] & C3_NONSPACING))
+            folded.push_back(parts[i]);
+    return folded;
 }
 
 std::wstring Widen(std::string_view utf8) {
@@ -32,7 +51,7 @@ std::wstring Widen(std::string_view utf8) {
 
 } // namespace
 
-TextMatcher::TextMatcher(std::wstring_view needle) : wide_(Lower(needle)) {
+TextMatcher::TextMatcher(std::wstring_view needle) : wide_(Fold(needle)) {
     for (wchar_t c : wide_)
         ascii_ = ascii_ && c < 0x80;
     if (ascii_)
@@ -43,12 +62,14 @@ TextMatcher::TextMatcher(std::wstring_view needle) : wide_(Lower(needle)) {
 bool TextMatcher::Matches(std::string_view utf8) const {
     if (wide_.empty())
         return false;
-    if (!ascii_) {
-        // Lower-cased ASCII stays ASCII, so only texts beyond it can hold the needle.
-        const bool plain = std::all_of(utf8.begin(), utf8.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        return !plain && Lower(Widen(utf8)).find(wide_) != std::wstring::npos;
-    }
+    const bool plain = std::all_of(utf8.begin(), utf8.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    // Folded ASCII stays ASCII, so only texts beyond it can hold another needle;
+    // those are folded whole, as an accented letter may match a plain one.
+    if (!plain)
+        return Fold(Widen(utf8)).find(wide_) != std::wstring::npos;
+    if (!ascii_)
+        return false;
     if (utf8.size() < narrow_.size())
         return false;
     const char first = narrow_[0];

@@ -19,12 +19,6 @@ enum class Format { Eml, Maildir, Mbox };
 constexpr size_t kChunk = 64 * 1024;
 constexpr size_t kFolderBytes = 100;
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return s;
-}
-
 // One output directory: the names taken there, by this export or before it
 // (compared without case, as Windows does).
 class OutDir {
@@ -37,32 +31,20 @@ class OutDir {
         if (s.ok())
             s = Fs().ListDir(path_, &names);
         for (const std::string& n : names)
-            taken_.insert(Lower(n));
+            taken_.Take(n);
         return s;
     }
     const std::string& path() const { return path_; }
 
     // base + ext, or base + " (2)" + ext and so on: a name nothing has here yet.
-    // Each of `others` (extensions) is reserved along with it.
     std::string Claim(const std::string& base, const std::string& ext,
                       const std::vector<std::string>& others = {}) {
-        for (unsigned n = 1;; ++n) {
-            const std::string stem = n == 1 ? base : base + " (" + std::to_string(n) + ")";
-            bool free = !taken_.count(Lower(stem + ext));
-            for (const std::string& o : others)
-                free = free && !taken_.count(Lower(stem + o));
-            if (!free)
-                continue;
-            taken_.insert(Lower(stem + ext));
-            for (const std::string& o : others)
-                taken_.insert(Lower(stem + o));
-            return stem + ext;
-        }
+        return taken_.Claim(base, ext, others);
     }
 
   private:
     std::string path_;
-    std::set<std::string> taken_;
+    NameClaims taken_;
 };
 
 // A file written under a temporary name of this run and given its final name
@@ -310,23 +292,17 @@ class Exporter {
         std::string out;
         for (size_t i = 0; i < messages.size() && s.ok(); ++i) {
             *stage = "write";
-            s = file.Write(MboxSeparator(messages[i]));
-            MboxQuoter q;
-            bool endedWithNewline = true;
+            MboxEntry entry;
+            const MessageInfo& m = messages[i];
+            s = file.Write(entry.Begin(m.received ? m.received : m.sent));
             if (s.ok())
-                s = CopySource(folder, messages[i], stage, [&](std::string_view b) {
+                s = CopySource(folder, m, stage, [&](std::string_view b) {
                     out.clear();
-                    q.Feed(b, &out);
-                    if (!b.empty())
-                        endedWithNewline = b.back() == '\n';
+                    entry.Feed(b, &out);
                     return file.Write(out);
                 });
             out.clear();
-            q.Flush(&out);
-            // Every message ends with a line break and a blank line; mbox cannot
-            // keep a last line without its break.
-            out += endedWithNewline ? "\n" : "\n\n";
-            totals_.lineBreaksAdded += endedWithNewline ? 0 : 1;
+            totals_.lineBreaksAdded += entry.End(&out) ? 1 : 0;
             if (s.ok()) {
                 *stage = "write";
                 s = file.Write(out);

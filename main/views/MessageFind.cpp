@@ -49,6 +49,44 @@ std::wstring Widen(std::string_view utf8) {
     return wide;
 }
 
+// Fold of each character up to U+017F (the Latin letters with accents most
+// names use), asked of the system once; 0 where the fold is not one character.
+const std::wstring& LatinFolds() {
+    static const std::wstring table = [] {
+        std::wstring folds(0x180, L'\0');
+        for (wchar_t c = 0; c < 0x180; ++c) {
+            const std::wstring one = Fold(std::wstring_view(&c, 1));
+            folds[c] = one.size() == 1 ? one[0] : L'\0';
+        }
+        return folds;
+    }();
+    return table;
+}
+
+// Fold(Widen(utf8)) without the system's help when every character is in the
+// table: the usual text beyond ASCII costs a table look-up a character.
+bool QuickFold(std::string_view utf8, std::wstring& out) {
+    const std::wstring& folds = LatinFolds();
+    out.clear();
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte < 0x80) {
+            out.push_back(static_cast<wchar_t>(AsciiLower(static_cast<char>(byte))));
+            continue;
+        }
+        // Two-byte sequences up to U+017F lead with C2 to C5.
+        if (byte < 0xC2 || byte > 0xC5 || i + 1 >= utf8.size() ||
+            (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) != 0x80)
+            return false;
+        const wchar_t c = static_cast<wchar_t>(((byte & 0x1F) << 6) |
+                                               (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+        if (!folds[c])
+            return false;
+        out.push_back(folds[c]);
+    }
+    return true;
+}
+
 } // namespace
 
 TextMatcher::TextMatcher(std::wstring_view needle) : wide_(Fold(needle)) {
@@ -66,8 +104,12 @@ bool TextMatcher::Matches(std::string_view utf8) const {
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     // Folded ASCII stays ASCII, so only texts beyond it can hold another needle;
     // those are folded whole, as an accented letter may match a plain one.
-    if (!plain)
-        return Fold(Widen(utf8)).find(wide_) != std::wstring::npos;
+    if (!plain) {
+        std::wstring folded;
+        if (!QuickFold(utf8, folded))
+            folded = Fold(Widen(utf8));
+        return folded.find(wide_) != std::wstring::npos;
+    }
     if (!ascii_)
         return false;
     if (utf8.size() < narrow_.size())

@@ -7,8 +7,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 namespace {
 
 int NextItem(HWND list, int start, UINT flags) {
@@ -172,11 +170,7 @@ void MessageListView::DeleteFirst(MESSAGEID id) {
     std::ptrdiff_t row = rows_.FindFirst(id);
     if (row >= 0)
         message_list::DeleteRow(list_, rows_, static_cast<size_t>(row));
-    auto pending = std::find(pendingDelete_.begin(), pendingDelete_.end(), id);
-    if (pending == pendingDelete_.end())
-        return;
-    pendingDelete_.erase(pending);
-    if (!pendingDelete_.empty() || rows_.Count() == 0)
+    if (pendingDelete_.erase(id) == 0 || !pendingDelete_.empty() || rows_.Count() == 0)
         return;
     std::ptrdiff_t next = afterDelete_ ? rows_.FindFirst(*afterDelete_) : -1;
     if (next < 0)
@@ -185,12 +179,14 @@ void MessageListView::DeleteFirst(MESSAGEID id) {
 }
 
 void MessageListView::DeleteRequested() {
-    pendingDelete_ = SelectedIds();
+    const std::vector<MESSAGEID> ids = SelectedIds();
+    pendingDelete_ = std::unordered_set<MESSAGEID>(ids.begin(), ids.end());
     afterDelete_.reset();
     int last = -1;
-    for (int row = NextItem(list_, -1, LVNI_SELECTED); row >= 0;
-         row = NextItem(list_, row, LVNI_SELECTED))
-        last = row;
+    if (!ids.empty() && ids.size() < rows_.Count()) // with every row going, none stays after
+        for (int row = NextItem(list_, -1, LVNI_SELECTED); row >= 0;
+             row = NextItem(list_, row, LVNI_SELECTED))
+            last = row;
     // The first row after the last selected one that stays.
     for (int row = last + 1; last >= 0 && static_cast<size_t>(row) < rows_.Count(); ++row) {
         if (!(ListView_GetItemState(list_, row, LVIS_SELECTED) & LVIS_SELECTED)) {

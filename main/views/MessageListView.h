@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class FindBox;
@@ -99,6 +100,6 @@ class MessageListView {
     bool idsAscending_ = true;
     // Ids of rows a delete of the user's is still to remove, and the row to
     // select then (none: the last row).
-    std::vector<MESSAGEID> pendingDelete_;
+    std::unordered_set<MESSAGEID> pendingDelete_;
     std::optional<MESSAGEID> afterDelete_;
 };

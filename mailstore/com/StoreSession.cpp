@@ -144,12 +144,20 @@ std::string EnginePath(const std::wstring& path) {
     return out;
 }
 
-HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out) {
+HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out,
+                           const std::wstring& createdWhenMissing) {
     out->reset();
     if (directory.empty()) {
         return E_INVALIDARG;
     }
     const std::wstring full = FullPath(directory);
+    // Any other folder that is not there is a mistyped setting, not a new store.
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    if ((attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) &&
+        (createdWhenMissing.empty() ||
+         SessionKey(full) != SessionKey(FullPath(createdWhenMissing)))) {
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    }
     const auto key = std::make_pair(GetCurrentThreadId(), SessionKey(full));
     {
         std::lock_guard lock(g_sessionsMutex);

@@ -23,9 +23,11 @@ std::vector<Notification> NotificationsFor(const mailstore::ChangeEvent& event);
 
 class StoreSession : public std::enable_shared_from_this<StoreSession> {
   public:
-    // Opens the store in `directory`, creating it (and the directory) when
-    // missing, or returns the one this thread already has open there.
-    static HRESULT Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out);
+    // Opens the store in `directory`, creating it when missing, or returns the
+    // one this thread already has open there. A directory that does not exist
+    // is created (with its parents) only when it is `createdWhenMissing`.
+    static HRESULT Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out,
+                        const std::wstring& createdWhenMissing = {});
 
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;

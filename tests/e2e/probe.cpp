@@ -797,6 +797,31 @@ std::wstring Wide(const char* utf8) {
     return text;
 }
 
+// Puts text on the clipboard, as another program does when the user copies
+// there: the text comes as UTF-8 in hex, which no command line can garble.
+int Clip(const char* hex) {
+    std::string utf8;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+        utf8.push_back(
+            static_cast<char>(std::strtoul(std::string(hex + i, 2).c_str(), nullptr, 16)));
+    const std::wstring text = Wide(utf8.c_str());
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (!memory)
+        return 1;
+    std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(memory);
+        return 1;
+    }
+    EmptyClipboard();
+    const bool set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!set)
+        GlobalFree(memory);
+    return set ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -804,7 +829,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: probe log|state|close <seconds>, probe select <seconds> <id>, "
                              "probe window <seconds> <caption> [text], "
                              "probe look|gone <seconds> <caption>, "
-                             "probe ping <seconds> rows|filled|lines|source <count>\n");
+                             "probe ping <seconds> rows|filled|lines|source <count>, "
+                             "probe clip <seconds> <UTF-8 in hex>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -825,6 +851,8 @@ int main(int argc, char** argv) {
         return CloseBare();
     if (std::strcmp(argv[1], "ping") == 0 && argc >= 5)
         return Ping(deadline, argv[3], std::atol(argv[4]));
+    if (std::strcmp(argv[1], "clip") == 0 && argc >= 4)
+        return Clip(argv[3]);
     if (std::strcmp(argv[1], "window") == 0 && argc >= 4)
         return PrintWindow(deadline, Wide(argv[3]), argc >= 5 ? Wide(argv[4]) : std::wstring());
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);

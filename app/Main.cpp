@@ -30,8 +30,8 @@ int Run(HINSTANCE instance, int showCommand) {
     MSG message{};
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
-        // Gives Tab and Shift+Tab their focus order between the controls.
-        if (mainWindow.Messages().PreTranslate(message))
+        // F8 and the find box's keys; then Tab and Shift+Tab their focus order.
+        if (mainWindow.PreTranslate(message))
             continue;
         HWND window = mainWindow.Handle();
         if (window && IsDialogMessageW(window, &message))

@@ -13,6 +13,8 @@
 #include "main/views/FolderTreeView.h"
 #include "main/commands/MessageCommands.h"
 #include "main/views/MessageListView.h"
+#include "main/views/ReadingPane.h"
+#include "main/commands/AttachmentCommands.h"
 #include "main/commands/MessageSourceCommands.h"
 #include "main/StoreNotify.h"
 #include "store/StoreApi.h"
@@ -49,6 +51,7 @@ enum MainControl : int {
     IDC_LABELFOLDERS,
     IDC_LABELMESSAGES,
     IDC_LABELABOUT,
+    IDC_READINGPANE,
 };
 
 class TBrisvanderMain final : public ui::Window {
@@ -99,6 +102,12 @@ class TBrisvanderMain final : public ui::Window {
     FolderPanel& Panel() { return panel_; }
     MessageListView& Messages() { return messages_; }
     MessageRows& Rows() { return messages_.Rows(); }
+    ReadingPane& Reading() { return reading_; }
+    // F8: the reading pane below the message list, on or off.
+    void ToggleReadingPane();
+    // The window's keys for the message loop (F8, the find box's, the pane's);
+    // true when handled.
+    bool PreTranslate(MSG& message);
 
     // ---- Log panel ---------------------------------------------------------------------
     // Appends one line; lines show in order, are never cleared.
@@ -199,4 +208,6 @@ class TBrisvanderMain final : public ui::Window {
     MessageCommands messageCommands_;
     MessageSourceCommands sourceCommands_;
     DragCommands drag_;
+    ReadingPane reading_;
+    AttachmentCommands attachments_;
 };

@@ -5,6 +5,7 @@
 #include "ui/Dpi.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +17,27 @@ constexpr int kTextId = 1101;
 constexpr int kListId = 1102;
 constexpr int kSaveAllId = 1103;
 constexpr UINT_PTR kSliceTimer = 1;
+constexpr UINT_PTR kTextTimer = 2;
+// Characters put into the box at once, and then in each turn of the queue.
+constexpr size_t kFirstText = 4 * 1024;
+constexpr size_t kTextPiece = 16 * 1024;
+// Text beyond this is not shown; the box takes seconds to fill with more.
+constexpr size_t kMaxText = 512 * 1024;
+
+// The text box's window class, loaded once.
+class RichEditModule {
+  public:
+    RichEditModule() : module_(LoadLibraryW(L"riched20.dll")) {}
+    ~RichEditModule() {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    RichEditModule(const RichEditModule&) = delete;
+    RichEditModule& operator=(const RichEditModule&) = delete;
+
+  private:
+    HMODULE module_;
+};
 constexpr UINT kFollowMessage = WM_APP + 27;
 
 std::wstring Wide(std::string_view utf8) {
@@ -86,10 +108,8 @@ bool ReadingPane::Create(HWND parent, int id, HFONT font) {
                          0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                          windowClass.hInstance))
         return false;
-    text_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
-                                ES_READONLY | ES_AUTOVSCROLL,
-                            0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(kTextId), nullptr, nullptr);
+    font_ = font;
+    MakeTextBox();
     list_ = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                             WS_CHILD | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                                 LVS_NOSORTHEADER,
@@ -97,9 +117,8 @@ bool ReadingPane::Create(HWND parent, int id, HFONT font) {
     saveAll_ =
         CreateWindowExW(0, L"BUTTON", L"Save all...", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0, 0,
                         0, 0, hwnd_, reinterpret_cast<HMENU>(kSaveAllId), nullptr, nullptr);
-    for (HWND child : {text_, list_, saveAll_})
+    for (HWND child : {list_, saveAll_})
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SendMessageW(text_, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
     const struct {
         const wchar_t* caption;
@@ -120,6 +139,39 @@ bool ReadingPane::Create(HWND parent, int id, HFONT font) {
     // The dialog manager would take Enter for a default button.
     ui::KeepKey(list_, VK_RETURN, true);
     return true;
+}
+
+// A new box in place of the old one: emptying a box of much text costs it
+// seconds, destroying it next to nothing.
+void ReadingPane::MakeTextBox() {
+    static RichEditModule richEdit;
+    HWND old = text_;
+    const bool focused = old && GetFocus() == old;
+    RECT place{};
+    if (old) {
+        GetWindowRect(old, &place);
+        MapWindowPoints(HWND_DESKTOP, hwnd_, reinterpret_cast<POINT*>(&place), 2);
+    }
+    text_ = CreateWindowExW(WS_EX_CLIENTEDGE, RICHEDIT_CLASSW, L"",
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
+                                ES_READONLY | ES_AUTOVSCROLL | ES_NOHIDESEL,
+                            place.left, place.top, place.right - place.left,
+                            place.bottom - place.top, hwnd_, nullptr, nullptr, nullptr);
+    SendMessageW(text_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    // Only ever plain text: mail is untrusted, never rich text or objects.
+    SendMessageW(text_, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
+    SendMessageW(text_, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    SendMessageW(text_, EM_SETUNDOLIMIT, 0, 0);
+    if (old) {
+        // The same place in the tab order, then the same id.
+        SetWindowPos(text_, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        DestroyWindow(old);
+        if (focused)
+            SetFocus(text_);
+    } else {
+        SetWindowPos(text_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    SetWindowLongPtrW(text_, GWLP_ID, kTextId);
 }
 
 void ReadingPane::SetVisible(bool visible) {
@@ -143,6 +195,8 @@ void ReadingPane::SetVisible(bool visible) {
 
 void ReadingPane::Clear() {
     KillTimer(hwnd_, kSliceTimer);
+    KillTimer(hwnd_, kTextTimer);
+    std::wstring().swap(pendingText_);
     stream_.Reset();
     folder_.Reset();
     id_ = 0;
@@ -156,6 +210,8 @@ void ReadingPane::Clear() {
 
 void ReadingPane::ShowLine(const std::wstring& line) {
     Clear();
+    if (GetWindowTextLengthW(text_) > static_cast<int>(kFirstText))
+        MakeTextBox();
     SetWindowTextW(text_, line.c_str());
     FillAttachments();
 }
@@ -222,12 +278,18 @@ bool ReadingPane::ReadMore(size_t bytes) {
     const unsigned long long left = size_ > had ? size_ - had : 0;
     const size_t want = static_cast<size_t>(std::min<unsigned long long>(bytes, left));
     source_.resize(had + want);
-    ULONG got = 0;
-    HRESULT status =
-        want ? stream_->Read(source_.data() + had, static_cast<ULONG>(want), &got) : S_OK;
-    if (FAILED(status)) {
-        ShowLine(L"The message cannot be read (" + Hex(status) + L").");
-        return false;
+    size_t got = 0;
+    while (got < want) {
+        ULONG read = 0;
+        HRESULT status =
+            stream_->Read(source_.data() + had + got, static_cast<ULONG>(want - got), &read);
+        if (FAILED(status)) {
+            ShowLine(L"The message cannot be read (" + Hex(status) + L").");
+            return false;
+        }
+        if (read == 0)
+            break;
+        got += read;
     }
     source_.resize(had + got);
     // A stream that ends early ends the message there.
@@ -264,7 +326,7 @@ void ReadingPane::Finish() {
 // A part read so far shows its text; the attachments come once all is read.
 void ReadingPane::ShowParsed() {
     mailformat::MimeTree tree = mailformat::ParseMime(source_);
-    mailformat::Reading reading = mailformat::Render(source_, tree, DateText);
+    mailformat::Reading reading = mailformat::Render(source_, tree, DateText, kMaxText);
     if (reading.textCut)
         reading.text += "\n[The rest of the text is not shown; it is too long.]\n";
     if (!complete_) {
@@ -281,24 +343,81 @@ void ReadingPane::ShowParsed() {
     FillAttachments();
 }
 
+// Lines are broken after kMaxLine characters: the box wraps a line without
+// break points in time that grows with its square. The first screen goes in
+// at once, the rest in pieces from the queue.
 void ReadingPane::SetText(const std::string& utf8) {
+    constexpr size_t kMaxLine = 1000;
     std::wstring text;
     const std::wstring wide = Wide(utf8);
     text.reserve(wide.size() + wide.size() / 16);
+    size_t column = 0;
     for (wchar_t c : wide) {
-        if (c == L'\n')
-            text.push_back(L'\r');
+        if (c == L'\n') {
+            text += L"\r\n";
+            column = 0;
+            continue;
+        }
+        if (column == kMaxLine) {
+            text += L"\r\n";
+            column = 0;
+        }
         text.push_back(c);
+        ++column;
+    }
+    KillTimer(hwnd_, kTextTimer);
+    pendingText_.clear();
+    if (GetWindowTextLengthW(text_) > static_cast<int>(kFirstText))
+        MakeTextBox();
+    // While the message is still being read, only its first screen shows.
+    if (!complete_ && text.size() > kFirstText)
+        text.resize(kFirstText);
+    if (text.size() > kFirstText) {
+        size_t cut = text.rfind(L'\n', kFirstText);
+        cut = cut == std::wstring::npos || cut == 0 ? kFirstText : cut + 1;
+        pendingText_ = text.substr(cut);
+        text.resize(cut);
+        SetTimer(hwnd_, kTextTimer, USER_TIMER_MINIMUM, nullptr);
     }
     SetWindowTextW(text_, text.c_str());
+}
+
+void ReadingPane::AddTextPiece() {
+    const size_t n = std::min(pendingText_.size(), kTextPiece);
+    std::wstring piece = pendingText_.substr(0, n);
+    pendingText_.erase(0, n);
+    if (pendingText_.empty())
+        KillTimer(hwnd_, kTextTimer);
+    // Added at the end; the user's selection and scroll position stay.
+    CHARRANGE selection{};
+    POINT scroll{};
+    SendMessageW(text_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    SendMessageW(text_, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    SendMessageW(text_, WM_SETREDRAW, FALSE, 0);
+    CHARRANGE end{0x7FFFFFFF, 0x7FFFFFFF};
+    SendMessageW(text_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    SendMessageW(text_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+    SendMessageW(text_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    SendMessageW(text_, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    SendMessageW(text_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(text_, nullptr, FALSE);
 }
 
 std::wstring ReadingPane::Text() const {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(text_)) + 1, L'\0');
     text.resize(
         static_cast<size_t>(GetWindowTextW(text_, text.data(), static_cast<int>(text.size()))));
-    text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
-    return text;
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r') {
+            out.push_back(L'\n');
+            if (i + 1 < text.size() && text[i + 1] == L'\n')
+                ++i;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
 }
 
 void ReadingPane::FillAttachments() {
@@ -369,19 +488,13 @@ LRESULT ReadingPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == kSliceTimer)
             ReadNextSlice();
+        else if (wParam == kTextTimer)
+            AddTextPiece();
         return 0;
     case kFollowMessage:
         followPosted_ = false;
         Follow();
         return 0;
-    case WM_CTLCOLORSTATIC:
-        if (reinterpret_cast<HWND>(lParam) == text_) {
-            // Read-only, but it reads as the text box it is.
-            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
-            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        }
-        break;
     case WM_COMMAND:
         if (LOWORD(wParam) == kSaveAllId && HIWORD(wParam) == BN_CLICKED) {
             if (onSaveAll && !attachments_.empty())

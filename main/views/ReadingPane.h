@@ -55,7 +55,7 @@ class ReadingPane final : public ui::Window {
     const std::string& Source() const { return source_; }
     const mailformat::MimeTree& Tree() const { return tree_; }
     const std::vector<mailformat::Attachment>& Attachments() const { return attachments_; }
-    // The text box's text as shown ("\n" line ends).
+    // The text box's text as shown so far ("\n" line ends).
     std::wstring Text() const;
 
     // Enter or a double-click on attachment `index`; the button or Ctrl+S.
@@ -67,6 +67,7 @@ class ReadingPane final : public ui::Window {
   private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Layout();
+    void MakeTextBox();
     void Clear();
     void ShowLine(const std::wstring& line);
     void Load(IStoreFolder* folder, MESSAGEID id);
@@ -75,6 +76,7 @@ class ReadingPane final : public ui::Window {
     void ReadNextSlice();
     void ShowParsed();
     void SetText(const std::string& utf8);
+    void AddTextPiece();
     void FillAttachments();
 
     MessageListView& messages_;
@@ -85,6 +87,7 @@ class ReadingPane final : public ui::Window {
     bool visible_ = false;
     bool followPosted_ = false;
     int dpi_ = 96;
+    HFONT font_ = nullptr;
 
     // The message shown. The folder is held so the stream stays valid.
     Microsoft::WRL::ComPtr<IStoreFolder> folder_;
@@ -94,6 +97,7 @@ class ReadingPane final : public ui::Window {
     bool complete_ = false;
     unsigned long long size_ = 0;
     std::string source_;
+    std::wstring pendingText_; // text still to go into the box
     mailformat::MimeTree tree_;
     std::vector<mailformat::Attachment> attachments_;
 };

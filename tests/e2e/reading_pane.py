@@ -65,7 +65,8 @@ def decoded(source):
 def pane_text(s):
     controls = window(s, "Brisvander")
     box = controls.get(TEXT)
-    return (box.text.replace("\r\n", "\n") if box and box.visible else None), controls
+    text = box.text.replace("\r\n", "\n").replace("\r", "\n") if box and box.visible else None
+    return text, controls
 
 
 def wait_text(s, c, words, what, seconds=10):

@@ -3,7 +3,7 @@
 #include "Charsets.h"
 #include "HtmlText.h"
 #include "Mime.h"
-#include "SafeNames.h"
+#include "ExportFormat.h"
 
 #include <cstdlib>
 #include <string_view>
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string_view body = in.substr(p.bodyStart, p.bodyEnd - p.bodyStart);
         if (mailformat::DecodeTransfer(body, p.encoding).size() != a.size)
             std::abort();
-        std::string name = mailformat::SafeFileName(a.name, 120, "attachment");
+        std::string name = mailstore::SafeName(a.name, 120, "attachment");
         if (name.empty() || name.size() > 120 || name.find_first_of("/\\:") != std::string::npos ||
             !mailstore::IsValidUtf8(name))
             std::abort();

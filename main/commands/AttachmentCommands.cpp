@@ -1,11 +1,11 @@
 #include "main/commands/AttachmentCommands.h"
 
-#include "main/commands/MessageSource.h"
+#include "main/commands/MessageSourceCommands.h"
 #include "ui/Modal.h"
 #include "ui/WaitCursor.h"
 
 #include "Mime.h"
-#include "SafeNames.h"
+#include "ExportFormat.h"
 
 #include <wrl/client.h>
 
@@ -44,7 +44,12 @@ File CollectOne(const ReadingPane& pane, size_t index) {
     std::string fallback = "attachment";
     if (part.Is("message", "rfc822"))
         fallback += ".eml";
-    file.name = Wide(mailformat::SafeFileName(a.name, kMaxNameBytes, fallback));
+    // Only the last path part: a name from a message never names a place.
+    std::string_view name = a.name;
+    const size_t separator = name.find_last_of("/\\");
+    if (separator != std::string_view::npos)
+        name.remove_prefix(separator + 1);
+    file.name = Wide(mailstore::SafeName(name, kMaxNameBytes, fallback));
     return file;
 }
 

@@ -5,6 +5,7 @@
 #include "MessageParser.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <map>
 
@@ -443,9 +444,24 @@ std::string DecodeTransfer(std::string_view body, std::string_view encoding) {
 
 uint64_t DecodedSize(std::string_view body, std::string_view encoding) {
     uint64_t n = 0;
-    if (EqualsNoCase(encoding, "base64"))
-        Base64(body, [&n](char) { ++n; });
-    else if (EqualsNoCase(encoding, "quoted-printable"))
+    if (EqualsNoCase(encoding, "base64")) {
+        // As Base64 counts: each run of digits up to a '=' gives 6 bits a digit.
+        static const auto kDigit = [] {
+            std::array<uint8_t, 256> t{};
+            for (int c = 0; c < 256; ++c)
+                t[static_cast<size_t>(c)] = Base64Value(static_cast<unsigned char>(c)) >= 0;
+            return t;
+        }();
+        uint64_t run = 0;
+        for (char c : body) {
+            if (c == '=') {
+                n += run * 6 / 8;
+                run = 0;
+            }
+            run += kDigit[static_cast<unsigned char>(c)];
+        }
+        n += run * 6 / 8;
+    } else if (EqualsNoCase(encoding, "quoted-printable"))
         QuotedPrintable(body, [&n](char) { ++n; });
     else
         n = body.size();

@@ -20,6 +20,13 @@ constexpr UINT_PTR kSortTimer = 0x534F;
 // Work per step: well inside what a user notices as a window not answering.
 constexpr double kSortStepMs = 60;
 
+double NowMs() {
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 void SelectOnly(HWND list, int row) {
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
     ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -137,7 +144,12 @@ void MessageListView::ContinueSort() {
         return;
     if (job_->Version() != rows_.Version()) // rows came or went: their slots moved
         job_ = std::make_unique<message_sort::SortJob>(rows_, job_->Order());
-    if (!job_->Step(kSortStepMs))
+    // Small lists sort at once: steps go on while the time for one lasts.
+    const double until = NowMs() + kSortStepMs;
+    bool done = false;
+    for (double now = NowMs(); !done && now < until; now = NowMs())
+        done = job_->Step(until - now);
+    if (!done)
         return;
     sort_ = job_->Order();
     ranks_ = job_->TakeRanks();

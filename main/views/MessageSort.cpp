@@ -146,35 +146,14 @@ std::vector<uint32_t> SortedOrder(const MessageRows& rows, SortOrder order) {
 }
 
 SortJob::SortJob(const MessageRows& rows, SortOrder order)
-    : order_(order), version_(rows.Version()) {
+    : rows_(&rows), order_(order), version_(rows.Version()) {
     switch (order.column) {
     case kFrom:
-    case kSubject: {
-        // Each distinct text once: a folder's senders repeat.
-        const std::vector<std::string_view> texts = rows.TextViews(order.column);
-        std::unordered_map<std::string_view, uint32_t> ids;
-        ids.reserve(texts.size());
-        textOf_.resize(texts.size());
-        size_t bytes = 0;
-        for (std::string_view text : texts)
-            bytes += text.size();
-        texts_.reserve(bytes);
-        for (size_t i = 0; i < texts.size(); ++i) {
-            auto [it, added] = ids.emplace(texts[i], static_cast<uint32_t>(distinct_.size()));
-            if (added) {
-                distinct_.emplace_back(static_cast<uint32_t>(texts_.size()),
-                                       static_cast<uint32_t>(texts[i].size()));
-                texts_.append(texts[i]);
-            }
-            textOf_[i] = it->second;
-        }
-        keyAt_.reserve(distinct_.size() + 1);
-        keyAt_.push_back(0);
+    case kSubject:
+        phase_ = Phase::kCollect;
         break;
-    }
     case kReceived:
         result_ = OrderBy(rows.ReceivedKeys(), order.descending);
-        done_ = true;
         break;
     case kFlag: {
         // Two keys: flagged slots, then the others (or the other way round).
@@ -186,60 +165,119 @@ SortJob::SortJob(const MessageRows& rows, SortOrder order)
                 if (flags[i] == wanted)
                     result_.push_back(static_cast<uint32_t>(i));
         }
-        done_ = true;
         break;
     }
     default:
         result_.resize(rows.Count());
         std::iota(result_.begin(), result_.end(), 0u);
-        done_ = true;
         break;
     }
 }
 
-bool SortJob::Step(double budgetMs) {
-    if (done_)
-        return true;
-    const double until = NowMs() + budgetMs;
-    std::wstring wide;
-    while (keyAt_.size() <= distinct_.size()) {
-        const auto [at, bytes] = distinct_[keyAt_.size() - 1];
-        wide = Widen(std::string_view(texts_).substr(at, bytes));
-        AppendSortKey(wide, &keys_);
-        keyAt_.push_back(static_cast<uint32_t>(keys_.size()));
-        // The clock is asked every few keys: each key costs microseconds.
-        if (keyAt_.size() % 64 == 0 && NowMs() >= until)
-            return false;
+void SortJob::Collect(const MessageRows& rows) {
+    // Each distinct text once: a folder's senders repeat.
+    const std::vector<std::string_view> texts = rows.TextViews(order_.column);
+    std::unordered_map<std::string_view, uint32_t> ids;
+    ids.reserve(texts.size());
+    textOf_.resize(texts.size());
+    size_t bytes = 0;
+    for (std::string_view text : texts)
+        bytes += text.size();
+    texts_.reserve(bytes);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        auto [it, added] = ids.emplace(texts[i], static_cast<uint32_t>(distinct_.size()));
+        if (added) {
+            distinct_.emplace_back(static_cast<uint32_t>(texts_.size()),
+                                   static_cast<uint32_t>(texts[i].size()));
+            texts_.append(texts[i]);
+        }
+        textOf_[i] = it->second;
     }
-    Finish();
-    return true;
+    keyAt_.reserve(distinct_.size() + 1);
+    keyAt_.push_back(0);
 }
 
-void SortJob::Finish() {
+bool SortJob::Step(double budgetMs) {
+    const double until = NowMs() + budgetMs;
+    switch (phase_) {
+    case Phase::kCollect:
+        Collect(*rows_);
+        rows_ = nullptr;
+        phase_ = Phase::kKeys;
+        return false;
+    case Phase::kKeys: {
+        std::wstring wide;
+        while (keyAt_.size() <= distinct_.size()) {
+            const auto [at, bytes] = distinct_[keyAt_.size() - 1];
+            wide = Widen(std::string_view(texts_).substr(at, bytes));
+            AppendSortKey(wide, &keys_);
+            keyAt_.push_back(static_cast<uint32_t>(keys_.size()));
+            // The clock is asked every few keys: each key costs microseconds.
+            if (keyAt_.size() % 64 == 0 && NowMs() >= until)
+                return false;
+        }
+        texts_.clear();
+        texts_.shrink_to_fit();
+        phase_ = Phase::kSortKeys;
+        return false;
+    }
+    case Phase::kSortKeys:
+        SortKeys();
+        phase_ = Phase::kRank;
+        return false;
+    case Phase::kRank:
+        Rank();
+        phase_ = Phase::kDone;
+        return true;
+    case Phase::kDone:
+    default:
+        return true;
+    }
+}
+
+void SortJob::SortKeys() {
     auto key = [this](uint32_t text) {
         return std::string_view(keys_).substr(keyAt_[text], keyAt_[text + 1] - keyAt_[text]);
     };
-    std::vector<uint32_t> sorted(distinct_.size());
-    std::iota(sorted.begin(), sorted.end(), 0u);
-    std::sort(sorted.begin(), sorted.end(),
-              [&](uint32_t a, uint32_t b) { return CompareBytes(key(a), key(b)) < 0; });
+    // Each key's first eight bytes as a number decide most comparisons without
+    // reaching into the keys.
+    std::vector<std::pair<uint64_t, uint32_t>> byPrefix(distinct_.size());
+    for (uint32_t text = 0; text < distinct_.size(); ++text) {
+        const std::string_view bytes = key(text);
+        uint64_t prefix = 0;
+        for (size_t i = 0; i < 8; ++i)
+            prefix = prefix << 8 | (i < bytes.size() ? static_cast<uint8_t>(bytes[i]) : 0u);
+        byPrefix[text] = {prefix, text};
+    }
+    std::sort(byPrefix.begin(), byPrefix.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first)
+            return a.first < b.first;
+        return CompareBytes(key(a.second), key(b.second)) < 0;
+    });
+    sorted_.resize(byPrefix.size());
+    for (size_t k = 0; k < byPrefix.size(); ++k)
+        sorted_[k] = byPrefix[k].second;
+}
+
+void SortJob::Rank() {
+    auto key = [this](uint32_t text) {
+        return std::string_view(keys_).substr(keyAt_[text], keyAt_[text + 1] - keyAt_[text]);
+    };
     // Texts with equal keys compare equal: the same rank.
     std::vector<uint32_t> rankOf(distinct_.size());
     uint32_t rank = 0;
-    for (size_t k = 0; k < sorted.size(); ++k) {
-        if (k > 0 && key(sorted[k - 1]) != key(sorted[k]))
+    for (size_t k = 0; k < sorted_.size(); ++k) {
+        if (k > 0 && key(sorted_[k - 1]) != key(sorted_[k]))
             ++rank;
-        rankOf[sorted[k]] = rank;
+        rankOf[sorted_[k]] = rank;
     }
     ranks_.resize(textOf_.size());
     for (size_t i = 0; i < textOf_.size(); ++i)
         ranks_[i] = rankOf[textOf_[i]];
     result_ = OrderBy(ranks_, order_.descending);
-    texts_.clear();
-    texts_.shrink_to_fit();
     keys_.clear();
     keys_.shrink_to_fit();
-    done_ = true;
+    sorted_.clear();
 }
 
 size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& row, size_t slot) {

@@ -44,6 +44,7 @@ size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& r
 // rows keep their slots (MessageRows::Version).
 class SortJob {
   public:
+    // `rows` must not change before the first step.
     SortJob(const MessageRows& rows, SortOrder order);
     // Works for about `budgetMs` at most (the last step, ordering, as long as
     // it takes); true once the order is ready.
@@ -56,11 +57,17 @@ class SortJob {
     std::vector<uint32_t> TakeRanks() { return std::move(ranks_); }
 
   private:
-    void Finish();
+    void Collect(const MessageRows& rows);
+    void SortKeys();
+    void Rank();
 
+    // A text column's phases, each a step of its own at least.
+    enum class Phase { kCollect, kKeys, kSortKeys, kRank, kDone };
+
+    const MessageRows* rows_ = nullptr; // read only in the first step
     SortOrder order_;
     uint64_t version_ = 0;
-    bool done_ = false;
+    Phase phase_ = Phase::kDone;
     std::vector<uint32_t> result_;
     // A text column: distinct texts as UTF-8 (offset, bytes), the distinct
     // text of each slot, and the keys made so far (offset into keys_).
@@ -69,6 +76,7 @@ class SortJob {
     std::vector<uint32_t> textOf_;
     std::string keys_;
     std::vector<uint32_t> keyAt_;
+    std::vector<uint32_t> sorted_; // distinct texts in key order
     std::vector<uint32_t> ranks_;
 };
 

@@ -112,6 +112,7 @@ def sort_by_subject(s, c):
           f"click, longest without an answer {seen['longest']:.0f} ms", flush=True)
     c.check(seen["end"] == "reached", "the sort shows, its arrow on the Subject header")
     c.check(seen["longest"] < FROZEN_MS, f"the window answered all along ({seen['longest']} ms)")
+    s.screenshot("sorted-by-subject.png")
 
 
 def mass_delete(s, c, folders):

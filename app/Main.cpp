@@ -30,9 +30,10 @@ int Run(HINSTANCE instance, int showCommand) {
     MSG message{};
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
-        // Gives Tab and Shift+Tab their focus order between the controls.
-        if (mainWindow.Messages().PreTranslate(message))
+        // The find box's keys, while it is open.
+        if (mainWindow.PreTranslate(message))
             continue;
+        // Gives Tab and Shift+Tab their focus order between the controls.
         HWND window = mainWindow.Handle();
         if (window && IsDialogMessageW(window, &message))
             continue;

@@ -2,9 +2,9 @@
 // commands that pick their target in the folder dialog.
 #pragma once
 
-#include "main/commands/DragDrop.h"
+#include "main/commands/DragTracker.h"
 #include "main/commands/FolderCommands.h"
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/commands/MessageCommands.h"
 #include "main/views/MessageListView.h"
@@ -17,14 +17,16 @@
 
 class DragCommands {
   public:
-    DragCommands(const ui::Window& window, const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
-                 FolderTreeView& tree, MessageListView& messages, const FolderSelection& selection,
-                 FolderCommands& folders, MessageCommands& messageCommands)
-        : window_(window), store_(store), tree_(tree), messages_(messages), selection_(selection),
+    DragCommands(const ui::Window& window, FolderTreeView& tree, MessageListView& messages,
+                 const FolderSelection& selection, FolderCommands& folders,
+                 MessageCommands& messageCommands)
+        : window_(window), tree_(tree), messages_(messages), selection_(selection),
           folders_(folders), messageCommands_(messageCommands) {}
     DragCommands(const DragCommands&) = delete;
     DragCommands& operator=(const DragCommands&) = delete;
 
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
     bool Active() const { return drag_.Active(); }
     // Starts a drag from the tree or the list, or ends one with Escape; false
     // for other notifications.
@@ -40,11 +42,13 @@ class DragCommands {
     void BeginRowsDrag(int row);
 
     const ui::Window& window_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     MessageListView& messages_;
     const FolderSelection& selection_;
     FolderCommands& folders_;
     MessageCommands& messageCommands_;
-    DragDrop drag_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
+    DragTracker drag_;
 };

@@ -89,6 +89,11 @@ TEST_F(CommandsTest, RefusalsChangeNothing) {
         {{"mkdir", "--parents", store_, "New/" + std::string(300, 'x') + "/B"}, "255 bytes"},
         {{"import", "--create", store_, "New/" + std::string(300, 'x'), Path("a.eml")}, "255"},
         {{"mkdir", store_, "C1 \xc2\x85 here"}, "C1 \\xc2\\x85 here"},
+        {{"mkdir", store_,
+          "invoice\xe2\x80\xae"
+          "fdp.exe"},
+         "turn the direction of text"},
+        {{"rename", store_, "Inbox/Work", "\xe2\x81\xa6Work"}, "turn the direction of text"},
     };
     for (const auto& [args, why] : cases) {
         Result r = Call(args);
@@ -148,7 +153,7 @@ TEST_F(CommandsTest, JsonListings) {
     EXPECT_THAT(arrays["PROBLEM: "], HasSubstr("00000000000000f0.eml"));
     EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"unaccounted\":[" +
                                  arrays["UNACCOUNTED: "] + "],\"setAside\":[" +
-                                 arrays["SET ASIDE: "] + "]}"));
+                                 arrays["SET ASIDE: "] + "],\"notTheStores\":[]}"));
 }
 
 TEST(JsonStringTest, KeepsValidUtf8AndReplacesEveryInvalidByte) {
@@ -180,6 +185,24 @@ TEST(MboxSeparatorTest, NamesTheWeekdayEitherSideOf1970) {
     EXPECT_EQ(MboxSeparator(m), "From - Tue Feb 29 08:00:00 2000\n");
     m.received = FileTimeFromUtc(1601, 1, 1, 0, 0, 0) + 1; // 0 means no date
     EXPECT_EQ(MboxSeparator(m), "From - Mon Jan  1 00:00:00 1601\n");
+}
+
+TEST(SafeNameTest, LeavesNoPathPartDeviceOrDirectionTrick) {
+    // An override that would show "evil\u202Egpj.exe" as "evilexe.jpg".
+    EXPECT_EQ(SafeName("evil\xE2\x80\xAEgpj.exe", 100, "x"), "evilgpj.exe");
+    EXPECT_EQ(SafeName("\xE2\x81\xA6"
+                       "a\xE2\x80\x8F/..\\b\xD8\x9C",
+                       100, "x"),
+              "a_.._b");
+    EXPECT_EQ(SafeName("\xE2\x80\xAE", 100, "x"), "x");
+    EXPECT_EQ(SafeName("con.txt", 100, "x"), "_con.txt");
+    EXPECT_EQ(SafeName("..", 100, "x"), "x");
+    // Cut at a character boundary, then trailing blanks and dots dropped.
+    EXPECT_EQ(SafeName("ab. \xC3\xA9", 5, "x"), "ab");
+    NameClaims claims;
+    claims.Take("A.eml");
+    EXPECT_EQ(claims.Claim("a", ".eml"), "a (2).eml");
+    EXPECT_EQ(claims.Claim("A", ".EML"), "A (3).EML");
 }
 
 } // namespace

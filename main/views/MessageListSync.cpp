@@ -1,5 +1,6 @@
-// The message list: columns, rows from the store, and the owner-data view.
-#include "main/views/MessageList.h"
+// The owner-data list view beside its rows: columns, rows from the store, and
+// the view's count, selection and focus kept in step with the rows.
+#include "main/views/MessageListSync.h"
 
 #include "main/views/LocalTime.h"
 #include "ui/RedrawGuard.h"
@@ -14,7 +15,7 @@
 #include <iterator>
 #include <vector>
 
-namespace message_list {
+namespace list_sync {
 
 namespace {
 
@@ -466,4 +467,4 @@ bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result)
     }
 }
 
-} // namespace message_list
+} // namespace list_sync

@@ -1,5 +1,5 @@
 // What a folder chosen in the main tree loads.
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 
 #include "ui/RedrawGuard.h"
 
@@ -27,7 +27,7 @@ void FolderSelection::Changed(HTREEITEM node) {
 }
 
 void FolderSelection::ShowPanel(STOREFOLDERID folderId) {
-    panel_.Show(store_.Get(), folderId);
+    panel_.Show(store_, folderId);
 }
 
 void FolderSelection::FillList(STOREFOLDERID folderId) {

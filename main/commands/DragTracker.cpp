@@ -1,4 +1,4 @@
-#include "main/commands/DragDrop.h"
+#include "main/commands/DragTracker.h"
 
 #include "storeui/FolderTree.h"
 
@@ -96,8 +96,8 @@ HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, std::wstring 
     return image;
 }
 
-void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
-                     Drop drop) {
+void DragTracker::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
+                        Drop drop) {
     Cancel();
     ui::UniqueImageList picture(image);
     if (!owner || !tree)
@@ -118,7 +118,7 @@ void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, All
     Track(at);
 }
 
-bool DragDrop::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+bool DragTracker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!Active())
         return false;
     const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -147,11 +147,11 @@ bool DragDrop::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void DragDrop::Cancel() {
+void DragTracker::Cancel() {
     Finish();
 }
 
-HTREEITEM DragDrop::NodeAt(POINT client) const {
+HTREEITEM DragTracker::NodeAt(POINT client) const {
     if (!tree_)
         return nullptr;
     MapWindowPoints(owner_, tree_, &client, 1);
@@ -165,12 +165,12 @@ HTREEITEM DragDrop::NodeAt(POINT client) const {
     return (hit.flags & TVHT_ONITEM) ? node : nullptr;
 }
 
-STOREFOLDERID DragDrop::TargetAt(POINT client) const {
+STOREFOLDERID DragTracker::TargetAt(POINT client) const {
     HTREEITEM node = NodeAt(client);
     return node ? folder_tree::NodeId(tree_, node) : 0;
 }
 
-void DragDrop::Track(POINT client) {
+void DragTracker::Track(POINT client) {
     HTREEITEM node = NodeAt(client);
     const bool allowed = node && allowed_ && allowed_(folder_tree::NodeId(tree_, node));
     HTREEITEM wanted = allowed ? node : nullptr;
@@ -190,7 +190,7 @@ void DragDrop::Track(POINT client) {
     }
 }
 
-void DragDrop::DropAt(POINT client, bool copy) {
+void DragTracker::DropAt(POINT client, bool copy) {
     const STOREFOLDERID target = TargetAt(client);
     const Allowed allowed = std::move(allowed_);
     const Drop drop = std::move(drop_);
@@ -200,7 +200,7 @@ void DragDrop::DropAt(POINT client, bool copy) {
         drop(target, copy);
 }
 
-void DragDrop::Finish() {
+void DragTracker::Finish() {
     // Cleared first: releasing the capture comes back here.
     HWND owner = std::exchange(owner_, nullptr);
     if (!owner)

@@ -1,7 +1,7 @@
 // Header parsing: encoded words in every charset family, odd and hostile headers.
+#include "Calendar.h"
 #include "Charsets.h"
 #include "MessageParser.h"
-#include "Store.h"
 
 #include <gtest/gtest.h>
 
@@ -34,9 +34,14 @@ TEST(EncodedWords, DecodeInTheCommonCharsets) {
         {"=?windows-1258?Q?=80?=", "€"},
         {"=?koi8-r?B?8NLJ18XU?=", "Привет"},
         {"=?utf-8*en?Q?tagged?=", "tagged"},
+        {"=?ISO-2022-JP?B?GyRCJCpDTiRpJDsbKEI6IBskQjJxNUQbKEI=?=", "お知らせ: 会議"},
+        {"=?iso-2022-jp?B?GyhKXDEwMBsoQg==?=", "¥100"},
+        {"=?iso-2022-jp?Q?=1B(I1=1B(B?=", "ｱ"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(DecodeHeaderText(c.raw), c.text) << c.raw;
+    // Unencoded, as Japanese mail often sends it.
+    EXPECT_EQ(DecodeHeaderText("\x1b$B$*CN$i$;\x1b(B: 2026"), "お知らせ: 2026");
 }
 
 TEST(EncodedWords, SpacingAndJoiningFollowTheRules) {
@@ -78,7 +83,7 @@ TEST(Headers, PropsComeFromTheRightFields) {
     EXPECT_EQ(h.to, "Bob Example; carol@example.com; Désirée; Eve Example");
     EXPECT_EQ(h.sent, FileTimeFromUtc(2026, 12, 8, 7, 30, 0));
     EXPECT_EQ(h.received, FileTimeFromUtc(2026, 12, 8, 9, 0, 5));
-    EXPECT_EQ(h.priority, kPriorityHigh);
+    EXPECT_EQ(h.priority, 1u); // high
 }
 
 TEST(Headers, PriorityFromXPriorityOrImportance) {

@@ -1,7 +1,7 @@
 // Rows and folders dragged onto the tree of the real window on the store
 // double, driven by the window's own mouse and key messages.
 #include "CommandTestSupport.h"
-#include "main/commands/DragDrop.h"
+#include "main/commands/DragTracker.h"
 
 #include <gmock/gmock.h>
 
@@ -11,7 +11,7 @@ using ::testing::IsEmpty;
 namespace maintest {
 namespace {
 
-class DragDropTest : public CommandTest {
+class DragCommandsTest : public CommandTest {
   protected:
     void SetUp() override {
         CommandTest::SetUp();
@@ -63,7 +63,7 @@ class DragDropTest : public CommandTest {
     bool NoDropCursor() const { return GetCursor() == LoadCursorW(nullptr, IDC_NO); }
 };
 
-TEST_F(DragDropTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) {
+TEST_F(DragCommandsTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) {
     store_->AddFolder(7, 1, "work").AddFolder(8, 5, "Work");
     window_->RebuildTree(1);
     HWND tree = Tree();
@@ -79,7 +79,7 @@ TEST_F(DragDropTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) {
     EXPECT_FALSE(drop_rules::RowsMayDrop(1, 0));
 }
 
-TEST_F(DragDropTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
+TEST_F(DragCommandsTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
     DragFolder(1);
     EXPECT_FALSE(window_->Dragging()) << "the Inbox stays where it is";
 
@@ -112,7 +112,7 @@ TEST_F(DragDropTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
     EXPECT_THAT(CallsOf("MoveFolder"), ElementsAre("MoveFolder(4, 5)"));
 }
 
-TEST_F(DragDropTest, RowsAreMovedOrWithCtrlCopiedAsByTheFolderDialog) {
+TEST_F(DragCommandsTest, RowsAreMovedOrWithCtrlCopiedAsByTheFolderDialog) {
     DragRows({2, 0});
     Mouse(WM_MOUSEMOVE, 1);
     EXPECT_TRUE(NoDropCursor()) << "the folder they are in";

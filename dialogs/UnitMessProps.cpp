@@ -39,11 +39,15 @@ constexpr Row kRows[] = {
 };
 constexpr int kRuleY[] = {73, 118, 162};
 
-// The first piece fills more than the box's screenful; later ones are small
-// enough that the box lays one out in a few tens of milliseconds even where
-// it costs microseconds a byte.
+// The first piece fills more than the box's screenful. Later ones are sized
+// to a time: a box may pay for each append in proportion to the text it holds
+// already, so fixed small pieces would cost more and more each; sized to the
+// time, they grow as that cost allows and the appends stay few.
 constexpr ULONG kFirstPiece = 8192;
 constexpr ULONG kPiece = 4096;
+constexpr ULONG kLargestPiece = 8 * 1024 * 1024;
+// What one append may take: two fit in a turn.
+constexpr double kPieceMs = 25;
 // Work per idle turn: the dialog answers again well within a quarter second.
 constexpr DWORD kTurnMs = 60;
 constexpr UINT_PTR kLoadTimer = 1;
@@ -184,6 +188,7 @@ bool TFormMessProps::LoadSource(IStream* source, unsigned long long size) {
     SendMessageW(box, EM_EXLIMITTEXT, 0, std::max<LPARAM>(limit, 32767));
     source_ = source;
     left_ = size;
+    pieceBytes_ = kPiece;
     if (!AddPiece(true)) {
         StopLoading();
         return false;
@@ -236,10 +241,32 @@ void TFormMessProps::StopLoading() {
         ui::RefreshCursor(Hwnd());
 }
 
+namespace {
+
+double NowMs() {
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// The next piece's size from how long the last piece of `bytes` took: about
+// kPieceMs a piece, at most twice the last so one slow turn cannot follow a
+// fast one.
+ULONG NextPieceBytes(ULONG bytes, double tookMs) {
+    const double scaled = bytes * (kPieceMs / std::max(tookMs, 0.5));
+    const double bounded = std::min(scaled, 2.0 * bytes);
+    return static_cast<ULONG>(
+        std::clamp(bounded, static_cast<double>(kPiece), static_cast<double>(kLargestPiece)));
+}
+
+} // namespace
+
 bool TFormMessProps::AddPiece(bool first) {
     HWND box = RichEdit1();
+    const double started = NowMs();
     const auto wanted =
-        static_cast<ULONG>(std::min<unsigned long long>(left_, first ? kFirstPiece : kPiece));
+        static_cast<ULONG>(std::min<unsigned long long>(left_, first ? kFirstPiece : pieceBytes_));
     std::string piece;
     piece.swap(held_);
     const size_t at = piece.size();
@@ -291,6 +318,8 @@ bool TFormMessProps::AddPiece(bool first) {
     SendMessageW(box, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
     SendMessageW(box, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(box, nullptr, FALSE);
+    if (wanted == pieceBytes_)
+        pieceBytes_ = NextPieceBytes(wanted, NowMs() - started);
     return stream.dwError == 0 && cookie.left == 0;
 }
 

@@ -74,7 +74,8 @@ class TFormMessProps final : public ui::Dialog {
 
     ui::UniqueFont bold_;
     Microsoft::WRL::ComPtr<IStream> source_;
-    unsigned long long left_ = 0; // bytes still to read from source_
-    std::string held_;            // a character's or a line end's start, waiting for the rest
+    unsigned long long left_ = 0;  // bytes still to read from source_
+    std::string held_;             // a character's or a line end's start, waiting for the rest
+    unsigned long pieceBytes_ = 0; // the next piece's size, set by how long the last took
     bool sourceFailed_ = false;
 };

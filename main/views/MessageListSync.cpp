@@ -235,6 +235,17 @@ void AskRepaint(HWND list, MessageRows& rows) {
     }
 }
 
+// Brings the view up to date once a burst of changes is over: timers come
+// only when no other message waits.
+constexpr UINT_PTR kSyncTimer = 0x5359;
+
+// Questions from other threads and programs are answered from what the view
+// shows: catching up on each would cost a pass over the rows per question in
+// a burst. The burst's own end (the timer, a paint, input) catches up.
+bool AskedFromOutside() {
+    return InSendMessageEx(nullptr) != ISMEX_NOSEND;
+}
+
 // Starts recording changes for the view, from what it shows now.
 MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
     MessageRows::PendingView& pending = rows.Pending();
@@ -249,8 +260,10 @@ MessageRows::PendingView& Begin(HWND list, MessageRows& rows) {
             static_cast<int>(SendMessageW(list, LVM_GETSELECTIONMARK, 0, 0));
         pending.firstChanged = rows.Count();
         pending.active = true;
-        // The paint this asks for brings the view up to date first (see KeepInSync).
+        // The paint this asks for brings the view up to date first (see KeepInSync);
+        // the timer does where nothing is painted.
         AskRepaint(list, rows);
+        SetTimer(list, kSyncTimer, USER_TIMER_MINIMUM, nullptr);
     }
     return pending;
 }
@@ -260,7 +273,7 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
     auto* rows = reinterpret_cast<MessageRows*>(data);
     if (message == WM_NCDESTROY)
         RemoveWindowSubclass(list, SyncProc, id);
-    else if (rows->Pending().active) {
+    else if (rows->Pending().active && !AskedFromOutside()) {
         try {
             Flush(list, *rows);
         } catch (...) {
@@ -269,6 +282,10 @@ LRESULT CALLBACK SyncProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
             rows->Pending().active = false;
             rows->ClearSelected();
         }
+    }
+    if (message == WM_TIMER && wParam == kSyncTimer) {
+        KillTimer(list, kSyncTimer);
+        return 0;
     }
     if (message == WM_PAINT)
         rows->Pending().repaintAsked = false;

@@ -14,6 +14,19 @@ int NextItem(HWND list, int start, UINT flags) {
         SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
 }
 
+// The sort's steps come on this timer: timers come only when no other message
+// waits, so input and paints go first.
+constexpr UINT_PTR kSortTimer = 0x534F;
+// Work per step: well inside what a user notices as a window not answering.
+constexpr double kSortStepMs = 60;
+
+double NowMs() {
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 void SelectOnly(HWND list, int row) {
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
     ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -33,6 +46,7 @@ HWND MessageListView::Create(HWND parent, int id, const controls::Place& place, 
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES |
                                                  LVS_EX_LABELTIP);
     controls::MenuOnShiftF10(list_);
+    SetWindowSubclass(list_, SortProc, 0, reinterpret_cast<DWORD_PTR>(this));
     tip_.Attach(list_,
                 [this](POINT client, LabelTip::Label& label) { return CutLabelAt(client, label); });
     return list_;
@@ -69,6 +83,7 @@ void MessageListView::SetImages(HIMAGELIST images) {
 }
 
 void MessageListView::Clear() {
+    StopSort();
     list_sync::Clear(list_, rows_);
     pendingDelete_.clear();
     idsAscending_ = true;
@@ -105,11 +120,74 @@ void MessageListView::InsertNew(const MESSAGEID* previous, MessageRow row) {
 void MessageListView::SortBy(int column) {
     if (column < message_sort::kFrom || column > message_sort::kFlag)
         return;
-    sort_.descending = sort_.column == column && !sort_.descending;
-    sort_.column = column;
+    // A second click while a sort is made reverses the one asked for.
+    const message_sort::SortOrder last = job_ ? job_->Order() : sort_;
+    message_sort::SortOrder order{column, last.column == column && !last.descending};
+    StopSort();
+    if (ranksColumn_ == column && ranksVersion_ == rows_.Version() &&
+        ranks_.size() == rows_.Count()) {
+        sort_ = order;
+        idsAscending_ = false;
+        list_sync::Reorder(list_, rows_, message_sort::OrderByRanks(ranks_, order.descending));
+        ShowSortArrow();
+        return;
+    }
+    job_ = std::make_unique<message_sort::SortJob>(rows_, order);
+    ContinueSort();
+    if (job_) {
+        SetTimer(list_, kSortTimer, USER_TIMER_MINIMUM, nullptr);
+        SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+    }
+}
+
+void MessageListView::ContinueSort() {
+    if (!job_)
+        return;
+    if (job_->Version() != rows_.Version()) // rows came or went: their slots moved
+        job_ = std::make_unique<message_sort::SortJob>(rows_, job_->Order());
+    // Small lists sort at once: steps go on while the time for one lasts.
+    const double until = NowMs() + kSortStepMs;
+    bool done = false;
+    for (double now = NowMs(); !done && now < until; now = NowMs())
+        done = job_->Step(until - now);
+    if (!done)
+        return;
+    sort_ = job_->Order();
+    ranks_ = job_->TakeRanks();
+    ranksColumn_ = ranks_.empty() ? message_sort::kNone : sort_.column;
+    ranksVersion_ = rows_.Version();
+    std::vector<uint32_t> order = job_->TakeOrder();
+    StopSort();
     idsAscending_ = false;
-    list_sync::Reorder(list_, rows_, message_sort::SortedOrder(rows_, sort_));
+    list_sync::Reorder(list_, rows_, std::move(order));
     ShowSortArrow();
+}
+
+void MessageListView::StopSort() {
+    if (!job_)
+        return;
+    job_.reset();
+    KillTimer(list_, kSortTimer); // the arrow comes back with the mouse's next move
+}
+
+LRESULT CALLBACK MessageListView::SortProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR id, DWORD_PTR data) {
+    auto* self = reinterpret_cast<MessageListView*>(data);
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(list, SortProc, id);
+    } else if (message == WM_TIMER && wParam == kSortTimer) {
+        try {
+            self->ContinueSort();
+        } catch (...) {
+            self->job_.reset(); // out of memory: the rows keep their order
+            KillTimer(list, kSortTimer);
+        }
+        return 0;
+    } else if (message == WM_SETCURSOR && self->job_ && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+        return TRUE;
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
 }
 
 void MessageListView::ShowSortArrow() {

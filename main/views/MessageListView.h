@@ -55,9 +55,13 @@ class MessageListView {
     bool IdsAscending() const { return idsAscending_ && !sort_.Active(); }
 
     // A header click: sorts by that column, or reverses the sort when it is
-    // the column sorted by. Selection and focus stay on their rows.
+    // the column sorted by. Selection and focus stay on their rows. What
+    // takes longer than a moment goes on in steps from the list's timer, with
+    // the wait cursor over the list, and shows once done.
     void SortBy(int column);
+    // The order shown; and whether a sort is still being made.
     message_sort::SortOrder Sort() const { return sort_; }
+    bool Sorting() const { return job_ != nullptr; }
 
     // Selects, focuses and shows the next row (or the previous one) whose
     // sender or subject contains `text`, past the focused row and wrapping.
@@ -90,10 +94,21 @@ class MessageListView {
     POINT MenuPoint() const;
 
   private:
+    static LRESULT CALLBACK SortProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR data);
+    // One step of the sort being made; shows the order once it is ready.
+    void ContinueSort();
+    void StopSort();
     void ShowSortArrow();
 
     HWND list_ = nullptr;
     message_sort::SortOrder sort_;
+    std::unique_ptr<message_sort::SortJob> job_;
+    // The last text sort's ranks per slot, while the slots hold: the other
+    // direction of the same column needs no keys again.
+    std::vector<uint32_t> ranks_;
+    int ranksColumn_ = message_sort::kNone;
+    uint64_t ranksVersion_ = 0;
     std::unique_ptr<FindBox> find_;
     LabelTip tip_;
     MessageRows rows_;

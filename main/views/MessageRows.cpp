@@ -138,6 +138,11 @@ void MessageRows::Clear() {
     indexBuilt_ = false;
     order_.clear();
     shownOf_.clear();
+    dead_ = 0;
+    liveShown_.Clear();
+    liveSlots_.Clear();
+    goneSlot_.clear();
+    ++version_;
     bool repaintAsked = pending_.repaintAsked;
     pending_ = PendingView();
     pending_.repaintAsked = repaintAsked;
@@ -256,6 +261,7 @@ void MessageRows::Appended(Block& block) {
     if (block.rows.size() == kBlockRows)
         block.text.shrink_to_fit(); // full: no more appends to make room for
     ++count_;
+    ++version_;
 }
 
 void MessageRows::Append(const MessageRow& row) {
@@ -287,6 +293,7 @@ void MessageRows::Insert(size_t index, const MessageRow& row) {
 }
 
 void MessageRows::InsertAt(size_t index, size_t slot, const MessageRow& row) {
+    CloseGaps();
     slot = std::min(slot, count_);
     InsertSlot(slot, row);
     if (order_.empty())
@@ -310,6 +317,7 @@ void MessageRows::InsertSlot(size_t index, const MessageRow& row) {
     block->rows.insert(block->rows.begin() + static_cast<std::ptrdiff_t>(offset),
                        MakeEntry(row, *block, AppendUtf8));
     ++count_;
+    ++version_;
     MarkStartsFrom(block->ordinal + 1);
     SplitIfFull(block);
 }
@@ -341,14 +349,51 @@ void MessageRows::SplitIfFull(Block* block) {
 }
 
 void MessageRows::Erase(size_t index) {
-    const size_t slot = Slot(index);
-    EraseSlot(slot);
     if (order_.empty())
+        EraseSlot(index);
+    else
+        EraseShown(index);
+}
+
+void MessageRows::EraseShown(size_t index) {
+    if (dead_ == 0) {
+        liveShown_.Reset(order_.size());
+        liveSlots_.Reset(order_.size());
+        goneSlot_.assign(order_.size(), false);
+    }
+    const size_t place = dead_ == 0 ? index : liveShown_.Find(index);
+    const uint32_t was = order_[place];
+    EraseSlot(liveSlots_.Below(was));
+    liveShown_.Remove(place);
+    liveSlots_.Remove(was);
+    goneSlot_[was] = true;
+    ++dead_;
+    if (count_ == 0)
+        CloseGaps();
+}
+
+size_t MessageRows::SlotPastGaps(size_t index) const {
+    return liveSlots_.Below(order_[liveShown_.Find(index)]);
+}
+
+void MessageRows::CloseGaps() {
+    if (dead_ == 0)
         return;
-    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(index));
-    for (uint32_t& shown : order_)
-        if (shown > slot)
-            --shown;
+    std::vector<uint32_t> slotNow(goneSlot_.size());
+    uint32_t next = 0;
+    for (size_t was = 0; was < goneSlot_.size(); ++was)
+        if (!goneSlot_[was])
+            slotNow[was] = next++;
+    std::vector<uint32_t> order;
+    order.reserve(count_);
+    for (uint32_t was : order_)
+        if (!goneSlot_[was])
+            order.push_back(slotNow[was]);
+    order_.swap(order);
+    dead_ = 0;
+    liveShown_.Clear();
+    liveSlots_.Clear();
+    goneSlot_.clear();
     RefreshShown();
 }
 
@@ -360,6 +405,7 @@ void MessageRows::EraseSlot(size_t index) {
     block->unusedBytes += gone.fromBytes + gone.subjectBytes;
     block->rows.erase(block->rows.begin() + static_cast<std::ptrdiff_t>(offset));
     --count_;
+    ++version_;
     size_t ordinal = block->ordinal;
     if (block->rows.empty()) {
         blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(ordinal));
@@ -388,6 +434,7 @@ void MessageRows::SetSelected(size_t index, bool selected) {
 }
 
 std::vector<int> MessageRows::TakeSelected() {
+    CloseGaps();
     std::vector<int> selected;
     size_t slot = 0;
     for (auto& block : blocks_)
@@ -482,7 +529,7 @@ std::ptrdiff_t MessageRows::FindShownFrom(MESSAGEID id, size_t start) const {
         for (size_t i = 0; i < block.rows.size(); ++i) {
             if (block.rows[i].id != id)
                 continue;
-            const size_t shown = shownOf_[block.start + i];
+            const size_t shown = ShownOf(block.start + i);
             if (shown >= start && (best < 0 || shown < static_cast<size_t>(best)))
                 best = static_cast<std::ptrdiff_t>(shown);
         }
@@ -493,6 +540,7 @@ std::ptrdiff_t MessageRows::FindShownFrom(MESSAGEID id, size_t start) const {
 void MessageRows::SetOrder(std::vector<uint32_t> slots) {
     if (slots.size() != count_)
         return;
+    CloseGaps();
     order_ = std::move(slots);
     RefreshShown();
 }
@@ -504,7 +552,11 @@ void MessageRows::RefreshShown() {
 }
 
 size_t MessageRows::ShownOf(size_t slot) const {
-    return order_.empty() ? slot : shownOf_[slot];
+    if (order_.empty())
+        return slot;
+    if (dead_ == 0)
+        return shownOf_[slot];
+    return liveShown_.Below(shownOf_[liveSlots_.Find(slot)]);
 }
 
 uint64_t MessageRows::ReceivedKey(size_t index) const {
@@ -532,6 +584,18 @@ std::vector<std::wstring> MessageRows::Texts(int column) const {
             const char* at = block->text.data() + e.text;
             texts.push_back(column == 0 ? Widen({at, e.fromBytes})
                                         : Widen({at + e.fromBytes, e.subjectBytes}));
+        }
+    return texts;
+}
+
+std::vector<std::string_view> MessageRows::TextViews(int column) const {
+    std::vector<std::string_view> texts;
+    texts.reserve(count_);
+    for (const auto& block : blocks_)
+        for (const Entry& e : block->rows) {
+            const char* at = block->text.data() + e.text;
+            texts.push_back(column == 0 ? std::string_view(at, e.fromBytes)
+                                        : std::string_view(at + e.fromBytes, e.subjectBytes));
         }
     return texts;
 }

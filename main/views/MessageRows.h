@@ -7,6 +7,7 @@
 // rows' texts as UTF-8 in one buffer, not a string per cell.
 #pragma once
 
+#include "main/views/LiveCount.h"
 #include "main/views/LocalTime.h"
 #include "store/StoreApi.h"
 
@@ -101,7 +102,9 @@ class MessageRows {
     // Shown row i is the row in slot slots[i] (a permutation of every slot).
     // Marks stay with their rows.
     void SetOrder(std::vector<uint32_t> slots);
-    size_t Slot(size_t index) const { return order_.empty() ? index : order_[index]; }
+    size_t Slot(size_t index) const {
+        return order_.empty() ? index : (dead_ == 0 ? order_[index] : SlotPastGaps(index));
+    }
     size_t ShownOf(size_t slot) const;
     // Inserts a row shown at `index` whose place in the store's order is
     // `slot`; rows in that slot and after move one slot on.
@@ -109,6 +112,10 @@ class MessageRows {
     // Values to sort by, one per slot, in the store's order.
     std::vector<uint64_t> ReceivedKeys() const;
     std::vector<std::wstring> Texts(int column) const;
+    // The same as UTF-8, valid until the rows change.
+    std::vector<std::string_view> TextViews(int column) const;
+    // Changes whenever rows come or go, so slots taken before no longer hold.
+    uint64_t Version() const { return version_; }
     std::vector<uint8_t> Flags() const; // 1 flagged
     uint64_t ReceivedKey(size_t index) const;
     // Column 1 or 2 (0 or 1) as UTF-8; valid until the rows change.
@@ -151,6 +158,12 @@ class MessageRows {
     void InsertSlot(size_t slot, const MessageRow& row);
     void EraseSlot(size_t slot);
     void RefreshShown();
+    // Deletes from a shown order leave gaps, counted by liveShown_ (over
+    // order_'s places) and liveSlots_ (over the slots as they were); one pass
+    // closes them when anything else needs the order whole.
+    size_t SlotPastGaps(size_t index) const;
+    void EraseShown(size_t index);
+    void CloseGaps();
     std::ptrdiff_t FindShownFrom(MESSAGEID id, size_t start) const;
     static void Pack(Block& block);
     const Entry& EntryAt(size_t index) const;
@@ -173,5 +186,10 @@ class MessageRows {
     mutable bool indexBuilt_ = false;
     std::vector<uint32_t> order_;   // shown row -> slot; empty while the same
     std::vector<uint32_t> shownOf_; // slot -> shown row, with order_
+    LiveCount liveShown_;
+    LiveCount liveSlots_;
+    std::vector<bool> goneSlot_;
+    size_t dead_ = 0; // gaps in order_
+    uint64_t version_ = 0;
     PendingView pending_;
 };

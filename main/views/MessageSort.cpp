@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <string>
 #include <unordered_map>
@@ -11,6 +12,17 @@
 namespace message_sort {
 
 namespace {
+
+double NowMs() {
+    static const double perMs = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart) / 1000.0;
+    }();
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) / perMs;
+}
 
 template <typename Key> int CompareValues(const Key& a, const Key& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
@@ -33,35 +45,28 @@ std::vector<uint32_t> OrderBy(const std::vector<Key>& keys, bool descending) {
     return slots;
 }
 
-// Texts as numbers that order as the texts compare: each distinct text is
-// compared once in a sort of the distinct texts (a folder's senders repeat),
-// and texts that compare equal get the same number.
-std::vector<uint32_t> TextRanks(const std::vector<std::wstring>& texts) {
-    std::unordered_map<std::wstring_view, uint32_t> ids;
-    ids.reserve(texts.size());
-    std::vector<std::wstring_view> distinct;
-    std::vector<uint32_t> idOf(texts.size());
-    for (size_t i = 0; i < texts.size(); ++i) {
-        auto [it, added] = ids.emplace(texts[i], static_cast<uint32_t>(distinct.size()));
-        if (added)
-            distinct.push_back(texts[i]);
-        idOf[i] = it->second;
-    }
-    std::vector<uint32_t> sorted(distinct.size());
-    std::iota(sorted.begin(), sorted.end(), 0u);
-    std::sort(sorted.begin(), sorted.end(),
-              [&](uint32_t a, uint32_t b) { return CompareText(distinct[a], distinct[b]) < 0; });
-    std::vector<uint32_t> rankOf(distinct.size());
-    uint32_t rank = 0;
-    for (size_t k = 0; k < sorted.size(); ++k) {
-        if (k > 0 && CompareText(distinct[sorted[k - 1]], distinct[sorted[k]]) != 0)
-            ++rank;
-        rankOf[sorted[k]] = rank;
-    }
-    std::vector<uint32_t> ranks(texts.size());
-    for (size_t i = 0; i < texts.size(); ++i)
-        ranks[i] = rankOf[idOf[i]];
-    return ranks;
+int CompareBytes(std::string_view a, std::string_view b) {
+    const int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (c != 0)
+        return c;
+    return CompareValues(a.size(), b.size());
+}
+
+std::wstring Widen(std::string_view utf8) {
+    if (utf8.empty())
+        return {};
+    const int bytes = static_cast<int>(utf8.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, wide.data(), units);
+    return wide;
+}
+
+std::string SortKey(std::wstring_view text) {
+    std::string key;
+    AppendSortKey(text, &key);
+    return key;
 }
 
 // Flagged rows first.
@@ -69,13 +74,14 @@ uint8_t FlagKey(bool flagged) {
     return flagged ? 0 : 1;
 }
 
-// The new row against row `index`: negative when it goes before.
-int CompareWithRow(const MessageRows& rows, SortOrder order, const MessageRow& row, size_t index) {
+// The new row against row `index`: negative when it goes before. `key` is the
+// new row's sort key for a text column.
+int CompareWithRow(const MessageRows& rows, SortOrder order, const MessageRow& row,
+                   const std::string& key, size_t index) {
     switch (order.column) {
     case kFrom:
-        return CompareText(row.from, rows.From(index));
     case kSubject:
-        return CompareText(row.subject, rows.Subject(index));
+        return CompareBytes(key, SortKey(Widen(rows.Text(index, order.column))));
     case kReceived:
         return CompareValues(ReceivedKeyOf(row.received), rows.ReceivedKey(index));
     case kFlag:
@@ -87,48 +93,201 @@ int CompareWithRow(const MessageRows& rows, SortOrder order, const MessageRow& r
 
 } // namespace
 
+void AppendSortKey(std::wstring_view text, std::string* key) {
+    const size_t at = key->size();
+    if (!text.empty()) {
+        const auto units = static_cast<int>(text.size());
+        // A key is rarely longer than a few bytes per unit; ask again when it is.
+        int room = units * 6 + 16;
+        key->resize(at + static_cast<size_t>(room));
+        int made = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
+                                 text.data(), units, reinterpret_cast<LPWSTR>(key->data() + at),
+                                 room, nullptr, nullptr, 0);
+        if (made == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            room = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
+                                 text.data(), units, nullptr, 0, nullptr, nullptr, 0);
+            key->resize(at + static_cast<size_t>(room > 0 ? room : 0));
+            made = room > 0 ? LCMapStringEx(LOCALE_NAME_USER_DEFAULT,
+                                            LCMAP_SORTKEY | NORM_IGNORECASE, text.data(), units,
+                                            reinterpret_cast<LPWSTR>(key->data() + at), room,
+                                            nullptr, nullptr, 0)
+                            : 0;
+        }
+        if (made > 0) {
+            // The key ends in a zero byte that orders nothing.
+            key->resize(at + static_cast<size_t>(made) - 1);
+            return;
+        }
+    }
+    // The locale could not: the code units, high byte first, after every key.
+    key->resize(at);
+    if (text.empty())
+        return;
+    key->push_back('\xff');
+    for (wchar_t unit : text) {
+        key->push_back(static_cast<char>(unit >> 8));
+        key->push_back(static_cast<char>(unit & 0xFF));
+    }
+}
+
 int CompareText(std::wstring_view a, std::wstring_view b) {
-    const int result = CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.data(),
-                                       static_cast<int>(a.size()), b.data(),
-                                       static_cast<int>(b.size()), nullptr, nullptr, 0);
-    if (result != 0)
-        return result - CSTR_EQUAL;
-    return a.compare(b);
+    return CompareBytes(SortKey(a), SortKey(b));
+}
+
+std::vector<uint32_t> OrderByRanks(const std::vector<uint32_t>& ranks, bool descending) {
+    return OrderBy(ranks, descending);
 }
 
 std::vector<uint32_t> SortedOrder(const MessageRows& rows, SortOrder order) {
+    SortJob job(rows, order);
+    while (!job.Step(1e9)) {
+    }
+    return job.TakeOrder();
+}
+
+SortJob::SortJob(const MessageRows& rows, SortOrder order)
+    : rows_(&rows), order_(order), version_(rows.Version()) {
     switch (order.column) {
     case kFrom:
     case kSubject:
-        return OrderBy(TextRanks(rows.Texts(order.column)), order.descending);
+        phase_ = Phase::kCollect;
+        break;
     case kReceived:
-        return OrderBy(rows.ReceivedKeys(), order.descending);
+        result_ = OrderBy(rows.ReceivedKeys(), order.descending);
+        break;
     case kFlag: {
         // Two keys: flagged slots, then the others (or the other way round).
         const std::vector<uint8_t> flags = rows.Flags();
-        std::vector<uint32_t> slots;
-        slots.reserve(flags.size());
+        result_.reserve(flags.size());
         for (uint8_t first : {uint8_t{1}, uint8_t{0}}) {
             const uint8_t wanted = order.descending ? static_cast<uint8_t>(1 - first) : first;
             for (size_t i = 0; i < flags.size(); ++i)
                 if (flags[i] == wanted)
-                    slots.push_back(static_cast<uint32_t>(i));
+                    result_.push_back(static_cast<uint32_t>(i));
         }
-        return slots;
+        break;
     }
-    default: {
-        std::vector<uint32_t> slots(rows.Count());
-        std::iota(slots.begin(), slots.end(), 0u);
-        return slots;
-    }
+    default:
+        result_.resize(rows.Count());
+        std::iota(result_.begin(), result_.end(), 0u);
+        break;
     }
 }
 
+void SortJob::Collect(const MessageRows& rows) {
+    // Each distinct text once: a folder's senders repeat.
+    const std::vector<std::string_view> texts = rows.TextViews(order_.column);
+    std::unordered_map<std::string_view, uint32_t> ids;
+    ids.reserve(texts.size());
+    textOf_.resize(texts.size());
+    size_t bytes = 0;
+    for (std::string_view text : texts)
+        bytes += text.size();
+    texts_.reserve(bytes);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        auto [it, added] = ids.emplace(texts[i], static_cast<uint32_t>(distinct_.size()));
+        if (added) {
+            distinct_.emplace_back(static_cast<uint32_t>(texts_.size()),
+                                   static_cast<uint32_t>(texts[i].size()));
+            texts_.append(texts[i]);
+        }
+        textOf_[i] = it->second;
+    }
+    keyAt_.reserve(distinct_.size() + 1);
+    keyAt_.push_back(0);
+}
+
+bool SortJob::Step(double budgetMs) {
+    const double until = NowMs() + budgetMs;
+    switch (phase_) {
+    case Phase::kCollect:
+        Collect(*rows_);
+        rows_ = nullptr;
+        phase_ = Phase::kKeys;
+        return false;
+    case Phase::kKeys: {
+        std::wstring wide;
+        while (keyAt_.size() <= distinct_.size()) {
+            const auto [at, bytes] = distinct_[keyAt_.size() - 1];
+            wide = Widen(std::string_view(texts_).substr(at, bytes));
+            AppendSortKey(wide, &keys_);
+            keyAt_.push_back(static_cast<uint32_t>(keys_.size()));
+            // The clock is asked every few keys: each key costs microseconds.
+            if (keyAt_.size() % 64 == 0 && NowMs() >= until)
+                return false;
+        }
+        texts_.clear();
+        texts_.shrink_to_fit();
+        phase_ = Phase::kSortKeys;
+        return false;
+    }
+    case Phase::kSortKeys:
+        SortKeys();
+        phase_ = Phase::kRank;
+        return false;
+    case Phase::kRank:
+        Rank();
+        phase_ = Phase::kDone;
+        return true;
+    case Phase::kDone:
+    default:
+        return true;
+    }
+}
+
+void SortJob::SortKeys() {
+    auto key = [this](uint32_t text) {
+        return std::string_view(keys_).substr(keyAt_[text], keyAt_[text + 1] - keyAt_[text]);
+    };
+    // Each key's first eight bytes as a number decide most comparisons without
+    // reaching into the keys.
+    std::vector<std::pair<uint64_t, uint32_t>> byPrefix(distinct_.size());
+    for (uint32_t text = 0; text < distinct_.size(); ++text) {
+        const std::string_view bytes = key(text);
+        uint64_t prefix = 0;
+        for (size_t i = 0; i < 8; ++i)
+            prefix = prefix << 8 | (i < bytes.size() ? static_cast<uint8_t>(bytes[i]) : 0u);
+        byPrefix[text] = {prefix, text};
+    }
+    std::sort(byPrefix.begin(), byPrefix.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first)
+            return a.first < b.first;
+        return CompareBytes(key(a.second), key(b.second)) < 0;
+    });
+    sorted_.resize(byPrefix.size());
+    for (size_t k = 0; k < byPrefix.size(); ++k)
+        sorted_[k] = byPrefix[k].second;
+}
+
+void SortJob::Rank() {
+    auto key = [this](uint32_t text) {
+        return std::string_view(keys_).substr(keyAt_[text], keyAt_[text + 1] - keyAt_[text]);
+    };
+    // Texts with equal keys compare equal: the same rank.
+    std::vector<uint32_t> rankOf(distinct_.size());
+    uint32_t rank = 0;
+    for (size_t k = 0; k < sorted_.size(); ++k) {
+        if (k > 0 && key(sorted_[k - 1]) != key(sorted_[k]))
+            ++rank;
+        rankOf[sorted_[k]] = rank;
+    }
+    ranks_.resize(textOf_.size());
+    for (size_t i = 0; i < textOf_.size(); ++i)
+        ranks_[i] = rankOf[textOf_[i]];
+    result_ = OrderBy(ranks_, order_.descending);
+    keys_.clear();
+    keys_.shrink_to_fit();
+    sorted_.clear();
+}
+
 size_t SortedPlace(const MessageRows& rows, SortOrder order, const MessageRow& row, size_t slot) {
+    std::string key;
+    if (order.column == kFrom || order.column == kSubject)
+        AppendSortKey(order.column == kFrom ? row.from : row.subject, &key);
     size_t low = 0, high = rows.Count();
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
-        int c = CompareWithRow(rows, order, row, middle);
+        int c = CompareWithRow(rows, order, row, key, middle);
         if (order.descending)
             c = -c;
         if (c == 0)

@@ -18,11 +18,12 @@
 //                          ("#menu": an open context menu)
 //   probe gone <seconds> <caption>
 //                          waits until no such window is shown
-//   probe ping <seconds> rows|filled|lines|source <count>
+//   probe ping <seconds> rows|filled|lines|source|arrow <count>
 //                          asks the main window WM_NULL every 20 ms until the
 //                          list has at most (filled: at least) <count> rows, the log at least
-//                          <count> lines, or the properties dialog's source box
-//                          at least <count> characters; prints the milliseconds
+//                          <count> lines, the properties dialog's source box
+//                          at least <count> characters, or the list's header
+//                          <count> shows a sort arrow; prints the milliseconds
 //                          until then, the longest wait for an answer, and the
 //                          wall-clock times (ms since 1970) of then and of the
 //                          properties dialog's first sight
@@ -717,8 +718,27 @@ double UnixMs() {
     return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
 }
 
+// Whether the list's header `index` shows a sort arrow.
+bool HeaderArrow(HWND main, long index) {
+    HWND list = FindWindowExW(main, nullptr, WC_LISTVIEWW, nullptr);
+    LRESULT header = 0;
+    if (!list || !Ask(list, LVM_GETHEADER, 0, 0, header) || !header)
+        return false;
+    auto* control = reinterpret_cast<HWND>(header);
+    RemoteBlock remote(control);
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    LRESULT ok = 0;
+    return remote.Ok() && remote.Put(item) &&
+           Ask(control, HDM_GETITEMW, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(remote.Record()), ok) &&
+           ok && remote.Take(item) && (item.fmt & (HDF_SORTUP | HDF_SORTDOWN)) != 0;
+}
+
 // Whether the awaited state is reached; every question here is a ping too.
 bool Reached(HWND main, const char* what, long count) {
+    if (std::strcmp(what, "arrow") == 0)
+        return HeaderArrow(main, count);
     DWORD_PTR value = 0;
     HWND target = nullptr;
     UINT question = 0;

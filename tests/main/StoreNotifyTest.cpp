@@ -294,6 +294,7 @@ class Poller {
     Poller(const Poller&) = delete;
     Poller& operator=(const Poller&) = delete;
     bool Started() const { return thread_ != nullptr; }
+    int Polls() const { return polls_; }
 
   private:
     static DWORD WINAPI Run(void* self) {
@@ -325,6 +326,47 @@ TEST_F(StoreNotifyTest, MessagesSentFromAnotherThreadDoNotBreakABatch) {
     PumpUntilIdle(0);
     EXPECT_EQ(store_->CountCalls("GetFirstMessage"), 1);
     EXPECT_EQ(window_->Rows().Count(), 3 + fresh.size());
+}
+
+LRESULT CALLBACK CountSetItemCount(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                   DWORD_PTR data) {
+    if (message == LVM_SETITEMCOUNT)
+        ++*reinterpret_cast<int*>(data);
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
+// Another thread asking the list between the deletes of a burst gets what the
+// view shows; the view learns of the burst once, when it is over.
+TEST_F(StoreNotifyTest, QuestionsFromAnotherThreadDuringABurstDoNotMakeTheViewCatchUp) {
+    for (MESSAGEID id = 20; id < 120; ++id)
+        store_->AddMessage(1, storedouble::Message(id, "Kim Example", "Old"));
+    StartAndMark();
+    const size_t before = window_->Rows().Count();
+    HWND list = window_->ListViewMessages();
+    int countsSet = 0;
+    SetWindowSubclass(list, CountSetItemCount, 7, reinterpret_cast<DWORD_PTR>(&countsSet));
+    {
+        Poller poller(list);
+        ASSERT_TRUE(poller.Started());
+        for (MESSAGEID id = 20; id < 120; ++id) {
+            store_->NotifyDeleteMessage(1, id);
+            // The poller's next questions are answered before the next delete.
+            const int polls = poller.Polls();
+            const DWORD deadline = GetTickCount() + 5000;
+            while (poller.Polls() < polls + 2 && GetTickCount() < deadline) {
+                MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, 0);
+                MSG ignored;
+                PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE);
+            }
+            ASSERT_GE(poller.Polls(), polls + 2);
+        }
+        EXPECT_EQ(countsSet, 0);
+    }
+    PumpUntilIdle(100); // the burst is over: its timer comes
+    EXPECT_EQ(countsSet, 1);
+    RemoveWindowSubclass(list, CountSetItemCount, 7);
+    EXPECT_EQ(window_->Rows().Count(), before - 100);
+    EXPECT_EQ(static_cast<size_t>(ListView_GetItemCount(list)), before - 100);
 }
 
 TEST_F(StoreNotifyTest, NewIdsAboveTheLastRowOfAnIdOrderedFolderAreWalkedFromThatRow) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -110,6 +112,71 @@ TEST(MessageRows, RandomEditsMatchAPlainVector) {
     ExpectSame(model, rows);
     for (const MessageRow& row : model)
         EXPECT_EQ(rows.FindFirst(row.id), LinearFind(model, row.id));
+}
+
+size_t PlaceOf(const std::vector<MESSAGEID>& ids, MESSAGEID id) {
+    return static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin());
+}
+
+// Shown in another order, bursts of deletes leave gaps that inserts, marks and
+// a new order close; every index, slot and mark stays right through both.
+TEST(MessageRows, EditsWhileShownInAnotherOrderMatchAPlainModel) {
+    std::mt19937 random(777);
+    MessageRows rows;
+    std::vector<MESSAGEID> slots(2500); // the store's order; ids are unique
+    std::iota(slots.begin(), slots.end(), 1u);
+    for (MESSAGEID id : slots)
+        rows.Append(Row(id));
+    std::vector<MESSAGEID> shown = slots;
+    std::shuffle(shown.begin(), shown.end(), random);
+    std::vector<uint32_t> order;
+    for (MESSAGEID id : shown)
+        order.push_back(static_cast<uint32_t>(PlaceOf(slots, id)));
+    rows.SetOrder(order);
+    MESSAGEID nextId = 10000;
+    for (int step = 0; step < 3000 && !shown.empty(); ++step) {
+        const int action = static_cast<int>(random() % 20);
+        if (action == 0) {
+            const size_t at = random() % (shown.size() + 1), slot = random() % (slots.size() + 1);
+            rows.InsertAt(at, slot, Row(nextId));
+            shown.insert(shown.begin() + static_cast<std::ptrdiff_t>(at), nextId);
+            slots.insert(slots.begin() + static_cast<std::ptrdiff_t>(slot), nextId++);
+        } else if (action == 1) {
+            std::vector<int> marked;
+            for (int i = 0; i < 3; ++i) {
+                const size_t at = random() % shown.size();
+                rows.SetSelected(at, true);
+                marked.push_back(static_cast<int>(at));
+            }
+            std::sort(marked.begin(), marked.end());
+            marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+            // Marks stay with their rows through the gap the first row leaves.
+            rows.Erase(0);
+            slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(PlaceOf(slots, shown[0])));
+            shown.erase(shown.begin());
+            if (marked.front() == 0)
+                marked.erase(marked.begin());
+            for (int& at : marked)
+                --at;
+            ASSERT_EQ(rows.TakeSelected(), marked) << "step " << step;
+        } else {
+            const size_t at = random() % shown.size();
+            rows.Erase(at);
+            slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(PlaceOf(slots, shown[at])));
+            shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        if (shown.empty())
+            break;
+        const size_t i = random() % shown.size();
+        ASSERT_EQ(rows.Id(i), shown[i]) << "step " << step;
+        ASSERT_EQ(rows.Slot(i), PlaceOf(slots, shown[i])) << "step " << step;
+        const size_t slot = random() % slots.size();
+        ASSERT_EQ(rows.ShownOf(slot), PlaceOf(shown, slots[slot])) << "step " << step;
+        ASSERT_EQ(rows.FindFirst(shown[i]), static_cast<std::ptrdiff_t>(i)) << "step " << step;
+    }
+    ASSERT_EQ(rows.Count(), shown.size());
+    for (size_t i = 0; i < shown.size(); ++i)
+        ASSERT_EQ(rows.Id(i), shown[i]) << "row " << i;
 }
 
 TEST(MessageRows, SetAllImagesReachesEveryRow) {

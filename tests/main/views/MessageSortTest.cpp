@@ -1,6 +1,7 @@
 // Sorting and finding in the real window on the store double.
 #include "MainUnitTestSupport.h"
 #include "main/views/MessageFind.h"
+#include "main/views/MessageSort.h"
 
 #include <gmock/gmock.h>
 
@@ -109,6 +110,72 @@ TEST_F(MessageSortTest, SelectionFollowsItsRowsAndCommandsGetIdsInShownOrder) {
     store_->ClearCalls();
     window_->RunCommand(IDM_MARKASREAD1);
     EXPECT_THAT(store_->Calls(), ElementsAre("MarkMessagesAsRead(folder 1, -1, [15 14 11])"));
+}
+
+// Sort keys compared as bytes order texts as the locale's own comparison does,
+// case ignored; a sort made in many small steps comes out as one made at once,
+// and a big delete burst on the sorted list leaves the rest in order.
+TEST(MessageSortKeys, OrderAsTheLocaleComparesAndStepsChangeNothing) {
+    const std::vector<std::wstring> texts = {L"",
+                                             L"a",
+                                             L"A",
+                                             L"ab",
+                                             L"Ab",
+                                             L"b",
+                                             L"\x00e9t\x00e9",
+                                             L"\x00c9T\x00c9",
+                                             L"ete",
+                                             L"co-op",
+                                             L"coop",
+                                             L"10",
+                                             L"9",
+                                             L"\xff21",
+                                             L"A ",
+                                             L" a",
+                                             L"\x00df",
+                                             L"ss",
+                                             L"Zoo",
+                                             L"\x0416\x0430",
+                                             L"\x65e5\x672c",
+                                             L"\U0001F600",
+                                             L"a\x0301",
+                                             L"\x00e1"};
+    for (const std::wstring& a : texts)
+        for (const std::wstring& b : texts) {
+            const int locale = CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.data(),
+                                               static_cast<int>(a.size()), b.data(),
+                                               static_cast<int>(b.size()), nullptr, nullptr, 0) -
+                               CSTR_EQUAL;
+            const int keys = message_sort::CompareText(a, b);
+            EXPECT_EQ(locale < 0, keys < 0)
+                << testing::PrintToString(a) << " " << testing::PrintToString(b);
+            EXPECT_EQ(locale > 0, keys > 0)
+                << testing::PrintToString(a) << " " << testing::PrintToString(b);
+        }
+    MessageRows rows;
+    for (MESSAGEID id = 0; id < 3000; ++id) {
+        MessageRow row;
+        row.id = id;
+        row.subject = texts[id * 7 % texts.size()] + std::to_wstring(id * 7919 % 401);
+        rows.Append(row);
+    }
+    const message_sort::SortOrder order{message_sort::kSubject, true};
+    message_sort::SortJob job(rows, order);
+    int steps = 1;
+    while (!job.Step(0))
+        ++steps;
+    EXPECT_GT(steps, 2);
+    const std::vector<uint32_t> stepped = job.TakeOrder();
+    EXPECT_EQ(stepped, message_sort::SortedOrder(rows, order));
+    rows.SetOrder(stepped);
+    for (size_t i = 0; i + 1 < rows.Count(); ++i) {
+        const int c = message_sort::CompareText(rows.Subject(i), rows.Subject(i + 1));
+        ASSERT_TRUE(c > 0 || (c == 0 && rows.Slot(i) < rows.Slot(i + 1))) << i;
+    }
+    for (size_t i = 0; i < 2000; ++i)
+        rows.Erase((i * 31) % rows.Count());
+    for (size_t i = 0; i + 1 < rows.Count(); ++i)
+        ASSERT_GE(message_sort::CompareText(rows.Subject(i), rows.Subject(i + 1)), 0) << i;
 }
 
 TEST_F(MessageSortTest, FindMatchesSenderOrSubjectIgnoringCaseAndWraps) {

@@ -48,7 +48,8 @@ TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
       folderCommands_(*this, modal_, namespace_, tree_, selection_),
       messageCommands_(*this, modal_, namespace_, tree_, messages_, selection_, busy_),
       sourceCommands_(*this, modal_, messages_, selection_),
-      drag_(*this, namespace_, tree_, messages_, selection_, folderCommands_, messageCommands_) {}
+      drag_(*this, namespace_, tree_, messages_, selection_, folderCommands_, messageCommands_,
+            [this](const std::string& line) { Log(line); }) {}
 
 TBrisvanderMain::~TBrisvanderMain() {
     Destroy();
@@ -217,7 +218,7 @@ void TBrisvanderMain::FormCreate() {
 }
 
 void TBrisvanderMain::FormDestroy() {
-    drag_.Cancel();
+    drag_.Close();
     selection_.Close();
     if (namespace_) {
         namespace_->UnregisterNotification(0, hwnd_);

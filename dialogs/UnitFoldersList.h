@@ -4,7 +4,7 @@
 // talks to the store.
 #pragma once
 
-#include "FoldersListIds.h"
+#include "UnitFoldersListIds.h"
 #include "store/StoreApi.h"
 #include "ui/Dialog.h"
 

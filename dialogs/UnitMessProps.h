@@ -3,7 +3,7 @@
 // fills its controls from them when it starts, and only closes itself.
 #pragma once
 
-#include "DialogIds.h"
+#include "UnitMessPropsIds.h"
 #include "ui/Dialog.h"
 #include "ui/Handles.h"
 

@@ -4,7 +4,7 @@
 #include "main/views/LogPanel.h"
 #include "store/StoreLoader.h"
 #include "resources/ImageLists.h"
-#include "resources/resource.h"
+#include "resources/ResourceIds.h"
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"
 #include "ui/Modal.h"

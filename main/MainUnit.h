@@ -4,12 +4,12 @@
 // messages and event handlers to them.
 #pragma once
 
-#include "main/commands/BusyCursor.h"
-#include "main/CommandIds.h"
+#include "ui/BusyCursor.h"
+#include "main/commands/MainWindowIds.h"
 #include "main/commands/DragCommands.h"
 #include "main/commands/FolderCommands.h"
 #include "main/views/FolderPanel.h"
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/commands/MessageCommands.h"
 #include "main/views/MessageListView.h"

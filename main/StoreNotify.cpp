@@ -2,7 +2,7 @@
 // list brought up to date.
 #include "main/StoreNotify.h"
 
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "resources/ImageLists.h"
 
 #include <memory>

@@ -3,7 +3,7 @@
 // procedure, which still receives every message.
 #pragma once
 
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/views/MessageListView.h"
 #include "store/StoreApi.h"

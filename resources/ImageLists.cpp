@@ -1,6 +1,6 @@
 #include "ImageLists.h"
 
-#include "resource.h"
+#include "ResourceIds.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // answered by message_list: the list alone, without the main window around it.
 #pragma once
 
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "main/views/MessageRows.h"
 
 #include <windows.h>

@@ -4,7 +4,7 @@
 #include "BenchStore.h"
 #include "BenchSupport.h"
 #include "ListHost.h"
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "StoreRecords.h"
 
 #include <wrl/client.h>

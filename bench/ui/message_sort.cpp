@@ -5,7 +5,7 @@
 #include "BenchSupport.h"
 #include "ListHost.h"
 #include "main/views/MessageFind.h"
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "main/views/MessageSort.h"
 
 #include <cstdint>

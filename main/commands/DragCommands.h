@@ -4,10 +4,10 @@
 // file for whichever program takes them.
 #pragma once
 
-#include "main/commands/DragDrop.h"
+#include "main/commands/DragTracker.h"
 #include "main/commands/ExportData.h"
 #include "main/commands/FolderCommands.h"
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/commands/MessageCommands.h"
 #include "main/views/MessageListView.h"

@@ -4,7 +4,7 @@
 // looked up again by id after each one.
 #include "main/commands/FolderCommands.h"
 
-#include "main/CommandIds.h"
+#include "main/commands/MainWindowIds.h"
 #include "storeui/FolderTree.h"
 #include "dialogs/UnitFoldersList.h"
 #include "ui/Menu.h"

@@ -3,7 +3,7 @@
 // notification arrives.
 #pragma once
 
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "store/StoreApi.h"
 #include "ui/Handles.h"

@@ -2,7 +2,7 @@
 // changes when the store's notifications arrive.
 #include "main/commands/MessageCommands.h"
 
-#include "main/CommandIds.h"
+#include "main/commands/MainWindowIds.h"
 #include "storeui/FolderTree.h"
 #include "dialogs/UnitFoldersList.h"
 #include "resources/ImageLists.h"

@@ -3,8 +3,8 @@
 // list changes when the store's notifications arrive.
 #pragma once
 
-#include "main/commands/BusyCursor.h"
-#include "main/FolderSelection.h"
+#include "ui/BusyCursor.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/views/MessageListView.h"
 #include "store/StoreApi.h"

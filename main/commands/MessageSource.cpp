@@ -1,7 +1,7 @@
 #include "main/commands/MessageSource.h"
 
 #include "main/views/LocalTime.h"
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "store/StoreRecords.h"
 #include "dialogs/UnitMessProps.h"
 #include "ui/Modal.h"

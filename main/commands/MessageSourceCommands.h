@@ -2,7 +2,7 @@
 // About link.
 #pragma once
 
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 #include "main/views/MessageListView.h"
 #include "ui/Window.h"
 

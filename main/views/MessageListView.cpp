@@ -2,7 +2,7 @@
 
 #include "main/views/FindBox.h"
 #include "main/views/MessageFind.h"
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "ui/Dpi.h"
 
 #include <commctrl.h>

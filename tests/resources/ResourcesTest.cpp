@@ -1,5 +1,5 @@
 #include "ImageLists.h"
-#include "resource.h"
+#include "ResourceIds.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Rows and folders dragged onto the tree of the real window on the store
 // double, driven by the window's own mouse and key messages.
 #include "CommandTestSupport.h"
-#include "main/commands/DragDrop.h"
+#include "main/commands/DragTracker.h"
 
 #include <gmock/gmock.h>
 

@@ -1,5 +1,5 @@
 // What a folder chosen in the main tree loads.
-#include "main/FolderSelection.h"
+#include "main/commands/FolderSelection.h"
 
 #include "ui/RedrawGuard.h"
 

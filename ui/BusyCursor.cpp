@@ -1,5 +1,5 @@
 // The hourglass until the queue is idle.
-#include "main/commands/BusyCursor.h"
+#include "ui/BusyCursor.h"
 
 #include "ui/WaitCursor.h"
 

@@ -1,4 +1,4 @@
-#include "main/commands/DragDrop.h"
+#include "main/commands/DragTracker.h"
 
 #include "storeui/FolderTree.h"
 

@@ -1,7 +1,7 @@
 // The owner-data message list against a plain report list view: rows inserted
 // and deleted in the middle must leave selection, focus and the selection
 // mark where the plain list leaves them.
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 #include "StoreRecords.h"
 
 #include <gmock/gmock.h>

@@ -1,5 +1,5 @@
 // The message list: columns, rows from the store, and the owner-data view.
-#include "main/views/MessageList.h"
+#include "main/views/MessageListSync.h"
 
 #include "main/views/LocalTime.h"
 #include "ui/RedrawGuard.h"

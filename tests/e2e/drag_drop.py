@@ -14,9 +14,10 @@ def label_point(n):
     return n.icon[0] + 12, n.icon[1]
 
 
-def drag(s, start, end, modifier=None, shot=None, escape=False, rest=0.3):
+def drag(s, start, end, modifier=None, shot=None, escape=False, rest=0.3, during=None):
     """Button down, a move in small steps, a rest, button up; the screen taken
-    just before the drop when asked, Escape pressed before it when asked."""
+    just before the drop when asked, Escape pressed or `during` run before it
+    when asked."""
     s.xdotool("mousemove", *start, "mousedown", 1)
     time.sleep(0.2)
     if modifier:
@@ -35,6 +36,8 @@ def drag(s, start, end, modifier=None, shot=None, escape=False, rest=0.3):
     time.sleep(rest)
     if shot:
         print(f"screenshot: {s.screenshot(shot)}")
+    if during:
+        during()
     if escape:
         s.xdotool("keydown", "Escape")
         time.sleep(0.15)

@@ -270,7 +270,8 @@ HGLOBAL CopyGlobal(HGLOBAL from) {
 
 class VirtualFiles final : public ComObject<IDataObject> {
   public:
-    explicit VirtualFiles(FileSource source) : source_(std::move(source)) {}
+    VirtualFiles(FileSource source, std::shared_ptr<LeftOut> leftOut)
+        : source_(std::move(source)), leftOut_(std::move(leftOut)) {}
     ~VirtualFiles() override {
         for (auto& kept : kept_)
             GlobalFree(kept.second);
@@ -287,8 +288,8 @@ class VirtualFiles final : public ComObject<IDataObject> {
         try {
             if (format->cfFormat == Descriptor() && (format->tymed & TYMED_HGLOBAL))
                 return Global(medium, DescriptorBlock());
-            if (format->cfFormat == Contents() && (format->tymed & TYMED_ISTREAM))
-                return OpenContents(format->lindex, medium);
+            if (format->cfFormat == Contents() && (format->tymed & (TYMED_ISTREAM | TYMED_HGLOBAL)))
+                return OpenContents(format->lindex, format->tymed, medium);
             auto kept = kept_.find(format->cfFormat);
             if (kept != kept_.end() && (format->tymed & TYMED_HGLOBAL))
                 return Global(medium, CopyGlobal(kept->second));
@@ -309,7 +310,7 @@ class VirtualFiles final : public ComObject<IDataObject> {
         if ((cf == Descriptor() || cf == PreferredEffect() || kept_.count(cf)) &&
             (format->tymed & TYMED_HGLOBAL))
             return S_OK;
-        if (cf == Contents() && (format->tymed & TYMED_ISTREAM))
+        if (cf == Contents() && (format->tymed & (TYMED_ISTREAM | TYMED_HGLOBAL)))
             return S_OK;
         return DV_E_FORMATETC;
     }
@@ -348,7 +349,7 @@ class VirtualFiles final : public ComObject<IDataObject> {
             return E_NOTIMPL;
         FORMATETC formats[] = {
             {Descriptor(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL},
-            {Contents(), nullptr, DVASPECT_CONTENT, -1, TYMED_ISTREAM},
+            {Contents(), nullptr, DVASPECT_CONTENT, -1, TYMED_ISTREAM | TYMED_HGLOBAL},
             {PreferredEffect(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL},
         };
         return SHCreateStdEnumFmtEtc(ARRAYSIZE(formats), formats, out);
@@ -368,7 +369,7 @@ class VirtualFiles final : public ComObject<IDataObject> {
     static CLIPFORMAT PreferredEffect() { return Format(CFSTR_PREFERREDDROPEFFECT); }
 
     static HGLOBAL Block(const void* bytes, size_t size) {
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size ? size : 1);
         void* at = block ? GlobalLock(block) : nullptr;
         if (at) {
             std::memcpy(at, bytes, size);
@@ -418,28 +419,48 @@ class VirtualFiles final : public ComObject<IDataObject> {
         return block;
     }
 
-    HRESULT OpenContents(LONG index, STGMEDIUM* medium) {
+    // A stream, or the whole file in memory for a small file when the target
+    // takes that: handed to another process in one call, where each read of a
+    // stream is a call of its own.
+    HRESULT OpenContents(LONG index, DWORD tymed, STGMEDIUM* medium) {
         const std::vector<VirtualFile>& files = Files();
         if (index < 0 || static_cast<size_t>(index) >= files.size())
             return DV_E_LINDEX;
-        IStream* stream = nullptr;
-        const HRESULT hr = source_.open(files[static_cast<size_t>(index)], &stream);
+        const VirtualFile& file = files[static_cast<size_t>(index)];
+        ComPtr<IStream> stream;
+        const HRESULT hr = source_.open(file, stream.GetAddressOf());
         if (FAILED(hr) || !stream)
             return FAILED(hr) ? hr : E_FAIL;
-        medium->tymed = TYMED_ISTREAM;
-        medium->pstm = stream;
-        return S_OK;
+        constexpr uint64_t kInMemory = 1 << 20;
+        const bool small = file.sized && file.size <= kInMemory;
+        if (!(tymed & TYMED_HGLOBAL) || ((tymed & TYMED_ISTREAM) && !small)) {
+            medium->tymed = TYMED_ISTREAM;
+            medium->pstm = stream.Detach();
+            return S_OK;
+        }
+        std::string bytes;
+        char buffer[64 * 1024];
+        ULONG got = 0;
+        HRESULT read = S_OK;
+        while (SUCCEEDED(read = stream->Read(buffer, sizeof buffer, &got)) && got)
+            bytes.append(buffer, got);
+        if (FAILED(read)) {
+            CountLeftOut(leftOut_);
+            return read;
+        }
+        return Global(medium, Block(bytes.data(), bytes.size()));
     }
 
     FileSource source_;
+    std::shared_ptr<LeftOut> leftOut_;
     bool listed_ = false;
     std::vector<VirtualFile> files_;
     std::map<CLIPFORMAT, HGLOBAL> kept_;
 };
 
-ComPtr<IDataObject> Wrap(FileSource source) {
+ComPtr<IDataObject> Wrap(FileSource source, std::shared_ptr<LeftOut> leftOut) {
     // Attach takes a reference with some compilers' ComPtr; this never does.
-    ComPtr<IDataObject> data(new VirtualFiles(std::move(source)));
+    ComPtr<IDataObject> data(new VirtualFiles(std::move(source), std::move(leftOut)));
     data->Release();
     return data;
 }
@@ -481,7 +502,7 @@ ComPtr<IDataObject> MessageFiles(ComPtr<IStoreFolder> folder, std::vector<MESSAG
         *out = stream.Detach();
         return S_OK;
     };
-    return Wrap(std::move(source));
+    return Wrap(std::move(source), leftOut);
 }
 
 ComPtr<IDataObject> FolderMbox(ComPtr<IStoreNamespace> store, STOREFOLDERID folder,
@@ -496,7 +517,7 @@ ComPtr<IDataObject> FolderMbox(ComPtr<IStoreNamespace> store, STOREFOLDERID fold
         *out = new MboxStream(std::move(opened), leftOut);
         return S_OK;
     };
-    return Wrap(std::move(source));
+    return Wrap(std::move(source), leftOut);
 }
 
 } // namespace export_data

@@ -51,6 +51,24 @@ bool WriteStream(IStream* stream, const std::wstring& path) {
     return ok && MoveFileW(part.c_str(), path.c_str());
 }
 
+// The block's bytes, as many as the descriptor gave (a block may be larger).
+bool WriteGlobal(HGLOBAL block, long long size, const std::wstring& path) {
+    const SIZE_T have = GlobalSize(block);
+    const SIZE_T bytes =
+        size >= 0 && static_cast<SIZE_T>(size) < have ? static_cast<SIZE_T>(size) : have;
+    const void* at = GlobalLock(block);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD put = 0;
+    const bool ok = at && file != INVALID_HANDLE_VALUE &&
+                    WriteFile(file, at, static_cast<DWORD>(bytes), &put, nullptr) && put == bytes;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (at)
+        GlobalUnlock(block);
+    return ok;
+}
+
 // Writes every file `data` offers into `into`; the line for drops.log.
 std::string Receive(IDataObject* data, const std::wstring& into) {
     const ULONGLONG start = GetTickCount64();
@@ -60,20 +78,32 @@ std::string Receive(IDataObject* data, const std::wstring& into) {
     if (data->GetData(&want, &medium) != S_OK)
         return "0 0 -1 -1 no-descriptor";
     std::vector<std::wstring> names;
+    std::vector<long long> sizes; // -1: not given
     if (auto* group = static_cast<FILEGROUPDESCRIPTORW*>(GlobalLock(medium.hGlobal))) {
-        for (UINT i = 0; i < group->cItems; ++i)
-            names.push_back(group->fgd[i].cFileName);
+        for (UINT i = 0; i < group->cItems; ++i) {
+            const FILEDESCRIPTORW& d = group->fgd[i];
+            names.push_back(d.cFileName);
+            sizes.push_back((d.dwFlags & FD_FILESIZE)
+                                ? static_cast<long long>(d.nFileSizeHigh) << 32 | d.nFileSizeLow
+                                : -1);
+        }
         GlobalUnlock(medium.hGlobal);
     }
     ReleaseStgMedium(&medium);
     size_t written = 0, failed = 0;
     long long first = -1, last = -1;
     for (size_t i = 0; i < names.size(); ++i) {
+        // As a file manager asks: a stream or, for a small file, memory.
         FORMATETC contents{Format(CFSTR_FILECONTENTS), nullptr, DVASPECT_CONTENT,
-                           static_cast<LONG>(i), TYMED_ISTREAM};
+                           static_cast<LONG>(i), TYMED_ISTREAM | TYMED_HGLOBAL};
         STGMEDIUM got{};
-        bool ok = data->GetData(&contents, &got) == S_OK && got.tymed == TYMED_ISTREAM;
-        ok = ok && WriteStream(got.pstm, into + L"\\" + names[i]);
+        bool ok = data->GetData(&contents, &got) == S_OK;
+        if (ok && got.tymed == TYMED_ISTREAM)
+            ok = WriteStream(got.pstm, into + L"\\" + names[i]);
+        else if (ok && got.tymed == TYMED_HGLOBAL)
+            ok = WriteGlobal(got.hGlobal, sizes[i], into + L"\\" + names[i]);
+        else
+            ok = false;
         if (got.tymed)
             ReleaseStgMedium(&got);
         if (!ok) {

@@ -32,15 +32,22 @@ std::vector<std::wstring> Names(IDataObject* data) {
     return names;
 }
 
-// A file's contents read in small pieces, as a target may; "!" and the status
-// when it cannot be had.
-std::string Contents(IDataObject* data, LONG index) {
-    FORMATETC want{Format(CFSTR_FILECONTENTS), nullptr, DVASPECT_CONTENT, index, TYMED_ISTREAM};
+// A file's contents read in small pieces, as a target may, or as one block
+// when asked for; "!" and the status when it cannot be had.
+std::string Contents(IDataObject* data, LONG index, DWORD tymed = TYMED_ISTREAM) {
+    FORMATETC want{Format(CFSTR_FILECONTENTS), nullptr, DVASPECT_CONTENT, index, tymed};
     STGMEDIUM medium{};
     const HRESULT hr = data->GetData(&want, &medium);
     if (hr != S_OK)
         return "!" + std::to_string(hr);
     std::string out;
+    if (medium.tymed == TYMED_HGLOBAL) {
+        out.assign(static_cast<const char*>(GlobalLock(medium.hGlobal)),
+                   GlobalSize(medium.hGlobal));
+        GlobalUnlock(medium.hGlobal);
+        ReleaseStgMedium(&medium);
+        return out;
+    }
     char piece[7];
     ULONG got = 0;
     while (medium.pstm->Read(piece, sizeof piece, &got) == S_OK && got)
@@ -73,6 +80,7 @@ TEST(ExportDataTest, RowsAreEmlFilesReadWhenAskedAndAFolderIsOneMbox) {
     EXPECT_EQ(store->CountCalls("OpenMessage"), 0);
     EXPECT_EQ(Contents(rows.Get(), 1), b.source);
     EXPECT_EQ(Contents(rows.Get(), 0), a.source);
+    EXPECT_EQ(Contents(rows.Get(), 0, TYMED_ISTREAM | TYMED_HGLOBAL), a.source) << "in memory";
     EXPECT_EQ(Contents(rows.Get(), 2), "!" + std::to_string(DV_E_LINDEX));
     EXPECT_EQ(store->OutstandingMessageProps(), 0);
 

@@ -35,9 +35,10 @@ int Run(HINSTANCE instance, int showCommand) {
         // Escape ends a drag before the dialog keys make it a cancel command.
         if (mainWindow.PreTranslateDrag(message))
             continue;
-        // Gives Tab and Shift+Tab their focus order between the controls.
-        if (mainWindow.Messages().PreTranslate(message))
+        // The find box's keys, while it is open.
+        if (mainWindow.PreTranslate(message))
             continue;
+        // Gives Tab and Shift+Tab their focus order between the controls.
         HWND window = mainWindow.Handle();
         if (window && IsDialogMessageW(window, &message))
             continue;

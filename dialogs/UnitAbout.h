@@ -2,7 +2,7 @@
 // link to the project's web page.
 #pragma once
 
-#include "UnitMessPropsIds.h"
+#include "UnitAboutIds.h"
 #include "ui/Dialog.h"
 #include "ui/Handles.h"
 

@@ -1,4 +1,5 @@
-// Template and control ids of the dialogs, shared by Dialogs.rc and the code.
+// Template and control ids of the message properties dialog, shared by its
+// script and code.
 #pragma once
 
 #define IDD_MESSPROPS 400
@@ -14,13 +15,3 @@
 #define IDC_MP_RULE_FIRST 430 /* three rules, 430-432 */
 #define IDC_MP_SOURCECAPTION 433
 #define IDC_RICHEDIT1 434
-
-#define IDD_ABOUT 500
-#define IDC_ABOUTPICTURE 501
-#define IDC_LABELNAME 502
-#define IDC_LABELVERS 503
-#define IDC_ABOUT_AUTHOR_FIRST 504 /* three author lines, 504-506 */
-#define IDC_ABOUT_RULE1 510
-#define IDC_ABOUT_TEXT_FIRST 511 /* four description lines, 511-514 */
-#define IDC_LABELURL 515
-#define IDC_ABOUT_RULE2 516

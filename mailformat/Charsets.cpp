@@ -96,6 +96,54 @@ const uint16_t* FindTable(const std::string& name) {
     return nullptr;
 }
 
+// ISO-2022-JP (RFC 1468): escape sequences switch between ASCII, JIS X 0201
+// Roman and JIS X 0208; also the half-width katakana set some mailers use.
+void DecodeIso2022Jp(std::string_view in, std::string* out) {
+    enum class Set { Ascii, Roman, Jis, Kana } set = Set::Ascii;
+    struct Escape {
+        const char* bytes;
+        Set set;
+    };
+    static const Escape kEscapes[] = {{"\x1b(B", Set::Ascii},
+                                      {"\x1b(J", Set::Roman},
+                                      {"\x1b$@", Set::Jis},
+                                      {"\x1b$B", Set::Jis},
+                                      {"\x1b(I", Set::Kana}};
+    for (size_t i = 0; i < in.size();) {
+        bool escaped = false;
+        for (const Escape& e : kEscapes) {
+            if (in.compare(i, 3, e.bytes) == 0) {
+                set = e.set;
+                i += 3;
+                escaped = true;
+                break;
+            }
+        }
+        if (escaped)
+            continue;
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c >= 0x80 || c == 0x1B) {
+            AppendUtf8(kReplacement, out); // not of this charset, or an unknown set
+            ++i;
+        } else if (set == Set::Jis && c > 0x20 && c < 0x7F) {
+            const unsigned char c2 = i + 1 < in.size() ? static_cast<unsigned char>(in[i + 1]) : 0;
+            const uint16_t cp =
+                c2 > 0x20 && c2 < 0x7F ? detail::kJisX0208[(c - 0x21) * 94 + (c2 - 0x21)] : 0;
+            AppendUtf8(cp == 0 ? kReplacement : cp, out);
+            i += c2 > 0x20 && c2 < 0x7F ? 2 : 1;
+        } else if (set == Set::Kana && c > 0x20 && c < 0x60) {
+            AppendUtf8(0xFF61 + (c - 0x21), out);
+            ++i;
+        } else if (set == Set::Roman && (c == 0x5C || c == 0x7E)) {
+            AppendUtf8(c == 0x5C ? 0x00A5 : 0x203E, out);
+            ++i;
+        } else {
+            out->push_back(static_cast<char>(c));
+            ++i;
+        }
+    }
+}
+
 } // namespace
 
 void AppendUtf8(uint32_t cp, std::string* out) {
@@ -159,6 +207,23 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
+// Bytes of a direction mark, embedding, override or isolate at s[i] (0 for
+// none): they make a name read differently from what it is ("gpj.exe" that is an .exe).
+size_t DirectionControlAt(std::string_view s, size_t i) {
+    const auto at = [&](size_t k) {
+        return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u;
+    };
+    if (at(0) == 0xD8 && at(1) == 0x9C) // U+061C
+        return 2;
+    if (at(0) != 0xE2)
+        return 0;
+    const unsigned b1 = at(1), b2 = at(2);
+    const bool marks = b1 == 0x80 && (b2 == 0x8E || b2 == 0x8F);  // U+200E, U+200F
+    const bool embeds = b1 == 0x80 && b2 >= 0xAA && b2 <= 0xAE;   // U+202A..U+202E
+    const bool isolates = b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9; // U+2066..U+2069
+    return marks || embeds || isolates ? 3 : 0;
+}
+
 bool IsControlAt(std::string_view s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     return c < 0x20 || c == 0x7F ||
@@ -169,6 +234,10 @@ bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string
     const std::string name = Normalise(charset);
     if (name == "utf-8") {
         DecodeUtf8(bytes, out);
+        return true;
+    }
+    if (name == "iso-2022-jp" || name == "csiso2022jp") {
+        DecodeIso2022Jp(bytes, out);
         return true;
     }
     if (name == "us-ascii") {
@@ -202,6 +271,14 @@ bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string
 }
 
 std::string BytesToUtf8(std::string_view bytes) {
+    // Japanese mail often sends ISO-2022-JP unencoded: seven bits, so it passes
+    // for UTF-8, but its switch to the two-byte set says what it is.
+    if (bytes.find("\x1b$B") != std::string_view::npos ||
+        bytes.find("\x1b$@") != std::string_view::npos) {
+        std::string out;
+        DecodeIso2022Jp(bytes, &out);
+        return out;
+    }
     if (IsValidUtf8(bytes))
         return std::string(bytes);
     std::string out;

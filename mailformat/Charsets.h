@@ -31,7 +31,14 @@ size_t Utf8SequenceAt(std::string_view s, size_t i);
 // which some terminals obey too).
 bool IsControlAt(std::string_view s, size_t i);
 
+// Bytes of a direction mark, embedding, override or isolate at s[i] (0 for
+// none): they make text read differently from what it is.
+size_t DirectionControlAt(std::string_view s, size_t i);
+
 namespace detail {
+// JIS X 0208 to Unicode, 94 x 94 cells from 0x2121 (JisTable.cpp).
+extern const uint16_t kJisX0208[94 * 94];
+
 struct CharsetTable {
     const char* name;
     const uint16_t* upper; // code points of bytes 0x80..0xFF, 0 = undefined

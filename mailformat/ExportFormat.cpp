@@ -25,23 +25,6 @@ std::string CutUtf8(const std::string& s, size_t maxBytes) {
     return s.substr(0, end);
 }
 
-// Bytes of a direction mark, embedding, override or isolate at s[i] (0 for
-// none): they make a name read differently from what it is ("gpj.exe" that is an .exe).
-size_t DirectionControlAt(std::string_view s, size_t i) {
-    const auto at = [&](size_t k) {
-        return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u;
-    };
-    if (at(0) == 0xD8 && at(1) == 0x9C) // U+061C
-        return 2;
-    if (at(0) != 0xE2)
-        return 0;
-    const unsigned b1 = at(1), b2 = at(2);
-    const bool marks = b1 == 0x80 && (b2 == 0x8E || b2 == 0x8F);  // U+200E, U+200F
-    const bool embeds = b1 == 0x80 && b2 >= 0xAA && b2 <= 0xAE;   // U+202A..U+202E
-    const bool isolates = b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9; // U+2066..U+2069
-    return marks || embeds || isolates ? 3 : 0;
-}
-
 std::string Lower(std::string_view text) {
     std::string s(text);
     for (char& c : s)

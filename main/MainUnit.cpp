@@ -1,5 +1,6 @@
 #include "main/MainUnit.h"
 
+#include "main/commands/AboutCommand.h"
 #include "main/views/Controls.h"
 #include "main/views/LogPanel.h"
 #include "store/StoreLoader.h"
@@ -42,21 +43,18 @@ HRESULT CreateSystemStore(IStoreNamespace** result) {
 
 TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
     : factory_(std::move(factory)), modal_(modal ? *modal : ui::DefaultModalHost()), busy_(*this),
-      selection_(*this, namespace_, tree_, panel_, messages_),
-      notifications_(*this, namespace_, tree_, messages_, selection_,
-                     [this](std::string_view line) { Log(line); }),
-      folderCommands_(*this, modal_, namespace_, tree_, selection_),
-      messageCommands_(*this, modal_, namespace_, tree_, messages_, selection_, busy_),
+      selection_(*this, tree_, panel_, messages_),
+      notifications_(
+          *this, tree_, messages_, selection_, [this](std::string_view line) { Log(line); },
+          [this](const std::wstring& text) { ReportError(text); }),
+      folderCommands_(*this, modal_, tree_, selection_),
+      messageCommands_(*this, modal_, tree_, messages_, selection_, busy_),
       sourceCommands_(*this, modal_, messages_, selection_),
-      drag_(*this, namespace_, tree_, messages_, selection_, folderCommands_, messageCommands_,
+      drag_(*this, tree_, messages_, selection_, folderCommands_, messageCommands_,
             [this](const std::string& line) { Log(line); }) {}
 
 TBrisvanderMain::~TBrisvanderMain() {
     Destroy();
-}
-
-ui::ModalHost& TBrisvanderMain::Modal() const {
-    return modal_;
 }
 
 HWND TBrisvanderMain::MemoInfo() const {
@@ -184,7 +182,7 @@ void TBrisvanderMain::RestoreFocus() {
 void TBrisvanderMain::FormCreate() {
     SetUpViews();
     selection_.Reset();
-    notifications_.Install(&TBrisvanderMain::StoreDispatcher);
+    notifications_.Install();
     tree_.SuppressFlag() = false;
 
     Microsoft::WRL::ComPtr<IStoreNamespace> created;
@@ -194,6 +192,7 @@ void TBrisvanderMain::FormCreate() {
         return;
     }
     namespace_ = created;
+    ConnectParts(namespace_.Get());
 
     if (namespace_->Initialize(hwnd_, 0) != S_OK) {
         Log("ERROR: Can't initialize StoreNamespace");
@@ -220,10 +219,19 @@ void TBrisvanderMain::FormCreate() {
 void TBrisvanderMain::FormDestroy() {
     drag_.Close();
     selection_.Close();
+    ConnectParts(nullptr);
     if (namespace_) {
         namespace_->UnregisterNotification(0, hwnd_);
         namespace_.Reset();
     }
+}
+
+void TBrisvanderMain::ConnectParts(IStoreNamespace* store) {
+    selection_.Connect(store);
+    notifications_.Connect(store);
+    folderCommands_.Connect(store);
+    messageCommands_.Connect(store);
+    drag_.Connect(store);
 }
 
 // Pictures missing from the program's resources (a test program has none)
@@ -262,10 +270,6 @@ void TBrisvanderMain::RebuildTree(STOREFOLDERID wantedId) {
     tree_.Rebuild(namespace_.Get(), wantedId);
 }
 
-void TBrisvanderMain::ShowFolderPanel(STOREFOLDERID folderId) {
-    selection_.ShowPanel(folderId);
-}
-
 void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
     selection_.Changed(node);
 }
@@ -274,96 +278,40 @@ void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
     selection_.FillList(folderId);
 }
 
-void TBrisvanderMain::TreeViewFoldersContextPopup(POINT screen, bool fromKeyboard) {
-    folderCommands_.ContextPopup(screen, fromKeyboard);
-}
-
-void TBrisvanderMain::CreateSubFolder1Click() {
-    folderCommands_.CreateSubFolder();
-}
-
-void TBrisvanderMain::Rename1Click() {
-    folderCommands_.Rename();
-}
-
-void TBrisvanderMain::Delete1Click() {
-    folderCommands_.Delete();
-}
-
-void TBrisvanderMain::Move1Click() {
-    folderCommands_.Move();
-}
-
-void TBrisvanderMain::ListViewMessagesContextPopup(POINT screen, bool fromKeyboard) {
-    messageCommands_.ContextPopup(screen, fromKeyboard);
-}
-
-void TBrisvanderMain::Markasread1Click() {
-    messageCommands_.MarkAsRead();
-}
-
-void TBrisvanderMain::Markasunread1Click() {
-    messageCommands_.MarkAsUnread();
-}
-
-void TBrisvanderMain::Movetofolder1Click() {
-    messageCommands_.MoveToFolder();
-}
-
-void TBrisvanderMain::Copytofolder1Click() {
-    messageCommands_.CopyToFolder();
-}
-
-void TBrisvanderMain::Delete2Click() {
-    messageCommands_.Delete();
-}
-
-void TBrisvanderMain::Properties1Click() {
-    sourceCommands_.Properties();
-}
-
-void TBrisvanderMain::Savetofile1Click() {
-    sourceCommands_.SaveToFile();
-}
-
-void TBrisvanderMain::LabelAboutClick() {
-    sourceCommands_.About();
-}
-
 void TBrisvanderMain::RunCommand(UINT command) {
     switch (command) {
     case IDM_CREATESUBFOLDER1:
-        CreateSubFolder1Click();
+        folderCommands_.CreateSubFolder();
         break;
     case IDM_RENAME1:
-        Rename1Click();
+        folderCommands_.Rename();
         break;
     case IDM_DELETE1:
-        Delete1Click();
+        folderCommands_.Delete();
         break;
     case IDM_MOVE1:
-        Move1Click();
+        folderCommands_.Move();
         break;
     case IDM_MARKASREAD1:
-        Markasread1Click();
+        messageCommands_.MarkAsRead();
         break;
     case IDM_MARKASUNREAD1:
-        Markasunread1Click();
+        messageCommands_.MarkAsUnread();
         break;
     case IDM_MOVETOFOLDER1:
-        Movetofolder1Click();
+        messageCommands_.MoveToFolder();
         break;
     case IDM_COPYTOFOLDER1:
-        Copytofolder1Click();
+        messageCommands_.CopyToFolder();
         break;
     case IDM_DELETE2:
-        Delete2Click();
+        messageCommands_.Delete();
         break;
     case IDM_SAVETOFILE1:
-        Savetofile1Click();
+        sourceCommands_.SaveToFile();
         break;
     case IDM_PROPERTIES1:
-        Properties1Click();
+        sourceCommands_.Properties();
         break;
     default:
         break;
@@ -389,7 +337,7 @@ bool TBrisvanderMain::HandleTreeNotify(const NMHDR* header, LRESULT& result) {
     switch (header->code) {
     case TVN_SELCHANGEDW:
     case TVN_SELCHANGEDA:
-        TreeViewFoldersChange(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
+        selection_.Changed(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
         return true;
     case TVN_BEGINLABELEDITW:
         // Non-zero refuses the edit.
@@ -436,36 +384,16 @@ LRESULT TBrisvanderMain::OnContextMenu(HWND control, LPARAM position) {
     const bool fromKeyboard = position == -1;
     const POINT at{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     if (control && control == TreeViewFolders())
-        TreeViewFoldersContextPopup(at, fromKeyboard);
+        folderCommands_.ContextPopup(at, fromKeyboard);
     else if (control && control == ListViewMessages())
-        ListViewMessagesContextPopup(at, fromKeyboard);
+        messageCommands_.ContextPopup(at, fromKeyboard);
     else
         return DefaultProc(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), position);
     return 0;
 }
 
 void TBrisvanderMain::ReportError(const std::wstring& message) {
-    Modal().ErrorBox(hwnd_, message);
-}
-
-LRESULT CALLBACK TBrisvanderMain::StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam,
-                                                  LPARAM lParam) {
-    auto* self = static_cast<TBrisvanderMain*>(ui::Window::FromHandle(hwnd));
-    WNDPROC previous = self && self->notifications_.Previous()
-                           ? self->notifications_.Previous()
-                           : reinterpret_cast<WNDPROC>(GetClassLongPtrW(hwnd, GCLP_WNDPROC));
-    if (self) {
-        try {
-            self->notifications_.Handle(message, wParam, lParam);
-        } catch (...) {
-            try {
-                self->ReportError(ui::DescribeCurrentException());
-            } catch (...) {
-            }
-        }
-    }
-    // Every message goes on to the window's own procedure, handled or not.
-    return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+    modal_.ErrorBox(hwnd_, message);
 }
 
 LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -539,7 +467,7 @@ bool TBrisvanderMain::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, L
     case WM_COMMAND:
         if (labelAbout_ && reinterpret_cast<HWND>(lParam) == labelAbout_ &&
             HIWORD(wParam) == STN_CLICKED) {
-            LabelAboutClick();
+            ShowAbout(hwnd_, modal_);
             return true;
         }
         if (lParam == 0 && HIWORD(wParam) == 0) {
@@ -552,7 +480,7 @@ bool TBrisvanderMain::RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, L
         result = OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
         return true;
 
-    case FolderCommands::kRenameEdited:
+    case WM_RENAMEEDITED:
         folderCommands_.RenameEdited();
         return true;
 

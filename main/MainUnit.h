@@ -4,7 +4,7 @@
 // messages and event handlers to them.
 #pragma once
 
-#include "ui/BusyCursor.h"
+#include "ui/WaitCursor.h"
 #include "main/commands/MainWindowIds.h"
 #include "main/commands/DragCommands.h"
 #include "main/commands/FolderCommands.h"
@@ -40,17 +40,6 @@ using StoreFactory = std::function<HRESULT(IStoreNamespace** result)>;
 // DLL beside the program when the class is not registered.
 HRESULT CreateSystemStore(IStoreNamespace** result);
 
-// Child window ids; also the order the layout code creates them in.
-enum MainControl : int {
-    IDC_MEMOINFO = 1001,
-    IDC_TREEVIEWFOLDERS,
-    IDC_GROUPBOX1,
-    IDC_LISTVIEWMESSAGES,
-    IDC_LABELFOLDERS,
-    IDC_LABELMESSAGES,
-    IDC_LABELABOUT,
-};
-
 class TBrisvanderMain final : public ui::Window {
   public:
     static constexpr wchar_t kClassName[] = L"TBrisvanderMain";
@@ -73,7 +62,9 @@ class TBrisvanderMain final : public ui::Window {
     HWND Handle() const { return hwnd_; }
     // The program ends its message loop when this window goes.
     void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
-    ui::ModalHost& Modal() const;
+    // The keys the window takes before the dialog manager does (the find
+    // box's), for the message loop; true when handled.
+    bool PreTranslate(MSG& message) { return messages_.PreTranslate(message); }
 
     // ---- State --------------------------------------------------------------------------
     IStoreNamespace* Namespace() const { return namespace_.Get(); }
@@ -111,35 +102,14 @@ class TBrisvanderMain final : public ui::Window {
     // ---- Folder tree, panel and list ----------------------------------------------------
     // Empties and refills the main tree from the store and selects the wanted folder.
     void RebuildTree(STOREFOLDERID wantedId);
-    void ShowFolderPanel(STOREFOLDERID folderId);
+    // The tree's selection changed to `node`, as the tree reports it.
     void TreeViewFoldersChange(HTREEITEM node);
+    // Opens the folder and lists its messages, as selecting it does.
     void FillMessageList(STOREFOLDERID folderId);
-
-    // ---- Event handlers, each handing over to the part whose concern it is --------------
-    // The folder menu for the node at `screen`, or beside the selected node
-    // when `fromKeyboard`, and the chosen command.
-    void TreeViewFoldersContextPopup(POINT screen, bool fromKeyboard);
-    void CreateSubFolder1Click();
-    void Rename1Click();
-    void Delete1Click();
-    void Move1Click();
-    // The message menu for the row at `screen`, or beside the selected row
-    // when `fromKeyboard`, and the chosen command.
-    void ListViewMessagesContextPopup(POINT screen, bool fromKeyboard);
-    void Markasread1Click();
-    void Markasunread1Click();
-    void Movetofolder1Click();
-    void Copytofolder1Click();
-    void Delete2Click();
-    void Properties1Click();
-    void Savetofile1Click();
-    void LabelAboutClick();
 
     // Runs a menu command as if chosen from a menu.
     void RunCommand(UINT command);
-    // The hourglass over the window from now until no posted message waits
-    // in its queue: a mass change's notifications have all been handled.
-    void BusyUntilIdle() { busy_.UntilIdle(); }
+    // The hourglass after a mass change, until its notifications have all been handled.
     bool Busy() const { return busy_.Busy(); }
     // While rows or a folder are dragged onto the tree.
     bool Dragging() const { return drag_.Active(); }
@@ -147,7 +117,6 @@ class TBrisvanderMain final : public ui::Window {
     bool PreTranslateDrag(const MSG& message) { return drag_.PreTranslate(message); }
 
   private:
-    static LRESULT CALLBACK StoreDispatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     // The messages that reach the parts; false for those left to the default.
     bool RouteMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -160,6 +129,8 @@ class TBrisvanderMain final : public ui::Window {
     void RestoreFocus();
     void FormCreate();
     void FormDestroy();
+    // Lends the namespace to the parts that call the store, or takes it back.
+    void ConnectParts(IStoreNamespace* store);
     // Image lists, tree images and list columns.
     void SetUpViews();
     // The tree's and the list's notifications; false for those left alone.
@@ -194,7 +165,7 @@ class TBrisvanderMain final : public ui::Window {
     FolderPanel panel_;
     MessageListView messages_;
     std::unique_ptr<LogPanel> log_;
-    BusyCursor busy_;
+    ui::IdleWaitCursor busy_;
     FolderSelection selection_;
     StoreNotifications notifications_;
     FolderCommands folderCommands_;

@@ -4,6 +4,9 @@
 
 #include "main/views/MessageListSync.h"
 #include "resources/ImageLists.h"
+#include "ui/Errors.h"
+
+#include <commctrl.h>
 
 #include <memory>
 #include <string>
@@ -11,6 +14,15 @@
 #include <vector>
 
 namespace {
+
+// The router's id among the window's subclasses.
+constexpr UINT_PTR kSubclassId = 1;
+
+// A folder change's record is freed by its handler: the message goes on
+// without it.
+LPARAM WithoutFreedRecord(UINT message, LPARAM lParam) {
+    return message == WM_FOLDERNOTIFY ? 0 : lParam;
+}
 
 struct TaskMemFree {
     void operator()(void* block) const { CoTaskMemFree(block); }
@@ -99,7 +111,7 @@ size_t Walk(IStoreFolder* folder, MESSAGEID start, Located& wanted) {
         auto it = wanted.find(id);
         if (it != wanted.end() && !it->second.found) {
             it->second = {true, havePrevious, previous,
-                          message_list::RowFromProps(record.Props(), zone)};
+                          list_sync::RowFromProps(record.Props(), zone)};
             --missing;
         }
         record.Free();
@@ -149,9 +161,53 @@ void InsertNewMessage(MessageListView& messages, MESSAGEID newId, const Located&
 
 } // namespace
 
-void StoreNotifications::Install(WNDPROC dispatcher) {
-    previous_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(window_.Hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dispatcher)));
+bool StoreNotifications::Install() {
+    HWND hwnd = window_.Hwnd();
+    if (installed_ || !hwnd ||
+        !SetWindowSubclass(hwnd, &StoreNotifications::Dispatch, kSubclassId,
+                           reinterpret_cast<DWORD_PTR>(this)))
+        return false;
+    installed_ = hwnd;
+    return true;
+}
+
+void StoreNotifications::Remove() {
+    if (installed_)
+        RemoveWindowSubclass(installed_, &StoreNotifications::Dispatch, kSubclassId);
+    installed_ = nullptr;
+}
+
+LRESULT CALLBACK StoreNotifications::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                              UINT_PTR, DWORD_PTR self) {
+    auto* router = reinterpret_cast<StoreNotifications*>(self);
+    if (router->passingOn_) {
+        router->passingOn_ = false;
+        return DefSubclassProc(hwnd, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        router->Remove();
+        return DefSubclassProc(hwnd, message, wParam, lParam);
+    }
+    try {
+        router->Handle(message, wParam, lParam);
+    } catch (...) {
+        try {
+            if (router->error_)
+                router->error_(ui::DescribeCurrentException());
+        } catch (...) {
+        }
+    }
+    // Every message goes on to the window's own procedure, handled or not.
+    return DefSubclassProc(hwnd, message, wParam, WithoutFreedRecord(message, lParam));
+}
+
+// Sent through the window's whole chain again, past this router: a subclass
+// may hand only one message to the next procedure per call.
+void StoreNotifications::PassOn(const MSG& taken) {
+    passingOn_ = true;
+    SendMessageW(taken.hwnd, taken.message, taken.wParam,
+                 WithoutFreedRecord(taken.message, taken.lParam));
+    passingOn_ = false;
 }
 
 void StoreNotifications::Log(std::string_view line) const {
@@ -161,7 +217,7 @@ void StoreNotifications::Log(std::string_view line) const {
 
 void StoreNotifications::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     // Rows change at once; the list view learns of a burst of changes once,
-    // the next time anything asks it something (see message_list::KeepInSync).
+    // the next time anything asks it something (see list_sync::KeepInSync).
     switch (message) {
     case WM_NEWMSGS:
         OnNewMessages(wParam, lParam);
@@ -203,8 +259,8 @@ void StoreNotifications::OnNewMessages(WPARAM wParam, LPARAM lParam) {
             Handle(item.message, item.wParam, item.lParam);
         }
         // The ones taken from the queue go on to the window procedure too.
-        if (i > 0 && previous_)
-            CallWindowProcW(previous_, hwnd, item.message, item.wParam, item.lParam);
+        if (i > 0)
+            PassOn(item);
     }
 }
 
@@ -246,7 +302,7 @@ void StoreNotifications::OnFolderChange(LPARAM lParam) {
     case RENAME_FOLDER:
     case MOVE_FOLDER:
         // Without a selected node the tree was empty: start from the first folder.
-        tree_.Rebuild(store_.Get(), tree_.SelectedId());
+        tree_.Rebuild(store_, tree_.SelectedId());
         break;
     case DELETE_FOLDER:
         RebuildAfterDeletion(newId);
@@ -266,5 +322,5 @@ void StoreNotifications::RebuildAfterDeletion(STOREFOLDERID deletedId) {
     if (tree_.IdOf(selected) == deletedId)
         target = TreeView_GetParent(tree_.Handle(), selected);
     // A deleted top-level folder has no parent: show the first folder.
-    tree_.Rebuild(store_.Get(), target ? tree_.IdOf(target) : 0);
+    tree_.Rebuild(store_, target ? tree_.IdOf(target) : 0);
 }

@@ -1,6 +1,7 @@
 // The store's notification messages: a log line each, and the tree and the
 // list brought up to date. The router sits in front of the window's own
-// procedure, which still receives every message.
+// procedure as a subclass, and passes every message on to it; a folder change
+// goes on without its record, which the router has freed by then.
 #pragma once
 
 #include "main/commands/FolderSelection.h"
@@ -13,29 +14,38 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 // Where log lines go.
 using LogSink = std::function<void(std::string_view line)>;
+// Where the text of an exception a handler let out goes.
+using ErrorSink = std::function<void(const std::wstring& text)>;
 
 class StoreNotifications {
   public:
-    StoreNotifications(const ui::Window& window,
-                       const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
-                       MessageListView& messages, const FolderSelection& selection, LogSink log)
-        : window_(window), store_(store), tree_(tree), messages_(messages), selection_(selection),
-          log_(std::move(log)) {}
+    StoreNotifications(const ui::Window& window, FolderTreeView& tree, MessageListView& messages,
+                       const FolderSelection& selection, LogSink log, ErrorSink error)
+        : window_(window), tree_(tree), messages_(messages), selection_(selection),
+          log_(std::move(log)), error_(std::move(error)) {}
+    ~StoreNotifications() { Remove(); }
     StoreNotifications(const StoreNotifications&) = delete;
     StoreNotifications& operator=(const StoreNotifications&) = delete;
 
-    // Puts `dispatcher` in place of the window's procedure, keeping the one it replaces.
-    void Install(WNDPROC dispatcher);
-    // The window's own procedure, which the dispatcher passes every message on to.
-    WNDPROC Previous() const { return previous_; }
-    // Runs the handler for the five store codes; other messages are left alone.
-    void Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Puts the router in front of the window's own procedure; it takes itself
+    // away when the window goes (or at Remove).
+    bool Install();
+    void Remove();
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
 
   private:
+    static LRESULT CALLBACK Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR self);
+    // Runs the handler for the five store codes; other messages are left alone.
+    void Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Hands a message taken from the queue on to the window's own procedure.
+    void PassOn(const MSG& taken);
     void OnNewMessages(WPARAM wParam, LPARAM lParam);
     void OnDeleteMessage(WPARAM wParam);
     void OnMarked(bool read, WPARAM wParam);
@@ -44,10 +54,14 @@ class StoreNotifications {
     void Log(std::string_view line) const;
 
     const ui::Window& window_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     MessageListView& messages_;
     const FolderSelection& selection_;
     LogSink log_;
-    WNDPROC previous_ = nullptr;
+    ErrorSink error_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
+    HWND installed_ = nullptr; // the window the router sits in front of
+    bool passingOn_ = false;   // the next message is one PassOn sends
 };

@@ -35,9 +35,10 @@ class Dialog : public ModalDialog {
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 
-    // Creates the window hidden and without a modal loop, as it is when shown,
-    // so a test or a benchmark can look at it; true when it exists. What
-    // OnInit throws is thrown here.
+    // Creates the window hidden and without a modal loop, as it is when shown:
+    // for a modeless dialog the owner shows itself (the find box), or for a
+    // test or a benchmark to look at; true when it exists. What OnInit throws
+    // is thrown here.
     bool Create(HWND owner);
     HWND Hwnd() const { return hwnd_; }
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }

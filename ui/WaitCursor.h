@@ -1,6 +1,9 @@
-// Wait cursors: the hourglass while a step runs without taking messages, and
-// a way to let the pointer show what lies under it again once work ends.
+// The wait cursor: the hourglass while a step runs without taking messages,
+// or from a mass change until the queue is idle, and a way to let the pointer
+// show what lies under it again once work ends.
 #pragma once
+
+#include "ui/Window.h"
 
 #include <windows.h>
 
@@ -31,6 +34,31 @@ class WaitCursor {
 
   private:
     HCURSOR previous_;
+};
+
+// The hourglass over a window from a mass change until no posted message
+// waits in its queue: by then the change's notifications have all been handled.
+// The window hands it its timer and cursor messages.
+class IdleWaitCursor {
+  public:
+    // Comes only once nothing else waits in the queue: timers are handed out last.
+    static constexpr UINT_PTR kIdleTimer = 1;
+
+    explicit IdleWaitCursor(const Window& window) : window_(window) {}
+    IdleWaitCursor(const IdleWaitCursor&) = delete;
+    IdleWaitCursor& operator=(const IdleWaitCursor&) = delete;
+
+    // The hourglass from now until the queue is idle.
+    void UntilIdle();
+    // Ends the busy time when `timer` is its timer; false for any other timer.
+    bool OnTimer(UINT_PTR timer);
+    // Sets the hourglass while busy; false when the cursor is left to others.
+    bool SetCursorIfBusy() const;
+    bool Busy() const { return busy_; }
+
+  private:
+    const Window& window_;
+    bool busy_ = false;
 };
 
 } // namespace ui

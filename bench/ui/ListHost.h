@@ -1,5 +1,5 @@
 // A bare top-level window holding an owner-data message list whose rows are
-// answered by message_list: the list alone, without the main window around it.
+// answered by list_sync: the list alone, without the main window around it.
 #pragma once
 
 #include "main/views/MessageListSync.h"
@@ -25,7 +25,7 @@ class ListHost {
         list_ = CreateWindowExW(0, WC_LISTVIEWW, L"", style, 0, 0, 680, 460, host_, nullptr,
                                 cls.hInstance, nullptr);
         images_ = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-        message_list::SetUpColumns(list_, images_);
+        list_sync::SetUpColumns(list_, images_);
     }
     ~ListHost() {
         DestroyWindow(host_);
@@ -43,7 +43,7 @@ class ListHost {
         auto* rows = reinterpret_cast<MessageRows*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (message == WM_NOTIFY && rows) {
             LRESULT result = 0;
-            if (message_list::HandleNotify(*rows, reinterpret_cast<NMHDR*>(lParam), result))
+            if (list_sync::HandleNotify(*rows, reinterpret_cast<NMHDR*>(lParam), result))
                 return result;
         }
         return DefWindowProcW(hwnd, message, wParam, lParam);

@@ -41,9 +41,11 @@ drop=$!
 stop() { kill "$drop" "$app" 2>/dev/null || true; }
 trap stop EXIT
 for _ in $(seq 1 60); do [ -s "$work/out/drops.log" ] && break; sleep 0.5; done
-wine "$probe" state 60 >"$work/state.txt"
-read -r x y < <(awk -F'\t' '$1 == "row" && $2 == 0 { print $5, $6 }' "$work/state.txt")
-lines=$(grep -c "^log" "$work/state.txt" || true)
+# The list's place (reading every row would take the probe long): the first
+# row lies below the column headers.
+wine "$probe" look 60 Brisvander >"$work/look.txt"
+read -r x y < <(awk -F'\t' '$1 == "client" { cx = $2; cy = $3 }
+  $1 == "place" && $2 == "SysListView32" { print cx + $3 + 60, cy + $4 + 30 }' "$work/look.txt")
 
 # Every row selected, then dragged from the first one onto the target.
 xdotool mousemove "$x" "$y" click 1
@@ -58,8 +60,8 @@ for i in $(seq 1 12); do
   sleep 0.05
 done
 sleep 0.5
-# Asks the window until the log has one more line, which comes after the drop.
-wine "$probe" ping 1200 lines $((lines + 1)) >"$work/ping.txt" 2>&1 &
+# Asks the window until the list has one row less, which comes after the drop.
+wine "$probe" ping 1200 rows $((count - 1)) >"$work/ping.txt" 2>&1 &
 ping=$!
 sleep 1
 xdotool mouseup 1
@@ -67,7 +69,7 @@ for _ in $(seq 1 2400); do
   [ "$(wc -l <"$work/out/drops.log")" -ge 2 ] && break
   sleep 0.5
 done
-"$native" mkdir "$work/store" "Drop done" >/dev/null
+"$native" delete "$work/store" Inbox 1 >/dev/null
 wait "$ping" || true
 read -r files failed first last < <(sed -n 2p "$work/out/drops.log")
 longest=$(awk -F'\t' '{ for (i = 1; i < NF; ++i) if ($i == "longest") print $(i + 1) }' \

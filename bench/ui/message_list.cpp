@@ -30,12 +30,12 @@ int main() {
         double fill = bench::BestOf(
             3,
             [&] {
-                message_list::Clear(list, rows);
+                list_sync::Clear(list, rows);
                 bench::Paint(host);
             },
             [&] {
-                message_list::Clear(list, rows);
-                message_list::AppendFolder(list, rows, folder);
+                list_sync::Clear(list, rows);
+                list_sync::AppendFolder(list, rows, folder);
                 bench::Paint(host);
             });
 
@@ -82,7 +82,7 @@ int main() {
         std::printf("%8d %12.1f %12.1f %8.2f %14.1f\n", count, enumerate, fill, fill / enumerate,
                     plain);
         std::fflush(stdout);
-        message_list::Clear(list, rows);
+        list_sync::Clear(list, rows);
     }
     // The registered store, if there is one: its biggest top-level folder.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -111,18 +111,18 @@ int main() {
                 double fill = bench::BestOf(
                     3,
                     [&] {
-                        message_list::Clear(list, rows);
+                        list_sync::Clear(list, rows);
                         bench::Paint(host);
                     },
                     [&] {
-                        message_list::Clear(list, rows);
-                        message_list::AppendFolder(list, rows, folder.Get());
+                        list_sync::Clear(list, rows);
+                        list_sync::AppendFolder(list, rows, folder.Get());
                         bench::Paint(host);
                     });
                 std::printf("%8lu %12.1f %12.1f %8.2f %14s  (registered store)\n",
                             static_cast<unsigned long>(most), enumerate, fill, fill / enumerate,
                             "-");
-                message_list::Clear(list, rows);
+                list_sync::Clear(list, rows);
             }
         } else {
             std::printf("(no registered store to compare with)\n");

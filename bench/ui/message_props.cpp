@@ -5,7 +5,7 @@
 // memory; and "Save to file" of a 50 MB source against a plain copy of a file
 // of the same bytes.
 #include "BenchSupport.h"
-#include "main/commands/MessageSource.h"
+#include "main/commands/MessageSourceCommands.h"
 #include "StoreDouble.h"
 #include "UnitMessProps.h"
 #include "ui/Modal.h"

@@ -82,7 +82,7 @@ int main() {
     const char* names[] = {"From", "Subject", "Received", "Flag"};
     for (int column = message_sort::kFrom; column <= message_sort::kFlag; ++column) {
         Fill(rows);
-        message_list::ShowAppended(list, rows);
+        list_sync::ShowAppended(list, rows);
         bench::Paint(host);
         const double baseline = Baseline(rows, column);
         bool descending = false;
@@ -90,7 +90,7 @@ int main() {
             // Each run reverses the last, so every run really moves the rows.
             message_sort::SortOrder order{column, descending};
             descending = !descending;
-            message_list::Reorder(list, rows, message_sort::SortedOrder(rows, order));
+            list_sync::Reorder(list, rows, message_sort::SortedOrder(rows, order));
         });
         std::printf("%10s %12.1f %14.1f %8.2f\n", names[column], sorted, baseline,
                     sorted / baseline);

@@ -260,6 +260,8 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
         out << "UNACCOUNTED: " << Printable(u) << "\n";
     for (const std::string& f : r.setAside)
         out << "SET ASIDE: " << Printable(f) << "\n";
+    for (const std::string& f : r.notTheStores)
+        out << "NOT THE STORE'S: " << Printable(f) << "\n";
     if (!r.setAside.empty())
         out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.clean() ? "The store is sound.\n"
@@ -275,6 +277,11 @@ int Recover(const std::vector<std::string>& a, std::ostream& out) {
     Require(Store::Recover(a[0], &Fs(), &r));
     for (const std::string& line : r.actions)
         out << Printable(line) << "\n";
+    if (r.failed != 0) {
+        out << "Recover could not finish: " << r.failed << (r.failed == 1 ? " file" : " files")
+            << " left as found (see above); the store is not sound yet.\n";
+        return 1;
+    }
     out << "Recovered " << r.recovered << " message file" << (r.recovered == 1 ? "" : "s")
         << "; the store has a fresh snapshot.\n";
     return 0;

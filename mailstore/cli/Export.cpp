@@ -117,6 +117,57 @@ Status CommitInto(OutFile& file, OutDir& dir, std::string name,
     return s;
 }
 
+// Whether `name` is "<whole>.<run token>" (16 hex digits): the name an
+// export gives a file while it writes it, less any ".part".
+bool TemporaryOf(const std::string& name, std::string* whole) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || name.size() - dot - 1 != 16 ||
+        name.find_first_not_of("0123456789abcdef", dot + 1) != std::string::npos)
+        return false;
+    *whole = name.substr(0, dot);
+    return true;
+}
+
+// Whether the file at `part` holds the first bytes of the file at `whole`.
+bool IsStartOf(const std::string& part, const std::string& whole) {
+    std::unique_ptr<File> p, w;
+    uint64_t partSize = 0, wholeSize = 0;
+    if (!OpenToRead(Fs(), part, &p, &partSize).ok() ||
+        !OpenToRead(Fs(), whole, &w, &wholeSize).ok() || partSize > wholeSize)
+        return false;
+    std::string a(kChunk, '\0'), b(kChunk, '\0');
+    for (uint64_t at = 0; at < partSize;) {
+        size_t gotA = 0, gotB = 0;
+        if (!p->ReadAt(at, a.data(), a.size(), &gotA).ok() ||
+            !w->ReadAt(at, b.data(), gotA, &gotB).ok() || gotA == 0 || gotB != gotA ||
+            a.compare(0, gotA, b, 0, gotA) != 0)
+            return false;
+        at += gotA;
+    }
+    return true;
+}
+
+// Temporary files a killed export left in `partsDir`: one whose bytes are the
+// start of the file it was to become, now whole in `wholeDir`, is a partial
+// copy this tool made, and goes; any other is not provably ours, and stays.
+size_t RemovePartialCopies(const std::string& partsDir, const std::string& wholeDir,
+                           bool partSuffix) {
+    std::vector<std::string> names;
+    Fs().ListDir(partsDir, &names);
+    size_t removed = 0;
+    for (const std::string& name : names) {
+        std::string stem = name, whole;
+        if (partSuffix && (stem.size() < 5 || stem.compare(stem.size() - 5, 5, ".part") != 0))
+            continue;
+        if (partSuffix)
+            stem.resize(stem.size() - 5);
+        if (TemporaryOf(stem, &whole) && IsStartOf(partsDir + "/" + name, wholeDir + "/" + whole) &&
+            Fs().Remove(partsDir + "/" + name).ok())
+            ++removed;
+    }
+    return removed;
+}
+
 // What went wrong, without the names of the files it went wrong on: the
 // messages left out for one cause are reported together.
 std::string CauseKey(const char* stage, const Status& s) {
@@ -139,6 +190,7 @@ struct Totals {
     size_t files = 0;
     size_t folders = 0;
     size_t lineBreaksAdded = 0;
+    size_t partialsRemoved = 0; // a killed export's partial copies of files now whole
     size_t leftOutCount = 0;
     std::vector<LeftOut> leftOut; // one per cause, in the order first met
 };
@@ -283,6 +335,7 @@ class Exporter {
             ++totals_.files;
             Tick();
         }
+        totals_.partialsRemoved += RemovePartialCopies(tempDir, dir.path(), eml);
     }
 
     // Writes the messages into `file` as mbox; the number written, or the failure.
@@ -335,6 +388,7 @@ class Exporter {
             return LeaveOut(folder, messages, stage, s, false);
         totals_.written += written;
         ++totals_.files;
+        totals_.partialsRemoved += RemovePartialCopies(parent.path(), parent.path(), true);
         if (!recursive_)
             return;
         std::vector<FolderId> kids;
@@ -436,6 +490,10 @@ int Export(const Args& args, Io& io) {
            << Plural(t.folders, "folder") << ") to " << Printable(a[2]) << " as " << format << ": "
            << t.inStore << " messages in the store, " << t.written << " written in "
            << Plural(t.files, "file") << ".\n";
+    if (t.partialsRemoved)
+        io.out << "Removed " << t.partialsRemoved
+               << (t.partialsRemoved == 1 ? " partial copy" : " partial copies")
+               << " an interrupted export left of files now whole.\n";
     if (t.lineBreaksAdded)
         io.out << "Note: " << Plural(t.lineBreaksAdded, "message")
                << " did not end with a line break; mbox needs one, so it was added.\n";

@@ -6,6 +6,7 @@
 #include "SourceFiles.h"
 #include "Support.h"
 
+#include <functional>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -204,10 +205,12 @@ struct Pending {
 
 class Importer {
   public:
-    Importer(Store& store, FolderId folder, const Options& options, Outcome& outcome,
-             std::ostream* progress, uint64_t totalBytes)
-        : store_(store), folder_(folder), options_(options), out_(outcome), progress_(progress),
-          total_(totalBytes) {}
+    // `target` gives the folder when the first batch is ready, so a folder
+    // --create asks for is made only for mail that came.
+    Importer(Store& store, std::function<FolderId()> target, const Options& options,
+             Outcome& outcome, std::ostream* progress, uint64_t totalBytes)
+        : store_(store), target_(std::move(target)), options_(options), out_(outcome),
+          progress_(progress), total_(totalBytes) {}
 
     void Read(const Source& s) {
         bool special = false;
@@ -336,6 +339,8 @@ class Importer {
             if (p.fileModified != 0)
                 items[i].fileModified = p.fileModified;
         }
+        if (folder_ == 0)
+            folder_ = target_();
         const Status s = store_.ImportMessages(folder_, items, nullptr);
         if (s.ok()) {
             out_.imported += batch_.size();
@@ -358,7 +363,8 @@ class Importer {
     }
 
     Store& store_;
-    FolderId folder_;
+    std::function<FolderId()> target_;
+    FolderId folder_ = 0;
     const Options& options_;
     Outcome& out_;
     std::ostream* progress_;
@@ -396,11 +402,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-FolderId TargetFolder(Store& store, const Options& o) {
+// The folder to import into, or 0 when --create is to make it (CreateTarget).
+FolderId ExistingTarget(Store& store, const Options& o) {
     FolderId folder = 0;
     if (!o.create || store.FindFolderByPath(o.folder, &folder).ok())
         return ResolveFolder(store, o.folder);
     CheckFolderNames(o.folder);
+    return 0;
+}
+
+FolderId CreateTarget(Store& store, const Options& o) {
     FolderId parent = kRootFolder;
     std::string_view path = o.folder;
     while (!path.empty()) {
@@ -445,7 +456,7 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
            bool progress) {
     const Options o = ParseOptions(args);
     std::unique_ptr<Store> store = OpenStore(o.dir);
-    const FolderId folder = TargetFolder(*store, o);
+    const FolderId existing = ExistingTarget(*store, o);
     Outcome outcome;
     std::vector<Source> sources;
     Walker walker(outcome, sources);
@@ -454,7 +465,9 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
     uint64_t total = 0;
     for (const Source& s : sources)
         total += s.size;
-    Importer importer(*store, folder, o, outcome, progress ? &err : nullptr, total);
+    Importer importer(
+        *store, [&] { return existing != 0 ? existing : CreateTarget(*store, o); }, o, outcome,
+        progress ? &err : nullptr, total);
     for (const Source& s : sources)
         importer.Read(s);
     importer.Finish();

@@ -132,6 +132,9 @@ int CheckJson(const Args& a, Io& io) {
     io.out << "],\"setAside\":[";
     for (size_t i = 0; i < r.setAside.size(); ++i)
         io.out << (i ? "," : "") << JsonString(r.setAside[i]);
+    io.out << "],\"notTheStores\":[";
+    for (size_t i = 0; i < r.notTheStores.size(); ++i)
+        io.out << (i ? "," : "") << JsonString(r.notTheStores[i]);
     io.out << "]}\n";
     return r.clean() ? 0 : 1;
 }

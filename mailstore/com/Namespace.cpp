@@ -122,7 +122,7 @@ STDMETHODIMP Namespace::CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, D
         if (pdwFolderId) {
             *pdwFolderId = 0;
         }
-        if (!pszName) {
+        if (!pszName || !pdwFolderId) {
             return E_POINTER;
         }
         RETURN_IF_FAILED(ReadyToChange(session_));
@@ -130,7 +130,7 @@ STDMETHODIMP Namespace::CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, D
         const mailstore::Status st =
             session_->store().CreateFolder(dwParentId, CodePageToUtf8(pszName), &id);
         session_->Publish();
-        if (st.ok() && pdwFolderId) {
+        if (st.ok()) {
             *pdwFolderId = id;
         }
         return ToHResult(st);

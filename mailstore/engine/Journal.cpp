@@ -2,15 +2,19 @@
 
 #include "Codec.h"
 
+#include <utility>
+
 namespace mailstore::detail {
 
 namespace {
 
 constexpr uint32_t kJournalMagic = 0x314A534D; // "MSJ1"
 constexpr uint32_t kJournalVersion = 1;
-constexpr uint32_t kRecordMagic = 0x524A534D; // "MSJR"
-constexpr uint32_t kIntentMagic = 0x31494D4D; // "MMI1"
-constexpr size_t kIntentSize = 56;
+constexpr uint32_t kRecordMagic = 0x524A534D;   // "MSJR"
+constexpr uint32_t kIntentMagicV1 = 0x31494D4D; // "MMI1": no file contents
+constexpr uint32_t kIntentMagic = 0x32494D4D;   // "MMI2"
+constexpr size_t kIntentHead = 48;              // magic, spare, five numbers
+constexpr size_t kIntentFileSize = 16;
 
 // Length of a good record starting at data[pos], or 0.
 size_t GoodRecordAt(std::string_view data, size_t pos) {
@@ -106,6 +110,7 @@ ScanResult ScanRecords(std::string_view data, uint64_t base) {
 
 std::string EncodeIntent(const Intent& intent) {
     std::string out;
+    out.reserve(kIntentHead + intent.files.size() * kIntentFileSize + 8);
     Encoder e(&out);
     e.U32(kIntentMagic);
     e.U32(0);
@@ -113,25 +118,47 @@ std::string EncodeIntent(const Intent& intent) {
     e.U64(intent.journalEnd);
     e.U64(intent.lastSeq);
     e.U64(intent.first);
-    e.U64(intent.count);
+    e.U64(intent.files.size());
+    for (const IntentFile& f : intent.files) {
+        e.U64(f.size);
+        e.U64(f.checksum);
+    }
     e.U64(Checksum64(out.data(), out.size()));
     return out;
 }
 
 bool DecodeIntent(std::string_view bytes, Intent* intent) {
-    if (bytes.size() != kIntentSize ||
-        Checksum64(bytes.data(), kIntentSize - 8) != LoadU64(bytes.data() + kIntentSize - 8))
+    if (bytes.size() < kIntentHead + 8 ||
+        Checksum64(bytes.data(), bytes.size() - 8) != LoadU64(bytes.data() + bytes.size() - 8))
         return false;
-    Decoder d(bytes);
-    if (d.U32() != kIntentMagic)
-        return false;
+    Decoder d(bytes.substr(0, bytes.size() - 8));
+    const uint32_t magic = d.U32();
     d.U32();
-    intent->generation = d.U64();
-    intent->journalEnd = d.U64();
-    intent->lastSeq = d.U64();
-    intent->first = d.U64();
-    intent->count = d.U64();
-    return !d.failed();
+    Intent in;
+    in.generation = d.U64();
+    in.journalEnd = d.U64();
+    in.lastSeq = d.U64();
+    in.first = d.U64();
+    in.count = d.U64();
+    if (d.failed())
+        return false;
+    if (magic == kIntentMagicV1) {
+        if (d.remaining() != 0)
+            return false;
+    } else if (magic != kIntentMagic || d.remaining() % kIntentFileSize != 0 ||
+               d.remaining() / kIntentFileSize != in.count) {
+        return false;
+    } else {
+        in.files.resize(static_cast<size_t>(in.count));
+        for (IntentFile& f : in.files) {
+            f.size = d.U64();
+            f.checksum = d.U64();
+        }
+    }
+    if (d.failed())
+        return false;
+    *intent = std::move(in);
+    return true;
 }
 
 } // namespace mailstore::detail

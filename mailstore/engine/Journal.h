@@ -42,16 +42,30 @@ struct ScanResult {
 ScanResult ScanRecords(std::string_view data, uint64_t base);
 
 // What a writer is about to do, made durable before it creates a batch's message
-// files: those files, and where the journal stood. While the journal still ends
-// there with the same last record, the batch was never committed, so files of
-// the range that no record names are what it left. Emptied once the commit is in,
-// so a journal cut back to that point later proves nothing.
+// files: those files with the size and checksum of the bytes each is to hold,
+// and where the journal stood. A journal that still ends there says the batch is
+// not in it, but a backup restored over a store that committed the batch says so
+// too, about the very same bytes: so the intent tells which files are the
+// batch's, never that they may go (see ResolveIntent). Emptied once the commit
+// is in.
+struct IntentFile {
+    uint64_t size = 0;
+    uint64_t checksum = 0; // Checksum64 of the bytes; 0 when the writer did not know it
+};
+
 struct Intent {
     uint64_t generation = 0; // of the snapshot the journal continues
     uint64_t journalEnd = 0; // where the batch's record was to go
     uint64_t lastSeq = 0;    // the last committed change before it
     uint64_t first = 0;      // the batch's file numbers: first, first + 1, ...
     uint64_t count = 0;
+    // One per number; empty in intents written before they held contents, which
+    // then prove nothing about any file.
+    std::vector<IntentFile> files;
+    // What the batch meant to write under `no`, or null.
+    const IntentFile* For(uint64_t no) const {
+        return no >= first && no - first < files.size() ? &files[no - first] : nullptr;
+    }
 };
 
 std::string EncodeIntent(const Intent& intent);

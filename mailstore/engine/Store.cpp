@@ -314,7 +314,11 @@ Status AddInBatch(Store::Impl& impl, Op op,
                   const std::function<Status(size_t, std::string_view*)>& bytesOf,
                   std::vector<MessageId>* newIds) {
     Store::Impl::NewFiles files;
-    Status s = impl.BeginBatch(op.messages.size(), &files);
+    std::vector<detail::IntentFile> planned;
+    planned.reserve(op.messages.size());
+    for (const NewMessage& m : op.messages)
+        planned.push_back({m.rec.size, m.rec.checksum});
+    Status s = impl.BeginBatch(std::move(planned), &files);
     if (!s.ok())
         return s;
     for (size_t i = 0; i < op.messages.size(); ++i) {

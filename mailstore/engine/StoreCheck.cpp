@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <unordered_map>
 
 namespace mailstore {
 
@@ -99,6 +100,7 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
     ListMessageFiles(fs, dir, &present);
     detail::Intent intent;
     const bool holds = HoldingIntent(fs, dir, l, &intent);
+    LeftoverJudge judge(fs, dir, intent, l.state);
     Evidence ev;
     ev.state = &l.state;
     // Open lists the files only when one sits at the counter; compaction always.
@@ -114,10 +116,10 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
         ++report->orphanFiles;
         const std::string head = f.Rel() + ": no record names it";
         const bool atOpen = f.no >= l.state.nextFileNo;
-        if (!f.flat && holds && f.no >= intent.first && f.no - intent.first < intent.count) {
-            report->unaccounted.push_back(head +
-                                          "; written for a change that was never committed "
-                                          "(intent.bin says so), so the next open removes it");
+        if (!f.flat && holds && intent.For(f.no) != nullptr) {
+            std::string why;
+            judge.Judge(f, &why);
+            report->unaccounted.push_back(head + why);
         } else if (!shadowed && Decide(fs, dir, f, ev) == Fate::Remove) {
             report->unaccounted.push_back(head +
                                           "; it is what a committed delete let go, so the next "
@@ -138,6 +140,42 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
                 : ": ends at offset " + at + " before the records") +
         " of message files numbered past what it gave out: committed changes are missing, or "
         "the files came from elsewhere");
+}
+
+// What lies among the message files not as the store names it: another
+// case or sub-directory of a message file's name (recover renames it back), or
+// a name the store never gives (never touched).
+void CheckStrangers(FileSystem& fs, const std::string& dir, const State& state,
+                    CheckReport* report) {
+    std::vector<Stranger> strangers;
+    ListStrangers(fs, dir, &strangers);
+    std::unordered_map<uint64_t, std::string> owner;
+    if (!strangers.empty()) {
+        for (const auto& [id, f] : state.folders()) {
+            for (const MessageRec& m : f.messages)
+                owner[m.fileNo] = MessageWho(m, id);
+        }
+    }
+    for (const Stranger& st : strangers) {
+        if (!st.numbered) {
+            report->notTheStores.push_back(st.rel +
+                                           ": not the store's (a name it never gives); left "
+                                           "untouched");
+            continue;
+        }
+        const std::string name = detail::MessageFilePath(st.no);
+        auto it = owner.find(st.no);
+        if (it == owner.end() || NamedAsTheStoreNames(fs, dir, st.no)) {
+            report->notTheStores.push_back(
+                st.rel + ": not the store's (named like " + name + ", but " +
+                (it == owner.end() ? "no record names that" : "that is there too") +
+                "); left untouched");
+            continue;
+        }
+        report->problems.push_back(st.rel + ": the file" + it->second +
+                                   ", under another name than the store's (" + name +
+                                   "); mailstore recover renames it back");
+    }
 }
 
 } // namespace
@@ -192,6 +230,7 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
             report->problems.push_back(std::move(w));
     }
     CheckUnaccounted(fs, dir, l, used, report);
+    CheckStrangers(fs, dir, l.state, report);
     report->ok = report->problems.empty();
     return Status();
 }
@@ -296,18 +335,23 @@ Status MoveStoreFileBlockers(FileSystem& fs, const std::string& dir, RecoverRepo
     return Status();
 }
 
-// What an open would do first: the files of a batch its intent proves never
-// committed go, not into "Recovered".
+// What an open would do first: files of a batch the journal does not hold whose
+// bytes a committed message holds go, not into "Recovered"; the others are
+// adopted there like any file no record names.
 void RemoveIntendedFiles(FileSystem& fs, const std::string& dir, RecoverReport* report) {
     Loaded l;
     detail::Intent intent;
     if (!LoadStore(fs, dir, &l).ok() || !HoldingIntent(fs, dir, l, &intent))
         return;
-    for (uint64_t no = intent.first; no - intent.first < intent.count; ++no) {
-        const std::string rel = detail::MessageFilePath(no);
-        if (fs.Exists(dir + "/" + rel) && fs.Remove(dir + "/" + rel).ok())
-            report->actions.push_back(rel + ": removed, written for a change that was never "
-                                            "committed (intent.bin says so)");
+    LeftoverJudge judge(fs, dir, intent, l.state);
+    for (uint64_t no = intent.first; no - intent.first < intent.files.size(); ++no) {
+        const FoundFile f{no, false};
+        std::string why;
+        if (no >= l.state.nextFileNo && fs.Exists(f.Path(dir)) &&
+            judge.Judge(f, &why) == Fate::Remove && fs.Remove(f.Path(dir)).ok())
+            report->actions.push_back(f.Rel() + ": removed, written for a batch the journal "
+                                                "does not hold, and a committed message holds "
+                                                "the same bytes");
     }
 }
 
@@ -318,6 +362,8 @@ class Recovery {
 
     Status Run() {
         Status s = fs_.CreateDir(dir_ + "/" + kMessagesDir);
+        if (s.ok())
+            RenameStrangers();
         if (s.ok())
             s = ListMessageFiles(fs_, dir_, &present_);
         std::vector<std::string> aside, others;
@@ -348,6 +394,29 @@ class Recovery {
     }
 
   private:
+    // A record's file under its name in other letter case, or in another
+    // sub-directory, goes back to the store's name for it when that is free, so
+    // the record finds it.
+    void RenameStrangers() {
+        std::vector<Stranger> strangers;
+        ListStrangers(fs_, dir_, &strangers);
+        const std::unordered_set<uint64_t> used = FilesInUse(sv_.state);
+        for (const Stranger& st : strangers) {
+            if (!st.numbered || used.count(st.no) == 0 || NamedAsTheStoreNames(fs_, dir_, st.no))
+                continue;
+            const std::string to = detail::MessageFilePath(st.no);
+            Status s = MakeShardDir(fs_, dir_, st.no);
+            if (s.ok())
+                s = fs_.Rename(dir_ + "/" + st.rel, dir_ + "/" + to);
+            if (s.ok())
+                s = fs_.SyncDir(dir_ + "/" + detail::MessageShardPath(st.no));
+            if (s.ok())
+                report_.actions.push_back(st.rel + ": renamed to " + to + ", the store's name");
+            else
+                Failed(st.rel + ": could not be renamed to " + to + ": " + s.message());
+        }
+    }
+
     // Records whose file is gone get it back from the set-aside folder, or go;
     // files that changed, or whose texts the record has wrong, are recorded as
     // they now are.
@@ -359,8 +428,8 @@ class Recovery {
             Op add = NewAdd(id);
             for (const MessageRec& m : f.messages) {
                 used_.insert(m.fileNo);
-                if (!MessageFileExists(fs_, dir_, m.fileNo))
-                    BringBack(m);
+                if (!MessageFileExists(fs_, dir_, m.fileNo) && !BringBack(m))
+                    continue; // its file is in set-aside/ still: the record stays
                 const std::string why = CompareMessageFile(fs_, dir_, m, id);
                 if (why.empty())
                     continue;
@@ -417,19 +486,25 @@ class Recovery {
         NewMessage n;
         std::string bytes;
         bool missing = false;
-        if (!ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing).ok() ||
-            bytes.size() > kMaxMessageSize) {
+        Status s = ReadWhole(fs_, dir_ + "/" + from, &bytes, &missing);
+        if (!s.ok() || bytes.size() > kMaxMessageSize) {
             if (IsDirectory(fs_, dir_ + "/" + from))
                 MoveDirectoryAside(from);
             else
-                report_.actions.push_back(from + ": unreadable; left where it is");
+                Failed(from + ": unreadable (" + (s.ok() ? "too large" : s.message()) +
+                       "); left where it is");
             return;
         }
         while (next_ < detail::kFileNoLimit && MessageFileExists(fs_, dir_, next_))
             ++next_;
-        if (next_ >= detail::kFileNoLimit || !MakeShardDir(fs_, dir_, next_).ok() ||
-            !fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next_)).ok()) {
-            report_.actions.push_back(from + ": could not be given a new number; left where it is");
+        s = next_ < detail::kFileNoLimit
+                ? MakeShardDir(fs_, dir_, next_)
+                : Status(ErrorCode::TooLarge, "the store has no message file numbers left");
+        if (s.ok())
+            s = fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, next_));
+        if (!s.ok()) {
+            Failed(from + ": could not be given a new number: " + s.message() +
+                   "; left where it is");
             return;
         }
         Describe(bytes, next_, &n);
@@ -439,8 +514,9 @@ class Recovery {
     }
 
     // Moves a record's file back from the set-aside folder: one set aside under
-    // its number whose bytes are the record's.
-    void BringBack(const MessageRec& m) {
+    // its number whose bytes are the record's. False when one is there but
+    // could not be moved.
+    bool BringBack(const MessageRec& m) {
         auto [it, end] = aside_.equal_range(m.fileNo);
         for (; it != end; ++it) {
             const std::string from = std::string(kSetAsideDir) + "/" + it->second;
@@ -450,24 +526,35 @@ class Recovery {
                 bytes.size() != m.size ||
                 (m.checksum != 0 && detail::Checksum64(bytes.data(), bytes.size()) != m.checksum))
                 continue;
-            if (MakeShardDir(fs_, dir_, m.fileNo).ok() &&
-                fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, m.fileNo)).ok()) {
-                report_.actions.push_back(from + ": back to its record, as " +
-                                          detail::MessageFilePath(m.fileNo));
-                ++report_.recovered;
-                aside_.erase(it);
+            Status s = MakeShardDir(fs_, dir_, m.fileNo);
+            if (s.ok())
+                s = fs_.Rename(dir_ + "/" + from, PathOfMessage(dir_, m.fileNo));
+            aside_.erase(it);
+            if (!s.ok()) {
+                Failed(from + ": its record's file, but it could not be moved back: " +
+                       s.message() + "; both left as they are");
+                return false;
             }
-            return;
+            report_.actions.push_back(from + ": back to its record, as " +
+                                      detail::MessageFilePath(m.fileNo));
+            ++report_.recovered;
+            return true;
         }
+        return true;
     }
 
-    // A record for message file `no` as it now is.
+    void Failed(const std::string& line) {
+        report_.actions.push_back(line);
+        ++report_.failed;
+    }
+
     // A directory under a message file's name would stay unaccounted for.
     void MoveDirectoryAside(const std::string& rel) {
         if (IsDirectory(fs_, dir_ + "/" + rel))
             MoveAside(fs_, dir_, rel, "a directory where a message file belongs", &report_);
     }
 
+    // A record for message file `no` as it now is.
     bool Describe(uint64_t no, NewMessage* n, std::string* rel) {
         std::string bytes;
         bool missing = false;

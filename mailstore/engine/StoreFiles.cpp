@@ -54,6 +54,15 @@ bool ParseMessageFileName(std::string_view name, uint64_t* fileNo) {
     return true;
 }
 
+bool ParseMessageFileNameAnyCase(std::string_view name, uint64_t* fileNo) {
+    std::string lower(name);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ParseMessageFileName(lower, fileNo);
+}
+
 bool IsDirectory(FileSystem& fs, const std::string& path) {
     std::vector<std::string> names;
     return fs.ListDir(path, &names).ok();
@@ -192,6 +201,75 @@ Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<Foun
     return s;
 }
 
+namespace {
+// Whether `name` is how the store names a directory of message files: hex
+// digits in lower case, as many as MessageShardParent/MessageShardPath give.
+bool IsShardName(const std::string& name, bool parent) {
+    if (name.size() < 2 || name.size() > (parent ? 12u : 2u) || (name.size() > 2 && name[0] == '0'))
+        return false;
+    for (char c : name) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+// A directory is never a message file, whatever its name.
+void AddStranger(FileSystem& fs, const std::string& dir, const std::string& rel,
+                 const std::string& name, std::vector<Stranger>* out) {
+    Stranger st;
+    st.rel = rel;
+    st.numbered = ParseMessageFileNameAnyCase(name, &st.no) && !IsDirectory(fs, dir + "/" + rel);
+    out->push_back(std::move(st));
+}
+} // namespace
+
+void ListStrangers(FileSystem& fs, const std::string& dir, std::vector<Stranger>* out) {
+    out->clear();
+    std::vector<std::string> names, groups, files;
+    fs.ListDir(dir + "/" + kMessagesDir, &names);
+    for (const std::string& name : names) {
+        const std::string top = std::string(kMessagesDir) + "/" + name;
+        uint64_t no = 0;
+        if (ParseMessageFileName(name, &no))
+            continue;
+        if (!fs.ListDir(dir + "/" + top, &groups).ok()) {
+            AddStranger(fs, dir, top, name, out);
+            continue;
+        }
+        if (!IsShardName(name, true)) {
+            out->push_back({top + "/", false, 0});
+            continue;
+        }
+        for (const std::string& group : groups) {
+            const std::string sub = top + "/" + group;
+            const bool isDir = fs.ListDir(dir + "/" + sub, &files).ok();
+            if (!isDir || !IsShardName(group, false)) {
+                if (isDir)
+                    out->push_back({sub + "/", false, 0});
+                else
+                    AddStranger(fs, dir, sub, group, out);
+                continue;
+            }
+            for (const std::string& file : files) {
+                if (!ParseMessageFileName(file, &no) || MessageShardPath(no) != sub)
+                    AddStranger(fs, dir, sub + "/" + file, file, out);
+            }
+        }
+    }
+}
+
+bool NamedAsTheStoreNames(FileSystem& fs, const std::string& dir, uint64_t no) {
+    const std::string name = MessageFileName(no);
+    std::vector<std::string> names;
+    for (const std::string& in : {MessageShardPath(no), std::string(kMessagesDir)}) {
+        if (fs.ListDir(dir + "/" + in, &names).ok() &&
+            std::find(names.begin(), names.end(), name) != names.end())
+            return true;
+    }
+    return false;
+}
+
 // Opens message file `no` wherever it is; *rel says where (from the store directory).
 Status OpenMessageFile(FileSystem& fs, const std::string& dir, uint64_t no,
                        std::unique_ptr<File>* out, uint64_t* size, bool* missing,
@@ -273,6 +351,61 @@ Fate Decide(FileSystem& fs, const std::string& dir, const FoundFile& file, const
     if (freed != nullptr && IsWhatDeleteLetGo(fs, dir, file, *freed))
         return Fate::Remove;
     return Fate::SetAside;
+}
+
+const MessageRec* LeftoverJudge::SameBytes(uint64_t size, uint64_t checksum, FolderId* folder) {
+    if (!indexed_) {
+        indexed_ = true;
+        for (const auto& [id, f] : state_.folders()) {
+            for (const MessageRec& m : f.messages) {
+                if (m.checksum != 0)
+                    byChecksum_.emplace(m.checksum, std::make_pair(&m, id));
+            }
+        }
+    }
+    auto [it, end] = byChecksum_.equal_range(checksum);
+    for (; it != end; ++it) {
+        const MessageRec& m = *it->second.first;
+        std::string bytes, rel;
+        bool missing = false;
+        if (m.size == size && ReadMessageFile(fs_, dir_, m.fileNo, &bytes, &missing, &rel).ok() &&
+            bytes.size() == size && Checksum64(bytes.data(), bytes.size()) == checksum) {
+            *folder = it->second.second;
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+Fate LeftoverJudge::Judge(const FoundFile& file, std::string* why) {
+    const IntentFile* meant = intent_.For(file.no);
+    std::string bytes;
+    bool missing = false;
+    const bool read = !file.flat && meant != nullptr && meant->checksum != 0 &&
+                      ReadWhole(fs_, file.Path(dir_), &bytes, &missing).ok();
+    const bool batchBytes = read && bytes.size() == meant->size &&
+                            Checksum64(bytes.data(), bytes.size()) == meant->checksum;
+    FolderId folder = 0;
+    const MessageRec* same =
+        batchBytes ? SameBytes(meant->size, meant->checksum, &folder) : nullptr;
+    if (why != nullptr) {
+        const std::string aside =
+            "; the next open sets it aside (mailstore recover brings it back)";
+        if (same != nullptr)
+            *why = "; written for a batch the journal does not hold, and message " +
+                   std::to_string(same->id) + " in folder " + std::to_string(folder) +
+                   " holds the same bytes, so the next open removes it";
+        else if (batchBytes)
+            *why = "; written for a batch the journal does not hold (intent.bin names it, with "
+                   "these bytes): a change killed before it committed, or a backup of the journal "
+                   "restored over a store that committed it" +
+                   aside;
+        else
+            *why = "; under a number intent.bin gives a batch the journal does not hold, but not "
+                   "the bytes that batch meant to write" +
+                   aside;
+    }
+    return same != nullptr ? Fate::Remove : Fate::SetAside;
 }
 
 namespace {

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "FileSystem.h"
+#include "Journal.h"
 #include "State.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -37,6 +39,9 @@ std::string FlatMessageFilePath(uint64_t fileNo);
 std::string MessageFileName(uint64_t fileNo);
 // Parses "<16 hex>.eml"; false for any other name.
 bool ParseMessageFileName(std::string_view name, uint64_t* fileNo);
+
+// Parses a message file name in any letter case ("...2A.EML"); false for others.
+bool ParseMessageFileNameAnyCase(std::string_view name, uint64_t* fileNo);
 
 // A message file found on disk: in its sub-directory, or where stores kept
 // every file before there were sub-directories.
@@ -90,6 +95,18 @@ std::string PathOfMessage(const std::string& dir, uint64_t fileNo);
 // The message files present, by number; other names, and files in a
 // sub-directory their number does not go in, are left alone.
 Status ListMessageFiles(FileSystem& fs, const std::string& dir, std::vector<FoundFile>* out);
+// What lies under messages/ that is not where or as the store names it: a
+// message file's name in other letter case or in another sub-directory
+// (`numbered`, with the number it names), or a name the store never gives.
+struct Stranger {
+    std::string rel; // from the store directory
+    bool numbered = false;
+    uint64_t no = 0;
+};
+void ListStrangers(FileSystem& fs, const std::string& dir, std::vector<Stranger>* out);
+// Whether message file `no` is there under the very name the store gives it
+// (where names ignore letter case, Exists alone cannot tell).
+bool NamedAsTheStoreNames(FileSystem& fs, const std::string& dir, uint64_t no);
 // Opens message file `no` wherever it is; *rel says where (from the store directory).
 Status OpenMessageFile(FileSystem& fs, const std::string& dir, uint64_t no,
                        std::unique_ptr<File>* out, uint64_t* size, bool* missing, std::string* rel);
@@ -106,6 +123,30 @@ Status MakeShardDir(FileSystem& fs, const std::string& dir, uint64_t no);
 // what a committed delete let go. (A batch a crash cut short is proven by its
 // intent, see ResolveIntent.) Anything else is kept, set aside.
 Fate Decide(FileSystem& fs, const std::string& dir, const FoundFile& file, const Evidence& ev);
+// A file under a number of a batch whose intent still holds. The intent cannot
+// tell a batch a writer never finished from one a store committed before a
+// backup of its journal and intent was restored over it: both leave the very
+// bytes the intent names. So such a file is removed only when a committed
+// message whose file is intact holds the same bytes (a copy's leftover: removing
+// it loses nothing); every other is set aside.
+class LeftoverJudge {
+  public:
+    LeftoverJudge(FileSystem& fs, const std::string& dir, const Intent& intent, const State& state)
+        : fs_(fs), dir_(dir), intent_(intent), state_(state) {}
+    // *why, when given, says what the file is and what the next open does with it.
+    Fate Judge(const FoundFile& file, std::string* why);
+
+  private:
+    const MessageRec* SameBytes(uint64_t size, uint64_t checksum, FolderId* folder);
+
+    FileSystem& fs_;
+    const std::string& dir_;
+    const Intent& intent_;
+    const State& state_;
+    bool indexed_ = false;
+    std::unordered_multimap<uint64_t, std::pair<const MessageRec*, FolderId>> byChecksum_;
+};
+
 // Moves a message file into the set-aside folder under a name no other file
 // there ever had: its own number, then the store's position (generation and
 // journal end, which only grow), then a count. *where is the new path from the

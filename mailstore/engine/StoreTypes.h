@@ -138,14 +138,22 @@ struct CheckReport {
     // Message files no record names that the store will remove, and why (a
     // crash's leftover): not damage, but not a sound store either.
     std::vector<std::string> unaccounted;
+    // Files and folders among the message files that are not the store's (names
+    // it never gives): never touched, but not a sound store either.
+    std::vector<std::string> notTheStores;
     // Nothing to report: no damage, nothing set aside, every file accounted for.
-    bool clean() const { return ok && setAside.empty() && unaccounted.empty(); }
+    bool clean() const {
+        return ok && setAside.empty() && unaccounted.empty() && notTheStores.empty();
+    }
 };
 
 // What Store::Recover did, one line per file or record.
 struct RecoverReport {
     std::vector<std::string> actions;
     uint64_t recovered = 0; // message files brought back into a folder
+    // Files recover could not move where they belong, each with its line and
+    // the error: they stay as they were, and the store is not sound yet.
+    uint64_t failed = 0;
 };
 
 } // namespace mailstore

@@ -20,6 +20,10 @@ Status ValidateName(std::string_view name) {
     for (size_t i = 0; i < name.size(); ++i) {
         if (IsControlAt(name, i))
             return Status(ErrorCode::InvalidName, "a folder name cannot hold control characters");
+        if (DirectionControlAt(name, i) != 0)
+            return Status(ErrorCode::InvalidName,
+                          "a folder name cannot hold characters that turn the direction of "
+                          "text (such as U+202E)");
     }
     return Status();
 }
@@ -205,8 +209,9 @@ Status Store::Impl::FlushFiles(std::vector<std::unique_ptr<File>>* files) {
     return FlushAndClose(*fs, files);
 }
 
-Status Store::Impl::BeginBatch(uint64_t count, NewFiles* files) {
+Status Store::Impl::BeginBatch(std::vector<detail::IntentFile> planned, NewFiles* files) {
     const uint64_t first = NextFileNo();
+    const uint64_t count = planned.size();
     if (count > detail::kFileNoLimit - first)
         return Status(ErrorCode::TooLarge, "the store has no message file numbers left");
     ClearTheWay(first, count);
@@ -216,6 +221,7 @@ Status Store::Impl::BeginBatch(uint64_t count, NewFiles* files) {
     intent.lastSeq = state.lastSeq;
     intent.first = first;
     intent.count = count;
+    intent.files = std::move(planned);
     Status s = WriteFlushedFile(*fs, Path(kIntentName), detail::EncodeIntent(intent));
     if (s.ok() && !intentDirSynced)
         s = fs->SyncDir(dir);
@@ -307,9 +313,15 @@ void Store::Impl::ResolveIntent() {
     detail::Intent intent;
     if (detail::DecodeIntent(bytes, &intent) &&
         IntentHolds(intent, generation, journalStale, journalEnd, state)) {
-        for (uint64_t no = intent.first; no < intent.first + intent.count; ++no) {
-            if (no >= state.nextFileNo)
-                fs->Remove(MessagePath(no));
+        LeftoverJudge judge(*fs, dir, intent, state);
+        // An intent without contents names nothing: its files, past the
+        // counter, are set aside like any other there.
+        for (uint64_t no = intent.first; no - intent.first < intent.files.size(); ++no) {
+            const FoundFile f{no, false};
+            if (no < state.nextFileNo || !fs->Exists(f.Path(dir)))
+                continue;
+            if (judge.Judge(f, nullptr) != Fate::Remove || !fs->Remove(f.Path(dir)).ok())
+                Dispose(f, Evidence{}); // sets it aside, or keeps its number from being given
         }
     }
     ClearIntent();

@@ -98,10 +98,11 @@ class Store::Impl {
         std::vector<std::unique_ptr<File>> unflushed;
     };
 
-    // Takes `count` numbers for a batch: files already there under them are set
-    // aside (whatever put them there, they are not this batch's), then the intent
-    // is made durable, before any file of the batch exists.
-    Status BeginBatch(uint64_t count, NewFiles* files);
+    // Takes a number for each planned file (its size and checksum) of a batch:
+    // files already there under them are set aside (whatever put them there, they
+    // are not this batch's), then the intent is made durable, before any file of
+    // the batch exists.
+    Status BeginBatch(std::vector<detail::IntentFile> planned, NewFiles* files);
 
     // Sets aside what is under the numbers [first, first + count): one listing
     // per sub-directory for a large batch, else a lookup per number.
@@ -119,9 +120,11 @@ class Store::Impl {
     // on, which proves nothing.
     void ClearIntent();
 
-    // A batch a writer began but never committed: while the journal ends where it
-    // did then, after the same last change, files under its numbers that no
-    // record names are what it left, and go. Any other intent proves nothing now.
+    // A batch the journal does not hold: while the journal ends where it did
+    // when the intent was made, after the same last change, files under its
+    // numbers are the batch's or a restored backup's newer ones; each goes only
+    // when a committed message holds its bytes (LeftoverJudge), else it is set
+    // aside. Any other intent says nothing now.
     void ResolveIntent();
 
     // Makes the batch's files durable, then commits op, which adds their messages.

@@ -24,17 +24,18 @@
 
 class DragCommands {
   public:
-    DragCommands(const ui::Window& window, const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
-                 FolderTreeView& tree, MessageListView& messages, const FolderSelection& selection,
-                 FolderCommands& folders, MessageCommands& messageCommands,
-                 std::function<void(const std::string&)> log)
-        : window_(window), store_(store), tree_(tree), messages_(messages), selection_(selection),
+    DragCommands(const ui::Window& window, FolderTreeView& tree, MessageListView& messages,
+                 const FolderSelection& selection, FolderCommands& folders,
+                 MessageCommands& messageCommands, std::function<void(const std::string&)> log)
+        : window_(window), tree_(tree), messages_(messages), selection_(selection),
           folders_(folders), messageCommands_(messageCommands), log_(std::move(log)),
           leftOut_(std::make_shared<export_data::LeftOut>()) {}
     ~DragCommands() { Close(); }
     DragCommands(const DragCommands&) = delete;
     DragCommands& operator=(const DragCommands&) = delete;
 
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
     bool Active() const { return drag_.Active(); }
     // Starts a drag from the tree or the list, or ends one with Escape; false
     // for other notifications.
@@ -55,7 +56,6 @@ class DragCommands {
     void CopyRows();
 
     const ui::Window& window_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     MessageListView& messages_;
     const FolderSelection& selection_;
@@ -64,5 +64,8 @@ class DragCommands {
     std::function<void(const std::string&)> log_;
     std::shared_ptr<export_data::LeftOut> leftOut_;
     Microsoft::WRL::ComPtr<IDataObject> clipboard_;
-    DragDrop drag_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
+    DragTracker drag_;
 };

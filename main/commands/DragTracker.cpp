@@ -99,8 +99,8 @@ HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, std::wstring 
     return image;
 }
 
-void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
-                     Drop drop, Leave leave) {
+void DragTracker::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
+                        Drop drop, Leave leave) {
     Cancel();
     ui::UniqueImageList picture(image);
     if (!owner || !tree)
@@ -124,7 +124,7 @@ void DragDrop::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, All
     Track(at, true);
 }
 
-bool DragDrop::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+bool DragTracker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!Active())
         return false;
     const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -164,7 +164,7 @@ bool DragDrop::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-bool DragDrop::PreTranslate(const MSG& message) {
+bool DragTracker::PreTranslate(const MSG& message) {
     const UINT m = message.message;
     if (eatRightUp_ && (m == WM_RBUTTONUP || m == WM_NCRBUTTONUP || m == WM_CONTEXTMENU)) {
         eatRightUp_ = m == WM_CONTEXTMENU;
@@ -187,11 +187,11 @@ bool DragDrop::PreTranslate(const MSG& message) {
     return false;
 }
 
-void DragDrop::Cancel() {
+void DragTracker::Cancel() {
     Finish();
 }
 
-bool DragDrop::Outside(POINT client) const {
+bool DragTracker::Outside(POINT client) const {
     POINT screen = client;
     ClientToScreen(owner_, &screen);
     RECT frame{};
@@ -199,7 +199,7 @@ bool DragDrop::Outside(POINT client) const {
     return !PtInRect(&frame, screen);
 }
 
-void DragDrop::Hover() {
+void DragTracker::Hover() {
     const POINT at = CursorIn(owner_);
     POINT inTree = at;
     MapWindowPoints(owner_, tree_, &inTree, 1);
@@ -236,7 +236,7 @@ void DragDrop::Hover() {
     Track(at, aim);
 }
 
-HTREEITEM DragDrop::NodeAt(POINT client) const {
+HTREEITEM DragTracker::NodeAt(POINT client) const {
     if (!tree_)
         return nullptr;
     MapWindowPoints(owner_, tree_, &client, 1);
@@ -250,12 +250,12 @@ HTREEITEM DragDrop::NodeAt(POINT client) const {
     return (hit.flags & TVHT_ONITEM) ? node : nullptr;
 }
 
-STOREFOLDERID DragDrop::TargetAt(POINT client) const {
+STOREFOLDERID DragTracker::TargetAt(POINT client) const {
     HTREEITEM node = NodeAt(client);
     return node ? folder_tree::NodeId(tree_, node) : 0;
 }
 
-void DragDrop::Track(POINT client, bool aim) {
+void DragTracker::Track(POINT client, bool aim) {
     HTREEITEM node = NodeAt(client);
     const STOREFOLDERID id = node ? folder_tree::NodeId(tree_, node) : 0;
     if (aim) {
@@ -281,7 +281,7 @@ void DragDrop::Track(POINT client, bool aim) {
     }
 }
 
-void DragDrop::DropAt(POINT client, bool copy) {
+void DragTracker::DropAt(POINT client, bool copy) {
     // A release elsewhere points there first.
     if (client.x != aimedAt_.x || client.y != aimedAt_.y)
         Track(client, true);
@@ -296,7 +296,7 @@ void DragDrop::DropAt(POINT client, bool copy) {
         drop(target, copy);
 }
 
-void DragDrop::Finish() {
+void DragTracker::Finish() {
     // Cleared first: releasing the capture comes back here.
     HWND owner = std::exchange(owner_, nullptr);
     if (!owner)

@@ -1,4 +1,5 @@
-// Dragging message rows or a folder onto a folder of the main tree. Nothing
+// The mouse side of dragging message rows or a folder onto a folder of the
+// main tree: the picture, the target under the pointer, the drop. Nothing
 // changes until the drop; the store call is the owner's, through `Drop`. No
 // node is kept across the drag: a notification may rebuild the tree meanwhile.
 #pragma once
@@ -26,7 +27,7 @@ bool FolderMayDrop(HWND tree, STOREFOLDERID moved, STOREFOLDERID target);
 // A picture of an item for the pointer to carry: its icon and its text.
 HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, std::wstring text);
 
-class DragDrop {
+class DragTracker {
   public:
     using Allowed = std::function<bool(STOREFOLDERID target)>;
     // `copy` is true when Ctrl was held at the drop.
@@ -34,10 +35,10 @@ class DragDrop {
     // The pointer left the window: the drag goes on in the system's loop.
     using Leave = std::function<void()>;
 
-    DragDrop() = default;
-    ~DragDrop() { Cancel(); }
-    DragDrop(const DragDrop&) = delete;
-    DragDrop& operator=(const DragDrop&) = delete;
+    DragTracker() = default;
+    ~DragTracker() { Cancel(); }
+    DragTracker(const DragTracker&) = delete;
+    DragTracker& operator=(const DragTracker&) = delete;
 
     // Starts a drag shown with `image` (taken over) whose hot spot is
     // `hotSpot` inside it; the owner gets the mouse until the drop.

@@ -43,11 +43,9 @@ bool SiblingHasName(HWND tree, HTREEITEM node, const std::wstring& name) {
 
 } // namespace
 
-FolderCommands::FolderCommands(const ui::Window& window, ui::ModalHost& modal,
-                               const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
-                               FolderTreeView& tree, FolderSelection& selection)
-    : window_(window), modal_(modal), store_(store), tree_(tree), selection_(selection),
-      menu_(CreatePopupMenu()) {
+FolderCommands::FolderCommands(const ui::Window& window, ui::ModalHost& modal, FolderTreeView& tree,
+                               FolderSelection& selection)
+    : window_(window), modal_(modal), tree_(tree), selection_(selection), menu_(CreatePopupMenu()) {
     HMENU menu = menu_.Get();
     ui::AppendItem(menu, IDM_CREATESUBFOLDER1, L"Create SubFolder");
     ui::AppendSeparator(menu);
@@ -142,7 +140,7 @@ void FolderCommands::Edited(HTREEITEM node, const wchar_t* newText) {
     if (!node || !newText || tree_.Suppressed())
         return; // the edit was cancelled, or a rebuild ended it
     pendingRename_ = PendingRename{tree_.IdOf(node), newText};
-    PostMessageW(Owner(), kRenameEdited, 0, 0);
+    PostMessageW(Owner(), WM_RENAMEEDITED, 0, 0);
 }
 
 void FolderCommands::RenameEdited() {

@@ -22,16 +22,13 @@ class ModalHost;
 
 class FolderCommands {
   public:
-    // Posted to the window when the tree ends an in-place edit, so the checks
-    // and their boxes run once the edit is gone; the window hands it to RenameEdited.
-    static constexpr UINT kRenameEdited = WM_APP + 1;
-
-    FolderCommands(const ui::Window& window, ui::ModalHost& modal,
-                   const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
+    FolderCommands(const ui::Window& window, ui::ModalHost& modal, FolderTreeView& tree,
                    FolderSelection& selection);
     FolderCommands(const FolderCommands&) = delete;
     FolderCommands& operator=(const FolderCommands&) = delete;
 
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
     HMENU Menu() const { return menu_.Get(); }
 
     // Opens the menu for the node at `screen`, or beside the selected node when
@@ -46,6 +43,8 @@ class FolderCommands {
 
     // The tree's in-place edit: whether it may start, and its end.
     bool Editing(HTREEITEM node) const;
+    // The end of an edit posts WM_RENAMEEDITED; the window hands it back to
+    // RenameEdited, so the checks and their boxes run once the edit is gone.
     void Edited(HTREEITEM node, const wchar_t* newText);
     void RenameEdited();
     // Delete and F2 on the selected folder.
@@ -69,9 +68,11 @@ class FolderCommands {
 
     const ui::Window& window_;
     ui::ModalHost& modal_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     FolderSelection& selection_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
     ui::UniqueMenu menu_;
     std::optional<ContextFolder> context_;
     std::optional<PendingRename> pendingRename_;

@@ -27,7 +27,7 @@ void FolderSelection::Changed(HTREEITEM node) {
 }
 
 void FolderSelection::ShowPanel(STOREFOLDERID folderId) {
-    panel_.Show(store_.Get(), folderId);
+    panel_.Show(store_, folderId);
 }
 
 void FolderSelection::FillList(STOREFOLDERID folderId) {

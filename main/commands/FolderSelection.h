@@ -15,13 +15,14 @@
 
 class FolderSelection {
   public:
-    // `store` is the window's namespace, none until start-up made it.
-    FolderSelection(const ui::Window& window, const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
-                    FolderTreeView& tree, FolderPanel& panel, MessageListView& messages)
-        : window_(window), store_(store), tree_(tree), panel_(panel), messages_(messages) {}
+    FolderSelection(const ui::Window& window, FolderTreeView& tree, FolderPanel& panel,
+                    MessageListView& messages)
+        : window_(window), tree_(tree), panel_(panel), messages_(messages) {}
     FolderSelection(const FolderSelection&) = delete;
     FolderSelection& operator=(const FolderSelection&) = delete;
 
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
     IStoreFolder* OpenedFolder() const { return openFolder_.Get(); }
     STOREFOLDERID CurrentFolderId() const { return currentFolderId_; }
     void SetCurrentFolderId(STOREFOLDERID id) { currentFolderId_ = id; }
@@ -33,16 +34,19 @@ class FolderSelection {
     // The main tree's selection changed: loads the node's folder unless the
     // change is not the user's or the folder is the current one already.
     void Changed(HTREEITEM node);
-    void ShowPanel(STOREFOLDERID folderId);
     // Opens the folder, lists its messages and registers for its notifications.
     void FillList(STOREFOLDERID folderId);
 
   private:
+    void ShowPanel(STOREFOLDERID folderId);
+
     const ui::Window& window_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     FolderPanel& panel_;
     MessageListView& messages_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
     Microsoft::WRL::ComPtr<IStoreFolder> openFolder_;
     STOREFOLDERID currentFolderId_ = 0;
 };

@@ -21,11 +21,10 @@ MESSAGEIDLIST IdList(std::vector<MESSAGEID>& ids) {
 } // namespace
 
 MessageCommands::MessageCommands(const ui::Window& window, ui::ModalHost& modal,
-                                 const Microsoft::WRL::ComPtr<IStoreNamespace>& store,
                                  FolderTreeView& tree, MessageListView& messages,
-                                 const FolderSelection& selection, BusyCursor& busy)
-    : window_(window), modal_(modal), store_(store), tree_(tree), messages_(messages),
-      selection_(selection), busy_(busy), menu_(CreatePopupMenu()) {
+                                 const FolderSelection& selection, ui::IdleWaitCursor& busy)
+    : window_(window), modal_(modal), tree_(tree), messages_(messages), selection_(selection),
+      busy_(busy), menu_(CreatePopupMenu()) {
     HMENU menu = menu_.Get();
     ui::AppendItem(menu, IDM_MARKASREAD1, L"Mark as read");
     ui::AppendItem(menu, IDM_MARKASUNREAD1, L"Mark as unread");

@@ -3,7 +3,7 @@
 // list changes when the store's notifications arrive.
 #pragma once
 
-#include "ui/BusyCursor.h"
+#include "ui/WaitCursor.h"
 #include "main/commands/FolderSelection.h"
 #include "main/views/FolderTreeView.h"
 #include "main/views/MessageListView.h"
@@ -21,12 +21,14 @@ class ModalHost;
 class MessageCommands {
   public:
     // `tree` lends the folder dialog its pictures and its rebuild guard.
-    MessageCommands(const ui::Window& window, ui::ModalHost& modal,
-                    const Microsoft::WRL::ComPtr<IStoreNamespace>& store, FolderTreeView& tree,
-                    MessageListView& messages, const FolderSelection& selection, BusyCursor& busy);
+    MessageCommands(const ui::Window& window, ui::ModalHost& modal, FolderTreeView& tree,
+                    MessageListView& messages, const FolderSelection& selection,
+                    ui::IdleWaitCursor& busy);
     MessageCommands(const MessageCommands&) = delete;
     MessageCommands& operator=(const MessageCommands&) = delete;
 
+    // The window's namespace once start-up made it; null again at teardown.
+    void Connect(IStoreNamespace* store) { store_ = store; }
     HMENU Menu() const { return menu_.Get(); }
 
     // Adjusts and opens the menu for the row at `screen`, or beside the
@@ -50,10 +52,12 @@ class MessageCommands {
 
     const ui::Window& window_;
     ui::ModalHost& modal_;
-    const Microsoft::WRL::ComPtr<IStoreNamespace>& store_;
     FolderTreeView& tree_;
     MessageListView& messages_;
     const FolderSelection& selection_;
-    BusyCursor& busy_;
+    ui::IdleWaitCursor& busy_;
+    // The window's namespace, lent from start-up to teardown (Connect); a
+    // step that outlives a modal window takes its own reference.
+    IStoreNamespace* store_ = nullptr;
     ui::UniqueMenu menu_;
 };

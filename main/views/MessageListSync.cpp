@@ -1,4 +1,5 @@
-// The message list: columns, rows from the store, and the owner-data view.
+// The owner-data list view beside its rows: columns, rows from the store, and
+// the view's count, selection and focus kept in step with the rows.
 #include "main/views/MessageListSync.h"
 
 #include "main/views/LocalTime.h"
@@ -14,7 +15,7 @@
 #include <iterator>
 #include <vector>
 
-namespace message_list {
+namespace list_sync {
 
 namespace {
 
@@ -449,4 +450,4 @@ bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result)
     }
 }
 
-} // namespace message_list
+} // namespace list_sync

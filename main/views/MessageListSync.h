@@ -1,6 +1,7 @@
-// The message list: an owner-data report list view that shows MessageRows.
+// An owner-data report list view kept in step with the MessageRows it shows.
 // Rows change only through these functions, which keep the view's item count,
-// selection and focus where a plain list view would keep them.
+// selection and focus where a plain list view would keep them; MessageListView
+// is the window's list built on them.
 #pragma once
 
 #include "main/views/LocalTime.h"
@@ -14,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace message_list {
+namespace list_sync {
 
 // Column captions, widths and alignment, the header image of column 4, the
 // row images and the extended styles. `list` must have LVS_OWNERDATA.
@@ -60,4 +61,4 @@ void SetAllRowImages(HWND list, MessageRows& rows, int image);
 // LVN_ODCACHEHINT, LVN_ODSTATECHANGED). False for any other notification.
 bool HandleNotify(const MessageRows& rows, const NMHDR* header, LRESULT& result);
 
-} // namespace message_list
+} // namespace list_sync

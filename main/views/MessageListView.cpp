@@ -64,12 +64,12 @@ bool MessageListView::CutLabelAt(POINT client, LabelTip::Label& label) const {
 }
 
 void MessageListView::SetImages(HIMAGELIST images) {
-    message_list::SetUpColumns(list_, images);
-    message_list::KeepInSync(list_, rows_);
+    list_sync::SetUpColumns(list_, images);
+    list_sync::KeepInSync(list_, rows_);
 }
 
 void MessageListView::Clear() {
-    message_list::Clear(list_, rows_);
+    list_sync::Clear(list_, rows_);
     idsAscending_ = true;
     if (sort_.Active()) {
         sort_ = message_sort::SortOrder();
@@ -79,7 +79,7 @@ void MessageListView::Clear() {
 
 void MessageListView::Append(IStoreFolder* folder) {
     size_t from = rows_.Count();
-    message_list::AppendFolder(list_, rows_, folder);
+    list_sync::AppendFolder(list_, rows_, folder);
     for (size_t i = from > 0 ? from : 1; idsAscending_ && i < rows_.Count(); ++i)
         idsAscending_ = rows_.Id(i - 1) < rows_.Id(i);
 }
@@ -87,7 +87,7 @@ void MessageListView::Append(IStoreFolder* folder) {
 void MessageListView::Insert(size_t at, MessageRow row) {
     idsAscending_ = idsAscending_ && (at == 0 || rows_.Id(at - 1) < row.id) &&
                     (at >= rows_.Count() || row.id < rows_.Id(at));
-    message_list::InsertRow(list_, rows_, at, std::move(row));
+    list_sync::InsertRow(list_, rows_, at, std::move(row));
 }
 
 void MessageListView::InsertNew(const MESSAGEID* previous, MessageRow row) {
@@ -98,7 +98,7 @@ void MessageListView::InsertNew(const MESSAGEID* previous, MessageRow row) {
     }
     const size_t slot = before >= 0 ? rows_.Slot(static_cast<size_t>(before)) + 1 : 0;
     const size_t at = message_sort::SortedPlace(rows_, sort_, row, slot);
-    message_list::InsertAt(list_, rows_, at, slot, std::move(row));
+    list_sync::InsertAt(list_, rows_, at, slot, std::move(row));
 }
 
 void MessageListView::SortBy(int column) {
@@ -107,7 +107,7 @@ void MessageListView::SortBy(int column) {
     sort_.descending = sort_.column == column && !sort_.descending;
     sort_.column = column;
     idsAscending_ = false;
-    message_list::Reorder(list_, rows_, message_sort::SortedOrder(rows_, sort_));
+    list_sync::Reorder(list_, rows_, message_sort::SortedOrder(rows_, sort_));
     ShowSortArrow();
 }
 
@@ -167,17 +167,17 @@ bool MessageListView::PreTranslate(MSG& message) {
 void MessageListView::DeleteFirst(MESSAGEID id) {
     std::ptrdiff_t row = rows_.FindFirst(id);
     if (row >= 0)
-        message_list::DeleteRow(list_, rows_, static_cast<size_t>(row));
+        list_sync::DeleteRow(list_, rows_, static_cast<size_t>(row));
 }
 
 void MessageListView::SetImage(MESSAGEID id, int image) {
     std::ptrdiff_t row = rows_.FindFirst(id);
     if (row >= 0)
-        message_list::SetRowImage(list_, rows_, static_cast<size_t>(row), image);
+        list_sync::SetRowImage(list_, rows_, static_cast<size_t>(row), image);
 }
 
 void MessageListView::SetAllImages(int image) {
-    message_list::SetAllRowImages(list_, rows_, image);
+    list_sync::SetAllRowImages(list_, rows_, image);
 }
 
 bool MessageListView::HandleNotify(const NMHDR* header, LRESULT& result) {
@@ -186,7 +186,7 @@ bool MessageListView::HandleNotify(const NMHDR* header, LRESULT& result) {
         result = 0;
         return true;
     }
-    return message_list::HandleNotify(rows_, header, result);
+    return list_sync::HandleNotify(rows_, header, result);
 }
 
 int MessageListView::SelectedCount() const {

@@ -1,5 +1,5 @@
 // The main window's message list: owns its report list view and the rows it
-// shows. Rows change only through these methods (see message_list).
+// shows. Rows change only through these methods (see list_sync).
 #pragma once
 
 #include "main/views/Controls.h"

@@ -34,9 +34,14 @@ TEST(EncodedWords, DecodeInTheCommonCharsets) {
         {"=?windows-1258?Q?=80?=", "€"},
         {"=?koi8-r?B?8NLJ18XU?=", "Привет"},
         {"=?utf-8*en?Q?tagged?=", "tagged"},
+        {"=?ISO-2022-JP?B?GyRCJCpDTiRpJDsbKEI6IBskQjJxNUQbKEI=?=", "お知らせ: 会議"},
+        {"=?iso-2022-jp?B?GyhKXDEwMBsoQg==?=", "¥100"},
+        {"=?iso-2022-jp?Q?=1B(I1=1B(B?=", "ｱ"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(DecodeHeaderText(c.raw), c.text) << c.raw;
+    // Unencoded, as Japanese mail often sends it.
+    EXPECT_EQ(DecodeHeaderText("\x1b$B$*CN$i$;\x1b(B: 2026"), "お知らせ: 2026");
 }
 
 TEST(EncodedWords, SpacingAndJoiningFollowTheRules) {

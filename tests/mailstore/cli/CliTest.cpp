@@ -74,11 +74,11 @@ TEST_F(CliTest, SessionOverTheSampleMessages) {
     ASSERT_EQ(Call({"import", "--create", "--read", store_, "Archive/2026", Path("none.eml")}).code,
               2);
     r = Call({"folders", store_});
-    EXPECT_THAT(r.out, HasSubstr("  2026"));
+    EXPECT_THAT(r.out, Not(HasSubstr("2026"))) << "a refused import creates no folder";
     ASSERT_EQ(Call({"compact", store_}).code, 0);
     r = Call({"check", store_});
     EXPECT_EQ(r.code, 0) << r.out;
-    EXPECT_THAT(r.out, HasSubstr("7 folders, 8 messages"));
+    EXPECT_THAT(r.out, HasSubstr("5 folders, 8 messages"));
     EXPECT_THAT(r.out, HasSubstr("The store is sound."));
 }
 

@@ -89,6 +89,11 @@ TEST_F(CommandsTest, RefusalsChangeNothing) {
         {{"mkdir", "--parents", store_, "New/" + std::string(300, 'x') + "/B"}, "255 bytes"},
         {{"import", "--create", store_, "New/" + std::string(300, 'x'), Path("a.eml")}, "255"},
         {{"mkdir", store_, "C1 \xc2\x85 here"}, "C1 \\xc2\\x85 here"},
+        {{"mkdir", store_,
+          "invoice\xe2\x80\xae"
+          "fdp.exe"},
+         "turn the direction of text"},
+        {{"rename", store_, "Inbox/Work", "\xe2\x81\xa6Work"}, "turn the direction of text"},
     };
     for (const auto& [args, why] : cases) {
         Result r = Call(args);
@@ -148,7 +153,7 @@ TEST_F(CommandsTest, JsonListings) {
     EXPECT_THAT(arrays["PROBLEM: "], HasSubstr("00000000000000f0.eml"));
     EXPECT_THAT(r.out, HasSubstr("\"problems\":[" + arrays["PROBLEM: "] + "],\"unaccounted\":[" +
                                  arrays["UNACCOUNTED: "] + "],\"setAside\":[" +
-                                 arrays["SET ASIDE: "] + "]}"));
+                                 arrays["SET ASIDE: "] + "],\"notTheStores\":[]}"));
 }
 
 TEST(JsonStringTest, KeepsValidUtf8AndReplacesEveryInvalidByte) {

@@ -257,6 +257,30 @@ TEST_F(ExportTest, LeftoversOfAnInterruptedRunAreKeptAndTheNextRunIsWhole) {
     }
 }
 
+// A killed run's temporary files whose bytes start the files a later run
+// makes whole go; one that is not such a start is not provably ours, and stays.
+TEST_F(ExportTest, PartialCopiesOfAKilledRunGoOnceTheirFilesAreWhole) {
+    const std::string source = "Subject: a\nDate: Mon, 07 Dec 2026 08:00:00 +0000\n\nbody of a\n";
+    Write("in/a.eml", source);
+    ASSERT_EQ(Call({"import", store_, "Inbox", Path("in")}).code, 0);
+    const std::string token = ".0123456789abcdef";
+    Write("eml/2026-12-07 08-00-00 a.eml" + token + ".part", source.substr(0, 20));
+    Write("eml/2026-12-07 08-00-00 a.eml.fedcba9876543210.part", "not the start of a");
+    Write("mbox/Inbox.mbox" + token + ".part", "From - ");
+    Write("maildir/tmp/x.eml" + token, source.substr(0, 5)); // no such whole file: stays
+    Result r = Call({"export", store_, "Inbox", Path("eml")});
+    EXPECT_THAT(r.out, HasSubstr("Removed 1 partial copy an interrupted export left"));
+    EXPECT_EQ(Tree("eml"),
+              (std::vector<std::string>{"2026-12-07 08-00-00 a.eml",
+                                        "2026-12-07 08-00-00 a.eml.fedcba9876543210.part"}));
+    r = Call({"export", store_, "Inbox", Path("mbox"), "--format", "mbox"});
+    EXPECT_THAT(r.out, HasSubstr("Removed 1 partial copy"));
+    EXPECT_EQ(Tree("mbox"), (std::vector<std::string>{"Inbox.mbox"}));
+    r = Call({"export", store_, "Inbox", Path("maildir"), "--format", "maildir"});
+    EXPECT_THAT(r.out, Not(HasSubstr("Removed")));
+    EXPECT_TRUE(fsys::exists(root_ / "maildir" / "tmp" / ("x.eml" + token)));
+}
+
 #ifndef _WIN32
 // A destination that takes no more bytes fails every message alike: one line
 // for that cause, one for the message whose source is gone.

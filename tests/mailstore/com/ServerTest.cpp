@@ -119,6 +119,7 @@ TEST_F(ServerTest, FolderOperationsSucceedAndFailWithoutChangingAnything) {
     STOREFOLDERID other = 0;
     EXPECT_EQ(ns->CreateFolder(inbox, "work", 0, &other), S_OK) << "names differ by case";
     EXPECT_EQ(ns->CreateFolder(inbox, nullptr, 0, &other), E_POINTER);
+    EXPECT_EQ(ns->CreateFolder(inbox, "No out pointer", 0, nullptr), E_POINTER);
     EXPECT_TRUE(FAILED(ns->CreateFolder(inbox, "", 0, &other)));
     EXPECT_TRUE(FAILED(ns->CreateFolder(999999, "Lost", 0, &other)));
     EXPECT_EQ(Props(ns.Get(), inbox).cSubFolders, 2);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <iostream>
 #include <set>
@@ -121,6 +122,20 @@ std::string FirstMessageFile(MemFs& fs) {
     return paths.empty() ? "" : paths.front();
 }
 
+// Renames a message file as copying through a file system that changes case
+// may: its hex digits in capitals, or only its extension.
+void ChangeCase(MemFs& fs, bool digits) {
+    for (const std::string& path : fs.FilesUnder(kDir + "/messages")) {
+        std::string name = path.substr(path.rfind('/') + 1);
+        if (digits && name.find_first_of("abcdef") >= 16)
+            continue;
+        for (size_t i = digits ? 0 : 16; i < name.size(); ++i)
+            name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+        ASSERT_TRUE(fs.Rename(path, path.substr(0, path.rfind('/') + 1) + name).ok());
+        return;
+    }
+}
+
 struct Boundary {
     size_t end;  // journal size after the record
     Bag sources; // what the store showed then
@@ -157,10 +172,11 @@ std::unique_ptr<MemFs> BuildOther() {
 
 // A store with messages in its snapshot and a journal of every kind of change,
 // and the journal's record boundaries with what the store showed at each.
-// Beside it: the store after one more import, and after an import killed.
+// Beside it: the store after one more import, a backup taken while that
+// import ran, and the store after an import killed.
 std::unique_ptr<MemFs> BuildStore(std::vector<Boundary>* boundaries,
-                                  std::unique_ptr<MemFs>* imported,
-                                  std::unique_ptr<MemFs>* killed) {
+                                  std::unique_ptr<MemFs>* imported, std::unique_ptr<MemFs>* killed,
+                                  std::unique_ptr<MemFs>* during = nullptr) {
     MemFs fs;
     std::unique_ptr<Store> s;
     EXPECT_TRUE(Store::Open(kDir, Options(&fs, true), &s).ok());
@@ -199,7 +215,14 @@ std::unique_ptr<MemFs> BuildStore(std::vector<Boundary>* boundaries,
         boundaries->push_back({fs.Content(kJournal)->size(), Sources(*s), fs.Clone()});
     }
     auto clean = fs.Clone();
-    EXPECT_TRUE(batch(1, 2).ok());
+    int written = 0;
+    fs.beforeStep = [&](uint64_t, MemFs::StepKind kind, const std::string& path) {
+        if (during && kind == MemFs::StepKind::Write &&
+            path.find("/messages/") != std::string::npos && ++written == 3)
+            *during = fs.Clone(); // the intent and two of the batch's files
+    };
+    EXPECT_TRUE(batch(1, 4).ok());
+    fs.beforeStep = nullptr;
     *imported = fs.Clone();
     // An import killed after its intent and a few of its files.
     fs.crashStep = fs.steps() + 10;
@@ -314,10 +337,58 @@ std::string CutExpectation(const MemFs& base, const Boundary& kept) {
     return Files(*fs) == kept.sources ? "" : "journal.bin|messages/";
 }
 
+// Replaces every file of the store with the backup's, as restoring a copy of
+// the whole directory into an emptied one does.
+void RestoreAlone(MemFs& fs, const MemFs& backup) {
+    for (const std::string& path : fs.FilesUnder(kDir))
+        fs.Remove(path);
+    CopyIn(fs, backup, "", true);
+}
+
+// A backup taken while an import ran, restored in the ways people restore,
+// over the store that committed the import since. The batch's files stay:
+// the restored intent cannot tell them from a killed import's.
+std::vector<Case> RestoresOverACommittedImport(const MemFs& imported, const MemFs& during) {
+    const std::string named = "journal does not hold";
+    auto live = [&imported](MemFs& fs) { CopyIn(fs, imported, "", true); };
+    auto restore = [&during](MemFs& fs, const std::vector<std::string>& names) {
+        auto src = during.Clone();
+        for (const std::string& name : names)
+            *fs.Content(kDir + "/" + name) = *src->Content(kDir + "/" + name);
+    };
+    return {
+        {"a backup taken during an import copied back whole over the store that committed it",
+         [=, &imported, &during](MemFs& fs) {
+             live(fs);
+             CopyIn(fs, during, "", true);
+         },
+         named},
+        {"only journal.bin and intent.bin of that backup restored",
+         [=, &imported, &during](MemFs& fs) {
+             live(fs);
+             restore(fs, {"journal.bin", "intent.bin"});
+         },
+         named},
+        {"journal.bin, snapshot.bin and intent.bin of that backup restored",
+         [=, &imported, &during](MemFs& fs) {
+             live(fs);
+             restore(fs, {"journal.bin", "snapshot.bin", "intent.bin"});
+         },
+         named},
+        {"that backup restored alone, the live message files merged back",
+         [=, &imported, &during](MemFs& fs) {
+             RestoreAlone(fs, during);
+             CopyIn(fs, imported, "/messages", false);
+         },
+         named},
+    };
+}
+
 TEST(Damage, TableOfDamageNeverLosesMail) {
     std::vector<Boundary> bounds;
-    std::unique_ptr<MemFs> imported, killed;
-    const auto base = BuildStore(&bounds, &imported, &killed);
+    std::unique_ptr<MemFs> imported, killed, during;
+    const auto base = BuildStore(&bounds, &imported, &killed, &during);
+    ASSERT_TRUE(during && !during->Content(kDir + "/intent.bin")->empty()) << "a backup mid-import";
     ASSERT_GT(Files(*killed).size(), Files(*imported).size()) << "the killed import wrote files";
     const auto other = BuildOther();
     ASSERT_EQ(bounds.size(), 11u);
@@ -379,6 +450,10 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
          "fffffffffffffffe.eml"},
         {"a folder of mail put into set-aside/",
          [](MemFs& fs) { Put(fs, kDir + "/set-aside/Export/cur/1.eml", MakeMessage(803)); }, ""},
+        {"a message file's name in capitals", [](MemFs& fs) { ChangeCase(fs, true); },
+         "under another name than the store's"},
+        {"a message file's extension in capitals", [](MemFs& fs) { ChangeCase(fs, false); },
+         "under another name than the store's"},
         {"a directory in place of snapshot.bin", [](MemFs& fs) { DirectoryAt(fs, kSnapshot); },
          "snapshot.bin: a directory"},
         {"a directory in place of journal.bin", [](MemFs& fs) { DirectoryAt(fs, kJournal); },
@@ -399,6 +474,8 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
          "messages/"},
     };
     cases.insert(cases.end(), more.begin(), more.end());
+    const std::vector<Case> restores = RestoresOverACommittedImport(*imported, *during);
+    cases.insert(cases.end(), restores.begin(), restores.end());
     const size_t bodyStart = 24;
     for (size_t k = 0; k < bounds.size(); ++k) {
         const std::string end = std::to_string(bounds[k].end);
@@ -441,9 +518,11 @@ TEST(Damage, TableOfDamageNeverLosesMail) {
               << tally.lost << " lost; " << tally.setAside << " files set aside by opens\n";
 }
 
-// A killed import's files: check names each with its fate without calling the
-// store damaged; recover and open both remove them, not adopt them.
-TEST(Damage, KilledImportsFilesAreNamedThenRemoved) {
+// A killed import's files are what a committed import under a restored journal
+// would leave too: check names them without calling the store damaged, the
+// next open sets them aside and recover adopts them, never removing one. A
+// killed copy's files go, since committed messages hold their bytes.
+TEST(Damage, KilledBatchesFilesAreSetAsideUnlessHeldElsewhere) {
     std::vector<Boundary> bounds;
     std::unique_ptr<MemFs> imported, killed;
     BuildStore(&bounds, &imported, &killed);
@@ -452,21 +531,40 @@ TEST(Damage, KilledImportsFilesAreNamedThenRemoved) {
     EXPECT_TRUE(report.ok);
     ASSERT_FALSE(report.unaccounted.empty());
     for (const std::string& u : report.unaccounted)
-        EXPECT_NE(u.find("never committed (intent.bin says so), so the next open removes it"),
-                  std::string::npos)
-            << u;
+        EXPECT_NE(u.find("a batch the journal does not hold"), std::string::npos) << u;
+    const Bag all = Files(*killed);
     auto recovered = killed->Clone();
     RecoverReport rr;
     ASSERT_TRUE(Store::Recover(kDir, recovered.get(), &rr).ok());
-    EXPECT_EQ(rr.recovered, 0u);
-    for (MemFs* fs : {recovered.get(), killed.get()}) {
-        std::unique_ptr<Store> s;
-        ASSERT_TRUE(Store::Open(kDir, Options(fs), &s).ok());
-        EXPECT_TRUE(s->SetAsideFiles().empty());
-        ASSERT_TRUE(Store::Check(kDir, fs, &report).ok());
-        EXPECT_TRUE(report.clean()) << (report.unaccounted.empty() ? "" : report.unaccounted[0]);
-        EXPECT_EQ(Files(*fs), Files(*imported)) << "the killed import's files are gone";
-    }
+    EXPECT_EQ(rr.recovered, report.unaccounted.size());
+    std::unique_ptr<Store> s;
+    ASSERT_TRUE(Store::Open(kDir, Options(killed.get()), &s).ok());
+    EXPECT_EQ(s->SetAsideFiles().size(), report.unaccounted.size());
+    for (MemFs* fs : {recovered.get(), killed.get()})
+        EXPECT_EQ(Files(*fs), all) << "every file kept";
+
+    // A copy killed after its files: the next open removes them.
+    MemFs fs;
+    ASSERT_TRUE(Store::Open(kDir, Options(&fs, true), &s).ok());
+    std::vector<MessageId> ids, copied;
+    ASSERT_TRUE(Import(*s, 1, Sources(1, 3), &ids).ok());
+    std::unique_ptr<MemFs> copyKilled; // just before its record
+    fs.beforeStep = [&](uint64_t, MemFs::StepKind kind, const std::string& path) {
+        if (kind == MemFs::StepKind::Write && path == kJournal && !copyKilled)
+            copyKilled = fs.Clone();
+    };
+    ASSERT_TRUE(s->CopyMessages(1, 1, ids, &copied).ok());
+    fs.beforeStep = nullptr;
+    ASSERT_EQ(Files(*copyKilled).size(), 6u) << "the copy wrote its files";
+    ASSERT_TRUE(Store::Check(kDir, copyKilled.get(), &report).ok());
+    ASSERT_EQ(report.unaccounted.size(), 3u);
+    EXPECT_NE(report.unaccounted[0].find("holds the same bytes, so the next open removes it"),
+              std::string::npos)
+        << report.unaccounted[0];
+    ASSERT_TRUE(Store::Open(kDir, Options(copyKilled.get()), &s).ok());
+    ASSERT_TRUE(Store::Check(kDir, copyKilled.get(), &report).ok());
+    EXPECT_TRUE(report.clean());
+    EXPECT_EQ(Files(*copyKilled).size(), 3u);
 }
 
 } // namespace

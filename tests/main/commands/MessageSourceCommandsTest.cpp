@@ -2,7 +2,7 @@
 // texts and source, saving through a temporary file, and every record and
 // stream handed back on every path.
 #include "MainUnitTestSupport.h"
-#include "main/commands/MessageSource.h"
+#include "main/commands/MessageSourceCommands.h"
 #include "UnitMessProps.h"
 
 #include <gtest/gtest.h>

@@ -23,7 +23,7 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     if (message == WM_NOTIFY && g_rows) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         LRESULT result = 0;
-        if (header->hwndFrom == g_ownerList && message_list::HandleNotify(*g_rows, header, result))
+        if (header->hwndFrom == g_ownerList && list_sync::HandleNotify(*g_rows, header, result))
             return result;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -47,8 +47,8 @@ class ListPair : public ::testing::Test {
         plain_ = CreateWindowExW(0, WC_LISTVIEWW, L"", style, 300, 0, 280, 380, host_, nullptr,
                                  cls.hInstance, nullptr);
         images_ = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-        message_list::SetUpColumns(owner_, images_);
-        message_list::KeepInSync(owner_, rows_);
+        list_sync::SetUpColumns(owner_, images_);
+        list_sync::KeepInSync(owner_, rows_);
         LVCOLUMNW column{};
         column.mask = LVCF_WIDTH;
         column.cx = 100;
@@ -81,17 +81,17 @@ class ListPair : public ::testing::Test {
             rows_.Append(Row(static_cast<MESSAGEID>(100 + i)));
             PlainInsert(i, static_cast<MESSAGEID>(100 + i));
         }
-        message_list::ShowAppended(owner_, rows_);
+        list_sync::ShowAppended(owner_, rows_);
     }
     void Insert(int index, MESSAGEID id) {
-        message_list::InsertRow(owner_, rows_, static_cast<size_t>(index), Row(id));
+        list_sync::InsertRow(owner_, rows_, static_cast<size_t>(index), Row(id));
         PlainInsert(index, id);
         // A new row starts unselected; this list view would take the selection of
         // a selected range it lands in, which is not what is compared here.
         SetState(plain_, index, 0, LVIS_SELECTED);
     }
     void Delete(int index) {
-        message_list::DeleteRow(owner_, rows_, static_cast<size_t>(index));
+        list_sync::DeleteRow(owner_, rows_, static_cast<size_t>(index));
         SendMessageW(plain_, LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
     }
     static void SetState(HWND list, int index, UINT state, UINT mask) {
@@ -218,12 +218,12 @@ TEST_F(ListPair, RowsShowTheirTextsImagesAndData) {
     char subject[] = "Quarterly figures";
     props.pszDisplayFrom = from;
     props.pszSubject = subject;
-    rows_.Append(message_list::RowFromProps(props));
+    rows_.Append(list_sync::RowFromProps(props));
     props.dwMessageId = 43;
     props.dwState = 0;
     props.pszDisplayFrom = nullptr; // a null text reads as empty
-    rows_.Append(message_list::RowFromProps(props));
-    message_list::ShowAppended(owner_, rows_);
+    rows_.Append(list_sync::RowFromProps(props));
+    list_sync::ShowAppended(owner_, rows_);
 
     auto text = [&](int row, int column) {
         wchar_t buffer[256] = {};
@@ -289,8 +289,8 @@ TEST(MessageRows, RecordsKeptAsGivenReadAsWidenedRows) {
             props.dwState = props.dwMessageId % 2 ? MSGSTATE_UNREAD : MSGSTATE_FLAGGED;
             props.pszDisplayFrom = from;
             props.pszSubject = subject;
-            widened.Append(message_list::RowFromProps(props, zone));
-            kept.Append(message_list::StoreRowFromProps(props, zone));
+            widened.Append(list_sync::RowFromProps(props, zone));
+            kept.Append(list_sync::StoreRowFromProps(props, zone));
         }
     }
     ASSERT_EQ(kept.Count(), widened.Count());

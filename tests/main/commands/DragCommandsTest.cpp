@@ -11,7 +11,7 @@ using ::testing::IsEmpty;
 namespace maintest {
 namespace {
 
-class DragDropTest : public CommandTest {
+class DragCommandsTest : public CommandTest {
   protected:
     void SetUp() override {
         CommandTest::SetUp();
@@ -63,7 +63,7 @@ class DragDropTest : public CommandTest {
     bool NoDropCursor() const { return GetCursor() == LoadCursorW(nullptr, IDC_NO); }
 };
 
-TEST_F(DragDropTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) {
+TEST_F(DragCommandsTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) {
     store_->AddFolder(7, 1, "work").AddFolder(8, 5, "Work");
     window_->RebuildTree(1);
     HWND tree = Tree();
@@ -79,7 +79,7 @@ TEST_F(DragDropTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) {
     EXPECT_FALSE(drop_rules::RowsMayDrop(1, 0));
 }
 
-TEST_F(DragDropTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
+TEST_F(DragCommandsTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
     // The Inbox may leave the window, but no folder takes it.
     DragFolder(1);
     Mouse(WM_MOUSEMOVE, 5);
@@ -116,7 +116,7 @@ TEST_F(DragDropTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
     EXPECT_THAT(CallsOf("MoveFolder"), ElementsAre("MoveFolder(4, 5)"));
 }
 
-TEST_F(DragDropTest, RowsAreMovedOrWithCtrlCopiedAsByTheFolderDialog) {
+TEST_F(DragCommandsTest, RowsAreMovedOrWithCtrlCopiedAsByTheFolderDialog) {
     DragRows({2, 0});
     Mouse(WM_MOUSEMOVE, 1);
     EXPECT_TRUE(NoDropCursor()) << "the folder they are in";
@@ -141,7 +141,7 @@ TEST_F(DragDropTest, RowsAreMovedOrWithCtrlCopiedAsByTheFolderDialog) {
     EXPECT_EQ(boxes[0].type, 0x10u);
 }
 
-TEST_F(DragDropTest, EscapeARightClickOrAFolderSlidingUnderThePointerDropsNothing) {
+TEST_F(DragCommandsTest, EscapeARightClickOrAFolderSlidingUnderThePointerDropsNothing) {
     const auto queued = [this](UINT message, WPARAM wParam = 0) {
         MSG m{window_->Handle(), message, wParam, 0, 0, {}};
         return window_->PreTranslateDrag(m);

@@ -1,9 +1,9 @@
 // The hourglass until the queue is idle.
-#include "ui/BusyCursor.h"
-
 #include "ui/WaitCursor.h"
 
-void BusyCursor::UntilIdle() {
+namespace ui {
+
+void IdleWaitCursor::UntilIdle() {
     HWND hwnd = window_.Hwnd();
     if (!hwnd)
         return;
@@ -12,19 +12,21 @@ void BusyCursor::UntilIdle() {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));
 }
 
-bool BusyCursor::OnTimer(UINT_PTR timer) {
+bool IdleWaitCursor::OnTimer(UINT_PTR timer) {
     if (timer != kIdleTimer)
         return false;
     HWND hwnd = window_.Hwnd();
     KillTimer(hwnd, kIdleTimer);
     busy_ = false;
-    ui::RefreshCursor(hwnd);
+    RefreshCursor(hwnd);
     return true;
 }
 
-bool BusyCursor::SetCursorIfBusy() const {
+bool IdleWaitCursor::SetCursorIfBusy() const {
     if (!busy_)
         return false;
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     return true;
 }
+
+} // namespace ui

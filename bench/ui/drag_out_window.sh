@@ -41,6 +41,8 @@ drop=$!
 stop() { kill "$drop" "$app" 2>/dev/null || true; }
 trap stop EXIT
 for _ in $(seq 1 60); do [ -s "$work/out/drops.log" ] && break; sleep 0.5; done
+# Every row listed before the first click.
+wine "$probe" ping 300 filled "$count" >/dev/null
 # The list's place (reading every row would take the probe long): the first
 # row lies below the column headers.
 wine "$probe" look 60 Brisvander >"$work/look.txt"

@@ -1,6 +1,7 @@
 #include "UnitMessProps.h"
 
 #include "ui/Dpi.h"
+#include "ui/Text.h"
 #include "ui/WaitCursor.h"
 
 #include <richedit.h>
@@ -48,17 +49,21 @@ constexpr DWORD kTurnMs = 60;
 constexpr UINT_PTR kLoadTimer = 1;
 
 struct PieceCookie {
-    const char* data;
-    size_t left;
+    const wchar_t* data;
+    size_t left; // characters
 };
 
+// The box reads in chunks of its own; a chunk never ends between a CR and
+// its LF, which the box would take for two line ends.
 DWORD CALLBACK GivePiece(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got) {
     auto* piece = reinterpret_cast<PieceCookie*>(cookie);
-    const size_t count = std::min(piece->left, static_cast<size_t>(wanted > 0 ? wanted : 0));
-    std::memcpy(buffer, piece->data, count);
+    size_t count = std::min(piece->left, static_cast<size_t>(wanted > 0 ? wanted : 0) / 2);
+    if (count > 1 && count < piece->left && piece->data[count - 1] == L'\r')
+        --count;
+    std::memcpy(buffer, piece->data, count * sizeof(wchar_t));
     piece->data += count;
     piece->left -= count;
-    *got = static_cast<LONG>(count);
+    *got = static_cast<LONG>(count * sizeof(wchar_t));
     return 0;
 }
 
@@ -200,7 +205,7 @@ bool TFormMessProps::LoadMore(DWORD budgetMs) {
     const DWORD start = GetTickCount();
     while (Loading() && (left_ > 0 || !held_.empty())) {
         if (!AddPiece(false)) {
-            StopLoading();
+            FailSource();
             return false;
         }
         if (GetTickCount() - start >= budgetMs)
@@ -209,6 +214,15 @@ bool TFormMessProps::LoadMore(DWORD budgetMs) {
     if (left_ == 0 && held_.empty())
         StopLoading();
     return Loading();
+}
+
+void TFormMessProps::FailSource() {
+    // Never a source cut short: the box empties and the dialog ends, as when
+    // the first piece fails, and its owner says so.
+    StopLoading();
+    sourceFailed_ = true;
+    SetWindowTextW(RichEdit1(), L"");
+    EndModal(IDCANCEL);
 }
 
 void TFormMessProps::StopLoading() {
@@ -233,15 +247,21 @@ bool TFormMessProps::AddPiece(bool first) {
     if (!ReadFully(source_.Get(), piece.data() + at, wanted))
         return false;
     left_ -= wanted;
-    // A CR LF split between two pieces would come out as two line ends.
-    if (left_ > 0 && !piece.empty() && piece.back() == '\r') {
-        held_.assign(1, '\r');
-        piece.pop_back();
+    if (left_ > 0) {
+        // A character or a CR LF split between two pieces waits for the rest:
+        // either half alone would show as something else.
+        size_t whole = ui::WholeChars(piece);
+        if (whole > 0 && whole == piece.size() && piece.back() == '\r')
+            --whole;
+        held_.assign(piece, whole, std::string::npos);
+        piece.resize(whole);
     }
-    PieceCookie cookie{piece.data(), piece.size()};
+    // Converted here, so the box never splits a character between its reads.
+    const std::wstring text = ui::FromAnsi(piece);
+    PieceCookie cookie{text.data(), text.size()};
     EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&cookie), 0, GivePiece};
     if (first) {
-        SendMessageW(box, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&stream));
+        SendMessageW(box, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
         // The box shows its first line with the caret there, not where the piece ended.
         CHARRANGE start{0, 0};
         POINT top{0, 0};
@@ -263,7 +283,8 @@ bool TFormMessProps::AddPiece(bool first) {
     SendMessageW(box, WM_SETREDRAW, FALSE, 0);
     CHARRANGE end{std::numeric_limits<LONG>::max(), std::numeric_limits<LONG>::max()};
     SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
-    SendMessageW(box, EM_STREAMIN, SF_TEXT | SFF_SELECTION, reinterpret_cast<LPARAM>(&stream));
+    SendMessageW(box, EM_STREAMIN, SF_TEXT | SF_UNICODE | SFF_SELECTION,
+                 reinterpret_cast<LPARAM>(&stream));
     SendMessageW(box, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     if (hide)
         SendMessageW(box, EM_HIDESELECTION, FALSE, 0);

@@ -35,7 +35,8 @@ class TFormMessProps final : public ui::Dialog {
     unsigned long long SourceSize = 0;
 
     // ---- Read after -------------------------------------------------------------------
-    // The box did not take the source's first piece: the dialog ended unseen.
+    // The source could not be read or the box did not take it: the dialog
+    // ended, unseen when it was the first piece, with the box emptied.
     bool SourceFailed() const { return sourceFailed_; }
 
     HWND LabelMessageId() const { return Item(IDC_LABELMESSAGEID); }
@@ -57,7 +58,7 @@ class TFormMessProps final : public ui::Dialog {
     // True while part of the source is still to come.
     bool Loading() const { return source_ != nullptr; }
     // Adds pieces until about `budgetMs` have passed; false once nothing is
-    // left to load (all of it in, or the source failed).
+    // left to load (all of it in, or the source failed: then SourceFailed()).
     bool LoadMore(DWORD budgetMs);
     // Ends the loading; the box keeps what it shows.
     void StopLoading();
@@ -69,10 +70,11 @@ class TFormMessProps final : public ui::Dialog {
     void ShowValues();
     // Reads and adds one piece; false when the source or the box failed.
     bool AddPiece(bool first);
+    void FailSource();
 
     ui::UniqueFont bold_;
     Microsoft::WRL::ComPtr<IStream> source_;
     unsigned long long left_ = 0; // bytes still to read from source_
-    std::string held_;            // a line end's first half, waiting for its second
+    std::string held_;            // a character's or a line end's start, waiting for the rest
     bool sourceFailed_ = false;
 };

@@ -9,12 +9,16 @@
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"
 #include "ui/Modal.h"
+#include "ui/Text.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <cwctype>
+#include <string>
 
 namespace {
 
@@ -31,6 +35,33 @@ constexpr Place kMemo{7, 325, 668, 117};
 constexpr POINT kLabelFolders{11, 2};
 constexpr POINT kLabelMessages{243, 2};
 constexpr POINT kLabelAbout{640, 1};
+
+// The line after a failed start: which store, why, and for damage what helps.
+std::string StoreFailure(IStoreNamespace* store, HRESULT status) {
+    char directory[MAX_PATH] = {};
+    if (store->GetDirectory(directory, sizeof directory) != S_OK)
+        directory[0] = '\0';
+    const std::string path(directory, strnlen(directory, sizeof directory));
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring reason = length && text ? std::wstring(text, length) : std::wstring();
+    LocalFree(text);
+    while (!reason.empty() && (iswspace(reason.back()) || reason.back() == L'.'))
+        reason.pop_back();
+    char code[16] = {};
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+    std::string line = "The store \"" + path + "\" cannot be opened: " +
+                       (reason.empty() ? std::string("error") : ui::ToAnsi(reason)) + " (" + code +
+                       ").";
+    if (status == HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT))
+        line += " Run \"mailstore check " + path +
+                "\" to see the damage, then \"mailstore recover " + path + "\" to repair it.";
+    else if (status == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
+        line += " Check the store folder setting; a folder that does not exist is not created.";
+    return line;
+}
 
 } // namespace
 
@@ -194,8 +225,10 @@ void TBrisvanderMain::FormCreate() {
     namespace_ = created;
     ConnectParts(namespace_.Get());
 
-    if (namespace_->Initialize(hwnd_, 0) != S_OK) {
+    status = namespace_->Initialize(hwnd_, 0);
+    if (status != S_OK) {
         Log("ERROR: Can't initialize StoreNamespace");
+        Log(StoreFailure(namespace_.Get(), status));
         return;
     }
 
@@ -238,12 +271,14 @@ void TBrisvanderMain::ConnectParts(IStoreNamespace* store) {
 // leave empty lists of the right size and count, so every index stays valid.
 void TBrisvanderMain::SetUpViews() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    imagesFolders_.Reset(CreateFolderImageList(instance));
+    // Pictures for the screen's DPI, so rows and columns grow with the text.
+    const int size = ImageSizeForDpi(ui::ScreenDpi());
+    imagesFolders_.Reset(CreateFolderImageList(instance, size));
     if (!imagesFolders_)
-        imagesFolders_.Reset(controls::BlankImageList(kFolderImageCount));
-    imagesMessages_.Reset(CreateMessageImageList(instance));
+        imagesFolders_.Reset(controls::BlankImageList(kFolderImageCount, size));
+    imagesMessages_.Reset(CreateMessageImageList(instance, size));
     if (!imagesMessages_)
-        imagesMessages_.Reset(controls::BlankImageList(kMessageImageCount));
+        imagesMessages_.Reset(controls::BlankImageList(kMessageImageCount, size));
     tree_.SetImages(imagesFolders_.Get());
     messages_.SetImages(imagesMessages_.Get());
 }

@@ -188,6 +188,12 @@ LRESULT CALLBACK StoreNotifications::Dispatch(HWND hwnd, UINT message, WPARAM wP
         router->Remove();
         return DefSubclassProc(hwnd, message, wParam, lParam);
     }
+    if (router->CloseWaiting(hwnd, message)) {
+        // The window goes now; this notification and those behind it go with it.
+        if (message == WM_FOLDERNOTIFY)
+            CoTaskMemFree(reinterpret_cast<void*>(lParam));
+        return DefSubclassProc(hwnd, WM_CLOSE, 0, 0);
+    }
     try {
         router->Handle(message, wParam, lParam);
     } catch (...) {
@@ -199,6 +205,26 @@ LRESULT CALLBACK StoreNotifications::Dispatch(HWND hwnd, UINT message, WPARAM wP
     }
     // Every message goes on to the window's own procedure, handled or not.
     return DefSubclassProc(hwnd, message, wParam, WithoutFreedRecord(message, lParam));
+}
+
+// A burst of notifications (20,000 of a delete) may stand in the queue before
+// a close; it is looked for now and then, not at every one.
+bool StoreNotifications::CloseWaiting(HWND hwnd, UINT message) {
+    constexpr unsigned kEvery = 64;
+    if (message != WM_NEWMSGS && message != WM_DELETEMSGS && message != WM_MARKEDASREAD &&
+        message != WM_MARKEDASUNREAD && message != WM_FOLDERNOTIFY)
+        return false;
+    if (++sinceCloseLook_ < kEvery)
+        return false;
+    sinceCloseLook_ = 0;
+    MSG waiting;
+    if (PeekMessageW(&waiting, hwnd, WM_CLOSE, WM_CLOSE, PM_REMOVE | PM_NOYIELD))
+        return true;
+    // The close button comes as a system command.
+    if (PeekMessageW(&waiting, hwnd, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_NOREMOVE | PM_NOYIELD) &&
+        (waiting.wParam & 0xFFF0) == SC_CLOSE)
+        return PeekMessageW(&waiting, hwnd, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE | PM_NOYIELD);
+    return false;
 }
 
 // Sent through the window's whole chain again, past this router: a subclass

@@ -44,6 +44,8 @@ class StoreNotifications {
                                      UINT_PTR id, DWORD_PTR self);
     // Runs the handler for the five store codes; other messages are left alone.
     void Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Whether a close waits in the queue behind a store notification.
+    bool CloseWaiting(HWND hwnd, UINT message);
     // Hands a message taken from the queue on to the window's own procedure.
     void PassOn(const MSG& taken);
     void OnNewMessages(WPARAM wParam, LPARAM lParam);
@@ -64,4 +66,5 @@ class StoreNotifications {
     IStoreNamespace* store_ = nullptr;
     HWND installed_ = nullptr; // the window the router sits in front of
     bool passingOn_ = false;   // the next message is one PassOn sends
+    unsigned sinceCloseLook_ = 0;
 };

@@ -30,13 +30,21 @@ inline constexpr int kMessageImageCount = 5;
 
 inline constexpr int kImageListSize = 16;
 
+// The picture size for a screen of `dpi`: 16, 20, 24 or 32 pixels, the largest
+// not above 16 design pixels scaled.
+int ImageSizeForDpi(int dpi);
+
 // Pixels of this colour are transparent in every bitmap the resources hold.
 inline constexpr COLORREF kTransparentColour = RGB(255, 0, 255);
 
-// Masked 16 x 16 lists; the caller owns the list (ImageList_Destroy).
-// Return null when the bitmap is missing or has the wrong size.
+// Masked lists of `size` x `size` pictures (16 unless given), drawn from the
+// 16-pixel pictures with every pixel an even block, so edges stay sharp and
+// the transparent colour never blends; the caller owns the list
+// (ImageList_Destroy). Return null when the bitmap is missing or has the wrong size.
 HIMAGELIST CreateFolderImageList(HINSTANCE instance);
 HIMAGELIST CreateMessageImageList(HINSTANCE instance);
+HIMAGELIST CreateFolderImageList(HINSTANCE instance, int size);
+HIMAGELIST CreateMessageImageList(HINSTANCE instance, int size);
 
 // The 36 x 36 About picture as a DIB section, background in kTransparentColour;
 // the caller owns it (DeleteObject).

@@ -1,7 +1,5 @@
 #include "Text.h"
 
-#include <windows.h>
-
 namespace ui {
 
 // One conversion call: a code page never needs more UTF-16 units than bytes.
@@ -35,6 +33,35 @@ bool FitsAnsi(std::wstring_view text) {
         WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
                             static_cast<int>(text.size()), nullptr, 0, nullptr, &usedDefault);
     return length > 0 && !usedDefault;
+}
+
+size_t WholeChars(std::string_view text, UINT codePage) {
+    if (codePage == CP_ACP)
+        codePage = GetACP();
+    if (codePage == CP_UTF8) {
+        // Back over at most three continuation bytes to the sequence's first.
+        size_t start = text.size();
+        for (int back = 0; back < 4 && start > 0; ++back) {
+            const auto byte = static_cast<unsigned char>(text[--start]);
+            if ((byte & 0xC0) == 0x80)
+                continue;
+            const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            return text.size() - start < length ? start : text.size();
+        }
+        return text.size(); // no sequence start near the end: malformed, kept as it is
+    }
+    CPINFO info{};
+    if (!GetCPInfo(codePage, &info) || info.MaxCharSize < 2)
+        return text.size();
+    // Lead bytes are known only from the start: a trail byte may look like one.
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t length = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[at])) ? 2 : 1;
+        if (at + length > text.size())
+            return at;
+        at += length;
+    }
+    return text.size();
 }
 
 } // namespace ui

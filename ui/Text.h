@@ -1,6 +1,10 @@
-// Store texts are 8-bit in the system code page; the windows are UTF-16.
+// Store texts are 8-bit in the process's code page (UTF-8 where the system
+// honours the program's manifest); the windows are UTF-16.
 #pragma once
 
+#include <windows.h>
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,5 +15,9 @@ std::string ToAnsi(std::wstring_view text);
 // False when a character of `text` has no form in the system code page, so
 // ToAnsi would put another in its place.
 bool FitsAnsi(std::wstring_view text);
+// The length of the longest start of `text` that ends between two characters
+// of `codePage` (CP_ACP: the process's): what is left is the start of a
+// character whose other bytes are still to come.
+size_t WholeChars(std::string_view text, UINT codePage = CP_ACP);
 
 } // namespace ui

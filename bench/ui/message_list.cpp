@@ -1,9 +1,9 @@
 // Filling the message list for 1,000, 10,000 and 100,000 messages, against the
 // store's own enumeration of the same folder in the same run; and, for
 // comparison, a plain report list view filled and emptied with the same rows.
-#include "BenchStore.h"
 #include "BenchSupport.h"
 #include "ListHost.h"
+#include "StoreDouble.h"
 #include "main/views/MessageListSync.h"
 #include "StoreRecords.h"
 
@@ -13,6 +13,7 @@
 #include <string>
 
 int main() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     bench::InitControls();
     bench::ListHost window(L"BenchListHost");
     HWND host = window.Host();
@@ -23,9 +24,13 @@ int main() {
     std::printf("%8s %12s %12s %8s %14s\n", "messages", "enumerate", "fill+paint", "ratio",
                 "plain list");
     for (int count : {1000, 10000, 100000}) {
-        bench::BenchStore store;
-        store.messages = bench::MakeMessages(1, count);
-        IStoreFolder* folder = &store;
+        Microsoft::WRL::ComPtr<storedouble::StoreDouble> store = storedouble::StoreDouble::Create();
+        store->RecordCalls(false);
+        store->AddFolder(1, FOLDERID_ROOT, "Inbox", FOLDER_INBOX);
+        store->Messages(1) = storedouble::ManyMessages(1, count);
+        Microsoft::WRL::ComPtr<IStoreFolder> opened;
+        store->OpenFolder(1, 0, opened.GetAddressOf());
+        IStoreFolder* folder = opened.Get();
         double enumerate = bench::EnumerateMessages(folder);
         double fill = bench::BestOf(
             3,
@@ -85,7 +90,6 @@ int main() {
         list_sync::Clear(list, rows);
     }
     // The registered store, if there is one: its biggest top-level folder.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         Microsoft::WRL::ComPtr<IStoreNamespace> real;
         if (SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_INPROC_SERVER,

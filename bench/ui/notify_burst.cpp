@@ -4,8 +4,8 @@
 // argument), then timed from the first taken from the queue until the window
 // has handled them all, shown the log and painted; against the store's own
 // enumeration of the folder in the same run.
-#include "BenchStore.h"
 #include "BenchSupport.h"
+#include "StoreDouble.h"
 #include "main/MainUnit.h"
 #include "main/views/MessageRows.h"
 #include "StoreRecords.h"
@@ -18,6 +18,7 @@
 namespace {
 
 constexpr int kFolderSize = 100000;
+constexpr STOREFOLDERID kFolder = 1;
 
 // Handles everything queued, shows the log and paints: what the user waits for.
 double Drain(TBrisvanderMain& window, double start) {
@@ -31,12 +32,13 @@ double Drain(TBrisvanderMain& window, double start) {
     return bench::Now() - start;
 }
 
-bool RowsMatchStore(TBrisvanderMain& window, const bench::BenchStore& store) {
+bool RowsMatchStore(TBrisvanderMain& window, storedouble::StoreDouble& store) {
     MessageRows& rows = window.Rows();
-    if (rows.Count() != store.messages.size())
+    const std::vector<storedouble::MessageSpec>& messages = store.Messages(kFolder);
+    if (rows.Count() != messages.size())
         return false;
     for (size_t i = 0; i < rows.Count(); ++i)
-        if (rows.At(i).id != store.messages[i].id)
+        if (rows.At(i).id != messages[i].id)
             return false;
     return true;
 }
@@ -55,19 +57,25 @@ int main(int argc, char** argv) {
     int burst = argc > 1 ? std::atoi(argv[1]) : 10000;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     bench::InitControls();
-    bench::BenchStore store;
-    store.messages = bench::MakeMessages(1, kFolderSize);
+    Microsoft::WRL::ComPtr<storedouble::StoreDouble> store = storedouble::StoreDouble::Create();
+    store->RecordCalls(false);
+    store->AddFolder(kFolder, FOLDERID_ROOT, "Inbox", FOLDER_INBOX);
+    std::vector<storedouble::MessageSpec>& messages = store->Messages(kFolder);
+    messages = storedouble::ManyMessages(1, kFolderSize);
     double start = bench::Now();
     int failedPosts = 0;
     {
         TBrisvanderMain window([&](IStoreNamespace** result) {
-            *result = &store;
+            *result = store.Get();
+            (*result)->AddRef();
             return S_OK;
         });
         window.Create(GetModuleHandleW(nullptr), SW_SHOW);
         double open = Drain(window, start);
         HWND hwnd = window.Handle();
-        double enumerate = bench::EnumerateMessages(&store);
+        Microsoft::WRL::ComPtr<IStoreFolder> folder;
+        store->OpenFolder(kFolder, 0, folder.GetAddressOf());
+        double enumerate = bench::EnumerateMessages(folder.Get());
         std::printf("notification bursts on a folder of %d messages (ms)\n", kFolderSize);
         std::printf("start-up with the folder loaded: %.1f; one enumeration: %.1f\n", open,
                     enumerate);
@@ -79,45 +87,46 @@ int main(int argc, char** argv) {
         };
 
         // New messages spread through the folder: each lands after an old one.
-        std::vector<bench::BenchMessage> fresh = bench::MakeMessages(1000001, burst);
-        std::vector<bench::BenchMessage> merged;
-        merged.reserve(store.messages.size() + fresh.size());
-        size_t step = store.messages.size() / static_cast<size_t>(burst > 0 ? burst : 1);
-        for (size_t i = 0, f = 0; i < store.messages.size(); ++i) {
-            merged.push_back(store.messages[i]);
+        std::vector<storedouble::MessageSpec> fresh = storedouble::ManyMessages(1000001, burst);
+        std::vector<storedouble::MessageSpec> merged;
+        merged.reserve(messages.size() + fresh.size());
+        size_t step = messages.size() / static_cast<size_t>(burst > 0 ? burst : 1);
+        for (size_t i = 0, f = 0; i < messages.size(); ++i) {
+            merged.push_back(messages[i]);
             if (f < fresh.size() && step > 0 && i % step == step - 1)
                 merged.push_back(fresh[f++]);
         }
-        store.messages = std::move(merged);
+        messages = std::move(merged);
         size_t linesBefore = LogLines(window);
-        for (const bench::BenchMessage& message : fresh)
+        for (const storedouble::MessageSpec& message : fresh)
             failedPosts += !PostMessageW(hwnd, WM_NEWMSGS, message.id, 0);
         start = bench::Now();
         double ms = Drain(window, start);
         report("NEWMSGS", ms,
-               RowsMatchStore(window, store) && LogLines(window) == linesBefore + fresh.size());
+               RowsMatchStore(window, *store.Get()) &&
+                   LogLines(window) == linesBefore + fresh.size());
 
         // Deleting every tenth message.
         std::vector<MESSAGEID> gone;
-        std::vector<bench::BenchMessage> kept;
-        for (size_t i = 0; i < store.messages.size(); ++i) {
+        std::vector<storedouble::MessageSpec> kept;
+        for (size_t i = 0; i < messages.size(); ++i) {
             if (i % 10 == 3 && gone.size() < static_cast<size_t>(burst))
-                gone.push_back(store.messages[i].id);
+                gone.push_back(messages[i].id);
             else
-                kept.push_back(store.messages[i]);
+                kept.push_back(messages[i]);
         }
-        store.messages = std::move(kept);
+        messages = std::move(kept);
         for (const MESSAGEID& id : gone)
             failedPosts += !PostMessageW(hwnd, WM_DELETEMSGS, reinterpret_cast<WPARAM>(&id), 0);
         start = bench::Now();
         ms = Drain(window, start);
-        report("DELETEMSGS", ms, RowsMatchStore(window, store));
+        report("DELETEMSGS", ms, RowsMatchStore(window, *store.Get()));
 
         // Marking single messages read.
         std::vector<MESSAGEID> marked;
-        for (size_t i = 0; i < store.messages.size() && marked.size() < gone.size(); i += 3)
+        for (size_t i = 0; i < messages.size() && marked.size() < gone.size(); i += 3)
             if (window.Rows().At(i).image == 1)
-                marked.push_back(store.messages[i].id);
+                marked.push_back(messages[i].id);
         start = bench::Now();
         for (const MESSAGEID& id : marked)
             failedPosts += !PostMessageW(hwnd, WM_MARKEDASREAD, reinterpret_cast<WPARAM>(&id), 0);
@@ -131,18 +140,18 @@ int main(int argc, char** argv) {
         // The same new and deleted messages while the list is sorted by time:
         // each lands in, or leaves, its sorted place.
         window.Messages().SortBy(message_sort::kReceived);
-        std::vector<bench::BenchMessage> later = bench::MakeMessages(2000001, burst);
-        store.messages.insert(store.messages.end(), later.begin(), later.end());
+        std::vector<storedouble::MessageSpec> later = storedouble::ManyMessages(2000001, burst);
+        messages.insert(messages.end(), later.begin(), later.end());
         const size_t sortedBefore = window.Rows().Count();
-        for (const bench::BenchMessage& message : later)
+        for (const storedouble::MessageSpec& message : later)
             failedPosts += !PostMessageW(hwnd, WM_NEWMSGS, message.id, 0);
         start = bench::Now();
         ms = Drain(window, start);
         report("NEWMSGS, sorted by Received", ms,
                window.Rows().Count() == sortedBefore + later.size());
-        store.messages.resize(store.messages.size() - later.size());
+        messages.resize(messages.size() - later.size());
         std::vector<MESSAGEID> laterIds;
-        for (const bench::BenchMessage& message : later)
+        for (const storedouble::MessageSpec& message : later)
             laterIds.push_back(message.id);
         for (const MESSAGEID& id : laterIds)
             failedPosts += !PostMessageW(hwnd, WM_DELETEMSGS, reinterpret_cast<WPARAM>(&id), 0);

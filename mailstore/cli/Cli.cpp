@@ -124,9 +124,10 @@ const Command kCommands[] = {
      "it), and what the store has set aside. Exits with 1 unless every file is\n"
      "accounted for and matches its record.\n"
      "  --json  one JSON object: {\"ok\", \"folders\", \"messages\", \"journalRecords\",\n"
-     "          \"tornTailBytes\", \"orphanFiles\", \"problems\": [TEXT...],\n"
-     "          \"unaccounted\": [TEXT...], \"setAside\": [PATH...]}; \"ok\" is false\n"
-     "          when the store is damaged",
+     "          \"tornTailBytes\", \"orphanFiles\", \"waitingRemoval\", \"problems\":\n"
+     "          [TEXT...], \"unaccounted\": [TEXT...], \"setAside\": [PATH...]}; \"ok\"\n"
+     "          is false when the store is damaged; \"waitingRemoval\" counts files of\n"
+     "          committed deletes not removed yet, which leave the store sound",
      CheckCommand, CheckJson},
     {"recover", "recover DIR",
      "Brings every set-aside or unaccounted message file back into the store (into\n"
@@ -262,6 +263,10 @@ int Check(const std::vector<std::string>& a, std::ostream& out) {
         out << "SET ASIDE: " << Printable(f) << "\n";
     for (const std::string& f : r.notTheStores)
         out << "NOT THE STORE'S: " << Printable(f) << "\n";
+    if (r.waitingRemoval)
+        out << r.waitingRemoval << " file" << (r.waitingRemoval == 1 ? "" : "s")
+            << " of committed deletes wait" << (r.waitingRemoval == 1 ? "s" : "")
+            << " to be removed.\n";
     if (!r.setAside.empty())
         out << r.setAside.size() << " files set aside; mailstore recover brings them back.\n";
     out << (r.clean() ? "The store is sound.\n"

@@ -123,7 +123,7 @@ int CheckJson(const Args& a, Io& io) {
     io.out << "{\"ok\":" << (r.ok ? "true" : "false") << ",\"folders\":" << r.folders
            << ",\"messages\":" << r.messages << ",\"journalRecords\":" << r.journalRecords
            << ",\"tornTailBytes\":" << r.tornTailBytes << ",\"orphanFiles\":" << r.orphanFiles
-           << ",\"problems\":[";
+           << ",\"waitingRemoval\":" << r.waitingRemoval << ",\"problems\":[";
     for (size_t i = 0; i < r.problems.size(); ++i)
         io.out << (i ? "," : "") << JsonString(r.problems[i]);
     io.out << "],\"unaccounted\":[";

@@ -76,7 +76,8 @@ STDMETHODIMP Namespace::Initialize(HWND, DWORD) {
         if (session_) {
             return S_OK;
         }
-        return StoreSession::Open(StoreDirectory(), &session_);
+        // Only the default store starts from nothing: a first run on a fresh profile.
+        return StoreSession::Open(StoreDirectory(), &session_, DefaultStoreDirectory());
     });
 }
 

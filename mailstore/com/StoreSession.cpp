@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <exception>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -143,12 +144,20 @@ std::string EnginePath(const std::wstring& path) {
     return out;
 }
 
-HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out) {
+HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out,
+                           const std::wstring& createdWhenMissing) {
     out->reset();
     if (directory.empty()) {
         return E_INVALIDARG;
     }
     const std::wstring full = FullPath(directory);
+    // Any other folder that is not there is a mistyped setting, not a new store.
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    if ((attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) &&
+        (createdWhenMissing.empty() ||
+         SessionKey(full) != SessionKey(FullPath(createdWhenMissing)))) {
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    }
     const auto key = std::make_pair(GetCurrentThreadId(), SessionKey(full));
     {
         std::lock_guard lock(g_sessionsMutex);
@@ -175,7 +184,7 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     mailstore::OpenOptions options;
     options.create = true;
     // A delete of many messages returns once committed; the files go on the
-    // hub's timer, a slice at a time, so the caller's window keeps answering.
+    // remover's thread, so the caller's window keeps answering.
     options.removeLetGoFilesLater = true;
     const mailstore::Status st =
         mailstore::Store::Open(EnginePath(full), options, &session->store_);
@@ -184,11 +193,19 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     }
     // Events of the store's creation are history for a fresh session.
     session->store_->TakeEvents();
+    try {
+        session->remover_ = std::make_unique<mailstore::LetGoRemover>(
+            mailstore::DefaultFileSystem(), session->store_->Directory());
+    } catch (const std::exception&) {
+        return E_OUTOFMEMORY; // no thread to be had
+    }
+    // What an earlier session left waiting goes at once.
+    session->remover_->Add(session->store_->TakeLetGoFiles());
     std::weak_ptr<StoreSession> weak = session;
     session->poller_ = session->hub_->AddPoller([weak] {
         if (auto s = weak.lock()) {
             s->CatchUp();
-            s->RemoveSomeLetGoFiles();
+            s->ForgetRemovedFiles();
         }
     });
     std::lock_guard lock(g_sessionsMutex);
@@ -208,11 +225,22 @@ StoreSession::~StoreSession() {
             g_sessions.erase(it);
         }
     }
+    // The remover stops after the file in hand; what it took away is recorded,
+    // what still waits goes at the next open.
+    if (remover_) {
+        remover_->Stop();
+        const std::vector<uint64_t> done = remover_->TakeDone();
+        removed_.insert(removed_.end(), done.begin(), done.end());
+        remover_.reset();
+        store_->ForgetLetGoFiles(removed_, 0);
+    }
     // The engine closes before the hub, whose window may be the last thing left.
     store_.reset();
 }
 
 void StoreSession::Publish() {
+    if (remover_)
+        remover_->Add(store_->TakeLetGoFiles());
     if (stalled_ || !store_->HasEvents()) {
         return;
     }
@@ -236,11 +264,16 @@ void StoreSession::CatchUp() {
     Publish();
 }
 
-void StoreSession::RemoveSomeLetGoFiles() {
-    constexpr size_t kSlice = 8;
-    constexpr ULONGLONG kTurnMs = 40;
-    const ULONGLONG start = GetTickCount64();
-    while (store_->RemoveLetGoFiles(kSlice) > 0 && GetTickCount64() - start < kTurnMs) {
+void StoreSession::ForgetRemovedFiles() {
+    if (remover_) {
+        std::vector<uint64_t> done = remover_->TakeDone();
+        removed_.insert(removed_.end(), done.begin(), done.end());
+        if (!remover_->Idle())
+            return; // one record for the whole delete
+    }
+    if (!removed_.empty() && store_->ForgetLetGoFiles(removed_, 0).ok()) {
+        removed_.clear();
+        Publish(); // what catching up under the lock brought in
     }
 }
 

@@ -6,6 +6,7 @@
 #include "NotifyHub.h"
 #include "StoreApi.h"
 
+#include "LetGoRemover.h"
 #include "Store.h"
 
 #include <memory>
@@ -22,9 +23,11 @@ std::vector<Notification> NotificationsFor(const mailstore::ChangeEvent& event);
 
 class StoreSession : public std::enable_shared_from_this<StoreSession> {
   public:
-    // Opens the store in `directory`, creating it (and the directory) when
-    // missing, or returns the one this thread already has open there.
-    static HRESULT Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out);
+    // Opens the store in `directory`, creating it when missing, or returns the
+    // one this thread already has open there. A directory that does not exist
+    // is created (with its parents) only when it is `createdWhenMissing`.
+    static HRESULT Open(const std::wstring& directory, std::shared_ptr<StoreSession>* out,
+                        const std::wstring& createdWhenMissing = {});
 
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;
@@ -43,9 +46,10 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     // store) the session keeps serving what it has and reports no change until
     // it works again; the failure is kept for the next caller.
     void CatchUp();
-    // Removes files committed deletes let go, for a few tens of milliseconds;
-    // runs on the hub's timer.
-    void RemoveSomeLetGoFiles();
+    // Records as gone the files the remover has taken away, once it has
+    // nothing left to do, without waiting for another writer; runs on the
+    // hub's timer.
+    void ForgetRemovedFiles();
     // CatchUp, then TakeFailure. Queries that start something (an enumeration,
     // a record) poll first so they see the latest.
     HRESULT Poll();
@@ -60,6 +64,9 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     DWORD thread_ = 0;
     std::shared_ptr<NotifyHub> hub_;
     std::unique_ptr<mailstore::Store> store_;
+    // Removes the files committed deletes let go, off this thread.
+    std::unique_ptr<mailstore::LetGoRemover> remover_;
+    std::vector<uint64_t> removed_; // gone, not yet recorded as such
     std::shared_ptr<Listeners> listeners_ = std::make_shared<Listeners>();
     NotifyHub::PollerId poller_ = 0;
     bool stalled_ = false;   // the last poll failed

@@ -106,6 +106,11 @@ void EncodeTransaction(const Transaction& tx, std::string* out) {
             e.U32(op.mask);
             e.U32(op.value);
             break;
+        case OpType::ForgetFiles:
+            e.U32(static_cast<uint32_t>(op.files.size()));
+            for (uint64_t no : op.files)
+                e.U64(no);
+            break;
         }
     }
 }
@@ -201,6 +206,15 @@ bool DecodeTransaction(std::string_view payload, Transaction* tx) {
             op.mask = d.U32();
             op.value = d.U32();
             break;
+        case static_cast<uint8_t>(OpType::ForgetFiles): {
+            const uint32_t n = d.U32();
+            if (d.failed() || n > d.remaining() / 8)
+                return false;
+            op.files.resize(n);
+            for (uint64_t& no : op.files)
+                no = d.U64();
+            break;
+        }
         default:
             return false;
         }

@@ -406,6 +406,11 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
                     std::vector<uint64_t>* freedFiles) {
     if (op.type == OpType::CreateFolder)
         return ApplyCreateFolder(op, events);
+    if (op.type == OpType::ForgetFiles) {
+        for (uint64_t no : op.files)
+            freed_.erase(no); // a compaction may have forgotten it already
+        return Status();
+    }
     auto fit = folders_.find(op.folder);
     if (fit == folders_.end())
         return Damaged("change names an unknown folder");
@@ -428,6 +433,8 @@ Status State::Apply(const Op& op, std::vector<ChangeEvent>* events,
     case OpType::SetState:
     case OpType::SetStateAll:
         return ApplySetState(op, f, events);
+    case OpType::ForgetFiles:
+        break; // handled above
     }
     return Damaged("unknown change type");
 }

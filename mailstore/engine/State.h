@@ -80,6 +80,10 @@ enum class OpType : uint8_t {
     MoveMessages,     // folder -> target, pairs (ids[i] becomes newIds[i])
     SetState,         // folder, ids, mask, value
     SetStateAll,      // folder, mask, value
+    // files: what committed deletes let go that is gone now; their records
+    // are forgotten, so a file put back under such a number later is kept.
+    // (10 is taken by the journal's second form of AddMessages.)
+    ForgetFiles = 11,
 };
 
 struct NewMessage {
@@ -102,6 +106,7 @@ struct Op {
     std::vector<MessageId> ids;
     std::vector<MessageId> newIds;
     std::vector<NewMessage> messages;
+    std::vector<uint64_t> files; // ForgetFiles
     uint32_t mask = 0;
     uint32_t value = 0;
 };
@@ -142,6 +147,8 @@ class State {
     // The record of a file a change applied with freedFiles let go; null when none did.
     const FreedFile* Freed(uint64_t fileNo) const;
     void ForgetFreed() { freed_.clear(); }
+    // Every record of a let-go file not forgotten yet, by file number.
+    const std::unordered_map<uint64_t, FreedFile>& FreedFiles() const { return freed_; }
 
     const std::map<FolderId, FolderRec>& folders() const { return folders_; }
     uint32_t nextFolderId = 1;

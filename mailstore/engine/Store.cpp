@@ -580,17 +580,30 @@ bool Store::HasEvents() const {
     return !impl_->events.empty();
 }
 
-size_t Store::RemoveLetGoFiles(size_t atMost) {
-    Impl& impl = *impl_;
+std::vector<LetGoFile> Store::TakeLetGoFiles() {
+    std::vector<LetGoFile> out;
+    out.swap(impl_->letGo);
+    return out;
+}
+
+Status Store::ForgetLetGoFiles(const std::vector<uint64_t>& files, unsigned timeoutMs) {
+    if (files.empty())
+        return Status();
     std::unique_ptr<FileLock> lock;
-    if (impl.letGo.empty() || !impl.Lock(&lock, 0).ok())
-        return impl.letGo.size();
-    const size_t count = std::min(atMost, impl.letGo.size());
-    const std::vector<uint64_t> now(impl.letGo.end() - static_cast<std::ptrdiff_t>(count),
-                                    impl.letGo.end());
-    impl.letGo.resize(impl.letGo.size() - count);
-    impl.RemoveFiles(now);
-    return impl.letGo.size();
+    Status s = impl_->Begin(&lock, timeoutMs);
+    if (!s.ok())
+        return s;
+    std::vector<uint64_t> still; // a compaction forgets them all
+    for (uint64_t no : files) {
+        if (impl_->state.Freed(no) != nullptr)
+            still.push_back(no);
+    }
+    if (still.empty())
+        return Status();
+    Op op;
+    op.type = OpType::ForgetFiles;
+    op.files = std::move(still);
+    return impl_->CommitOps({std::move(op)});
 }
 
 const std::vector<std::string>& Store::SetAsideFiles() const {

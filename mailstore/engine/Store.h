@@ -108,10 +108,13 @@ class Store {
     std::vector<ChangeEvent> TakeEvents();
     bool HasEvents() const;
 
-    // Removes up to `atMost` of the files committed deletes let go (see
-    // OpenOptions::removeLetGoFilesLater) and returns how many still wait. Waits
-    // for no other writer: while one holds the lock it removes nothing.
-    size_t RemoveLetGoFiles(size_t atMost);
+    // Hands over the files committed deletes let go that wait for removal
+    // (see OpenOptions::removeLetGoFilesLater), for a LetGoRemover.
+    std::vector<LetGoFile> TakeLetGoFiles();
+    // Records durably that these let-go files are gone, so their records no
+    // longer let a file under one of the numbers be removed. Waits at most
+    // timeoutMs for another writer; Busy then, and nothing changed.
+    Status ForgetLetGoFiles(const std::vector<uint64_t>& files, unsigned timeoutMs);
 
     class Impl;
 

@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include "Codec.h"
+#include "LetGoRemover.h"
 #include "MessageParser.h"
 #include "RecordCodec.h"
 #include "StoreWriter.h"
@@ -121,9 +122,9 @@ void CheckUnaccounted(FileSystem& fs, const std::string& dir, const Loaded& l,
             judge.Judge(f, &why);
             report->unaccounted.push_back(head + why);
         } else if (!shadowed && Decide(fs, dir, f, ev) == Fate::Remove) {
-            report->unaccounted.push_back(head +
-                                          "; it is what a committed delete let go, so the next "
-                                          "compaction removes it");
+            ++report->waitingRemoval;
+        } else if (!fs.Exists(f.Path(dir))) {
+            --report->orphanFiles; // removed while it was being read
         } else {
             report->problems.push_back(head + "; the next " +
                                        (atOpen && openLooks ? "open" : "compaction") +
@@ -180,8 +181,9 @@ void CheckStrangers(FileSystem& fs, const std::string& dir, const State& state,
 
 } // namespace
 
-Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* report) {
-    FileSystem& fs = fsIn ? *fsIn : DefaultFileSystem();
+namespace {
+
+Status CheckOnce(FileSystem& fs, const std::string& dir, CheckReport* report) {
     *report = CheckReport();
     Status aside = ListSetAside(fs, dir, &report->setAside);
     for (std::string& name : report->setAside)
@@ -233,6 +235,44 @@ Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* repor
     CheckStrangers(fs, dir, l.state, report);
     report->ok = report->problems.empty();
     return Status();
+}
+
+// Where the journal is: it moves with every commit, and nothing in the
+// message files changes for the store's own reasons without one coming first
+// (or, for a remover, the file going).
+std::string JournalPosition(FileSystem& fs, const std::string& dir) {
+    std::unique_ptr<File> f;
+    uint64_t size = 0;
+    std::string head(detail::kJournalHeaderSize, '\0');
+    size_t got = 0;
+    if (!OpenToRead(fs, dir + "/" + kJournalName, &f, &size).ok() ||
+        !f->ReadAt(0, head.data(), head.size(), &got).ok())
+        return {};
+    head.resize(got);
+    return head + "@" + std::to_string(size);
+}
+
+} // namespace
+
+// Reads without the lock, so writers go on meanwhile. A store written to
+// while it was read can look damaged (a file removed after the listing, a
+// batch not committed yet): whatever a read finds is looked at again under the
+// lock before it is reported.
+Status Store::Check(const std::string& dir, FileSystem* fsIn, CheckReport* report) {
+    FileSystem& fs = fsIn ? *fsIn : DefaultFileSystem();
+    const std::string before = JournalPosition(fs, dir);
+    Status s = CheckOnce(fs, dir, report);
+    if (!s.ok() || report->clean())
+        return s;
+    std::unique_ptr<FileLock> lock;
+    const std::string lockPath = dir + "/" + kLockName;
+    if (fs.Exists(lockPath) && !IsDirectory(fs, lockPath)) {
+        const LockWaiter waiting;
+        fs.Lock(lockPath, 10000, &lock); // else read again as it is
+    }
+    if (!lock && JournalPosition(fs, dir) == before)
+        return s; // nothing committed meanwhile: the findings stand
+    return CheckOnce(fs, dir, report);
 }
 
 // ---- Recover ---------------------------------------------------------------------------

@@ -109,10 +109,20 @@ struct OpenOptions {
     unsigned lockTimeoutMs = 10000;          // how long a change waits for another writer
     std::function<uint64_t()> clock;         // FILETIME "now" for imports; default: system clock
     uint64_t compactJournalBytes = 8u << 20; // journal size after which a change compacts
-    // Files a committed delete lets go wait for RemoveLetGoFiles instead of being
-    // removed inside the change, so a big delete returns once it is durable. Any
-    // left at close are removed by the next compaction, as after a crash.
+    // Files a committed delete lets go wait for TakeLetGoFiles (and a
+    // LetGoRemover) instead of being removed inside the change, so a big delete
+    // returns once it is durable. Any left at close go at the next open.
     bool removeLetGoFilesLater = false;
+};
+
+// A message file a committed delete let go, waiting to be removed.
+struct LetGoFile {
+    uint64_t no = 0;
+    uint32_t size = 0;
+    uint64_t checksum = 0; // 0 in records older than checksums
+    // Let go before this object opened the store (a session closed or killed
+    // before its files went): removed only while it holds what was deleted.
+    bool prove = false;
 };
 
 struct ImportItem {
@@ -141,6 +151,9 @@ struct CheckReport {
     // Files and folders among the message files that are not the store's (names
     // it never gives): never touched, but not a sound store either.
     std::vector<std::string> notTheStores;
+    // Files that hold what committed deletes let go and wait to be removed:
+    // the store is sound meanwhile.
+    uint64_t waitingRemoval = 0;
     // Nothing to report: no damage, nothing set aside, every file accounted for.
     bool clean() const {
         return ok && setAside.empty() && unaccounted.empty() && notTheStores.empty();

@@ -2,6 +2,7 @@
 
 #include "Charsets.h"
 #include "Codec.h"
+#include "LetGoRemover.h"
 #include "RecordCodec.h"
 
 namespace mailstore {
@@ -163,6 +164,10 @@ Status Store::Impl::Reload(bool* changed) {
 Status Store::Impl::Lock(std::unique_ptr<FileLock>* lock, unsigned timeoutMs) {
     if (!broken.ok())
         return broken;
+    Status s = fs->Lock(Path(kLockName), 0, lock);
+    if (s.code() != ErrorCode::Busy || timeoutMs == 0)
+        return s;
+    const LockWaiter waiting; // a remover of this process steps aside
     return fs->Lock(Path(kLockName), timeoutMs, lock);
 }
 
@@ -181,8 +186,8 @@ Status Store::Impl::BeginOnMessages(FolderId folder, const std::vector<MessageId
     return s;
 }
 
-Status Store::Impl::Begin(std::unique_ptr<FileLock>* lock) {
-    Status s = Lock(lock);
+Status Store::Impl::Begin(std::unique_ptr<FileLock>* lock, unsigned timeoutMs) {
+    Status s = Lock(lock, timeoutMs);
     if (s.ok())
         s = CatchUp(nullptr);
     if (s.ok() && journalStale)
@@ -377,6 +382,68 @@ void Store::Impl::RemoveFiles(const std::vector<uint64_t>& files) {
     }
 }
 
+void Store::Impl::LetGo(const std::vector<uint64_t>& freed) {
+    if (opts.removeLetGoFilesLater) {
+        for (uint64_t no : freed)
+            letGo.push_back(LetGoOf(no, false));
+        return;
+    }
+    std::vector<uint64_t> gone;
+    for (uint64_t no : freed) {
+        if (RemoveMessageFile(*fs, dir, no).ok())
+            gone.push_back(no);
+        else
+            suspects.push_back(no); // tried again at the next change
+    }
+    ForgetGone(std::move(gone));
+}
+
+LetGoFile Store::Impl::LetGoOf(uint64_t no, bool prove) const {
+    LetGoFile f;
+    f.no = no;
+    f.prove = prove;
+    if (const FreedFile* rec = state.Freed(no)) {
+        f.size = rec->size;
+        f.checksum = rec->checksum;
+    }
+    return f;
+}
+
+void Store::Impl::ForgetGone(std::vector<uint64_t> files) {
+    if (files.empty() || journalStale)
+        return;
+    Op op;
+    op.type = OpType::ForgetFiles;
+    op.files = std::move(files);
+    CommitOps({std::move(op)});
+}
+
+void Store::Impl::LetGoAtOpen() {
+    if (journalStale || state.FreedFiles().empty())
+        return;
+    std::vector<uint64_t> waiting;
+    for (const auto& entry : state.FreedFiles())
+        waiting.push_back(entry.first);
+    std::sort(waiting.begin(), waiting.end());
+    const Evidence ev = MakeEvidence({});
+    std::vector<uint64_t> gone;
+    for (uint64_t no : waiting) {
+        const FoundFile shard{no, false}, flat{no, true};
+        const bool inShard = fs->Exists(shard.Path(dir));
+        if (!inShard && !fs->Exists(flat.Path(dir))) {
+            gone.push_back(no);
+        } else if (opts.removeLetGoFilesLater) {
+            letGo.push_back(LetGoOf(no, true));
+        } else {
+            const FoundFile& f = inShard ? shard : flat;
+            Dispose(f, ev); // removed only while it holds what was deleted, else set aside
+            if (!fs->Exists(f.Path(dir)))
+                gone.push_back(no);
+        }
+    }
+    ForgetGone(std::move(gone));
+}
+
 Status Store::Impl::Commit(Transaction tx, bool* undone) {
     *undone = false;
     tx.seq = state.lastSeq + 1;
@@ -422,10 +489,8 @@ Status Store::Impl::Commit(Transaction tx, bool* undone) {
         return broken;
     }
     journalEnd += record.size();
-    if (opts.removeLetGoFilesLater)
-        letGo.insert(letGo.end(), freed.begin(), freed.end());
-    else
-        RemoveFiles(freed);
+    if (!freed.empty())
+        LetGo(freed);
     if (journalEnd > opts.compactJournalBytes)
         CompactLocked(); // the change is durable either way
     return Status();
@@ -525,6 +590,7 @@ void Store::Impl::SweepOrphans(const std::vector<FoundFile>& present) {
 
 void Store::Impl::TidyAtOpen() {
     ResolveIntent();
+    LetGoAtOpen();
     // One probe in the usual case; a file at the counter means there may be more.
     if (!MessageFileExists(*fs, dir, state.nextFileNo))
         return;

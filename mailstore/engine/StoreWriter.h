@@ -51,7 +51,7 @@ class Store::Impl {
     uint64_t fileFloor = 0; // file numbers below this are taken or were seen on disk
     std::vector<uint64_t> suspects;
     bool intentDirSynced = false; // intent.bin's name is durable
-    std::vector<uint64_t> letGo;  // to remove later (OpenOptions::removeLetGoFilesLater)
+    std::vector<LetGoFile> letGo; // to remove later (OpenOptions::removeLetGoFilesLater)
     std::vector<ChangeEvent> events;
     Status broken; // set when memory and disk can no longer be trusted to agree
 
@@ -83,7 +83,8 @@ class Store::Impl {
                            std::unique_ptr<FileLock>* lock, const detail::FolderRec** f);
 
     // Takes the writer lock and brings the state up to date; every change starts here.
-    Status Begin(std::unique_ptr<FileLock>* lock);
+    Status Begin(std::unique_ptr<FileLock>* lock) { return Begin(lock, opts.lockTimeoutMs); }
+    Status Begin(std::unique_ptr<FileLock>* lock, unsigned timeoutMs);
 
     Status StartJournal();
 
@@ -135,6 +136,17 @@ class Store::Impl {
     void DropSuspects();
 
     void RemoveFiles(const std::vector<uint64_t>& files);
+
+    // Files a commit let go: kept for TakeLetGoFiles, or removed now and forgotten.
+    void LetGo(const std::vector<uint64_t>& freed);
+    LetGoFile LetGoOf(uint64_t no, bool prove) const;
+    // Commits that these let-go files are gone. Not flushed apart from the
+    // record itself; a failure leaves the records, and the next open looks again.
+    void ForgetGone(std::vector<uint64_t> files);
+    // At open: files of deletes whose removal a closed or killed session left
+    // undone go now (or, with removeLetGoFilesLater, to TakeLetGoFiles), each
+    // only while it holds what was deleted; the rest are forgotten.
+    void LetGoAtOpen();
 
     // Appends one record and makes it durable, then applies it. *undone tells, on
     // failure, that the record is certainly not in the journal.

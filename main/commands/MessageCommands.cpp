@@ -46,6 +46,8 @@ void MessageCommands::ContextPopup(POINT screen, bool fromKeyboard) {
         at = messages_.MenuPoint();
         row = messages_.MenuRow();
     } else {
+        if (messages_.OverHeader(screen))
+            return; // the headers sort; they have no menu
         POINT client = screen;
         ScreenToClient(messages_.Handle(), &client);
         row = messages_.RowAt(client);
@@ -98,7 +100,9 @@ void MessageCommands::Delete() {
         return;
     MESSAGEIDLIST list = IdList(ids);
     busy_.UntilIdle();
-    folder->DeleteMessages(&list, 0, nullptr);
+    messages_.DeleteRequested();
+    if (folder->DeleteMessages(&list, 0, nullptr) != S_OK)
+        messages_.DeleteFailed();
 }
 
 void MessageCommands::MoveToFolder() {

@@ -32,12 +32,13 @@ std::wstring PriorityText(DWORD priority) {
     }
 }
 
-// A message's size from its stream's statistics.
+// A message's size from its stream's statistics; only a plain S_OK counts.
 bool StreamSize(IStream* stream, unsigned long long& size) {
     STATSTG stat{};
-    if (FAILED(stream->Stat(&stat, STATFLAG_DEFAULT)))
+    const HRESULT hr = stream->Stat(&stat, STATFLAG_DEFAULT);
+    CoTaskMemFree(stat.pwcsName); // whatever the status said
+    if (hr != S_OK)
         return false;
-    CoTaskMemFree(stat.pwcsName);
     size = stat.cbSize.QuadPart;
     return true;
 }
@@ -90,7 +91,7 @@ bool WriteAll(IStream* source, unsigned long long size, const std::wstring& path
         return false;
     ULARGE_INTEGER wanted{}, read{}, written{};
     wanted.QuadPart = size;
-    if (FAILED(source->CopyTo(file.Get(), wanted, &read, &written)) || written.QuadPart != size)
+    if (source->CopyTo(file.Get(), wanted, &read, &written) != S_OK || written.QuadPart != size)
         return false;
     return SUCCEEDED(file->Commit(STGC_DEFAULT));
 }
@@ -126,7 +127,7 @@ Source ReadSource(IStoreFolder* folder, MESSAGEID id) {
     wanted.QuadPart = size;
     // Sized up front, so the copy never moves what it already wrote.
     source.stream->SetSize(wanted);
-    if (FAILED(message->CopyTo(source.stream.Get(), wanted, &read, &written)))
+    if (message->CopyTo(source.stream.Get(), wanted, &read, &written) != S_OK)
         return {};
     source.size = written.QuadPart;
     LARGE_INTEGER start{};

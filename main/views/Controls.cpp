@@ -76,19 +76,18 @@ void MenuOnShiftF10(HWND control) {
     SetWindowSubclass(control, ShiftF10Proc, 1, 0);
 }
 
-HIMAGELIST BlankImageList(int count) {
-    HIMAGELIST list =
-        ImageList_Create(kImageListSize, kImageListSize, ILC_COLOR24 | ILC_MASK, count, 0);
+HIMAGELIST BlankImageList(int count, int size) {
+    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, count, 0);
     if (!list)
         return nullptr;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
-    HBITMAP picture = CreateCompatibleBitmap(screen, kImageListSize * count, kImageListSize);
+    HBITMAP picture = CreateCompatibleBitmap(screen, size * count, size);
     ReleaseDC(nullptr, screen);
     if (memory && picture) {
         // All transparent: the pictures are empty, not black squares.
         HGDIOBJ old = SelectObject(memory, picture);
-        RECT all{0, 0, kImageListSize * count, kImageListSize};
+        RECT all{0, 0, size * count, size};
         HBRUSH transparent = CreateSolidBrush(kTransparentColour);
         FillRect(memory, &all, transparent);
         DeleteObject(transparent);

@@ -26,7 +26,7 @@ HWND MakeLabel(const wchar_t* text, DWORD style, int x, int y, HWND parent, int 
 
 // An image list of `count` empty (all transparent) pictures of the program's
 // picture size: stands in for pictures a program's resources lack.
-HIMAGELIST BlankImageList(int count);
+HIMAGELIST BlankImageList(int count, int size);
 
 // Shift+F10 opens the control's context menu as the menu key does, whatever
 // the window system's default handling makes of it.

@@ -12,15 +12,19 @@ bool FindBox::Open(HWND owner) {
     if (!Create(owner))
         return false;
     if (!placed) {
-        // Below the owner's right edge, clear of the list, when the screen has
-        // room there; else over the owner's top right.
-        RECT frame{}, box{}, work{};
-        GetWindowRect(owner, &frame);
+        // Over the owner's bottom right corner (the log, clear of the rows),
+        // inside the screen's work area.
+        RECT client{}, box{}, work{};
+        GetClientRect(owner, &client);
+        MapWindowPoints(owner, nullptr, reinterpret_cast<POINT*>(&client), 2);
         GetWindowRect(Hwnd(), &box);
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        const int width = box.right - box.left;
         const int height = box.bottom - box.top;
-        const int x = std::max<int>(work.left, frame.right - (box.right - box.left));
-        const int y = frame.bottom + height <= work.bottom ? frame.bottom : frame.top;
+        const int x = std::clamp<int>(client.right - width, work.left,
+                                      std::max<int>(work.left, work.right - width));
+        const int y = std::clamp<int>(client.bottom - height, work.top,
+                                      std::max<int>(work.top, work.bottom - height));
         SetWindowPos(Hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ShowWindow(Hwnd(), SW_SHOW);
@@ -42,10 +46,19 @@ bool FindBox::PreTranslate(MSG& message) {
     if (!Hwnd() || (message.hwnd != Hwnd() && !IsChild(Hwnd(), message.hwnd)))
         return false;
     if (message.message == WM_KEYDOWN && message.wParam == VK_F3) {
-        search_(Text(), !(GetKeyState(VK_SHIFT) & 0x8000));
+        RunSearch(!(GetKeyState(VK_SHIFT) & 0x8000));
         return true;
     }
     return IsDialogMessageW(Hwnd(), &message) != FALSE;
+}
+
+void FindBox::ShowFound(bool found) {
+    if (Hwnd())
+        SetWindowTextW(Item(IDC_FINDSTATUS), found ? L"" : L"Not found");
+}
+
+void FindBox::RunSearch(bool forward) {
+    ShowFound(search_(Text(), forward));
 }
 
 bool FindBox::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
@@ -53,7 +66,15 @@ bool FindBox::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
         return false;
     switch (LOWORD(wParam)) {
     case IDOK:
-        search_(Text(), true);
+        RunSearch(true);
+        break;
+    case IDC_FINDPREVIOUS:
+        RunSearch(false);
+        break;
+    case IDC_FINDTEXT:
+        if (HIWORD(wParam) != EN_CHANGE)
+            return false;
+        ShowFound(true); // a new text has not been looked for yet
         break;
     case IDCANCEL: {
         // Hidden, not destroyed: the text is there when the box opens again.

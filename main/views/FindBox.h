@@ -1,5 +1,6 @@
 // A small modeless box that finds rows in the message list: a text field,
-// "Find next" and "Close". It stays open beside the list until closed.
+// "Previous", "Next", "Close", and a line that says when nothing was found.
+// It stays open over the main window until closed.
 #pragma once
 
 #include "ui/Dialog.h"
@@ -11,8 +12,8 @@
 
 class FindBox final : public ui::Dialog {
   public:
-    // Runs a search for the text, forwards or backwards.
-    using Search = std::function<void(const std::wstring& text, bool forward)>;
+    // Runs a search for the text, forwards or backwards; false when nothing matched.
+    using Search = std::function<bool(const std::wstring& text, bool forward)>;
 
     explicit FindBox(Search search);
 
@@ -23,10 +24,14 @@ class FindBox final : public ui::Dialog {
     // For the message loop: the box's keys (F3, Shift+F3, Tab, Enter, Escape).
     // True when the message was the box's and is handled.
     bool PreTranslate(MSG& message);
+    // Says in the box whether the last search found a row.
+    void ShowFound(bool found);
 
   protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
   private:
+    void RunSearch(bool forward);
+
     Search search_;
 };

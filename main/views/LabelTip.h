@@ -1,5 +1,6 @@
-// Label tips: a text a control shows cut short appears whole in a tip just
-// below it while the pointer rests on it. The list view's and the tree's own
+// Label tips: a text a control shows cut short appears whole in a tip over
+// it while the pointer rests on it (cut with an ellipsis only where the
+// screen's work area is narrower). The list view's and the tree's own
 // tips are off, so every system shows the same one; the owner of the control
 // says what lies under a point.
 #pragma once
@@ -37,6 +38,8 @@ class LabelTip {
                                  UINT_PTR id, DWORD_PTR data);
     void OnMove(POINT client);
     void Show(const Label& label);
+    // `text`, or as much of it as fits `width` pixels followed by an ellipsis.
+    std::wstring Fitted(const std::wstring& text, int width) const;
     void Detach();
 
     HWND control_ = nullptr;

@@ -1,4 +1,5 @@
-// Finding rows by text: the sender or the subject contains it, ignoring case.
+// Finding rows by text: the sender or the subject contains it, ignoring case
+// and accents.
 #pragma once
 
 #include "main/views/MessageRows.h"
@@ -10,10 +11,8 @@
 namespace message_find {
 
 // Matches texts kept as UTF-8 against one needle, both lower-cased by the
-// system. A needle that is ASCII once lower-cased is looked for byte by byte
-// with ASCII case folding and no widening (so it does not meet the rare
-// letters beyond ASCII that lower-case into it); any other only in texts
-// beyond ASCII.
+// system and stripped of accents. Plain ASCII texts are looked at byte by byte
+// with ASCII case folding and no widening; texts beyond ASCII are folded whole.
 class TextMatcher {
   public:
     explicit TextMatcher(std::wstring_view needle);

@@ -70,6 +70,7 @@ void MessageListView::SetImages(HIMAGELIST images) {
 
 void MessageListView::Clear() {
     list_sync::Clear(list_, rows_);
+    pendingDelete_.clear();
     idsAscending_ = true;
     if (sort_.Active()) {
         sort_ = message_sort::SortOrder();
@@ -144,9 +145,10 @@ void MessageListView::OpenFind() {
     if (!find_)
         find_ = std::make_unique<FindBox>([this](const std::wstring& text, bool forward) {
             try {
-                FindNext(text, forward);
+                return FindNext(text, forward);
             } catch (...) {
                 MessageBeep(MB_ICONERROR); // out of memory: nothing is found
+                return false;
             }
         });
     find_->Open(GetAncestor(list_, GA_ROOT));
@@ -157,7 +159,7 @@ void MessageListView::FindAgain(bool forward) {
     if (text.empty())
         OpenFind();
     else
-        FindNext(text, forward);
+        find_->ShowFound(FindNext(text, forward));
 }
 
 bool MessageListView::PreTranslate(MSG& message) {
@@ -168,6 +170,30 @@ void MessageListView::DeleteFirst(MESSAGEID id) {
     std::ptrdiff_t row = rows_.FindFirst(id);
     if (row >= 0)
         list_sync::DeleteRow(list_, rows_, static_cast<size_t>(row));
+    if (pendingDelete_.erase(id) == 0 || !pendingDelete_.empty() || rows_.Count() == 0)
+        return;
+    std::ptrdiff_t next = afterDelete_ ? rows_.FindFirst(*afterDelete_) : -1;
+    if (next < 0)
+        next = static_cast<std::ptrdiff_t>(rows_.Count()) - 1;
+    SelectOnly(list_, static_cast<int>(next));
+}
+
+void MessageListView::DeleteRequested() {
+    const std::vector<MESSAGEID> ids = SelectedIds();
+    pendingDelete_ = std::unordered_set<MESSAGEID>(ids.begin(), ids.end());
+    afterDelete_.reset();
+    int last = -1;
+    if (!ids.empty() && ids.size() < rows_.Count()) // with every row going, none stays after
+        for (int row = NextItem(list_, -1, LVNI_SELECTED); row >= 0;
+             row = NextItem(list_, row, LVNI_SELECTED))
+            last = row;
+    // The first row after the last selected one that stays.
+    for (int row = last + 1; last >= 0 && static_cast<size_t>(row) < rows_.Count(); ++row) {
+        if (!(ListView_GetItemState(list_, row, LVIS_SELECTED) & LVIS_SELECTED)) {
+            afterDelete_ = rows_.Id(static_cast<size_t>(row));
+            break;
+        }
+    }
 }
 
 void MessageListView::SetImage(MESSAGEID id, int image) {
@@ -212,6 +238,13 @@ std::vector<MESSAGEID> MessageListView::SelectedIds() const {
             ids.push_back(rows_.Id(static_cast<size_t>(row)));
     }
     return ids;
+}
+
+bool MessageListView::OverHeader(POINT screen) const {
+    HWND header = ListView_GetHeader(list_);
+    RECT place{};
+    return header && IsWindowVisible(header) && GetWindowRect(header, &place) &&
+           PtInRect(&place, screen);
 }
 
 int MessageListView::RowAt(POINT client) const {

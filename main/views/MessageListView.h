@@ -12,7 +12,9 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class FindBox;
@@ -41,6 +43,10 @@ class MessageListView {
     void InsertNew(const MESSAGEID* previous, MessageRow row);
     // Removes the first row with `id`, if there is one.
     void DeleteFirst(MESSAGEID id);
+    // The user deletes the selected rows: once the last of them is gone, the
+    // row after them (or the new last row) is selected and focused.
+    void DeleteRequested();
+    void DeleteFailed() { pendingDelete_.clear(); }
     // Sets the image of the first row with `id`, if there is one.
     void SetImage(MESSAGEID id, int image);
     void SetAllImages(int image);
@@ -70,6 +76,8 @@ class MessageListView {
     int SelectedCount() const;
     // The ids of the selected rows in list order, never more than counted.
     std::vector<MESSAGEID> SelectedIds() const;
+    // True when a screen point lies on the column headers.
+    bool OverHeader(POINT screen) const;
     // The row under a point in the list's client area, or -1.
     int RowAt(POINT client) const;
     int ImageOf(int row) const;
@@ -90,4 +98,8 @@ class MessageListView {
     LabelTip tip_;
     MessageRows rows_;
     bool idsAscending_ = true;
+    // Ids of rows a delete of the user's is still to remove, and the row to
+    // select then (none: the last row).
+    std::unordered_set<MESSAGEID> pendingDelete_;
+    std::optional<MESSAGEID> afterDelete_;
 };

@@ -120,6 +120,9 @@ TEST(MessPropsDialog, SourceBoxTakesPlainTextPastTheDefaultLimitAndReportsBroken
     EXPECT_TRUE(dialog.LoadSource(stream.Get(), text.size()));
     EXPECT_FALSE(dialog.LoadMore(10000));
     EXPECT_FALSE(dialog.Loading());
+    // A later piece fails: no source cut short is left, and the dialog says it failed.
+    EXPECT_TRUE(dialog.SourceFailed());
+    EXPECT_EQ(GetWindowTextLengthW(dialog.RichEdit1()), 0);
 }
 
 // A big source comes in pieces from idle turns: the first screenful at once,

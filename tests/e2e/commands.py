@@ -195,6 +195,9 @@ def message_commands(t, folders):
     if not c.check(len(inbox) >= 4, "the Inbox has messages to work on"):
         return
     picked = [inbox[0].id, inbox[2].id]
+    # Pictures drawn for the DPI: rows as tall as a scaled picture.
+    c.check(state.rows[1].icon[1] - state.rows[0].icon[1] >= scale(16),
+            f"rows {state.rows[0].icon[1]}, {state.rows[1].icon[1]} fit a picture of {scale(16)}")
 
     # Two rows, by click and Ctrl+click; both marks from the keyboard menu.
     s.click(*row_point(state.rows[0]))

@@ -444,6 +444,14 @@ class Session:
         self.xdotool("type", "--delay", 80, text)
         time.sleep(0.2)
 
+    def paste(self, text):
+        """Text copied in another program, then Ctrl+V: X key events cannot carry
+        every script to the program."""
+        rc, _, err = self.wine([self.probe, "clip", "10", text.encode().hex()])
+        if rc != 0:
+            raise Failed(f"probe clip: {err.strip() or rc}")
+        self.keys("ctrl+v")
+
     def screenshot(self, name):
         path = self.out / name
         subprocess.run(["import", "-window", "root", str(path)], env=self.env, timeout=60,

@@ -5,7 +5,9 @@
 //   probe log <seconds>    prints the log once it has text and stopped changing
 //   probe state <seconds>  prints tree, panel, list, places, client area and log once
 //                          the log has text
-//   probe close <seconds>  asks the window to close and waits until it is gone
+//   probe close <seconds>  asks the window to close and waits until it is gone;
+//                          prints the milliseconds that took
+//   probe bareclose 0      the same for a bare window of the probe's own
 //   probe select <seconds> <folder id>
 //                          selects the folder's node in the tree, as a click would
 //   probe window <seconds> <caption> [text]
@@ -576,20 +578,61 @@ int WaitGone(DWORD deadline, const std::wstring& caption) {
     return 1;
 }
 
+double NowMs() {
+    LARGE_INTEGER now{}, frequency{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 int Close(DWORD deadline) {
     HWND main = FindMain();
     if (!main) {
         std::fprintf(stderr, "probe: no main window to close\n");
         return 1;
     }
+    const double start = NowMs();
     PostMessageW(main, WM_CLOSE, 0, 0);
     while (GetTickCount() < deadline) {
-        if (!IsWindow(main))
+        if (!IsWindow(main)) {
+            std::printf("closed\t%.0f\n", NowMs() - start);
             return 0;
-        Sleep(100);
+        }
+        Sleep(10);
     }
     std::fprintf(stderr, "probe: the window did not close\n");
     return 1;
+}
+
+LRESULT CALLBACK BareProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcW(w, m, wp, lp);
+}
+
+// The platform's own time to close a window: a bare one of this process's.
+int CloseBare() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = BareProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ProbeBareWindow";
+    RegisterClassW(&wc);
+    HWND bare = CreateWindowW(wc.lpszClassName, L"Bare", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                              400, 300, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!bare)
+        return 1;
+    MSG msg;
+    for (DWORD until = GetTickCount() + 500; GetTickCount() < until;) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    const double start = NowMs();
+    PostMessageW(bare, WM_CLOSE, 0, 0);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    std::printf("closed\t%.0f\n", NowMs() - start);
+    return 0;
 }
 
 // A text on one line: backslash, tab and line ends escaped.
@@ -681,13 +724,6 @@ double UnixMs() {
     return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
 }
 
-double NowMs() {
-    LARGE_INTEGER now{}, frequency{};
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // Whether the awaited state is reached; every question here is a ping too.
 bool Reached(HWND main, const char* what, long count) {
     DWORD_PTR value = 0;
@@ -768,6 +804,31 @@ std::wstring Wide(const char* utf8) {
     return text;
 }
 
+// Puts text on the clipboard, as another program does when the user copies
+// there: the text comes as UTF-8 in hex, which no command line can garble.
+int Clip(const char* hex) {
+    std::string utf8;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+        utf8.push_back(
+            static_cast<char>(std::strtoul(std::string(hex + i, 2).c_str(), nullptr, 16)));
+    const std::wstring text = Wide(utf8.c_str());
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (!memory)
+        return 1;
+    std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(memory);
+        return 1;
+    }
+    EmptyClipboard();
+    const bool set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!set)
+        GlobalFree(memory);
+    return set ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -775,7 +836,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: probe log|state|close <seconds>, probe select <seconds> <id>, "
                              "probe window <seconds> <caption> [text], "
                              "probe look|gone <seconds> <caption>, "
-                             "probe ping <seconds> rows|filled|lines|source <count>\n");
+                             "probe ping <seconds> rows|filled|lines|source <count>, "
+                             "probe clip <seconds> <UTF-8 in hex>\n");
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -792,8 +854,12 @@ int main(int argc, char** argv) {
         return WaitGone(deadline, Wide(argv[3]));
     if (std::strcmp(argv[1], "close") == 0)
         return Close(deadline);
+    if (std::strcmp(argv[1], "bareclose") == 0)
+        return CloseBare();
     if (std::strcmp(argv[1], "ping") == 0 && argc >= 5)
         return Ping(deadline, argv[3], std::atol(argv[4]));
+    if (std::strcmp(argv[1], "clip") == 0 && argc >= 4)
+        return Clip(argv[3]);
     if (std::strcmp(argv[1], "window") == 0 && argc >= 4)
         return PrintWindow(deadline, Wide(argv[3]), argc >= 5 ? Wide(argv[4]) : std::wstring());
     std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);

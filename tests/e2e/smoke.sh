@@ -8,9 +8,32 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 [ -n "${DISPLAY:-}" ] || { echo "smoke: needs a display (run through scripts/test-windows.sh)"; exit 1; }
 [ -n "${WINEPREFIX:-}" ] || source "$root/scripts/wine-env.sh"
 mkdir -p "$out"
-rm -rf "$out/brisvander.png" "$out/log.txt" "$out/store"
-# Where a registered store server keeps its files: a fresh, empty store per run.
+rm -rf "$out/brisvander.png" "$out/log.txt" "$out/store" "$out/missing"
+# Where a registered store server keeps its files: a fresh, empty folder per
+# run, made by the user, in which the program makes a store.
+mkdir -p "$out/store"
 store_dir=$(winepath -w "$out/store" 2>/dev/null)
+
+# First a store folder that does not exist: it is not created, and the log
+# names it after the start-up error.
+export MAILSTORE_DIR=$(winepath -w "$out/missing/store" 2>/dev/null)
+wine "$exe" >"$out/missing.wine.log" 2>&1 </dev/null &
+app=$!
+trap 'kill "$app" 2>/dev/null || true' EXIT
+wine "$probe" log 60 >"$out/missing-log.txt" 2>"$out/probe.err" </dev/null || { cat "$out/probe.err"; exit 1; }
+wine "$probe" close 20 </dev/null || exit 1
+wait "$app" || { echo "smoke: the program ended with status $? on a missing store"; exit 1; }
+trap - EXIT
+mapfile -t lines < <(tr -d '\r' <"$out/missing-log.txt")
+echo "missing store: ${lines[*]:-}"
+[ "${lines[0]:-}" = "ERROR: Can't initialize StoreNamespace" ] \
+  || { echo "smoke: a missing store folder did not fail the start"; exit 1; }
+case "${lines[1]:-}" in
+  *"$MAILSTORE_DIR"*) ;;
+  *) echo "smoke: the second line does not name the store folder"; exit 1 ;;
+esac
+[ ! -e "$out/missing" ] || { echo "smoke: the missing store folder was created"; exit 1; }
+
 export MAILSTORE_DIR=$store_dir
 
 wine "$exe" >"$out/brisvander.wine.log" 2>&1 </dev/null &

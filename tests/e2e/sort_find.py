@@ -1,9 +1,12 @@
-"""Sorting and finding in the message list as a user does them: real clicks on
-the Received header, Ctrl+F, typing, Enter and F3. The rows and the selection
-are read back from outside and compared with what the store's listing in the
-window's first order implies; a screenshot shows the sorted list's arrow."""
+"""Sorting, finding and deleting in the message list as a user does them: real
+clicks on the Received header, Ctrl+F, typing, Enter, F3, the find box's
+Previous button, Delete. The rows and the selection are read back from outside
+and compared with what the store's listing in the window's first order
+implies; a screenshot shows the sorted list's arrow. A right-click on the
+headers opens no menu."""
 
 import sys
+import unicodedata
 from datetime import datetime
 
 from harness import Failed, run
@@ -37,13 +40,83 @@ def check_sorted(s, c, store_order, descending):
     return state
 
 
+def fold(text):
+    """Lower case without accents."""
+    parts = unicodedata.normalize("NFD", text.lower())
+    return "".join(ch for ch in parts if not unicodedata.combining(ch))
+
+
 def next_match(rows, text, start, forward=True):
     count = len(rows)
     for step in range(1, count + 1):
         i = (start + (step if forward else -step)) % count
-        if text in rows[i].sender.lower() or text in rows[i].subject.lower():
+        if fold(text) in fold(rows[i].sender) or fold(text) in fold(rows[i].subject):
             return i
     return None
+
+
+def button(window, text):
+    """The middle of a window's button on screen."""
+    for p in window.places:
+        if p.cls == "Button" and p.text.replace("&", "") == text:
+            x, y = window.client[:2]
+            return x + (p.left + p.right) // 2, y + (p.top + p.bottom) // 2
+    raise Failed(f"no button {text!r} in the window: {window.places}")
+
+
+def find_accents_and_previous(s, c, rows):
+    """In the open find box: a word without its accents found by Previous, and
+    a word no row holds said in the box."""
+    box = s.window("Find")
+    main = s.window("Brisvander")
+    bx, by, bw, bh = box.client
+    mx, my, mw, mh = main.client
+    c.check(mx <= bx and bx + bw <= mx + mw and my <= by and by + bh <= my + mh,
+            f"the find box {box.client} lies over the main window {main.client}")
+    s.keys("End", "shift+Home")
+    s.type("renee")
+    focus = [r.index for r in s.state().rows if r.selected][0]
+    s.click(*button(box, "Previous"))
+    want = next_match(rows, "renee", focus, forward=False)
+    c.check(want is not None and "é" in rows[want].sender + rows[want].subject,
+            "a row holds the word with its accent")
+    state = s.wait_for("the accented row selected", lambda st: selected(st) == [want], 10)
+    c.equal(selected(state), [want], "Previous: the row before the focus holding 'renée'")
+    edit = next(p for p in box.places if p.cls == "Edit")
+    s.click(bx + (edit.left + edit.right) // 2, by + (edit.top + edit.bottom) // 2)
+    s.keys("End", "shift+Home")
+    s.type("no such words")
+    s.click(*button(box, "Next"))
+    box = s.window("Find")
+    c.check(any(p.text == "Not found" for p in box.places), "the box says Not found")
+    c.equal(selected(s.state()), [want], "nothing found: the selection stays")
+    s.screenshot("not-found.png")
+
+
+def header_menu_and_delete(s, c):
+    """A right-click on the headers opens no menu; Delete of two rows leaves
+    the row after them selected."""
+    state = s.state()
+    left, top, right, bottom, _ = state.headers[1]
+    s.click((left + right) // 2, (top + bottom) // 2, button=3)
+    try:
+        s.window("#menu", seconds=2)
+        c.check(False, "a right-click on the headers opens no menu")
+        s.keys("Escape")
+    except Failed:
+        pass
+    rows = state.rows
+    s.click(rows[2].icon[0] + 60, rows[2].icon[1])
+    s.click(rows[3].icon[0] + 60, rows[3].icon[1], modifier="shift")
+    s.keys("Delete")
+    s.window(" Delete message(s)")
+    s.keys("y")
+    s.gone(" Delete message(s)")
+    state = s.wait_for("two rows fewer", lambda st: st.row_count == len(rows) - 2, 10)
+    state = s.wait_for("a row selected after the delete", lambda st: selected(st), 10)
+    c.equal(selected(state), [2], "after the delete the row after the deleted ones is selected")
+    c.equal((state.rows[2].sender, state.rows[2].subject), (rows[4].sender, rows[4].subject),
+            "and it is the row that followed them")
 
 
 def selected(state):
@@ -71,7 +144,7 @@ def body(s, c):
     s.keys("ctrl+f")
     box = s.window("Find")
     c.equal(sorted(p.text.replace("&", "") for p in box.places if p.cls == "Button"),
-            ["Close", "Find next"], "the find box's buttons")
+            ["Close", "Next", "Previous"], "the find box's buttons")
     # A word of several subjects, typed in another case.
     word = "the"
     hits = [r.index for r in rows if word in r.subject.lower()]
@@ -91,6 +164,7 @@ def body(s, c):
     c.equal(selected(state), [first], "Shift+F3: back to the one before")
     c.check(first != second and second in hits, "F3 went on to another subject holding it")
     s.screenshot("found.png")
+    find_accents_and_previous(s, c, rows)
     s.keys("Escape")
 
     # Typing in the list: the next row whose sender starts with the letter.
@@ -100,6 +174,7 @@ def body(s, c):
     s.type(letter)
     state = s.wait_for("the typed sender selected", lambda st: selected(st) == starts[:1], 10)
     c.equal(selected(state), starts[:1], f"typing {letter!r}: the next sender starting with it")
+    header_menu_and_delete(s, c)
     s.close()
 
 

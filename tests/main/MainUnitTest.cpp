@@ -49,11 +49,21 @@ TEST_F(MainWindowTest, FactoryReportingSuccessWithoutAnObjectCountsAsFailure) {
     EXPECT_EQ(window_->LogText(), "ERROR: Can't create StoreNamespace\r\n");
 }
 
-TEST_F(MainWindowTest, StoreThatCannotInitializeStopsAfterOneLineAndIsStillReleased) {
-    store_->FailOn("Initialize");
+TEST_F(MainWindowTest, StoreThatCannotInitializeStopsAfterItsReasonAndIsStillReleased) {
+    store_->FailOn("Initialize", HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT));
     Start();
-    EXPECT_EQ(window_->LogText(), "ERROR: Can't initialize StoreNamespace\r\n");
-    EXPECT_THAT(store_->Calls(), ElementsAre("Initialize()"));
+    // The line every store failure starts with, then which store, why and what helps.
+    const std::string log = window_->LogText();
+    const std::string first = "ERROR: Can't initialize StoreNamespace\r\n";
+    ASSERT_EQ(log.substr(0, first.size()), first);
+    const std::string second = log.substr(first.size());
+    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1) << second;
+    EXPECT_EQ(second.rfind("The store \"C:\\Users\\alice\\Mail\\Store\" cannot be opened: ", 0), 0u)
+        << second;
+    EXPECT_NE(second.find("(0x80070570)"), std::string::npos) << second;
+    EXPECT_NE(second.find("\"mailstore check C:\\Users\\alice\\Mail\\Store\""), std::string::npos)
+        << second;
+    EXPECT_THAT(store_->Calls(), ElementsAre("Initialize()", "GetDirectory(260)"));
     ExpectUsableEmptyWindow(*window_);
     EXPECT_EQ(store_->NamespaceRegistrations(), 0u);
 

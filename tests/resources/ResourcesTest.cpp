@@ -92,11 +92,11 @@ UniqueBitmap LoadStrip(int id) {
 }
 
 // Draws one list image transparently over a plain background and reads it back.
-Pixels DrawOver(HIMAGELIST list, int index, COLORREF background) {
+Pixels DrawOver(HIMAGELIST list, int index, COLORREF background, int size = kImageListSize) {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = kImageListSize;
-    bi.bmiHeader.biHeight = -kImageListSize;
+    bi.bmiHeader.biWidth = size;
+    bi.bmiHeader.biHeight = -size;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
@@ -107,7 +107,7 @@ Pixels DrawOver(HIMAGELIST list, int index, COLORREF background) {
     }
     HGDIOBJ old = SelectObject(dc.get(), target.Get());
     HBRUSH brush = CreateSolidBrush(background);
-    RECT all{0, 0, kImageListSize, kImageListSize};
+    RECT all{0, 0, size, size};
     FillRect(dc.get(), &all, brush);
     DeleteObject(brush);
     ImageList_Draw(list, index, dc.get(), 0, 0, ILD_TRANSPARENT);
@@ -182,6 +182,52 @@ TEST(ImageLists, MaskHidesMagentaAndNothingElse) {
             }
             EXPECT_EQ(wrong, 0);
         }
+    }
+}
+
+// At a higher DPI every pixel is a block of one source pixel: no blended
+// colour, and the transparent colour still lets the background through.
+TEST(ImageLists, PicturesForTheDpiAreBlocksOfTheSourcePixels) {
+    EXPECT_EQ(ImageSizeForDpi(96), 16);
+    EXPECT_EQ(ImageSizeForDpi(120), 20);
+    EXPECT_EQ(ImageSizeForDpi(144), 24);
+    EXPECT_EQ(ImageSizeForDpi(168), 24);
+    EXPECT_EQ(ImageSizeForDpi(192), 32);
+    EXPECT_EQ(ImageSizeForDpi(288), 32);
+    const COLORREF background = RGB(12, 200, 40);
+    UniqueBitmap stripBitmap = LoadStrip(IDB_MESSAGES);
+    ASSERT_TRUE(stripBitmap);
+    const Pixels strip = Read(stripBitmap.Get());
+    for (int size : {20, 24, 32}) {
+        UniqueImageList list{CreateMessageImageList(Module(), size)};
+        ASSERT_TRUE(list) << size;
+        int cx = 0, cy = 0;
+        ASSERT_TRUE(ImageList_GetIconSize(list.Get(), &cx, &cy));
+        EXPECT_EQ(cx, size);
+        EXPECT_EQ(cy, size);
+        const Pixels source = Crop(strip, kMessageImageFlag, kImageListSize);
+        const Pixels drawn = DrawOver(list.Get(), kMessageImageFlag, background, size);
+        ASSERT_EQ(drawn.data.size(), static_cast<size_t>(size * size));
+        int wrong = 0;
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                // The source pixel this one stands for, or a neighbour where the
+                // block edges round the other way.
+                bool matched = false;
+                for (int dy = -1; dy <= 1 && !matched; ++dy) {
+                    for (int dx = -1; dx <= 1 && !matched; ++dx) {
+                        const int sx = std::clamp(x * kImageListSize / size + dx, 0, 15);
+                        const int sy = std::clamp(y * kImageListSize / size + dy, 0, 15);
+                        const COLORREF want =
+                            source.At(sx, sy) == kMagenta ? Rgb(background) : source.At(sx, sy);
+                        matched = drawn.At(x, y) == want;
+                    }
+                }
+                wrong += matched ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << size;
+        EXPECT_GT(std::count(drawn.data.begin(), drawn.data.end(), Rgb(background)), 0) << size;
     }
 }
 

@@ -107,6 +107,7 @@ struct Enumeration {
     STOREFOLDERID folder = 0;
     std::vector<DWORD> ids;
     size_t next = 0;
+    size_t hint = 0; // where the next id stood in the folder's order when the walk began
 };
 
 struct FailureRule {
@@ -143,6 +144,7 @@ struct StoreState {
     std::vector<FailureRule> failures;
     HRESULT endStatus = S_FALSE;
     std::vector<CallEntry> calls;
+    bool recording = true;
 
     DWORD nextSerial = 1;
     std::map<DWORD, std::vector<std::unique_ptr<char[]>>> outstanding;
@@ -163,6 +165,8 @@ struct StoreState {
     std::vector<PendingNotify> pending;
 
     void Record(const char* iface, const char* name, std::string args, bool release = false) {
+        if (!recording)
+            return;
         calls.push_back({std::string(name) + "(" + args + ")", std::string(iface) + "::" + name,
                          name, release});
     }
@@ -655,6 +659,7 @@ class FolderDouble final : public IStoreFolder {
                 enumeration->ids.push_back(m->id);
             state_->FillMessage(*first, *props);
             enumeration->next = 1;
+            enumeration->hint = static_cast<size_t>(first - messages.begin()) + 1;
             *handle = state_->OpenEnumeration(std::move(enumeration));
             return S_OK;
         });
@@ -674,9 +679,15 @@ class FolderDouble final : public IStoreFolder {
                 return E_POINTER;
             if (!state_->CheckSize(props->cbSize, MESSAGEPROPS_SIZE))
                 return E_INVALIDARG;
+            auto& list = state_->MessagesOf(enumeration->folder);
             while (enumeration->next < enumeration->ids.size()) {
                 MESSAGEID id = enumeration->ids[enumeration->next++];
-                if (MessageSpec* m = state_->FindMessage(enumeration->folder, id)) {
+                // Where it stood unless the folder changed since; a search otherwise.
+                size_t at = enumeration->hint++;
+                MessageSpec* m = at < list.size() && list[at].id == id
+                                     ? &list[at]
+                                     : state_->FindMessage(enumeration->folder, id);
+                if (m) {
                     state_->FillMessage(*m, *props);
                     return S_OK;
                 }
@@ -728,6 +739,23 @@ MessageSpec Message(MESSAGEID id, std::string from, std::string subject, DWORD s
     m.to = std::string("Bob Example <bob@example.org>");
     m.source = "From: " + *m.from + "\r\nSubject: " + *m.subject + "\r\n\r\nHello.\r\n";
     return m;
+}
+
+std::vector<MessageSpec> ManyMessages(MESSAGEID firstId, int count) {
+    std::vector<MessageSpec> made;
+    made.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        MessageSpec message;
+        message.id = firstId + static_cast<MESSAGEID>(i);
+        message.state = (i % 3 == 0 ? MSGSTATE_UNREAD : 0) | (i % 11 == 0 ? MSGSTATE_FLAGGED : 0);
+        message.received =
+            FileTime(133500000000000000ull - static_cast<unsigned long long>(i) * 4200000000ull);
+        message.from = "Sender " + std::to_string(i % 97) + " <sender@example.org>";
+        message.subject = "Subject line number " + std::to_string(message.id);
+        message.to = std::string("Alice Example <alice@example.org>");
+        made.push_back(std::move(message));
+    }
+    return made;
 }
 
 FILETIME FileTime(unsigned long long value) {
@@ -853,6 +881,10 @@ void StoreDouble::SetMessageOrder(STOREFOLDERID folder, std::vector<MESSAGEID> o
     list = std::move(reordered);
 }
 
+std::vector<MessageSpec>& StoreDouble::Messages(STOREFOLDERID folder) {
+    return state_->MessagesOf(folder);
+}
+
 std::vector<MESSAGEID> StoreDouble::MessageIds(STOREFOLDERID folder) const {
     std::vector<MESSAGEID> ids;
     auto it = state_->messages.find(folder);
@@ -902,6 +934,10 @@ int StoreDouble::CountCalls(std::string_view method) const {
 
 void StoreDouble::ClearCalls() {
     state_->calls.clear();
+}
+
+void StoreDouble::RecordCalls(bool on) {
+    state_->recording = on;
 }
 
 int StoreDouble::OutstandingMessageProps() const {

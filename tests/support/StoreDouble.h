@@ -52,6 +52,10 @@ struct StoreState;
 // Builds a message with the usual texts set.
 MessageSpec Message(MESSAGEID id, std::string from, std::string subject, DWORD state = 0);
 
+// Messages firstId, firstId + 1, ... with varied senders, subjects, states
+// and times, newest first, and no source: a big folder's worth.
+std::vector<MessageSpec> ManyMessages(MESSAGEID firstId, int count);
+
 // A FILETIME from its 64-bit value.
 FILETIME FileTime(unsigned long long value);
 
@@ -84,6 +88,9 @@ class StoreDouble final : public IStoreNamespace {
     MessageSpec& Message(STOREFOLDERID folder, MESSAGEID id); // throws when absent
     void SetMessageOrder(STOREFOLDERID folder, std::vector<MESSAGEID> order);
     std::vector<MESSAGEID> MessageIds(STOREFOLDERID folder) const;
+    // The folder's messages in its order, to change many at once (no
+    // notifications): what a benchmark sets up in bulk.
+    std::vector<MessageSpec>& Messages(STOREFOLDERID folder);
 
     void SetDirectory(std::string path);
 
@@ -107,6 +114,9 @@ class StoreDouble final : public IStoreNamespace {
     // Number of recorded calls of `method` (bare or qualified name, as FailOn).
     int CountCalls(std::string_view method) const;
     void ClearCalls();
+    // Stops (or resumes) recording: a benchmark's hundreds of thousands of
+    // calls would swamp its figures.
+    void RecordCalls(bool on);
 
     // ---- Resources handed out -------------------------------------------------------------
     int OutstandingMessageProps() const; // filled records not yet handed back

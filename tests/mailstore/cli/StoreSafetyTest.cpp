@@ -65,6 +65,26 @@ std::multiset<std::string> FileBytes(const fsys::path& dir) {
     return out;
 }
 
+// Copies a file over what is at `to` (removed first: some platforms' library
+// refuses to overwrite).
+void CopyOver(const fsys::path& from, const fsys::path& to) {
+    fsys::remove(to);
+    fsys::copy_file(from, to);
+}
+
+// Copies every file under `from` to the same place under `to`, over what is
+// there unless `keep`, making directories as needed.
+void CopyTree(const fsys::path& from, const fsys::path& to, bool keep = false) {
+    fsys::create_directories(to);
+    for (const auto& e : fsys::recursive_directory_iterator(from)) {
+        const fsys::path target = to / fsys::relative(e.path(), from);
+        if (e.is_directory())
+            fsys::create_directories(target);
+        else if (!keep || !fsys::exists(target))
+            CopyOver(e.path(), target);
+    }
+}
+
 template <class Contents> std::set<std::string> AllSources(const Contents& c) {
     std::set<std::string> out;
     for (const auto& [path, messages] : c) {
@@ -83,7 +103,7 @@ TEST_F(CliTest, BackupsTakenDuringAnImportRestoredLaterLoseNothing) {
     int created = 0;
     fs.beforeCreate = [&](const std::string& path) {
         if (path.find("/messages/") != std::string::npos && ++created == 2)
-            fsys::copy(live, backup, fsys::copy_options::recursive);
+            CopyTree(live, backup);
     };
     {
         OpenOptions o;
@@ -102,32 +122,30 @@ TEST_F(CliTest, BackupsTakenDuringAnImportRestoredLaterLoseNothing) {
     ASSERT_GT(fsys::file_size(backup / "intent.bin"), 0u) << "the backup holds the intent";
     const std::set<std::string> committed = AllSources(Contents(store_));
     ASSERT_EQ(committed.size(), 5u);
-    const auto over = fsys::copy_options::recursive | fsys::copy_options::overwrite_existing;
     const std::vector<std::pair<std::string, std::function<void(const fsys::path&)>>> restores = {
-        {"whole backup copied back", [&](const fsys::path& d) { fsys::copy(backup, d, over); }},
+        {"whole backup copied back", [&](const fsys::path& d) { CopyTree(backup, d); }},
         {"journal and intent",
          [&](const fsys::path& d) {
              for (const char* f : {"journal.bin", "intent.bin"})
-                 fsys::copy(backup / f, d / f, over);
+                 CopyOver(backup / f, d / f);
          }},
         {"journal, snapshot and intent",
          [&](const fsys::path& d) {
              for (const char* f : {"journal.bin", "snapshot.bin", "intent.bin"})
-                 fsys::copy(backup / f, d / f, over);
+                 CopyOver(backup / f, d / f);
          }},
         {"backup alone, live files merged back",
          [&](const fsys::path& d) {
              fsys::remove_all(d);
-             fsys::copy(backup, d, fsys::copy_options::recursive);
-             fsys::copy(live / "messages", d / "messages",
-                        fsys::copy_options::recursive | fsys::copy_options::skip_existing);
+             CopyTree(backup, d);
+             CopyTree(live / "messages", d / "messages", true);
          }},
     };
     int n = 0;
     for (const auto& [name, restore] : restores) {
         SCOPED_TRACE(name);
         const fsys::path d = root_ / ("case" + std::to_string(n++));
-        fsys::copy(live, d, fsys::copy_options::recursive);
+        CopyTree(live, d);
         restore(d);
         const std::multiset<std::string> before = FileBytes(d);
         Result r = Call({"check", d.string()});
@@ -157,13 +175,23 @@ TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
     fsys::rename(shard / "0000000000000003.eml", shard / "0000000000000003.EML");
     Write("store/messages/notes.txt", "someone's notes");
     Write("store/messages/00/00/000000000000000C.eml", "Subject: not the store's\n\nx\n");
+    // Where names ignore case a rename may keep the old spelling, and the
+    // store's own lookups find the file anyway: nothing to report then.
+    bool renamed = false;
+    for (const auto& e : fsys::directory_iterator(shard))
+        renamed = renamed || e.path().filename() == "000000000000000A.eml";
     Result r = Call({"check", store_});
     EXPECT_EQ(r.code, 1);
-    EXPECT_THAT(r.out, HasSubstr("PROBLEM: messages/00/00/000000000000000A.eml: the file (message "
-                                 "10 in folder 1), under another name than the store's "
-                                 "(messages/00/00/000000000000000a.eml); mailstore recover "
-                                 "renames it back"));
-    EXPECT_THAT(r.out, HasSubstr("0000000000000003.EML: the file (message 3"));
+    if (renamed) {
+        EXPECT_THAT(r.out,
+                    HasSubstr("PROBLEM: messages/00/00/000000000000000A.eml: the file (message "
+                              "10 in folder 1), under another name than the store's "
+                              "(messages/00/00/000000000000000a.eml); mailstore recover "
+                              "renames it back"));
+        EXPECT_THAT(r.out, HasSubstr("0000000000000003.EML: the file (message 3"));
+    } else {
+        EXPECT_THAT(r.out, Not(HasSubstr("PROBLEM")));
+    }
     EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/notes.txt: not the store's (a name it "
                                  "never gives); left untouched"));
     EXPECT_THAT(r.out, HasSubstr("NOT THE STORE'S: messages/00/00/000000000000000C.eml: not the "
@@ -172,8 +200,10 @@ TEST_F(CliTest, CheckNamesWhatIsNotTheStoresAndRecoverFindsRenamedFiles) {
     ASSERT_EQ(Call({"compact", store_}).code, 0);
     r = Call({"recover", store_});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("000000000000000A.eml: renamed to "
-                                 "messages/00/00/000000000000000a.eml, the store's name"));
+    if (renamed) {
+        EXPECT_THAT(r.out, HasSubstr("000000000000000A.eml: renamed to "
+                                     "messages/00/00/000000000000000a.eml, the store's name"));
+    }
     EXPECT_EQ(Contents(store_)["Inbox"].size(), 11u) << r.out;
     r = Call({"check", store_});
     EXPECT_THAT(r.out, Not(HasSubstr("PROBLEM")));

@@ -6,6 +6,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -102,6 +103,22 @@ TEST_F(ServerTest, InitializeOpensTheConfiguredDirectoryAndReportsIt) {
         EXPECT_NE(top[type].FolderId, 0u);
         EXPECT_GT(std::strlen(top[type].szName), 0u);
     }
+}
+
+// A store folder set to one that does not exist (a typing mistake) is refused
+// and nothing is created, not even its parent; GetDirectory still names it.
+TEST_F(ServerTest, InitializeRefusesAMissingStoreFolderOtherThanTheDefault) {
+    const std::filesystem::path missing = dir.path() / L"no such parent" / L"store";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"MAILSTORE_DIR", missing.c_str()));
+    ComPtr<IStoreNamespace> ns;
+    ASSERT_EQ(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IStoreNamespace, reinterpret_cast<void**>(ns.GetAddressOf())),
+              S_OK);
+    EXPECT_EQ(ns->Initialize(nullptr, 0), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(std::filesystem::exists(missing.parent_path()));
+    char path[260] = {};
+    ASSERT_EQ(ns->GetDirectory(path, sizeof path), S_OK);
+    EXPECT_NE(std::string(path).find("no such parent"), std::string::npos) << path;
 }
 
 TEST_F(ServerTest, FolderOperationsSucceedAndFailWithoutChangingAnything) {

@@ -4,6 +4,8 @@
 #include "Journal.h"
 #include "RecordCodec.h"
 #include "State.h"
+#include "StoreFiles.h"
+#include "LetGoRemover.h"
 #include "MemFs.h"
 #include "StoreModel.h"
 
@@ -15,6 +17,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <thread>
 
 namespace mailstore::testing {
 namespace {
@@ -415,63 +419,109 @@ TEST_F(StoreTest, MessageFilesFillSmallDirectoriesInTurn) {
     EXPECT_EQ(perDir, (std::map<std::string, int>{{"/s/messages/00/00", 255},
                                                   {"/s/messages/00/01", 256},
                                                   {"/s/messages/00/02", 89}}));
-    // A delete whose file a crash kept, in another sub-directory than the last.
+    // A delete whose files a closed session left waiting, one in another
+    // sub-directory than the last: check counts them and calls the store sound.
     const std::string kept = *fs.Content("/s/messages/00/01/0000000000000100.eml");
+    store.reset();
+    OpenOptions later = Options(&fs, false);
+    later.removeLetGoFilesLater = true;
+    ASSERT_TRUE(Store::Open("/s", later, &store).ok());
     ASSERT_TRUE(store->DeleteMessages(1, {ids[10], ids[255], ids[599]}).ok());
+    store.reset();
+    CheckReport report;
+    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
+    EXPECT_TRUE(report.clean());
+    EXPECT_EQ(report.waitingRemoval, 3u);
+    EXPECT_EQ(report.messages, 597u);
+    // The next open removes them at once.
+    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
+    EXPECT_EQ(fs.FilesUnder("/s/messages").size(), 597u);
+    std::unique_ptr<MessageReader> reader;
+    ASSERT_TRUE(store->OpenMessageSource(1, ids[598], &reader).ok());
+    EXPECT_EQ(reader->Size(), sources[598].size());
+    // Put back by hand later, a file is no longer what a delete let go: kept.
     std::unique_ptr<File> f;
     ASSERT_TRUE(fs.Open("/s/messages/00/01/0000000000000100.eml", OpenMode::CreateNew, &f).ok());
     ASSERT_TRUE(f->WriteAt(0, kept.data(), kept.size()).ok());
     f.reset();
     store.reset();
     ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
-    std::unique_ptr<MessageReader> reader;
-    ASSERT_TRUE(store->OpenMessageSource(1, ids[598], &reader).ok());
-    EXPECT_EQ(reader->Size(), sources[598].size());
-    // Check names the kept file and what will become of it, not as damage.
-    CheckReport report;
     ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
-    EXPECT_TRUE(report.ok);
-    ASSERT_EQ(report.unaccounted.size(), 1u);
-    EXPECT_THAT(report.unaccounted[0], HasSubstr("0000000000000100.eml: no record names it; it "
-                                                 "is what a committed delete let go"));
-    EXPECT_EQ(report.messages, 597u);
-    EXPECT_EQ(report.orphanFiles, 1u);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_THAT(report.problems[0], HasSubstr("0000000000000100.eml: no record names it; the next "
+                                              "compaction sets it aside"));
+    EXPECT_EQ(report.waitingRemoval, 0u);
     ASSERT_TRUE(store->Compact().ok());
-    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
-    EXPECT_EQ(report.orphanFiles, 0u);
-    EXPECT_TRUE(report.clean());
+    EXPECT_THAT(store->SetAsideFiles(), ElementsAre(HasSubstr("0000000000000100")));
 }
 
-// A store that removes let-go files later: the delete is committed at once,
-// RemoveLetGoFiles takes them a slice at a time and never waits for another
-// writer, and files still left at close go with the next compaction.
-TEST(StoreLetGoFiles, RemovedInSlicesOrByTheNextCompaction) {
-    MemFs fs;
-    OpenOptions o = Options(&fs);
+// A store that removes let-go files later: the delete is committed at once
+// and its files go on the remover's thread, which steps aside for a writer
+// of this process; once they are gone their records are forgotten, so a
+// file put back under such a number is kept. What a session left waiting
+// goes at the next open, each file only while it holds what was deleted.
+TEST(StoreLetGoFiles, RemovedOffTheThreadThenForgotten) {
+    namespace fsys = std::filesystem;
+    const fsys::path dir =
+        fsys::temp_directory_path() / ("letgo-" + std::to_string(std::random_device()()));
+    fsys::remove_all(dir);
+    FileSystem& disk = DefaultFileSystem();
+    OpenOptions o = Options(&disk);
     o.removeLetGoFilesLater = true;
+    o.lockTimeoutMs = 10000;
     std::unique_ptr<Store> store;
-    ASSERT_TRUE(Store::Open("/s", o, &store).ok());
-    std::vector<MessageId> ids(5);
-    for (int i = 0; i < 5; ++i)
-        ASSERT_TRUE(store->ImportMessage(1, MakeMessage(i), &ids[i]).ok());
-    ASSERT_TRUE(store->DeleteMessages(1, {ids[0], ids[1], ids[2], ids[3]}).ok());
-    EXPECT_EQ(fs.FilesUnder("/s/messages").size(), 5u);
+    ASSERT_TRUE(Store::Open(dir.string(), o, &store).ok());
+    std::vector<std::string> sources;
+    std::vector<ImportItem> items(300);
+    for (int i = 0; i < 300; ++i)
+        sources.push_back(MakeMessage(i));
+    for (int i = 0; i < 300; ++i)
+        items[i].source = sources[i];
+    std::vector<MessageId> ids;
+    ASSERT_TRUE(store->ImportMessages(1, items, &ids).ok());
+    auto fileCount = [&] {
+        size_t n = 0;
+        for (const auto& e : fsys::recursive_directory_iterator(dir / "messages"))
+            n += e.is_regular_file() ? 1 : 0;
+        return n;
+    };
+    const std::vector<MessageId> first(ids.begin(), ids.begin() + 200);
+    ASSERT_TRUE(store->DeleteMessages(1, first).ok());
+    EXPECT_EQ(fileCount(), 300u);
     {
-        std::unique_ptr<FileLock> other;
-        ASSERT_TRUE(fs.Lock("/s/lock", 0, &other).ok());
-        EXPECT_EQ(store->RemoveLetGoFiles(10), 4u);
+        LetGoRemover remover(disk, dir.string());
+        remover.Add(store->TakeLetGoFiles());
+        // Changes of this process get the lock while the remover works.
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(store->MarkRead(1, {ids[250]}, i % 2 == 0).ok());
+        while (!remover.Idle())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const std::vector<uint64_t> done = remover.TakeDone();
+        EXPECT_EQ(done.size(), 200u);
+        ASSERT_TRUE(store->ForgetLetGoFiles(done, 0).ok());
     }
-    EXPECT_EQ(store->RemoveLetGoFiles(3), 1u);
-    EXPECT_EQ(fs.FilesUnder("/s/messages").size(), 2u);
-    ASSERT_TRUE(store->DeleteMessages(1, {ids[4]}).ok());
+    EXPECT_EQ(fileCount(), 100u);
+    // The first deleted file put back by hand is kept by every later step.
+    const std::string back = (dir / detail::MessageFilePath(1)).string();
+    std::FILE* out = std::fopen(back.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(sources[0].data(), 1, sources[0].size(), out);
+    std::fclose(out);
+    // A session closed before its remover ran: the next open removes the rest.
+    ASSERT_TRUE(store->DeleteMessages(1, {ids[200], ids[201]}).ok());
     store.reset();
-    ASSERT_TRUE(Store::Open("/s", Options(&fs, false), &store).ok());
-    EXPECT_EQ(store->RemoveLetGoFiles(10), 0u);
-    ASSERT_TRUE(store->Compact().ok());
-    EXPECT_TRUE(fs.FilesUnder("/s/messages").empty());
+    OpenOptions plain = o;
+    plain.removeLetGoFilesLater = false;
+    ASSERT_TRUE(Store::Open(dir.string(), plain, &store).ok());
+    EXPECT_EQ(fileCount(), 99u);
+    EXPECT_TRUE(fsys::exists(back));
     CheckReport report;
-    ASSERT_TRUE(Store::Check("/s", &fs, &report).ok());
-    EXPECT_TRUE(report.clean());
+    ASSERT_TRUE(Store::Check(dir.string(), &disk, &report).ok());
+    EXPECT_EQ(report.waitingRemoval, 0u);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_THAT(report.problems[0], HasSubstr("no record names it"));
+    store.reset();
+    fsys::remove_all(dir);
 }
 
 TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {

@@ -3,6 +3,7 @@
 //                         each acknowledged one, until it is killed
 //   concurrent DIR TAG N  imports N messages while another process does the same,
 //                         then checks it saw every message of both, in order
+#include "LetGoRemover.h"
 #include "StoreModel.h"
 
 #include <chrono>
@@ -24,13 +25,21 @@ OpenOptions Options(bool create) {
     return o;
 }
 
+// With an even seed the files deletes let go are removed on a thread, as the
+// COM server does, so kills also land in the middle of that.
 int Stream(const std::string& dir, uint32_t seed) {
     std::unique_ptr<Store> store;
-    Status s = Store::Open(dir, Options(true), &store);
+    OpenOptions o = Options(true);
+    o.removeLetGoFilesLater = seed % 2 == 0;
+    Status s = Store::Open(dir, o, &store);
     if (!s.ok()) {
         std::fprintf(stderr, "open: %s\n", s.message().c_str());
         return 1;
     }
+    std::unique_ptr<LetGoRemover> remover;
+    if (o.removeLetGoFilesLater)
+        remover = std::make_unique<LetGoRemover>(DefaultFileSystem(), dir);
+    std::vector<uint64_t> removed;
     Model model;
     ScriptGenerator gen(seed);
     for (int i = 1;; ++i) {
@@ -40,6 +49,13 @@ int Stream(const std::string& dir, uint32_t seed) {
         if (s.code() != expect) {
             std::fprintf(stderr, "step %d: %s\n", i, s.message().c_str());
             return 1;
+        }
+        if (remover) {
+            remover->Add(store->TakeLetGoFiles());
+            const std::vector<uint64_t> done = remover->TakeDone();
+            removed.insert(removed.end(), done.begin(), done.end());
+            if (i % 4 == 0 && store->ForgetLetGoFiles(removed, 0).ok())
+                removed.clear();
         }
         std::printf("ack %d\n", i);
         std::fflush(stdout);

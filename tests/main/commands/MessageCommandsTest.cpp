@@ -51,6 +51,17 @@ TEST_F(MessageCommandsTest, CommandsSendTheSelectedIdsInListOrder) {
     EXPECT_EQ(window_->Rows().Count(), 10u);
     store_->DeliverPending();
     EXPECT_EQ(window_->Rows().Count(), 7u);
+    // Then the row after the last deleted one is selected and focused; with the
+    // last rows gone, the new last row.
+    EXPECT_THAT(window_->Messages().SelectedIds(), ElementsAre(17u));
+    EXPECT_EQ(window_->Messages().MenuRow(), 3);
+    Select({5, 6});
+    modal_.messageAnswers = {IDYES};
+    ChooseFromMenu(IDM_DELETE2);
+    RightClickRow(5);
+    store_->DeliverPending();
+    ASSERT_EQ(window_->Rows().Count(), 5u);
+    EXPECT_THAT(window_->Messages().SelectedIds(), ElementsAre(window_->Rows().Id(4)));
 }
 
 TEST_F(MessageCommandsTest, MenuOffersTheMarksThatApplyAndReadingOnlyForOneRow) {

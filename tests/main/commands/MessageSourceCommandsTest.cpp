@@ -129,8 +129,15 @@ TEST_F(MessageSourceTest, PropertiesShowAFiveMegabyteSourceWhole) {
 // The store cannot hand out the source at one of the steps: the properties
 // still show, the box stays empty, and everything goes back to the store.
 TEST_F(MessageSourceTest, PropertiesWithoutSourceShowAnEmptyBox) {
-    for (const char* step : {"OpenMessage", "Stat", "CopyTo"}) {
-        store_->FailOn(step);
+    // A status that is no failure but no plain S_OK either counts as failed too.
+    const std::pair<const char*, HRESULT> steps[] = {{"OpenMessage", E_FAIL},
+                                                     {"Stat", E_FAIL},
+                                                     {"CopyTo", E_FAIL},
+                                                     {"Stat", S_FALSE},
+                                                     {"CopyTo", S_FALSE}};
+    for (const auto& failure : steps) {
+        const char* step = failure.first;
+        store_->FailOn(step, failure.second);
         bool shown = false;
         Properties([&](TFormMessProps& dialog) {
             shown = true;
@@ -144,8 +151,8 @@ TEST_F(MessageSourceTest, PropertiesWithoutSourceShowAnEmptyBox) {
     }
     store_->FailOn("GetMessageProps");
     message_source::ShowProperties(folder_.Get(), 7, nullptr, modal_);
-    EXPECT_EQ(modal_.shown.size(), 3u); // nothing shown for an unreadable record
-    EXPECT_EQ(store_->CountCalls("FreeMessageProps"), 3);
+    EXPECT_EQ(modal_.shown.size(), 5u); // nothing shown for an unreadable record
+    EXPECT_EQ(store_->CountCalls("FreeMessageProps"), 5);
 }
 
 TEST_F(MessageSourceTest, SaveAsksOnlyWithARowAndReplacesALongerFileWhole) {

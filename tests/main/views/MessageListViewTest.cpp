@@ -4,6 +4,8 @@
 #include "main/views/MessageListSync.h"
 #include "StoreRecords.h"
 
+#include "ui/Text.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -277,9 +279,9 @@ TEST_F(ListPair, RowsShowTheirTextsImagesAndData) {
 TEST(MessageRows, RecordsKeptAsGivenReadAsWidenedRows) {
     const localtime_text::LocalTimeZone zone;
     char plain[] = "Alice Example";
-    char accented[] = "Gr\xfc\xdf"
-                      "e aus K\xf6ln";
-    char* const texts[] = {plain, accented, nullptr};
+    // In the process's code page, as the store gives it (UTF-8 where the manifest holds).
+    std::string accented = ui::ToAnsi(L"Gr\u00fc\u00dfe aus K\u00f6ln");
+    char* const texts[] = {plain, accented.data(), nullptr};
     MESSAGEPROPS props = store::NewMessageProps();
     props.ftReceived = {0x12345678, 0x01DC0000};
     MessageRows widened, kept;
@@ -303,7 +305,7 @@ TEST(MessageRows, RecordsKeptAsGivenReadAsWidenedRows) {
         EXPECT_EQ(got.subject, want.subject) << i;
         EXPECT_EQ(kept.ReceivedText(i), widened.ReceivedText(i));
     }
-    EXPECT_EQ(kept.From(3), L"Gr\u00fc\u00dfe aus K\u00f6ln"); // the test prefix's code page
+    EXPECT_EQ(kept.From(3), L"Gr\u00fc\u00dfe aus K\u00f6ln");
 }
 
 TEST_F(ListPair, ColumnsHaveTheirCaptionsWidthsAndHeaderImage) {

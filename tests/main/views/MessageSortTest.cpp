@@ -123,7 +123,11 @@ TEST_F(MessageSortTest, FindMatchesSenderOrSubjectIgnoringCaseAndWraps) {
     EXPECT_EQ(message_find::Next(rows, L"", 0, true), -1);
     message_find::TextMatcher wide(L"\x00c9t\x00c9");
     EXPECT_TRUE(wide.Matches("an \xc3\xa9t\xc3\xa9 day"));
-    EXPECT_FALSE(wide.Matches("ete"));
+    // Accents are ignored either way round; other letters are not.
+    EXPECT_TRUE(wide.Matches("ete"));
+    EXPECT_TRUE(message_find::TextMatcher(L"renee").Matches("Re: Ren\xc3\xa9\x65 writes"));
+    EXPECT_TRUE(message_find::TextMatcher(L"REN\x00c9\x45").Matches("from renee"));
+    EXPECT_FALSE(message_find::TextMatcher(L"renee").Matches("Ren\xc3\xa9 \xe6\x97\xa5"));
     // In the window: the found row alone is selected and focused, in shown order.
     List().SortBy(0);
     EXPECT_TRUE(List().FindNext(L"lunch", true));
@@ -152,6 +156,23 @@ TEST_F(MessageSortTest, TextsCutShortShowWholeInALabelTip) {
     List().Tip().RestAt(middle(received));
     EXPECT_EQ(List().Tip().Shown(), window_->Rows().ReceivedText(0));
     EXPECT_TRUE(IsWindowVisible(List().Tip().Tip()));
+    // The tip leaves the next row's text uncovered.
+    RECT tip{}, next{};
+    GetWindowRect(List().Tip().Tip(), &tip);
+    ListView_GetItemRect(list, 1, &next, LVIR_BOUNDS);
+    MapWindowPoints(list, HWND_DESKTOP, reinterpret_cast<POINT*>(&next), 2);
+    TEXTMETRICW metrics{};
+    {
+        HDC dc = GetDC(list);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+        GetTextMetricsW(dc, &metrics);
+        SelectObject(dc, old);
+        ReleaseDC(list, dc);
+    }
+    const LONG nextText = next.top + ((next.bottom - next.top) - metrics.tmHeight) / 2;
+    EXPECT_LE(tip.bottom, nextText) << "tip " << tip.top << "-" << tip.bottom << ", next row "
+                                    << next.top << "-" << next.bottom;
     SendMessageW(list, WM_MOUSELEAVE, 0, 0);
     EXPECT_EQ(List().Tip().Shown(), L"");
 
@@ -166,6 +187,20 @@ TEST_F(MessageSortTest, TextsCutShortShowWholeInALabelTip) {
     ASSERT_TRUE(tree.CutLabelAt({longLabel.left + 4, middle(longLabel).y}, label));
     EXPECT_EQ(label.text, std::wstring(60, L'x'));
     EXPECT_FALSE(tree.CutLabelAt(middle(shortLabel), label));
+    // A name wider than the screen: its tip stays inside the work area.
+    store_->AddFolder(90, 2, std::string(250, 'w'));
+    window_->RebuildTree(1);
+    TreeView_Expand(tree.Handle(), tree.Find(2), TVE_EXPAND);
+    RECT widest{}, work{};
+    TreeView_GetItemRect(tree.Handle(), tree.Find(90), &widest, TRUE);
+    tree.Tip().RestAt({widest.left + 4, middle(widest).y});
+    ASSERT_EQ(tree.Tip().Shown(), std::wstring(250, L'w'));
+    GetWindowRect(tree.Tip().Tip(), &tip);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_GE(tip.left, work.left);
+    EXPECT_LE(tip.right, work.right);
+    EXPECT_GE(tip.top, work.top);
+    EXPECT_LE(tip.bottom, work.bottom);
 }
 
 } // namespace

@@ -1,0 +1,68 @@
+// Removes the files committed deletes let go on a thread of its own, so a
+// program whose thread must keep answering (a window's) returns from a large
+// delete once it is durable. It holds the store's lock a few milliseconds at a
+// time and steps aside as soon as a thread of this process waits for it.
+#pragma once
+
+#include "FileSystem.h"
+#include "StoreTypes.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mailstore {
+
+// Counts, for the life of the object, a thread of this process waiting for a
+// store's lock; a LetGoRemover lets go of the lock while any does.
+class LockWaiter {
+  public:
+    LockWaiter();
+    ~LockWaiter();
+    LockWaiter(const LockWaiter&) = delete;
+    LockWaiter& operator=(const LockWaiter&) = delete;
+    static bool Any();
+};
+
+class LetGoRemover {
+  public:
+    LetGoRemover(FileSystem& fs, std::string dir);
+    // Stops after the file in hand; files still waiting are left to the next
+    // open of the store, which finds them by the deletes' records.
+    ~LetGoRemover() { Stop(); }
+    LetGoRemover(const LetGoRemover&) = delete;
+    LetGoRemover& operator=(const LetGoRemover&) = delete;
+
+    // Ends the thread (as the destructor does); TakeDone still answers.
+    void Stop();
+
+    void Add(std::vector<LetGoFile> files);
+    // Numbers whose files are gone, or were found not to hold what was
+    // deleted and were left alone: either way their records are done with
+    // (Store::ForgetLetGoFiles). A file that could not be removed is not here.
+    std::vector<uint64_t> TakeDone();
+    // Nothing waits or is in hand.
+    bool Idle();
+
+  private:
+    void Run();
+    // Removes files of `batch` from `from` on under one hold of the lock;
+    // returns how many it took. `flat`: files of the old layout may be there.
+    size_t RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from, bool flat);
+    bool Stopping();
+
+    FileSystem& fs_;
+    const std::string dir_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<LetGoFile> waiting_;
+    std::vector<uint64_t> done_;
+    size_t inHand_ = 0;
+    bool stop_ = false;
+    std::thread thread_; // last: starts once the rest is ready
+};
+
+} // namespace mailstore

@@ -8,7 +8,7 @@ build=${1:-$root/build/fuzz}
 seconds=${2:-10}
 runs=${3:-0}
 shift $(($# < 3 ? $# : 3))
-targets=${*:-headers journal snapshot intent mbox maildir exportnames cli recover refresh comstream comtext comrecords}
+targets=${*:-headers mime journal snapshot intent mbox maildir exportnames cli recover refresh comstream comtext comrecords}
 if ! command -v clang++ >/dev/null; then
   echo "clang++ not found: fuzz targets skipped"
   exit 0

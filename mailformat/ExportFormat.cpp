@@ -58,7 +58,10 @@ bool IsReservedDeviceName(std::string_view name) {
 
 // No separators or characters Windows refuses, no control characters, no
 // leading dot (hidden, or "." and ".."), no trailing dot or blank, no device name.
-std::string SafeName(std::string_view text, size_t maxBytes, std::string_view fallback) {
+namespace {
+// One pass over the name: direction controls dropped, other controls a single
+// blank, reserved characters '_'.
+std::string CleanOnce(std::string_view text) {
     std::string s;
     for (size_t i = 0; i < text.size(); ++i) {
         if (const size_t direction = DirectionControlAt(text, i)) {
@@ -79,6 +82,16 @@ std::string SafeName(std::string_view text, size_t maxBytes, std::string_view fa
             continue;
         s.push_back(put);
     }
+    return s;
+}
+} // namespace
+
+std::string SafeName(std::string_view text, size_t maxBytes, std::string_view fallback) {
+    // In text that is not UTF-8, dropping a direction control can join the bytes
+    // around it into a new control: clean again until nothing changes.
+    std::string s = CleanOnce(text);
+    for (std::string again = CleanOnce(s); again != s; again = CleanOnce(s))
+        s = std::move(again);
     s = TrimEnd(CutUtf8(TrimEnd(s), maxBytes));
     if (!s.empty() && s[0] == '.')
         s[0] = '_';

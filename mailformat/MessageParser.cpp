@@ -40,16 +40,28 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-struct Field {
-    std::string name;
-    std::string value; // unfolded, line ends removed
-};
+using Field = HeaderField;
 
-// Splits the header block into fields. Lines end with LF or CRLF; a line that
-// starts with blank space continues the field before it.
-std::vector<Field> SplitFields(std::string_view source) {
+// Where the body starts when the header block was cut at the cap: past the
+// next blank line, or nowhere.
+size_t BodyAfterCap(std::string_view source, size_t from) {
+    for (size_t nl = source.find('\n', from); nl != std::string_view::npos;
+         nl = source.find('\n', nl + 1)) {
+        size_t next = nl + 1;
+        if (next < source.size() && source[next] == '\r')
+            ++next;
+        if (next < source.size() && source[next] == '\n')
+            return next + 1;
+    }
+    return source.size();
+}
+
+} // namespace
+
+std::vector<HeaderField> SplitHeaderFields(std::string_view source, size_t* bodyStart) {
     std::vector<Field> fields;
     size_t pos = 0;
+    bool sawBlank = false;
     const size_t end = source.size() < kMaxHeaderBytes ? source.size() : kMaxHeaderBytes;
     bool haveField = false;
     while (pos < end) {
@@ -59,8 +71,10 @@ std::vector<Field> SplitFields(std::string_view source) {
         pos = lineEnd + 1;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        if (line.empty())
+        if (line.empty()) {
+            sawBlank = true;
             break; // end of the header block
+        }
         if (line.front() == ' ' || line.front() == '\t') {
             if (haveField)
                 fields.back().value.append(line.data(), line.size());
@@ -84,8 +98,16 @@ std::vector<Field> SplitFields(std::string_view source) {
         fields.push_back({std::string(name), std::string(line.substr(colon + 1))});
         haveField = true;
     }
+    if (bodyStart) {
+        if (sawBlank)
+            *bodyStart = pos < source.size() ? pos : source.size();
+        else
+            *bodyStart = end < source.size() ? BodyAfterCap(source, end) : source.size();
+    }
     return fields;
 }
+
+namespace {
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9')
@@ -111,7 +133,7 @@ int Base64Value(char c) {
     return -1;
 }
 
-bool DecodeBase64(std::string_view in, std::string* out) {
+bool DecodeBase64Word(std::string_view in, std::string* out) {
     uint32_t acc = 0;
     int bits = 0;
     for (char c : in) {
@@ -176,7 +198,7 @@ bool ParseEncodedWord(std::string_view s, EncodedWord* word) {
     word->charset.assign(s.substr(2, q1 - 2));
     word->bytes.clear();
     if (enc == 'b') {
-        if (!DecodeBase64(text, &word->bytes))
+        if (!DecodeBase64Word(text, &word->bytes))
             return false;
     } else {
         DecodeQ(text, &word->bytes);
@@ -448,6 +470,25 @@ std::string DisplayNames(std::string_view addressList, std::string_view separato
     return out;
 }
 
+std::string FormatAddresses(std::string_view addressList) {
+    std::string out;
+    for (const Mailbox& m : ParseAddressList(addressList)) {
+        std::string name = DecodeHeaderText(m.phrase);
+        if (name.empty())
+            name = DecodeHeaderText(m.comment);
+        std::string address = DecodeHeaderText(m.address);
+        std::string one = name.empty()      ? address
+                          : address.empty() ? name
+                                            : name + " <" + address + ">";
+        if (one.empty())
+            continue;
+        if (!out.empty())
+            out += ", ";
+        out += one;
+    }
+    return out;
+}
+
 namespace {
 // The words of a date, without comments and commas; they point into *clean.
 std::vector<std::string_view> DateTokens(std::string_view text, std::string* clean) {
@@ -549,7 +590,7 @@ ParsedHeaders ParseHeaders(std::string_view source) {
     bool haveXPriority = false;
     bool haveReceived = false;
     std::string importance;
-    for (const Field& f : SplitFields(source)) {
+    for (const Field& f : SplitHeaderFields(source, nullptr)) {
         if (!haveSubject && EqualsNoCase(f.name, "Subject")) {
             h.subject = DecodeHeaderText(f.value);
             haveSubject = true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mailstore {
 
@@ -19,6 +20,17 @@ struct ParsedHeaders {
 
 ParsedHeaders ParseHeaders(std::string_view source);
 
+struct HeaderField {
+    std::string name;
+    std::string value; // unfolded, line ends removed
+};
+
+// The fields of the header block at the start of `source`, in order. Lines end
+// with LF or CRLF; a line that starts with blank space continues the field
+// before it. *bodyStart (when given) is where the body begins: past the blank
+// line, or source.size() when there is none.
+std::vector<HeaderField> SplitHeaderFields(std::string_view source, size_t* bodyStart);
+
 // Decodes RFC 2047 encoded words (B and Q) in unstructured header text and turns
 // the rest into UTF-8. Whitespace between adjacent encoded words is dropped.
 std::string DecodeHeaderText(std::string_view raw);
@@ -26,6 +38,9 @@ std::string DecodeHeaderText(std::string_view raw);
 // Display names of an address list, in order ("Alice Example", or the bare
 // address for a mailbox without one).
 std::string DisplayNames(std::string_view addressList, std::string_view separator);
+
+// An address list as "Name <address>, address, ...", names decoded.
+std::string FormatAddresses(std::string_view addressList);
 
 // Parses a mail date ("Mon, 7 Dec 2026 08:26:54 +0100" and common variants).
 bool ParseMailDate(std::string_view text, uint64_t* fileTime);

@@ -82,7 +82,9 @@ TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
       messageCommands_(*this, modal_, tree_, messages_, selection_, busy_),
       sourceCommands_(*this, modal_, messages_, selection_),
       drag_(*this, tree_, messages_, selection_, folderCommands_, messageCommands_,
-            [this](const std::string& line) { Log(line); }) {}
+            [this](const std::string& line) { Log(line); }),
+      reading_(messages_, [this] { return selection_.OpenedFolder(); }),
+      attachments_(*this, modal_, reading_) {}
 
 TBrisvanderMain::~TBrisvanderMain() {
     Destroy();
@@ -142,6 +144,9 @@ void TBrisvanderMain::CreateControls() {
     tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
     panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
     messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
+    reading_.Create(hwnd_, IDC_READINGPANE, font_.Get());
+    reading_.onSave = [this](size_t index) { attachments_.SaveOne(index); };
+    reading_.onSaveAll = [this] { attachments_.SaveAll(); };
     // The dialog manager would take Enter for a default button the window does
     // not have; the list keeps it and tells its parent (NM_RETURN).
     ui::KeepKey(ListViewMessages(), VK_RETURN, true);
@@ -163,14 +168,23 @@ void TBrisvanderMain::LayoutControls() {
     GetClientRect(hwnd_, &client);
     int dx = client.right - designClient_.cx;
     int dy = client.bottom - designClient_.cy;
-    HDWP defer = BeginDeferWindowPos(3);
+    HDWP defer = BeginDeferWindowPos(4);
     auto place = [&](HWND control, int x, int y, int width, int height, UINT flags) {
         if (defer)
             defer = DeferWindowPos(defer, control, nullptr, x, y, std::max(0, width),
                                    std::max(0, height), flags | SWP_NOZORDER | SWP_NOACTIVATE);
     };
     auto scale = [this](int design) { return ui::Scale(design, dpi_); };
-    place(ListViewMessages(), 0, 0, scale(kList.width) + dx, scale(kList.height), SWP_NOMOVE);
+    int listHeight = scale(kList.height);
+    if (reading_.Visible()) {
+        // The pane takes the lower part of the list's place.
+        const int area = listHeight;
+        listHeight = area * 2 / 5;
+        const int gap = scale(4);
+        place(reading_.Handle(), scale(kList.x), scale(kList.y) + listHeight + gap,
+              scale(kList.width) + dx, area - listHeight - gap, 0);
+    }
+    place(ListViewMessages(), 0, 0, scale(kList.width) + dx, listHeight, SWP_NOMOVE);
     place(MemoInfo(), 0, 0, scale(kMemo.width) + dx, scale(kMemo.height) + dy, SWP_NOMOVE);
     place(labelAbout_, scale(kLabelAbout.x) + dx, scale(kLabelAbout.y), 0, 0, SWP_NOSIZE);
     if (defer)
@@ -251,6 +265,7 @@ void TBrisvanderMain::FormCreate() {
 
 void TBrisvanderMain::FormDestroy() {
     drag_.Close();
+    reading_.SetVisible(false);
     selection_.Close();
     ConnectParts(nullptr);
     if (namespace_) {
@@ -307,6 +322,21 @@ void TBrisvanderMain::RebuildTree(STOREFOLDERID wantedId) {
 
 void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
     selection_.Changed(node);
+    reading_.RequestFollow();
+}
+
+void TBrisvanderMain::ToggleReadingPane() {
+    reading_.SetVisible(!reading_.Visible());
+    LayoutControls();
+}
+
+bool TBrisvanderMain::PreTranslate(MSG& message) {
+    if (message.message == WM_KEYDOWN && message.wParam == VK_F8 && hwnd_ &&
+        (message.hwnd == hwnd_ || IsChild(hwnd_, message.hwnd))) {
+        ToggleReadingPane();
+        return true;
+    }
+    return messages_.PreTranslate(message) || reading_.PreTranslate(message);
 }
 
 void TBrisvanderMain::FillMessageList(STOREFOLDERID folderId) {
@@ -373,6 +403,7 @@ bool TBrisvanderMain::HandleTreeNotify(const NMHDR* header, LRESULT& result) {
     case TVN_SELCHANGEDW:
     case TVN_SELCHANGEDA:
         selection_.Changed(reinterpret_cast<const NMTREEVIEWW*>(header)->itemNew.hItem);
+        reading_.RequestFollow();
         return true;
     case TVN_BEGINLABELEDITW:
         // Non-zero refuses the edit.
@@ -396,6 +427,8 @@ bool TBrisvanderMain::HandleTreeNotify(const NMHDR* header, LRESULT& result) {
 }
 
 bool TBrisvanderMain::HandleListNotify(const NMHDR* header, LRESULT& result) {
+    if (header->code == LVN_ITEMCHANGED || header->code == LVN_ODSTATECHANGED)
+        reading_.RequestFollow();
     if (header->code == LVN_KEYDOWN) {
         messageCommands_.KeyDown(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
         result = 0;
@@ -432,6 +465,10 @@ void TBrisvanderMain::ReportError(const std::wstring& message) {
 }
 
 LRESULT TBrisvanderMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The router has handled a store notification by now: a shown message
+    // that went, or its folder, leaves the pane at once.
+    if (message == WM_FOLDERNOTIFY || (message >= WM_NEWMSGS && message <= WM_MARKEDASUNREAD))
+        reading_.Follow();
     if (drag_.HandleMessage(message, wParam, lParam))
         return 0;
     switch (message) {

@@ -13,6 +13,8 @@
 #include "main/views/FolderTreeView.h"
 #include "main/commands/MessageCommands.h"
 #include "main/views/MessageListView.h"
+#include "main/views/ReadingPane.h"
+#include "main/commands/AttachmentCommands.h"
 #include "main/commands/MessageSourceCommands.h"
 #include "main/StoreNotify.h"
 #include "store/StoreApi.h"
@@ -62,9 +64,9 @@ class TBrisvanderMain final : public ui::Window {
     HWND Handle() const { return hwnd_; }
     // The program ends its message loop when this window goes.
     void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
-    // The keys the window takes before the dialog manager does (the find
-    // box's), for the message loop; true when handled.
-    bool PreTranslate(MSG& message) { return messages_.PreTranslate(message); }
+    // The keys the window takes before the dialog manager does (F8, the find
+    // box's, the reading pane's), for the message loop; true when handled.
+    bool PreTranslate(MSG& message);
 
     // ---- State --------------------------------------------------------------------------
     IStoreNamespace* Namespace() const { return namespace_.Get(); }
@@ -90,6 +92,9 @@ class TBrisvanderMain final : public ui::Window {
     FolderPanel& Panel() { return panel_; }
     MessageListView& Messages() { return messages_; }
     MessageRows& Rows() { return messages_.Rows(); }
+    ReadingPane& Reading() { return reading_; }
+    // F8: the reading pane below the message list, on or off.
+    void ToggleReadingPane();
 
     // ---- Log panel ---------------------------------------------------------------------
     // Appends one line; lines show in order, are never cleared.
@@ -172,4 +177,6 @@ class TBrisvanderMain final : public ui::Window {
     MessageCommands messageCommands_;
     MessageSourceCommands sourceCommands_;
     DragCommands drag_;
+    ReadingPane reading_;
+    AttachmentCommands attachments_;
 };

@@ -4,6 +4,8 @@
 #include "InputDialog.h"
 
 #include <commdlg.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <utility>
 #include <vector>
@@ -75,6 +77,27 @@ class DefaultHost final : public ModalHost {
 };
 
 } // namespace
+
+bool ModalHost::ChooseFolder(HWND owner, const std::wstring& title, std::wstring& folder) {
+    Microsoft::WRL::ComPtr<IFileOpenDialog> dialog;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&dialog))))
+        return false;
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR);
+    if (!title.empty())
+        dialog->SetTitle(title.c_str());
+    if (FAILED(dialog->Show(owner)))
+        return false; // cancelled
+    Microsoft::WRL::ComPtr<IShellItem> item;
+    PWSTR path = nullptr;
+    if (FAILED(dialog->GetResult(&item)) || FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)))
+        return false;
+    folder = path;
+    CoTaskMemFree(path);
+    return true;
+}
 
 ModalHost& DefaultModalHost() {
     static DefaultHost host;

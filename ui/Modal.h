@@ -40,6 +40,9 @@ class ModalHost {
     virtual UINT ShowMenu(HWND owner, HMENU menu, POINT screen) = 0;
     // Tells the user about an unexpected error; the program goes on.
     virtual void ErrorBox(HWND owner, const std::wstring& message) = 0;
+    // True and `folder` set to the chosen folder when the user confirms. The
+    // system's folder picker unless a host answers itself.
+    virtual bool ChooseFolder(HWND owner, const std::wstring& title, std::wstring& folder);
 
   protected:
     ModalHost() = default;

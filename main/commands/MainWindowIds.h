@@ -14,6 +14,7 @@ enum MainControl : int {
     IDC_LABELFOLDERS,
     IDC_LABELMESSAGES,
     IDC_LABELABOUT,
+    IDC_READINGPANE,
 };
 
 // The context menus' entries, which come back to the window as WM_COMMAND.

@@ -54,6 +54,20 @@ bool ScriptedModalHost::SaveFile(HWND, ui::SaveFileRequest& request) {
     return true;
 }
 
+bool ScriptedModalHost::ChooseFolder(HWND, const std::wstring& title, std::wstring& folder) {
+    Record({L"folder", title, L"", 0});
+    if (folderAnswers.empty()) {
+        ++unanswered;
+        return false;
+    }
+    auto answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    if (!answer)
+        return false;
+    folder = *answer;
+    return true;
+}
+
 INT_PTR ScriptedModalHost::ShowModal(HWND owner, ui::ModalDialog& dialog) {
     shown.push_back({L"dialog", L"", L"", 0});
     if (dialogScripts.empty()) {

@@ -15,7 +15,8 @@ namespace storedouble {
 class ScriptedModalHost final : public ui::ModalHost {
   public:
     struct Shown {
-        std::wstring kind; // "message", "input", "save", "dialog", "menu", "error"
+        std::wstring kind; // "message", "input", "save", "dialog", "menu", "error",
+                           // "folder"
         std::wstring caption;
         std::wstring text;
         UINT type = 0;
@@ -24,8 +25,9 @@ class ScriptedModalHost final : public ui::ModalHost {
     // Answers, each used once, in order. A question without an answer counts as
     // unanswered and gets IDCANCEL / a cancel.
     std::deque<int> messageAnswers;
-    std::deque<std::optional<std::wstring>> inputAnswers; // nullopt: cancelled
-    std::deque<std::optional<std::wstring>> saveAnswers;  // nullopt: cancelled
+    std::deque<std::optional<std::wstring>> inputAnswers;  // nullopt: cancelled
+    std::deque<std::optional<std::wstring>> saveAnswers;   // nullopt: cancelled
+    std::deque<std::optional<std::wstring>> folderAnswers; // nullopt: cancelled
     // Runs in place of showing the dialog; gets the dialog to inspect, its
     // window made hidden by ui::Dialog::Create.
     std::deque<std::function<INT_PTR(ui::ModalDialog&)>> dialogScripts;
@@ -51,6 +53,8 @@ class ScriptedModalHost final : public ui::ModalHost {
     // and the screen point as caption "x,y".
     UINT ShowMenu(HWND owner, HMENU menu, POINT screen) override;
     void ErrorBox(HWND owner, const std::wstring& message) override;
+    // Recorded as "folder" with the title as caption.
+    bool ChooseFolder(HWND owner, const std::wstring& title, std::wstring& folder) override;
 
   private:
     void Record(Shown what);

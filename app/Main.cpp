@@ -5,15 +5,17 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <ole2.h>
 
 namespace {
 
 class ComApartment {
   public:
-    ComApartment() : status_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    // OLE's too: dragging mail out and the clipboard need it.
+    ComApartment() : status_(OleInitialize(nullptr)) {}
     ~ComApartment() {
         if (SUCCEEDED(status_))
-            CoUninitialize();
+            OleUninitialize();
     }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
@@ -30,6 +32,9 @@ int Run(HINSTANCE instance, int showCommand) {
     MSG message{};
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        // Escape ends a drag before the dialog keys make it a cancel command.
+        if (mainWindow.PreTranslateDrag(message))
+            continue;
         // The find box's keys, while it is open.
         if (mainWindow.PreTranslate(message))
             continue;

@@ -81,7 +81,8 @@ TBrisvanderMain::TBrisvanderMain(StoreFactory factory, ui::ModalHost* modal)
       folderCommands_(*this, modal_, tree_, selection_),
       messageCommands_(*this, modal_, tree_, messages_, selection_, busy_),
       sourceCommands_(*this, modal_, messages_, selection_),
-      drag_(*this, tree_, messages_, selection_, folderCommands_, messageCommands_),
+      drag_(*this, tree_, messages_, selection_, folderCommands_, messageCommands_,
+            [this](const std::string& line) { Log(line); }),
       reading_(messages_, [this] { return selection_.OpenedFolder(); }),
       attachments_(*this, modal_, reading_) {}
 
@@ -263,7 +264,7 @@ void TBrisvanderMain::FormCreate() {
 }
 
 void TBrisvanderMain::FormDestroy() {
-    drag_.Cancel();
+    drag_.Close();
     reading_.SetVisible(false);
     selection_.Close();
     ConnectParts(nullptr);

@@ -118,6 +118,8 @@ class TBrisvanderMain final : public ui::Window {
     bool Busy() const { return busy_.Busy(); }
     // While rows or a folder are dragged onto the tree.
     bool Dragging() const { return drag_.Active(); }
+    // Keys and right-clicks during a drag, before the loop's dialog keys see them.
+    bool PreTranslateDrag(const MSG& message) { return drag_.PreTranslate(message); }
 
   private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

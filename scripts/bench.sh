@@ -28,6 +28,8 @@ scripts/register-store.sh build/windows
 rc=0
 echo "== bench/scale/bench_import.sh"
 bench/scale/bench_import.sh || rc=$?
+echo "== bench/ui/drag_out_window.sh"
+bench/ui/drag_out_window.sh || rc=$?
 # The Windows benchmarks at scale get the store just built natively, and fresh
 # copies of it where they change it: building it under Wine would take longer
 # than all of them.

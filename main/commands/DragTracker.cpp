@@ -42,6 +42,9 @@ POINT FramePoint(HWND owner, POINT client) {
 }
 
 constexpr COLORREF kClear = RGB(255, 0, 255);
+constexpr UINT_PTR kHoverTimer = 0x4447;
+constexpr UINT kHoverTick = 100;  // ms between scroll steps near an edge
+constexpr DWORD kOpenAfter = 800; // ms over a closed folder before it opens
 
 POINT CursorIn(HWND owner) {
     POINT at{};
@@ -97,7 +100,7 @@ HIMAGELIST MakeDragImage(HWND control, HIMAGELIST icons, int icon, std::wstring 
 }
 
 void DragTracker::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed,
-                        Drop drop) {
+                        Drop drop, Leave leave) {
     Cancel();
     ui::UniqueImageList picture(image);
     if (!owner || !tree)
@@ -107,6 +110,9 @@ void DragTracker::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, 
     tree_ = tree;
     allowed_ = std::move(allowed);
     drop_ = std::move(drop);
+    leave_ = std::move(leave);
+    hovered_ = 0;
+    SetTimer(owner, kHoverTimer, kHoverTick, nullptr);
     const POINT at = CursorIn(owner);
     if (image_ && ImageList_BeginDrag(image_.Get(), 0, hotSpot.x, hotSpot.y)) {
         const POINT frame = FramePoint(owner, at);
@@ -115,7 +121,7 @@ void DragTracker::Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, 
         image_.Reset();
     }
     SetCapture(owner);
-    Track(at);
+    Track(at, true);
 }
 
 bool DragTracker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -124,7 +130,18 @@ bool DragTracker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     switch (message) {
     case WM_MOUSEMOVE:
-        Track(at);
+        if (leave_ && Outside(at)) {
+            const Leave leave = std::move(leave_);
+            Finish();
+            leave();
+            return true;
+        }
+        Track(at, true);
+        return true;
+    case WM_TIMER:
+        if (wParam != kHoverTimer)
+            return false;
+        Hover();
         return true;
     case WM_LBUTTONUP:
         DropAt(at, (wParam & MK_CONTROL) != 0);
@@ -147,8 +164,76 @@ bool DragTracker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+bool DragTracker::PreTranslate(const MSG& message) {
+    const UINT m = message.message;
+    if (eatRightUp_ && (m == WM_RBUTTONUP || m == WM_NCRBUTTONUP || m == WM_CONTEXTMENU)) {
+        eatRightUp_ = m == WM_CONTEXTMENU;
+        return true;
+    }
+    if (!Active())
+        return false;
+    if (m == WM_KEYDOWN || m == WM_SYSKEYDOWN) {
+        if (message.wParam == VK_ESCAPE)
+            Cancel();
+        return message.wParam != VK_MENU; // Alt goes on, so Alt+Tab still switches
+    }
+    if (m == WM_KEYUP || m == WM_CHAR || m == WM_SYSCHAR)
+        return true;
+    if (m == WM_RBUTTONDOWN || m == WM_NCRBUTTONDOWN) {
+        Cancel();
+        eatRightUp_ = true;
+        return true;
+    }
+    return false;
+}
+
 void DragTracker::Cancel() {
     Finish();
+}
+
+bool DragTracker::Outside(POINT client) const {
+    POINT screen = client;
+    ClientToScreen(owner_, &screen);
+    RECT frame{};
+    GetWindowRect(owner_, &frame);
+    return !PtInRect(&frame, screen);
+}
+
+void DragTracker::Hover() {
+    const POINT at = CursorIn(owner_);
+    POINT inTree = at;
+    MapWindowPoints(owner_, tree_, &inTree, 1);
+    RECT inside{};
+    GetClientRect(tree_, &inside);
+    const int band = std::max(8, static_cast<int>(TreeView_GetItemHeight(tree_)));
+    const bool across = inTree.x >= inside.left && inTree.x < inside.right;
+    int step = -1;
+    if (across && inTree.y >= inside.top - band / 2 && inTree.y < inside.top + band)
+        step = SB_LINEUP;
+    else if (across && inTree.y >= inside.bottom - band && inTree.y < inside.bottom + band / 2)
+        step = SB_LINEDOWN;
+    if (step >= 0) {
+        ImageList_DragShowNolock(FALSE);
+        SendMessageW(tree_, WM_VSCROLL, MAKEWPARAM(step, 0), 0);
+        UpdateWindow(tree_);
+        ImageList_DragShowNolock(TRUE);
+    }
+    const bool aim = step >= 0;
+    // A closed folder with sub-folders opens after a short rest over it.
+    HTREEITEM node = NodeAt(at);
+    const STOREFOLDERID id = node ? folder_tree::NodeId(tree_, node) : 0;
+    if (id != hovered_) {
+        hovered_ = id;
+        hoverSince_ = GetTickCount();
+    } else if (node && GetTickCount() - hoverSince_ >= kOpenAfter &&
+               TreeView_GetChild(tree_, node) &&
+               !(TreeView_GetItemState(tree_, node, TVIS_EXPANDED) & TVIS_EXPANDED)) {
+        ImageList_DragShowNolock(FALSE);
+        TreeView_Expand(tree_, node, TVE_EXPAND);
+        UpdateWindow(tree_);
+        ImageList_DragShowNolock(TRUE);
+    }
+    Track(at, aim);
 }
 
 HTREEITEM DragTracker::NodeAt(POINT client) const {
@@ -170,9 +255,15 @@ STOREFOLDERID DragTracker::TargetAt(POINT client) const {
     return node ? folder_tree::NodeId(tree_, node) : 0;
 }
 
-void DragTracker::Track(POINT client) {
+void DragTracker::Track(POINT client, bool aim) {
     HTREEITEM node = NodeAt(client);
-    const bool allowed = node && allowed_ && allowed_(folder_tree::NodeId(tree_, node));
+    const STOREFOLDERID id = node ? folder_tree::NodeId(tree_, node) : 0;
+    if (aim) {
+        aimed_ = id;
+        aimedAt_ = client;
+    }
+    // A folder that slid under the pointer (the one aimed at went) is no target.
+    const bool allowed = node && id == aimed_ && allowed_ && allowed_(id);
     HTREEITEM wanted = allowed ? node : nullptr;
     // Compared with what the tree shows, so a rebuild in the middle of the
     // drag (which drops the highlight with the old nodes) is caught up.
@@ -191,7 +282,12 @@ void DragTracker::Track(POINT client) {
 }
 
 void DragTracker::DropAt(POINT client, bool copy) {
-    const STOREFOLDERID target = TargetAt(client);
+    // A release elsewhere points there first.
+    if (client.x != aimedAt_.x || client.y != aimedAt_.y)
+        Track(client, true);
+    STOREFOLDERID target = TargetAt(client);
+    if (target != aimed_) // the tree changed since the user last pointed
+        target = 0;
     const Allowed allowed = std::move(allowed_);
     const Drop drop = std::move(drop_);
     Finish();
@@ -215,6 +311,8 @@ void DragTracker::Finish() {
     tree_ = nullptr;
     allowed_ = nullptr;
     drop_ = nullptr;
+    leave_ = nullptr;
+    KillTimer(owner, kHoverTimer);
     if (GetCapture() == owner)
         ReleaseCapture();
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));

@@ -32,6 +32,8 @@ class DragTracker {
     using Allowed = std::function<bool(STOREFOLDERID target)>;
     // `copy` is true when Ctrl was held at the drop.
     using Drop = std::function<void(STOREFOLDERID target, bool copy)>;
+    // The pointer left the window: the drag goes on in the system's loop.
+    using Leave = std::function<void()>;
 
     DragTracker() = default;
     ~DragTracker() { Cancel(); }
@@ -40,11 +42,16 @@ class DragTracker {
 
     // Starts a drag shown with `image` (taken over) whose hot spot is
     // `hotSpot` inside it; the owner gets the mouse until the drop.
-    void Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed, Drop drop);
+    void Begin(HWND owner, HWND tree, HIMAGELIST image, POINT hotSpot, Allowed allowed, Drop drop,
+               Leave leave = nullptr);
     bool Active() const { return owner_ != nullptr; }
-    // The owner's mouse, key and capture messages while a drag is on; false
-    // for those it leaves alone.
+    // The owner's mouse, key, timer and capture messages while a drag is on;
+    // false for those it leaves alone.
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Every queued message before the loop dispatches it: keys go to the
+    // drag (Escape ends it), a right-click ends it and its release is eaten.
+    // True for those it took.
+    bool PreTranslate(const MSG& message);
     // Ends the drag without a drop (Escape, lost capture).
     void Cancel();
     // The folder under a point of the owner's client area; 0 over no folder.
@@ -52,7 +59,12 @@ class DragTracker {
 
   private:
     HTREEITEM NodeAt(POINT client) const;
-    void Track(POINT client);
+    // `aim`: the user pointed (a move, a scroll); otherwise only the tree
+    // changed under a resting pointer, which points at nothing new.
+    void Track(POINT client, bool aim);
+    // Scrolls the tree near its edges and opens a folder hovered over a while.
+    void Hover();
+    bool Outside(POINT client) const;
     void DropAt(POINT client, bool copy);
     void Finish();
 
@@ -61,4 +73,10 @@ class DragTracker {
     ui::UniqueImageList image_;
     Allowed allowed_;
     Drop drop_;
+    Leave leave_;
+    bool eatRightUp_ = false;
+    STOREFOLDERID aimed_ = 0;   // the folder the user last pointed at
+    POINT aimedAt_{-1, -1};     // from there
+    STOREFOLDERID hovered_ = 0; // the folder under the pointer since hoverSince_
+    DWORD hoverSince_ = 0;
 };

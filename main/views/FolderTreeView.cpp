@@ -22,7 +22,14 @@ void FolderTreeView::SetImages(HIMAGELIST images) {
 }
 
 void FolderTreeView::Rebuild(IStoreNamespace* store, STOREFOLDERID wantedId) {
+    // A drag's picture is hidden while the tree repaints beneath it, or it
+    // would put back the old tree where it stood (nothing when no drag is on).
+    const bool hidden = ImageList_DragShowNolock(FALSE) != FALSE;
     folder_tree::Rebuild(tree_, store, wantedId, suppress_);
+    if (hidden) {
+        UpdateWindow(tree_);
+        ImageList_DragShowNolock(TRUE);
+    }
 }
 
 HTREEITEM FolderTreeView::Selected() const {

@@ -3,7 +3,8 @@
 // folder panel and the message list, or closes the window.
 //
 //   probe log <seconds>    prints the log once it has text and stopped changing
-//   probe state <seconds>  prints tree, panel, list and log once the log has text
+//   probe state <seconds>  prints tree, panel, list, places, client area and log once
+//                          the log has text
 //   probe close <seconds>  asks the window to close and waits until it is gone;
 //                          prints the milliseconds that took
 //   probe bareclose 0      the same for a bare window of the probe's own
@@ -446,6 +447,12 @@ int PrintState(DWORD deadline) {
             }
             DumpPanel(main, out);
             DumpPlaces(main, out);
+            RECT client{};
+            GetClientRect(main, &client);
+            POINT origin{0, 0};
+            ClientToScreen(main, &origin);
+            out += "client\t" + Number(origin.x) + "\t" + Number(origin.y) + "\t" +
+                   Number(client.right) + "\t" + Number(client.bottom) + "\n";
             DumpLog(log, out);
             Write(out);
             return 0;

@@ -80,8 +80,12 @@ TEST_F(DragCommandsTest, FoldersGoWhereMoveWouldTakeThemAndRowsAnywhereButHome) 
 }
 
 TEST_F(DragCommandsTest, AFolderMovesOnlyAtTheDropOntoAnAllowedTarget) {
+    // The Inbox may leave the window, but no folder takes it.
     DragFolder(1);
-    EXPECT_FALSE(window_->Dragging()) << "the Inbox stays where it is";
+    Mouse(WM_MOUSEMOVE, 5);
+    EXPECT_EQ(Highlighted(), 0u);
+    Mouse(WM_LBUTTONUP, 5);
+    EXPECT_FALSE(window_->Dragging());
 
     DragFolder(4);
     ASSERT_TRUE(window_->Dragging());
@@ -135,6 +139,38 @@ TEST_F(DragCommandsTest, RowsAreMovedOrWithCtrlCopiedAsByTheFolderDialog) {
     EXPECT_EQ(boxes[0].text, L" Can't copy/move message(s) ");
     EXPECT_EQ(boxes[0].caption, L" Error");
     EXPECT_EQ(boxes[0].type, 0x10u);
+}
+
+TEST_F(DragCommandsTest, EscapeARightClickOrAFolderSlidingUnderThePointerDropsNothing) {
+    const auto queued = [this](UINT message, WPARAM wParam = 0) {
+        MSG m{window_->Handle(), message, wParam, 0, 0, {}};
+        return window_->PreTranslateDrag(m);
+    };
+    // Escape reaches the drag before the loop's dialog keys, wherever the focus is.
+    DragRows({0});
+    Mouse(WM_MOUSEMOVE, 5);
+    EXPECT_TRUE(queued(WM_KEYDOWN, VK_ESCAPE));
+    EXPECT_FALSE(window_->Dragging());
+    Mouse(WM_LBUTTONUP, 5);
+    // A right-click ends the next; its release opens no menu.
+    DragFolder(5);
+    Mouse(WM_MOUSEMOVE, 4);
+    EXPECT_TRUE(queued(WM_RBUTTONDOWN));
+    EXPECT_FALSE(window_->Dragging());
+    EXPECT_TRUE(queued(WM_RBUTTONUP)) << "eaten";
+    EXPECT_FALSE(queued(WM_RBUTTONUP)) << "only the one";
+    Mouse(WM_LBUTTONUP, 4);
+    // "work" goes while pointed at: "Old" slides under the resting pointer.
+    DragRows({0});
+    Mouse(WM_MOUSEMOVE, 4);
+    const POINT at = InWindow(4);
+    store_->RemoveFolder(4);
+    window_->RebuildTree(1);
+    ASSERT_EQ(TreeView_GetDropHilight(Tree()), nullptr);
+    SendMessageW(window_->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    EXPECT_FALSE(window_->Dragging());
+    EXPECT_THAT(CallsOf("CopyMoveMessages"), IsEmpty());
+    EXPECT_THAT(CallsOf("MoveFolder"), IsEmpty());
 }
 
 } // namespace

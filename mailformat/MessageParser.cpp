@@ -1,5 +1,6 @@
 #include "MessageParser.h"
 
+#include "AsciiText.h"
 #include "Charsets.h"
 #include "Calendar.h"
 
@@ -8,37 +9,18 @@
 
 namespace mailstore {
 
+using ascii::Base64Value;
+using ascii::EqualsNoCase;
+using ascii::HexValue;
+using ascii::IsSpace;
+using ascii::Lower;
+using ascii::Trim;
+
 namespace {
 
 // Header sections beyond this are not looked at: no real header block is larger,
 // and it bounds the work a hostile message can cause.
 constexpr size_t kMaxHeaderBytes = 1u << 20;
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-char Lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsSpace(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
 
 using Field = HeaderField;
 
@@ -108,30 +90,6 @@ std::vector<HeaderField> SplitHeaderFields(std::string_view source, size_t* body
 }
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
 
 bool DecodeBase64Word(std::string_view in, std::string* out) {
     uint32_t acc = 0;

@@ -1,5 +1,6 @@
 #include "Mime.h"
 
+#include "AsciiText.h"
 #include "Charsets.h"
 #include "HtmlText.h"
 #include "MessageParser.h"
@@ -14,62 +15,18 @@ namespace mailformat {
 namespace {
 
 using mailstore::HeaderField;
-
-char Lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
+using mailstore::ascii::Base64Value;
+using mailstore::ascii::EqualsNoCase;
+using mailstore::ascii::HexValue;
+using mailstore::ascii::IsSpace;
+using mailstore::ascii::Lower;
+using mailstore::ascii::Trim;
 
 std::string LowerCopy(std::string_view s) {
     std::string out(s);
     for (char& c : out)
         c = Lower(c);
     return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-int Base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
 }
 
 // ---- Parameters ---------------------------------------------------------------------
@@ -83,7 +40,7 @@ Params ReadParams(std::string_view field) {
     Params p;
     size_t i = 0;
     auto readToken = [&](std::string* out, bool stopAtEquals) {
-        while (i < field.size() && IsBlank(field[i]))
+        while (i < field.size() && IsSpace(field[i]))
             ++i;
         if (i < field.size() && field[i] == '"') {
             ++i;
@@ -375,7 +332,7 @@ template <typename Sink> void Base64(std::string_view in, Sink&& sink) {
     for (char c : in) {
         if (c == '=')
             bits = 0; // padding ends a quantum; a following one starts anew
-        int v = Base64Value(static_cast<unsigned char>(c));
+        int v = Base64Value(c);
         if (v < 0)
             continue;
         acc = (acc << 6) | static_cast<uint32_t>(v);
@@ -449,7 +406,7 @@ uint64_t DecodedSize(std::string_view body, std::string_view encoding) {
         static const auto kDigit = [] {
             std::array<uint8_t, 256> t{};
             for (int c = 0; c < 256; ++c)
-                t[static_cast<size_t>(c)] = Base64Value(static_cast<unsigned char>(c)) >= 0;
+                t[static_cast<size_t>(c)] = Base64Value(static_cast<char>(c)) >= 0;
             return t;
         }();
         uint64_t run = 0;

@@ -97,26 +97,10 @@ LRESULT CALLBACK SourceBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
     return DefSubclassProc(box, message, wParam, lParam);
 }
 
-// The source box's window class, loaded once: loading it costs more than
-// showing a small message.
-class RichEditModule {
-  public:
-    RichEditModule() : module_(LoadLibraryW(L"riched20.dll")) {}
-    ~RichEditModule() {
-        if (module_)
-            FreeLibrary(module_);
-    }
-    RichEditModule(const RichEditModule&) = delete;
-    RichEditModule& operator=(const RichEditModule&) = delete;
-
-  private:
-    HMODULE module_;
-};
-
 } // namespace
 
 TFormMessProps::TFormMessProps() : ui::Dialog(GetModuleHandleW(nullptr), IDD_MESSPROPS) {
-    static RichEditModule richEdit;
+    ui::LoadRichEdit();
 }
 
 void TFormMessProps::OnInit() {

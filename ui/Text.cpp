@@ -3,23 +3,23 @@
 namespace ui {
 
 // One conversion call: a code page never needs more UTF-16 units than bytes.
-std::wstring FromAnsi(std::string_view text) {
+std::wstring FromAnsi(std::string_view text, UINT codePage) {
     if (text.empty())
         return {};
     const int bytes = static_cast<int>(text.size());
     std::wstring result(text.size(), L'\0');
-    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), bytes, result.data(), bytes);
+    const int units = MultiByteToWideChar(codePage, 0, text.data(), bytes, result.data(), bytes);
     result.resize(static_cast<size_t>(units > 0 ? units : 0));
     return result;
 }
 
-std::string ToAnsi(std::wstring_view text) {
+std::string ToAnsi(std::wstring_view text, UINT codePage) {
     if (text.empty())
         return {};
-    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                     0, nullptr, nullptr);
+    int length = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(),
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), result.data(),
                         length, nullptr, nullptr);
     return result;
 }
@@ -62,6 +62,17 @@ size_t WholeChars(std::string_view text, UINT codePage) {
         at += length;
     }
     return text.size();
+}
+
+void LoadRichEdit() {
+    struct Module {
+        HMODULE handle = LoadLibraryW(L"riched20.dll");
+        ~Module() {
+            if (handle)
+                FreeLibrary(handle);
+        }
+    };
+    static const Module richEdit;
 }
 
 } // namespace ui

@@ -2,6 +2,7 @@
 
 #include "main/commands/MessageSourceCommands.h"
 #include "ui/Modal.h"
+#include "ui/Text.h"
 #include "ui/WaitCursor.h"
 
 #include "Mime.h"
@@ -16,16 +17,6 @@ namespace attachment_files {
 namespace {
 
 constexpr size_t kMaxNameBytes = 150;
-
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
 
 std::wstring Lower(std::wstring s) {
     CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
@@ -49,7 +40,7 @@ File CollectOne(const ReadingPane& pane, size_t index) {
     const size_t separator = name.find_last_of("/\\");
     if (separator != std::string_view::npos)
         name.remove_prefix(separator + 1);
-    file.name = Wide(mailstore::SafeName(name, kMaxNameBytes, fallback));
+    file.name = ui::FromUtf8(mailstore::SafeName(name, kMaxNameBytes, fallback));
     return file;
 }
 

@@ -18,29 +18,6 @@ namespace export_data {
 
 namespace {
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                            nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
 uint64_t Ticks(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
@@ -482,10 +459,10 @@ ComPtr<IDataObject> MessageFiles(ComPtr<IStoreFolder> folder, std::vector<MESSAG
             record.MarkFilled();
             const MESSAGEPROPS& p = record.Props();
             const std::string subject =
-                Utf8(ui::FromAnsi(p.pszSubject ? std::string_view(p.pszSubject) : ""));
-            files.push_back(
-                {Wide(names.Claim(mailstore::EmlBase(Ticks(p.ftReceived), subject), ".eml")), id,
-                 true, p.cbMessage});
+                ui::ToUtf8(ui::FromAnsi(p.pszSubject ? std::string_view(p.pszSubject) : ""));
+            files.push_back({ui::FromUtf8(names.Claim(
+                                 mailstore::EmlBase(Ticks(p.ftReceived), subject), ".eml")),
+                             id, true, p.cbMessage});
         }
         return files;
     };
@@ -508,7 +485,8 @@ ComPtr<IDataObject> MessageFiles(ComPtr<IStoreFolder> folder, std::vector<MESSAG
 ComPtr<IDataObject> FolderMbox(ComPtr<IStoreNamespace> store, STOREFOLDERID folder,
                                const std::wstring& name, std::shared_ptr<LeftOut> leftOut) {
     FileSource source;
-    const std::wstring file = Wide(mailstore::SafeName(Utf8(name), 100, "folder") + ".mbox");
+    const std::wstring file =
+        ui::FromUtf8(mailstore::SafeName(ui::ToUtf8(name), 100, "folder") + ".mbox");
     source.list = [file] { return std::vector<VirtualFile>{{file, 0, false, 0}}; };
     source.open = [store, folder, leftOut](const VirtualFile&, IStream** out) {
         ComPtr<IStoreFolder> opened;

@@ -1,4 +1,5 @@
 #include "main/views/MessageFind.h"
+#include "ui/Text.h"
 
 #include <windows.h>
 
@@ -40,15 +41,6 @@ std::wstring Fold(std::wstring_view text) {
     return folded;
 }
 
-std::wstring Widen(std::string_view utf8) {
-    const int bytes = static_cast<int>(utf8.size());
-    const int units = bytes ? MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0) : 0;
-    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-    if (units > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, wide.data(), units);
-    return wide;
-}
-
 // Fold of each character up to U+017F (the Latin letters with accents most
 // names use), asked of the system once; 0 where the fold is not one character.
 const std::wstring& LatinFolds() {
@@ -63,7 +55,7 @@ const std::wstring& LatinFolds() {
     return table;
 }
 
-// Fold(Widen(utf8)) without the system's help when every character is in the
+// Fold(ui::FromUtf8(utf8)) without the system's help when every character is in the
 // table: the usual text beyond ASCII costs a table look-up a character.
 bool QuickFold(std::string_view utf8, std::wstring& out) {
     const std::wstring& folds = LatinFolds();
@@ -107,7 +99,7 @@ bool TextMatcher::Matches(std::string_view utf8) const {
     if (!plain) {
         std::wstring folded;
         if (!QuickFold(utf8, folded))
-            folded = Fold(Widen(utf8));
+            folded = Fold(ui::FromUtf8(utf8));
         return folded.find(wide_) != std::wstring::npos;
     }
     if (!ascii_)

@@ -40,17 +40,6 @@ void AppendCodePageAsUtf8(std::string_view text, std::string* out) {
     AppendUtf8(ui::FromAnsi(text), out);
 }
 
-std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    const int bytes = static_cast<int>(utf8.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-    if (units > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, wide.data(), units);
-    return wide;
-}
-
 // Fixed calendar fields in 55 bits: year 16, month 4, weekday 3, day 5, hour 5,
 // minute 6, second 6, milliseconds 10.
 uint64_t PackFields(const SYSTEMTIME& t) {
@@ -206,11 +195,11 @@ std::string_view MessageRows::Text(size_t index, int column) const {
 }
 
 std::wstring MessageRows::From(size_t index) const {
-    return Widen(Text(index, 0));
+    return ui::FromUtf8(Text(index, 0));
 }
 
 std::wstring MessageRows::Subject(size_t index) const {
-    return Widen(Text(index, 1));
+    return ui::FromUtf8(Text(index, 1));
 }
 
 std::wstring MessageRows::ReceivedText(size_t index) const {
@@ -232,8 +221,8 @@ MessageRow MessageRows::At(size_t index) const {
     row.id = e.id;
     row.image = e.image;
     row.flagged = e.flagged;
-    row.from = Widen(Text(index, 0));
-    row.subject = Widen(Text(index, 1));
+    row.from = ui::FromUtf8(Text(index, 0));
+    row.subject = ui::FromUtf8(Text(index, 1));
     const uint64_t time = uint64_t{e.timeHigh} << 32 | e.timeLow;
     row.received.fixed = e.fixedTime;
     if (e.fixedTime)
@@ -582,8 +571,8 @@ std::vector<std::wstring> MessageRows::Texts(int column) const {
     for (const auto& block : blocks_)
         for (const Entry& e : block->rows) {
             const char* at = block->text.data() + e.text;
-            texts.push_back(column == 0 ? Widen({at, e.fromBytes})
-                                        : Widen({at + e.fromBytes, e.subjectBytes}));
+            texts.push_back(column == 0 ? ui::FromUtf8({at, e.fromBytes})
+                                        : ui::FromUtf8({at + e.fromBytes, e.subjectBytes}));
         }
     return texts;
 }

@@ -1,4 +1,5 @@
 #include "main/views/MessageSort.h"
+#include "ui/Text.h"
 
 #include <windows.h>
 
@@ -52,17 +53,6 @@ int CompareBytes(std::string_view a, std::string_view b) {
     return CompareValues(a.size(), b.size());
 }
 
-std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    const int bytes = static_cast<int>(utf8.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-    if (units > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, wide.data(), units);
-    return wide;
-}
-
 std::string SortKey(std::wstring_view text) {
     std::string key;
     AppendSortKey(text, &key);
@@ -81,7 +71,7 @@ int CompareWithRow(const MessageRows& rows, SortOrder order, const MessageRow& r
     switch (order.column) {
     case kFrom:
     case kSubject:
-        return CompareBytes(key, SortKey(Widen(rows.Text(index, order.column))));
+        return CompareBytes(key, SortKey(ui::FromUtf8(rows.Text(index, order.column))));
     case kReceived:
         return CompareValues(ReceivedKeyOf(row.received), rows.ReceivedKey(index));
     case kFlag:
@@ -209,7 +199,7 @@ bool SortJob::Step(double budgetMs) {
         std::wstring wide;
         while (keyAt_.size() <= distinct_.size()) {
             const auto [at, bytes] = distinct_[keyAt_.size() - 1];
-            wide = Widen(std::string_view(texts_).substr(at, bytes));
+            wide = ui::FromUtf8(std::string_view(texts_).substr(at, bytes));
             AppendSortKey(wide, &keys_);
             keyAt_.push_back(static_cast<uint32_t>(keys_.size()));
             // The clock is asked every few keys: each key costs microseconds.

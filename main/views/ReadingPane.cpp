@@ -3,6 +3,7 @@
 #include "main/views/LocalTime.h"
 #include "ui/Dialog.h"
 #include "ui/Dpi.h"
+#include "ui/Text.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -24,47 +25,12 @@ constexpr size_t kTextPiece = 16 * 1024;
 // Text beyond this is not shown; the box takes seconds to fill with more.
 constexpr size_t kMaxText = 512 * 1024;
 
-// The text box's window class, loaded once.
-class RichEditModule {
-  public:
-    RichEditModule() : module_(LoadLibraryW(L"riched20.dll")) {}
-    ~RichEditModule() {
-        if (module_)
-            FreeLibrary(module_);
-    }
-    RichEditModule(const RichEditModule&) = delete;
-    RichEditModule& operator=(const RichEditModule&) = delete;
-
-  private:
-    HMODULE module_;
-};
 constexpr UINT kFollowMessage = WM_APP + 27;
-
-std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-std::string Utf8(std::wstring_view wide) {
-    if (wide.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
 
 // The Date: line as the list shows a time.
 std::string DateText(uint64_t fileTime) {
     FILETIME utc{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-    return Utf8(localtime_text::LocalTimeText(utc));
+    return ui::ToUtf8(localtime_text::LocalTimeText(utc));
 }
 
 std::wstring SizeText(uint64_t bytes) {
@@ -144,7 +110,7 @@ bool ReadingPane::Create(HWND parent, int id, HFONT font) {
 // A new box in place of the old one: emptying a box of much text costs it
 // seconds, destroying it next to nothing.
 void ReadingPane::MakeTextBox() {
-    static RichEditModule richEdit;
+    ui::LoadRichEdit();
     HWND old = text_;
     const bool focused = old && GetFocus() == old;
     RECT place{};
@@ -349,7 +315,7 @@ void ReadingPane::ShowParsed() {
 void ReadingPane::SetText(const std::string& utf8) {
     constexpr size_t kMaxLine = 1000;
     std::wstring text;
-    const std::wstring wide = Wide(utf8);
+    const std::wstring wide = ui::FromUtf8(utf8);
     text.reserve(wide.size() + wide.size() / 16);
     size_t column = 0;
     for (wchar_t c : wide) {
@@ -424,8 +390,8 @@ void ReadingPane::FillAttachments() {
     ListView_DeleteAllItems(list_);
     int row = 0;
     for (const mailformat::Attachment& a : attachments_) {
-        std::wstring name = Wide(a.name.empty() ? "(no name)" : a.name);
-        std::wstring type = Wide(a.contentType);
+        std::wstring name = ui::FromUtf8(a.name.empty() ? "(no name)" : a.name);
+        std::wstring type = ui::FromUtf8(a.contentType);
         std::wstring size = SizeText(a.size);
         LVITEMW item{};
         item.mask = LVIF_TEXT;

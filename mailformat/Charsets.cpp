@@ -197,6 +197,15 @@ size_t Utf8SequenceAt(std::string_view s, size_t i) {
     return len;
 }
 
+std::string CutUtf8(const std::string& s, size_t maxBytes) {
+    if (s.size() <= maxBytes)
+        return s;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
+        --end;
+    return s.substr(0, end);
+}
+
 bool IsValidUtf8(std::string_view bytes) {
     for (size_t i = 0; i < bytes.size();) {
         const size_t len = Utf8SequenceAt(bytes, i);

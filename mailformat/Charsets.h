@@ -22,6 +22,9 @@ std::string BytesToUtf8(std::string_view bytes);
 
 bool IsValidUtf8(std::string_view bytes);
 
+// The longest prefix of s of at most maxBytes that does not split a UTF-8 character.
+std::string CutUtf8(const std::string& s, size_t maxBytes);
+
 // Length of the well-formed UTF-8 sequence that starts at s[i]; 0 where none
 // does (a stray byte, a cut sequence, an overlong form, a surrogate, or a code
 // point past U+10FFFF).

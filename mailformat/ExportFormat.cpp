@@ -15,16 +15,6 @@ std::string TrimEnd(std::string s) {
     return s;
 }
 
-// The longest prefix of s of at most maxBytes that does not split a UTF-8 character.
-std::string CutUtf8(const std::string& s, size_t maxBytes) {
-    if (s.size() <= maxBytes)
-        return s;
-    size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
-        --end;
-    return s.substr(0, end);
-}
-
 std::string Lower(std::string_view text) {
     std::string s(text);
     for (char& c : s)

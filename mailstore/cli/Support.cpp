@@ -121,15 +121,6 @@ std::string Fit(const std::string& s, size_t width) {
     return out + std::string(width - points, ' ');
 }
 
-std::string CutUtf8(const std::string& s, size_t maxBytes) {
-    if (s.size() <= maxBytes)
-        return s;
-    size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
-        --end;
-    return s.substr(0, end);
-}
-
 void DrawProgress(std::ostream& err, uint64_t done, uint64_t total, const std::string& tail) {
     const uint64_t width = 30;
     const uint64_t filled = total ? (done < total ? done : total) * width / total : width;

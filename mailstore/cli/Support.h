@@ -2,6 +2,7 @@
 // times and terminal output.
 #pragma once
 
+#include "Charsets.h"
 #include "CliSupport.h"
 #include "Store.h"
 
@@ -47,8 +48,6 @@ std::string FormatTime(uint64_t fileTime);
 
 // Cuts UTF-8 text to at most width code points and pads it to width.
 std::string Fit(const std::string& s, size_t width);
-// The longest prefix of s of at most maxBytes that does not split a UTF-8 character.
-std::string CutUtf8(const std::string& s, size_t maxBytes);
 
 // The bar the long commands draw on a terminal, over the line before: 30 cells
 // filled for done of total, then `tail`.

@@ -144,7 +144,6 @@ void TBrisvanderMain::CreateControls() {
     tree_.Create(hwnd_, IDC_TREEVIEWFOLDERS, kTree, font_.Get());
     panel_.Create(hwnd_, IDC_GROUPBOX1, kGroupBox, font_.Get());
     messages_.Create(hwnd_, IDC_LISTVIEWMESSAGES, kList, font_.Get());
-    reading_.Create(hwnd_, IDC_READINGPANE, font_.Get());
     reading_.onSave = [this](size_t index) { attachments_.SaveOne(index); };
     reading_.onSaveAll = [this] { attachments_.SaveAll(); };
     // The dialog manager would take Enter for a default button the window does
@@ -326,6 +325,15 @@ void TBrisvanderMain::TreeViewFoldersChange(HTREEITEM node) {
 }
 
 void TBrisvanderMain::ToggleReadingPane() {
+    // Made the first time it is asked for: until then the window holds exactly
+    // the controls its layout lays out.
+    if (!reading_.Handle()) {
+        if (!reading_.Create(hwnd_, IDC_READINGPANE, font_.Get()))
+            return;
+        // In the tab order right after the list it reads from.
+        SetWindowPos(reading_.Handle(), ListViewMessages(), 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     reading_.SetVisible(!reading_.Visible());
     LayoutControls();
 }

@@ -48,6 +48,32 @@ TEST(Flowed, JoinsSoftBreaksOnly) {
     EXPECT_EQ(JoinFlowed("abc \ndef\n", true), "abcdef\n");
 }
 
+// Japanese mail: ISO-2022-JP bodies labelled, base64 or quoted-printable
+// encoded, unlabelled, in HTML and format=flowed all read as the same text.
+TEST(BodyCharsets, Iso2022JpBodies) {
+    const std::string head = "Subject: x\r\nContent-Type: text/";
+    const std::string kaigi = "\xE4\xBC\x9A\xE8\xAD\xB0"; // the word for "meeting"
+    const std::string jis = "\x1b$B2q5D$OL@F|$G$9!#\x1b(B\r\n\x1b(I123\x1b(B \x1b(J\\\x1b(B\r\n";
+    const std::string want = kaigi + "\xE3\x81\xAF\xE6\x98\x8E\xE6\x97\xA5\xE3\x81\xA7"
+                                     "\xE3\x81\x99\xE3\x80\x82\n\xEF\xBD\xB1\xEF\xBD\xB2"
+                                     "\xEF\xBD\xB3 \xC2\xA5\n";
+    const char* labels[] = {"plain; charset=ISO-2022-JP\r\n",
+                            "plain; charset=\"iso-2022-jp\"; format=flowed\r\n", "plain\r\n",
+                            "plain; charset=x-unknown\r\n"};
+    for (const char* label : labels)
+        EXPECT_EQ(Read(head + label + "\r\n" + jis).text, "Subject: x\n\n" + want) << label;
+    EXPECT_EQ(Read(head + "plain; charset=iso-2022-jp\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                          "GyRCMnE1RCRPTEBGfCRHJDkhIxsoQg0KGyhJMTIzGyhCIBsoSlwbKEINCg==\r\n")
+                  .text,
+              "Subject: x\n\n" + want);
+    EXPECT_EQ(Read(head + "plain; charset=iso-2022-jp\r\nContent-Transfer-Encoding: "
+                          "quoted-printable\r\n\r\n=1B$B2q5D=1B(B=\r\n=1B$B$O=1B(B\r\n")
+                  .text,
+              "Subject: x\n\n" + kaigi + "\xE3\x81\xAF\n");
+    EXPECT_EQ(Read(head + "html; charset=iso-2022-jp\r\n\r\n<p>\x1b$B2q5D\x1b(B &amp; a</p>").text,
+              "Subject: x\n\n" + kaigi + " & a\n");
+}
+
 TEST(Render, HeadersAndAPlainBody) {
     Reading r = Read("From: =?utf-8?Q?J=C3=BCrgen?= <j@example.org>\r\n"
                      "To: a@example.org, \"B, C\" <b@example.org>\r\n"

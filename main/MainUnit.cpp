@@ -344,6 +344,10 @@ bool TBrisvanderMain::PreTranslate(MSG& message) {
         ToggleReadingPane();
         return true;
     }
+    // Bit 30: the key was down already, so this is a held key's repeat.
+    if (message.message == WM_KEYDOWN && (message.lParam & (1 << 30)) &&
+        message.hwnd == ListViewMessages())
+        reading_.HoldWhileRepeating();
     return messages_.PreTranslate(message) || reading_.PreTranslate(message);
 }
 

@@ -19,6 +19,10 @@ constexpr int kListId = 1102;
 constexpr int kSaveAllId = 1103;
 constexpr UINT_PTR kSliceTimer = 1;
 constexpr UINT_PTR kTextTimer = 2;
+constexpr UINT_PTR kRestTimer = 3;
+// Longer than a held key's repeat interval (33-40 ms by default), short
+// enough that the row the key stops on shows within 100 ms.
+constexpr UINT kRestMs = 60;
 // Characters put into the box at once, and then in each turn of the queue.
 constexpr size_t kFirstText = 4 * 1024;
 constexpr size_t kTextPiece = 16 * 1024;
@@ -145,6 +149,8 @@ void ReadingPane::SetVisible(bool visible) {
         return;
     visible_ = visible;
     if (!visible) {
+        KillTimer(hwnd_, kRestTimer);
+        held_ = false;
         // Focus in the pane goes back to the list before the pane hides.
         HWND focus = GetFocus();
         if (focus && (focus == hwnd_ || IsChild(hwnd_, focus)))
@@ -183,9 +189,15 @@ void ReadingPane::ShowLine(const std::wstring& line) {
 }
 
 void ReadingPane::RequestFollow() {
-    if (!visible_ || followPosted_)
+    if (!visible_ || followPosted_ || held_)
         return;
     followPosted_ = PostMessageW(hwnd_, kFollowMessage, 0, 0) != FALSE;
+}
+
+void ReadingPane::HoldWhileRepeating() {
+    if (!visible_)
+        return;
+    held_ = SetTimer(hwnd_, kRestTimer, kRestMs, nullptr) != 0;
 }
 
 void ReadingPane::Follow() {
@@ -456,6 +468,11 @@ LRESULT ReadingPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ReadNextSlice();
         else if (wParam == kTextTimer)
             AddTextPiece();
+        else if (wParam == kRestTimer) {
+            KillTimer(hwnd_, kRestTimer);
+            held_ = false;
+            Follow();
+        }
         return 0;
     case kFollowMessage:
         followPosted_ = false;

@@ -45,6 +45,10 @@ class ReadingPane final : public ui::Window {
     void Follow();
     // Follow, once, after the list's pending selection changes are handled.
     void RequestFollow();
+    // A key held down in the list (its repeats): the pane reads nothing until
+    // the key stops and the focus rests, so a held arrow key never costs the
+    // window a message's reading per row.
+    void HoldWhileRepeating();
     // Reads the whole message now (tests and the save commands need it complete).
     void Finish();
 
@@ -86,6 +90,7 @@ class ReadingPane final : public ui::Window {
     HWND saveAll_ = nullptr;
     bool visible_ = false;
     bool followPosted_ = false;
+    bool held_ = false; // a key repeats; the rest timer follows
     int dpi_ = 96;
     HFONT font_ = nullptr;
 

@@ -133,6 +133,26 @@ TEST_F(ReadingPaneTest, FollowsTheListAndEmptiesWhenTheMessageGoes) {
     EXPECT_EQ(PlaceOf(List()).bottom - PlaceOf(List()).top, ui::Scale(304, ui::ScreenDpi()));
 }
 
+// A held key's repeats open no message; the row the key stops on shows once
+// the focus rests.
+TEST_F(ReadingPaneTest, AHeldKeyReadsOnlyTheRowItStopsOn) {
+    Select({0});
+    store_->ClearCalls();
+    MSG repeat{List(), WM_KEYDOWN, VK_DOWN, 1 | (1 << 30), 0, {}};
+    EXPECT_FALSE(window_->PreTranslate(repeat));
+    DispatchMessageW(&repeat);
+    // What is posted runs; what waits for the rest timer does not.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, WM_TIMER - 1, PM_REMOVE) ||
+           PeekMessageW(&message, nullptr, WM_TIMER + 1, 0xFFFF, PM_REMOVE))
+        DispatchMessageW(&message);
+    EXPECT_EQ(store_->CountCalls("OpenMessage"), 0);
+    EXPECT_EQ(Pane().MessageId(), 11u);
+    PumpUntilIdle(150);
+    EXPECT_EQ(Pane().MessageId(), 12u);
+    EXPECT_EQ(store_->CountCalls("OpenMessage"), 1);
+}
+
 TEST_F(ReadingPaneTest, AStoreFailureLeavesALineNotABox) {
     store_->FailOn("OpenMessage", E_ACCESSDENIED);
     Select({1});

@@ -20,6 +20,7 @@ constexpr int kSaveAllId = 1103;
 constexpr UINT_PTR kSliceTimer = 1;
 constexpr UINT_PTR kTextTimer = 2;
 constexpr UINT_PTR kRestTimer = 3;
+constexpr UINT_PTR kDisposeTimer = 4;
 // Longer than a held key's repeat interval (33-40 ms by default), short
 // enough that the row the key stops on shows within 100 ms.
 constexpr UINT kRestMs = 60;
@@ -135,9 +136,14 @@ void ReadingPane::MakeTextBox() {
     if (old) {
         // The same place in the tab order, then the same id.
         SetWindowPos(text_, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        DestroyWindow(old);
         if (focused)
             SetFocus(text_);
+        // A box of much text takes tens of milliseconds to go: it goes from a
+        // timer, which comes after the new text is painted.
+        ShowWindow(old, SW_HIDE);
+        SetWindowLongPtrW(old, GWLP_ID, 0);
+        retired_.push_back(old);
+        SetTimer(hwnd_, kDisposeTimer, USER_TIMER_MINIMUM, nullptr);
     } else {
         SetWindowPos(text_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
@@ -468,7 +474,15 @@ LRESULT ReadingPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ReadNextSlice();
         else if (wParam == kTextTimer)
             AddTextPiece();
-        else if (wParam == kRestTimer) {
+        else if (wParam == kDisposeTimer) {
+            // One a turn: each may take a while.
+            if (!retired_.empty()) {
+                DestroyWindow(retired_.back());
+                retired_.pop_back();
+            }
+            if (retired_.empty())
+                KillTimer(hwnd_, kDisposeTimer);
+        } else if (wParam == kRestTimer) {
             KillTimer(hwnd_, kRestTimer);
             held_ = false;
             Follow();

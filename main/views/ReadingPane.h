@@ -86,6 +86,7 @@ class ReadingPane final : public ui::Window {
     MessageListView& messages_;
     std::function<IStoreFolder*()> openFolder_;
     HWND text_ = nullptr;
+    std::vector<HWND> retired_; // hidden text boxes still to destroy (children of the pane)
     HWND list_ = nullptr;
     HWND saveAll_ = nullptr;
     bool visible_ = false;

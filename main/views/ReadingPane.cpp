@@ -148,6 +148,22 @@ void ReadingPane::MakeTextBox() {
         SetWindowPos(text_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     SetWindowLongPtrW(text_, GWLP_ID, kTextId);
+    FitTextRect();
+}
+
+// The log's inner margin, so the text does not touch the edge at any DPI. Set
+// as the box's text rectangle after each resize: margins alone are not kept
+// by every rich edit.
+void ReadingPane::FitTextRect() {
+    RECT rect{};
+    GetClientRect(text_, &rect);
+    const int margin = ui::Scale(5, dpi_);
+    if (rect.right <= 2 * margin)
+        return;
+    rect.left += margin;
+    rect.right -= margin;
+    rect.top += ui::Scale(2, dpi_);
+    SendMessageW(text_, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&rect));
 }
 
 void ReadingPane::SetVisible(bool visible) {
@@ -441,6 +457,7 @@ void ReadingPane::Layout() {
     const int buttonHeight = ui::Scale(23, dpi_);
     const int textHeight = std::max(0, height - (any ? strip + gap : 0));
     MoveWindow(text_, 0, 0, width, textHeight, TRUE);
+    FitTextRect();
     MoveWindow(list_, 0, textHeight + gap, std::max(0, width - buttonWidth - gap), strip, TRUE);
     MoveWindow(saveAll_, std::max(0, width - buttonWidth), textHeight + gap, buttonWidth,
                buttonHeight, TRUE);

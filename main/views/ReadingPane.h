@@ -72,6 +72,7 @@ class ReadingPane final : public ui::Window {
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Layout();
     void MakeTextBox();
+    void FitTextRect();
     void Clear();
     void ShowLine(const std::wstring& line);
     void Load(IStoreFolder* folder, MESSAGEID id);

@@ -163,7 +163,11 @@ void ReadingPane::FitTextRect() {
     rect.left += margin;
     rect.right -= margin;
     rect.top += ui::Scale(2, dpi_);
-    SendMessageW(text_, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&rect));
+    // Setting it lays out all the text again: only when it changes.
+    RECT now{};
+    SendMessageW(text_, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&now));
+    if (!EqualRect(&now, &rect))
+        SendMessageW(text_, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&rect));
 }
 
 void ReadingPane::SetVisible(bool visible) {

@@ -38,6 +38,7 @@ set_aside() { # moves a directory out of the way without deleting anything now
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 sum() { awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%.2f", s }' <<<"$*"; }
+two() { if [ -n "$1" ]; then printf "%.2f" "$1"; else printf -- "-"; fi; }
 ratio() { awk -v n="$1" -v w="$2" 'BEGIN { if (n > 0 && w != "") printf "%.2f", w / n; else printf "-" }'; }
 
 # store_slice SIDE STORE SLICE: imports one slice, prints its seconds.
@@ -90,7 +91,7 @@ for ((i = 0; i < slices; i++)); do
     fw+=("$w") rw+=("$r")
   fi
   n=${sn[i]} f=${fn[i]} w=${sw[i]:-} g=${fw[i]:-}
-  printf "%9d %9.2f %9.2f %9s %9s %8s %8s %8s\n" $(((i + 1) * 10000)) "$n" "$f" "${w:--}" "${g:--}" \
+  printf "%9d %9.2f %9.2f %9s %9s %8s %8s %8s\n" $(((i + 1) * 10000)) "$n" "$f" "$(two "$w")" "$(two "$g")" \
     "$(ratio "$n" "$w")" "$(ratio "$f" "$g")" \
     "$(awk -v n="$n" -v f="$f" -v w="$w" -v g="$g" \
       'BEGIN { if (w != "" && g > 0 && n > 0) printf "%.2f", (w / n) / (g / f); else printf "-" }')"

@@ -194,8 +194,13 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     // Events of the store's creation are history for a fresh session.
     session->store_->TakeEvents();
     try {
+        // The hub outlives the remover (see the destructor). Under Wine every
+        // file call goes through the one server the window's messages go
+        // through too, so a burst of notifications is taken in first.
+        NotifyHub* hub = session->hub_.get();
         session->remover_ = std::make_unique<mailstore::LetGoRemover>(
-            mailstore::DefaultFileSystem(), session->store_->Directory());
+            mailstore::DefaultFileSystem(), session->store_->Directory(),
+            [hub] { return hub->Busy(); });
     } catch (const std::exception&) {
         return E_OUTOFMEMORY; // no thread to be had
     }

@@ -7,8 +7,10 @@
 #include "FileSystem.h"
 #include "StoreTypes.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,7 +31,13 @@ class LockWaiter {
 
 class LetGoRemover {
   public:
-    LetGoRemover(FileSystem& fs, std::string dir);
+    // `busy`, when given, is asked from the remover's thread before each hold
+    // of the lock: while it says so (for at most kMostHeldOff each time) the
+    // remover waits. A store whose file calls share one server with a window
+    // (as under Wine) gives the window its burst of notifications first.
+    using Busy = std::function<bool()>;
+    static constexpr std::chrono::milliseconds kMostHeldOff{30000};
+    LetGoRemover(FileSystem& fs, std::string dir, Busy busy = {});
     // Stops after the file in hand; files still waiting are left to the next
     // open of the store, which finds them by the deletes' records.
     ~LetGoRemover() { Stop(); }
@@ -49,6 +57,8 @@ class LetGoRemover {
 
   private:
     void Run();
+    // Waits while `busy_` says so, up to kMostHeldOff, or until stopped.
+    void HoldOff();
     // Removes files of `batch` from `from` on under one hold of the lock;
     // returns how many it took. `flat`: files of the old layout may be there.
     size_t RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from, bool flat);
@@ -56,6 +66,7 @@ class LetGoRemover {
 
     FileSystem& fs_;
     const std::string dir_;
+    const Busy busy_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<LetGoFile> waiting_;

@@ -5,7 +5,16 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace {
+
+double NowMs() {
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 HWND MakeMemo(HWND parent, int id, const controls::Place& place, HFONT font) {
     HWND edit = controls::MakeChild(
@@ -32,19 +41,19 @@ LogPanel::~LogPanel() {
 }
 
 void LogPanel::Append(std::string_view line) {
+    if (pendingLines_ == 0)
+        waitingSince_ = NowMs();
     pending_ += ui::FromAnsi(line);
     pending_ += L"\r\n";
     ++pendingLines_;
-    if (pendingLines_ >= kMaxPendingLines) {
-        Flush();
-        return;
-    }
     // A timer message comes only when no other message is waiting: the burst
     // that is writing these lines is over by then.
     if (!timerSet_)
         timerSet_ = SetTimer(edit_, TimerId(), USER_TIMER_MINIMUM, IdleTimer) != 0;
     if (!timerSet_)
         Flush();
+    else if (NowMs() - waitingSince_ >= kBusyEveryMs)
+        ShowSlice(kSliceMs);
 }
 
 void LogPanel::Flush() {
@@ -52,11 +61,44 @@ void LogPanel::Flush() {
         KillTimer(edit_, TimerId());
         timerSet_ = false;
     }
-    if (pending_.empty())
+    Show(pending_.size() - pendingFrom_, pendingLines_);
+}
+
+void LogPanel::ShowSlice(double budgetMs) {
+    if (pendingLines_ == 0)
         return;
-    std::wstring text;
-    text.swap(pending_);
-    pendingLines_ = 0;
+    const size_t lines = std::min(pendingLines_, sliceLines_);
+    size_t end = pendingFrom_;
+    for (size_t line = 0; line < lines; ++line)
+        end = pending_.find(L'\n', end) + 1;
+    const double start = NowMs();
+    Show(end - pendingFrom_, lines);
+    const double took = NowMs() - start;
+    // A call also costs the edit something of its own, more as its text
+    // grows, so a slice never shrinks below kMinSliceLines (small slices
+    // would spend the budget on that); it grows or shrinks at most twofold.
+    if (lines == sliceLines_ && took > 0) {
+        const double scaled = static_cast<double>(sliceLines_) * budgetMs / took;
+        sliceLines_ = static_cast<size_t>(std::clamp(scaled, static_cast<double>(sliceLines_) / 2,
+                                                     static_cast<double>(sliceLines_) * 2));
+        sliceLines_ = std::max(sliceLines_, kMinSliceLines);
+    }
+    waitingSince_ = NowMs();
+}
+
+void LogPanel::Show(size_t chars, size_t lines) {
+    if (lines == 0)
+        return;
+    const std::wstring text = pending_.substr(pendingFrom_, chars);
+    pendingFrom_ += chars;
+    pendingLines_ -= lines;
+    if (pendingLines_ == 0) {
+        pending_.clear();
+        pendingFrom_ = 0;
+    } else if (pendingFrom_ > pending_.size() / 2) {
+        pending_.erase(0, pendingFrom_);
+        pendingFrom_ = 0;
+    }
     LRESULT end = GetWindowTextLengthW(edit_);
     SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
     SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
@@ -66,13 +108,19 @@ std::string LogPanel::Text() const {
     int length = GetWindowTextLengthW(edit_);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(edit_, text.data(), length + 1)));
-    return ui::ToAnsi(text + pending_);
+    return ui::ToAnsi(text + pending_.substr(pendingFrom_));
 }
 
 void CALLBACK LogPanel::IdleTimer(HWND, UINT, UINT_PTR id, DWORD) {
     // Runs from the message loop: nothing may escape.
     try {
-        reinterpret_cast<LogPanel*>(id)->Flush();
+        auto* panel = reinterpret_cast<LogPanel*>(id);
+        panel->ShowSlice(kSliceMs);
+        // The timer comes again while lines wait, after input and paints.
+        if (panel->pendingLines_ == 0 && panel->timerSet_) {
+            KillTimer(panel->edit_, panel->TimerId());
+            panel->timerSet_ = false;
+        }
     } catch (...) {
     }
 }

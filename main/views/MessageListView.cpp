@@ -3,6 +3,7 @@
 #include "main/views/FindBox.h"
 #include "main/views/MessageFind.h"
 #include "main/views/MessageListSync.h"
+#include "ui/RedrawGuard.h"
 #include "ui/Dpi.h"
 
 #include <commctrl.h>
@@ -339,6 +340,9 @@ int MessageListView::ImageOf(int row) const {
 }
 
 void MessageListView::SelectAll() {
+    // The view repaints every row it selects, on screen or not, each a round
+    // trip to the window system: with redrawing off it repaints once.
+    RedrawGuard quiet(list_);
     ListView_SetItemState(list_, -1, LVIS_SELECTED, LVIS_SELECTED);
 }
 

@@ -87,8 +87,9 @@ std::string SafeName(std::string_view text, size_t maxBytes, std::string_view fa
         s[0] = '_';
     if (s.empty())
         s = fallback;
+    // The mark goes within the cap too.
     if (IsReservedDeviceName(s))
-        s = "_" + s;
+        s = "_" + TrimEnd(CutUtf8(s, maxBytes > 0 ? maxBytes - 1 : 0));
     return s;
 }
 

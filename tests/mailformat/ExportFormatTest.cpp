@@ -15,6 +15,7 @@ TEST(SafeNameTest, LeavesNoPathPartDeviceOrDirectionTrick) {
               "a_.._b");
     EXPECT_EQ(SafeName("\xE2\x80\xAE", 100, "x"), "x");
     EXPECT_EQ(SafeName("con.txt", 100, "x"), "_con.txt");
+    EXPECT_EQ(SafeName("con." + std::string(200, 'a'), 120, "x"), "_con." + std::string(115, 'a'));
     EXPECT_EQ(SafeName("..", 100, "x"), "x");
     // Cut at a character boundary, then trailing blanks and dots dropped.
     EXPECT_EQ(SafeName("ab. \xC3\xA9", 5, "x"), "ab");

@@ -1,5 +1,6 @@
 #include "UnitMessProps.h"
 
+#include "ui/Clock.h"
 #include "ui/Dpi.h"
 #include "ui/Text.h"
 #include "ui/WaitCursor.h"
@@ -44,12 +45,15 @@ constexpr int kRuleY[] = {73, 118, 162};
 // already, so fixed small pieces would cost more and more each; sized to the
 // time, they grow as that cost allows and the appends stay few.
 constexpr ULONG kFirstPiece = 8192;
-constexpr ULONG kPiece = 4096;
+constexpr ULONG kPiece = 16384;
 constexpr ULONG kLargestPiece = 8 * 1024 * 1024;
-// What one append may take: two fit in a turn.
-constexpr double kPieceMs = 25;
-// Work per idle turn: the dialog answers again well within a quarter second.
-constexpr DWORD kTurnMs = 60;
+// What one append may take. A box whose every append costs in proportion to
+// the text it holds (as one does here) needs pieces large enough that this
+// cost stays a small part of each: smaller would make the load grow with the
+// square of the source.
+constexpr double kPieceMs = 80;
+// Work per idle turn: one piece, so the queue is looked at after each.
+constexpr DWORD kTurnMs = 50;
 constexpr UINT_PTR kLoadTimer = 1;
 
 struct PieceCookie {
@@ -227,13 +231,6 @@ void TFormMessProps::StopLoading() {
 
 namespace {
 
-double NowMs() {
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // The next piece's size from how long the last piece of `bytes` took: about
 // kPieceMs a piece, at most twice the last so one slow turn cannot follow a
 // fast one.
@@ -244,11 +241,34 @@ ULONG NextPieceBytes(ULONG bytes, double tookMs) {
         std::clamp(bounded, static_cast<double>(kPiece), static_cast<double>(kLargestPiece)));
 }
 
+// Whether the text's end lies in the box's view, where a piece added shows;
+// read from the vertical bar, which the box keeps: asking the box for
+// positions or lengths costs it a walk through its text.
+bool EndInView(HWND box) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    if (!GetScrollInfo(box, SB_VERT, &info) || info.nPage == 0)
+        return true;
+    return info.nPos + static_cast<int>(info.nPage) > info.nMax;
+}
+
+// The bars took their new ranges while the box did not draw.
+void RedrawScrollBars(HWND box) {
+    for (int bar : {SB_VERT, SB_HORZ}) {
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_ALL;
+        if (GetScrollInfo(box, bar, &info))
+            SetScrollInfo(box, bar, &info, TRUE);
+    }
+}
+
 } // namespace
 
 bool TFormMessProps::AddPiece(bool first) {
     HWND box = RichEdit1();
-    const double started = NowMs();
+    const double started = ui::NowMs();
     const auto wanted =
         static_cast<ULONG>(std::min<unsigned long long>(left_, first ? kFirstPiece : pieceBytes_));
     std::string piece;
@@ -281,6 +301,7 @@ bool TFormMessProps::AddPiece(bool first) {
         return stream.dwError == 0 && cookie.left == 0;
     }
     // Added at the end; the user's selection and scroll position stay.
+    const bool endShown = EndInView(box);
     CHARRANGE selection{};
     POINT scroll{};
     SendMessageW(box, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
@@ -301,15 +322,31 @@ bool TFormMessProps::AddPiece(bool first) {
         SendMessageW(box, EM_HIDESELECTION, FALSE, 0);
     SendMessageW(box, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
     SendMessageW(box, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(box, nullptr, FALSE);
+    // Text added below the view changes only the scroll bars: repainting the
+    // whole box for each piece would cost the box more than taking the text.
+    if (endShown)
+        InvalidateRect(box, nullptr, FALSE);
+    RedrawScrollBars(box);
     if (wanted == pieceBytes_)
-        pieceBytes_ = NextPieceBytes(wanted, NowMs() - started);
+        pieceBytes_ = NextPieceBytes(wanted, ui::NowMs() - started);
     return stream.dwError == 0 && cookie.left == 0;
 }
 
 bool TFormMessProps::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     if (message == WM_TIMER && wParam == kLoadTimer) {
-        LoadMore(kTurnMs);
+        // Turns follow each other at once while nothing else waits: the
+        // timer's own pause between them would add a fifth to the load.
+        // Messages sent from other threads or programs are answered between
+        // turns; anything else waiting ends the run until the next timer.
+        while (LoadMore(kTurnMs)) {
+            const UINT waiting = HIWORD(GetQueueStatus(QS_ALLINPUT & ~QS_TIMER));
+            if (waiting & ~QS_SENDMESSAGE)
+                break;
+            if (waiting) {
+                MSG ignored;
+                PeekMessageW(&ignored, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            }
+        }
         result = TRUE;
         return true;
     }

@@ -308,6 +308,10 @@ std::string TBrisvanderMain::LogText() const {
     return log_ ? log_->Text() : std::string();
 }
 
+size_t TBrisvanderMain::LogPendingLines() const {
+    return log_ ? log_->PendingLines() : 0;
+}
+
 void TBrisvanderMain::FlushLog() {
     if (log_)
         log_->Flush();

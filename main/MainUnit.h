@@ -103,6 +103,8 @@ class TBrisvanderMain final : public ui::Window {
     std::string LogText() const;
     // Shows pending lines now instead of when the queue is next idle.
     void FlushLog();
+    // Lines the log has yet to show.
+    size_t LogPendingLines() const;
 
     // ---- Folder tree, panel and list ----------------------------------------------------
     // Empties and refills the main tree from the store and selects the wanted folder.

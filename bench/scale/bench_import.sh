@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
-# Import of 100,000 messages in slices of 10,000 with the command-line tool,
-# natively and under Wine, each slice timed; then `check` of the full store both
-# ways; then the platform's own cost of the same file work (file_floor, natively
-# and under Wine, 10,000 and 100,000 files), with every Wine-to-native ratio side
-# by side. Run by scripts/bench.sh (Wine's environment set, a display up). The
-# native store is kept as build/bench-data/store-100k for the window benchmarks.
-# BRIS_BENCH_WINE_IMPORT_S (default 1200) bounds the Wine import: slices stop
-# once it is spent. Old stores are moved into build/bench-data/trash, which
-# scripts/bench.sh empties after every timing: on ext4, creating files soon
-# after deleting many is several times slower, which would penalise whichever
-# run came next.
+# Import with the command-line tool in slices of 10,000 messages, natively and
+# under Wine, each slice beside the platform's own cost of the same file work
+# (file_floor continuing its own directory by the same 10,000 files), taken in
+# turn slice by slice so every ratio is read against a floor measured under the
+# same load; then `check` of the full store both ways beside the floor's reads.
+# Run by scripts/bench.sh (Wine's environment set, a display up).
+# BRIS_BENCH_IMPORT_COUNT (default 100000, a multiple of 10,000) sets how many;
+# at 100,000 the native store is kept as build/bench-data/store-100k for the
+# window benchmarks. BRIS_BENCH_WINE_IMPORT_S (default 1200) bounds the Wine
+# import: its slices stop once it is spent. Old stores are moved into
+# build/bench-data/trash, which scripts/bench.sh empties after every timing: on
+# ext4, creating files soon after deleting many is several times slower, which
+# would penalise whichever run came next.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 data=$root/build/bench-data
 mail=$data/mail
 native=$root/build/native-bench/mailstore/cli/mailstore
 windows=$root/build/windows/mailstore/cli/mailstore.exe
+floor_native=$root/build/native-bench/bench/scale/file_floor
+floor_windows=$root/build/windows/bench/scale/file_floor.exe
 trash=$data/trash
+count=${BRIS_BENCH_IMPORT_COUNT:-100000}
+if ((count < 10000 || count > 100000 || count % 10000 != 0)); then
+  echo "BRIS_BENCH_IMPORT_COUNT must be a multiple of 10,000 up to 100,000" >&2
+  exit 2
+fi
+slices=$((count / 10000))
 python3 "$root/bench/scale/make_mail.py" "$mail" 100000 10000
 
 now() { date +%s.%N; }
@@ -26,109 +36,103 @@ set_aside() { # moves a directory out of the way without deleting anything now
   mv "$1" "$trash/$(basename "$1").$(date +%s%N)"
 }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+sum() { awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%.2f", s }' <<<"$*"; }
+two() { if [ -n "$1" ]; then printf "%.2f" "$1"; else printf -- "-"; fi; }
+ratio() { awk -v n="$1" -v w="$2" 'BEGIN { if (n > 0 && w != "") printf "%.2f", w / n; else printf "-" }'; }
 
-# import_slices LABEL STORE BOUND_S COMMAND...: prints one line per slice and
-# leaves the slice times in `times`.
-import_slices() {
-  local label=$1 store=$2 bound=$3
-  shift 3
-  set_aside "$store"
-  "$@" init "$(path_for "$label" "$store")" >/dev/null 2>&1 </dev/null
-  times=()
-  local start total=0
-  for slice in "$mail"/slice-*.mbox; do
-    start=$(now)
-    "$@" import "$(path_for "$label" "$store")" Inbox "$(path_for "$label" "$slice")" \
-      >/dev/null 2>&1 </dev/null
-    times+=("$(secs "$start" "$(now)")")
-    total=$(awk -v t="$total" -v s="${times[-1]}" 'BEGIN { print t + s }')
-    if awk -v t="$total" -v b="$bound" 'BEGIN { exit !(t > b) }'; then
-      echo "  ($label import stopped after ${#times[@]} slices: ${total} s spent)"
-      break
-    fi
-  done
-}
-
-path_for() { if [ "$1" = wine ]; then echo "Z:$2"; else echo "$2"; fi; }
-
-sum_to() { # sum of the first N entries of the named array
-  local -n arr=$1
-  local n=$2 s=0
-  for ((i = 0; i < n && i < ${#arr[@]}; i++)); do s=$(awk -v a="$s" -v b="${arr[i]}" 'BEGIN { print a + b }'); done
-  echo "$s"
-}
-
-echo "import of 100,000 messages, 10,000 per run of the command-line tool (s; messages/s)"
-import_slices native "$data/store-100k" 100000 "$native"
-native_times=("${times[@]}")
-import_slices wine "$data/store-wine" "${BRIS_BENCH_WINE_IMPORT_S:-1200}" wine "$windows"
-wine_times=("${times[@]}")
-printf "%10s %10s %10s %10s %10s %8s\n" "messages" "native s" "native/s" "wine s" "wine/s" "ratio"
-for ((i = 0; i < ${#native_times[@]}; i++)); do
-  n=${native_times[i]}
-  w=${wine_times[i]:-}
-  if [ -n "$w" ]; then
-    awk -v m=$(((i + 1) * 10000)) -v n="$n" -v w="$w" \
-      'BEGIN { printf "%10d %10.2f %10.0f %10.2f %10.0f %8.2f\n", m, n, 10000 / n, w, 10000 / w, w / n }'
+# store_slice SIDE STORE SLICE: imports one slice, prints its seconds.
+store_slice() {
+  local start
+  start=$(now)
+  if [ "$1" = native ]; then
+    "$native" import "$2" Inbox "$mail/slice-$3.mbox" >/dev/null 2>&1 </dev/null
   else
-    awk -v m=$(((i + 1) * 10000)) -v n="$n" \
-      'BEGIN { printf "%10d %10.2f %10.0f %10s %10s %8s\n", m, n, 10000 / n, "-", "-", "-" }'
+    wine "$windows" import "Z:$2" Inbox "Z:$mail/slice-$3.mbox" >/dev/null 2>&1 </dev/null
   fi
-done
-for count in 1 5 10; do
-  if ((${#wine_times[@]} >= count)); then
-    n=$(sum_to native_times $count)
-    w=$(sum_to wine_times $count)
-    awk -v m=$((count * 10000)) -v n="$n" -v w="$w" \
-      'BEGIN { printf "import to %d: native %.1f s, wine %.1f s, wine/native %.2f\n", m, n, w, w / n }'
+  secs "$start" "$(now)"
+}
+
+# floor_slice SIDE DIR FIRST: the same file work for 10,000 files from FIRST on;
+# prints "WRITE READ" seconds.
+floor_slice() {
+  local line
+  if [ "$1" = native ]; then
+    line=$("$floor_native" "$2" 10000 "$3" </dev/null)
+  else
+    line=$(wine "$floor_windows" "Z:$2" 10000 "$3" 2>/dev/null </dev/null | tr -d '\r')
   fi
+  awk '{ print $4, $6 }' <<<"$line"
+}
+
+store_native=$data/store-native-$count
+[ "$count" = 100000 ] && store_native=$data/store-100k
+store_wine=$data/store-wine
+for d in "$store_native" "$store_wine" "$data/floor-native" "$data/floor-wine"; do set_aside "$d"; done
+"$native" init "$store_native" >/dev/null 2>&1 </dev/null
+wine "$windows" init "Z:$store_wine" >/dev/null 2>&1 </dev/null
+
+echo "import of $count messages, 10,000 per run of the command-line tool, each slice"
+echo "beside file_floor's next 10,000 files (s); load average at start: $(load)"
+printf "%9s %9s %9s %9s %9s %8s %8s %8s\n" messages store floor store floor "store" "floor" "store/"
+printf "%9s %9s %9s %9s %9s %8s %8s %8s\n" "" native native wine wine "w/n" "w/n" "floor"
+sn=() fn=() sw=() fw=() rn=() rw=()
+wine_spent=0
+for ((i = 0; i < slices; i++)); do
+  slice=$(printf "%02d" $i)
+  first=$((i * 10000 + 1))
+  sn+=("$(store_slice native "$store_native" "$slice")")
+  read -r w r <<<"$(floor_slice native "$data/floor-native" $first)"
+  fn+=("$w") rn+=("$r")
+  if awk -v t="$wine_spent" -v b="${BRIS_BENCH_WINE_IMPORT_S:-1200}" 'BEGIN { exit !(t <= b) }'; then
+    sw+=("$(store_slice wine "$store_wine" "$slice")")
+    wine_spent=$(sum "$wine_spent" "${sw[-1]}")
+    read -r w r <<<"$(floor_slice wine "$data/floor-wine" $first)"
+    fw+=("$w") rw+=("$r")
+  fi
+  n=${sn[i]} f=${fn[i]} w=${sw[i]:-} g=${fw[i]:-}
+  printf "%9d %9.2f %9.2f %9s %9s %8s %8s %8s\n" $(((i + 1) * 10000)) "$n" "$f" "$(two "$w")" "$(two "$g")" \
+    "$(ratio "$n" "$w")" "$(ratio "$f" "$g")" \
+    "$(awk -v n="$n" -v f="$f" -v w="$w" -v g="$g" \
+      'BEGIN { if (w != "" && g > 0 && n > 0) printf "%.2f", (w / n) / (g / f); else printf "-" }')"
 done
-if ((${#wine_times[@]} >= 2)); then
-  awk -v f="${wine_times[0]}" -v l="${wine_times[-1]}" -v k=${#wine_times[@]} \
-    'BEGIN { printf "wine rate, last slice against first: %.2f (slice %d)\n", f / l, k }'
+done_wine=${#sw[@]}
+echo "load average at end: $(load)"
+if ((done_wine < slices)); then
+  echo "  (Wine import stopped after $done_wine slices: ${wine_spent} s spent)"
 fi
-set_aside "$data/store-wine"
+if ((done_wine > 0)); then
+  n=$(sum "${sn[@]:0:done_wine}") f=$(sum "${fn[@]:0:done_wine}")
+  w=$(sum "${sw[@]}") g=$(sum "${fw[@]}")
+  echo "import to $((done_wine * 10000)): store native $n s, wine $w s (wine/native $(ratio "$n" "$w"));" \
+    "floor native $f s, wine $g s (wine/native $(ratio "$f" "$g")); store ratio against floor ratio" \
+    "$(awk -v n="$n" -v f="$f" -v w="$w" -v g="$g" 'BEGIN { printf "%.2f", (w / n) / (g / f) }')"
+fi
+if ((done_wine >= 2)); then
+  # Flat: no later slice slower than the first, for the store and the floor alike.
+  awk -v s="${sw[*]}" -v f="${fw[*]}" 'BEGIN {
+    ns = split(s, a, " "); split(f, b, " "); k = 1; fk = 1
+    for (i = 2; i <= ns; i++) { if (a[i] > a[k]) k = i; if (b[i] > b[fk]) fk = i }
+    printf "wine, slowest slice against the first: store %.2f (slice %d), floor %.2f (slice %d)\n",
+      (k > 1 ? a[k] / a[1] : 1), k, (fk > 1 ? b[fk] / b[1] : 1), fk }'
+fi
+set_aside "$store_wine"
 
 start=$(now)
-"$native" check "$data/store-100k" >/dev/null
+"$native" check "$store_native" >/dev/null
 native_check=$(secs "$start" "$(now)")
 start=$(now)
-wine "$windows" check "Z:$data/store-100k" >/dev/null 2>&1 </dev/null
+wine "$windows" check "Z:$store_native" >/dev/null 2>&1 </dev/null
 wine_check=$(secs "$start" "$(now)")
-awk -v n="$native_check" -v w="$wine_check" \
-  'BEGIN { printf "check of 100,000: native %.2f s, wine %.2f s, wine/native %.2f\n", n, w, w / n }'
-
-# The platform's floor: the same file work without the store, each side into a
-# directory of its own.
-floor_native=$root/build/native-bench/bench/scale/file_floor
-floor_windows=$root/build/windows/bench/scale/file_floor.exe
-declare -A floor
-for count in 10000 100000; do
-  for side in native wine; do
-    dir=$data/floor-$side-$count
-    set_aside "$dir"
-    if [ $side = native ]; then
-      line=$("$floor_native" "$dir" $count </dev/null)
-    else
-      line=$(wine "$floor_windows" "Z:$dir" $count 2>/dev/null </dev/null | tr -d '\r')
-    fi
-    floor[$side-$count-write]=$(awk '{ print $4 }' <<<"$line")
-    floor[$side-$count-read]=$(awk '{ print $6 }' <<<"$line")
-    set_aside "$dir"
-  done
-  awk -v m=$count -v nw="${floor[native-$count-write]}" -v ww="${floor[wine-$count-write]}" \
-    -v nr="${floor[native-$count-read]}" -v wr="${floor[wine-$count-read]}" 'BEGIN {
-      printf "platform floor, %d files: create/write/flush/close native %.2f s (%.0f us/file), wine %.2f s (%.0f us/file); open/size/read/close native %.2f s (%.0f us/file), wine %.2f s (%.0f us/file)\n",
-        m, nw, nw / m * 1e6, ww, ww / m * 1e6, nr, nr / m * 1e6, wr, wr / m * 1e6 }'
-done
-ratio() { awk -v n="$1" -v w="$2" 'BEGIN { if (n > 0 && w != "") printf "%.2f", w / n; else printf "-" }'; }
-last=${#wine_times[@]}
-echo "wine/native: the store beside the platform's floor for the same files"
-printf "  %-28s %8s %8s\n" "" "store" "floor"
-printf "  %-28s %8s %8s\n" "import 10,000" "$(ratio "${native_times[0]}" "${wine_times[0]:-}")" \
-  "$(ratio "${floor[native-10000-write]}" "${floor[wine-10000-write]}")"
-printf "  %-28s %8s %8s\n" "import to $((last * 10000))" \
-  "$(ratio "$(sum_to native_times "$last")" "$(sum_to wine_times "$last")")" \
-  "$(ratio "${floor[native-100000-write]}" "${floor[wine-100000-write]}")"
-printf "  %-28s %8s %8s\n" "check of 100,000" "$(ratio "$native_check" "$wine_check")" \
-  "$(ratio "${floor[native-100000-read]}" "${floor[wine-100000-read]}")"
+if ((done_wine == slices)); then
+  nr=$(sum "${rn[@]}") wr=$(sum "${rw[@]}")
+  echo "check of $count: native $native_check s, wine $wine_check s (wine/native" \
+    "$(ratio "$native_check" "$wine_check")); the floor's reads of the same files: native $nr s," \
+    "wine $wr s (wine/native $(ratio "$nr" "$wr"))"
+else
+  echo "check of $count: native $native_check s, wine $wine_check s (wine/native" \
+    "$(ratio "$native_check" "$wine_check"))"
+fi
+set_aside "$data/floor-native"
+set_aside "$data/floor-wine"
+[ "$count" = 100000 ] || set_aside "$store_native"

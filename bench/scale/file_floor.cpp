@@ -5,9 +5,11 @@
 // four threads). Built
 // natively and for Windows from this one source, so the Wine-to-native ratio of
 // the store's import and check can be read beside the platform's.
-// Usage: file_floor DIR COUNT. DIR must not exist; it is left for the caller
-// to remove (after every timing, as deleting many files slows creating more).
-// Prints "files COUNT write SECONDS read SECONDS".
+// Usage: file_floor DIR COUNT [FIRST]. Writes files FIRST (default 1) to
+// FIRST + COUNT - 1, so a run can continue a DIR an earlier run filled, as one
+// import slice continues a store; DIR is made when missing and left for the
+// caller to remove (after every timing, as deleting many files slows creating
+// more). Prints "files COUNT write SECONDS read SECONDS".
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -163,12 +165,13 @@ class Pending {
     std::vector<Native> open_;
 };
 
-void WriteAll(const std::string& dir, size_t count, const std::string& bytes) {
+void WriteAll(const std::string& dir, size_t first, size_t count, const std::string& bytes) {
     if (!MakeDir(dir) || !MakeDir(dir + "/messages"))
         Die("cannot create " + dir);
     Pending pending;
-    for (size_t no = 1; no <= count; ++no) {
-        if (no == 1 || (no & 0xff) == 0) {
+    const size_t end = first + count;
+    for (size_t no = first; no < end; ++no) {
+        if (no == first || (no & 0xff) == 0) {
             if (!MakeDir(dir + "/messages/" + Hex(no >> 16, 2)) || !MakeDir(Shard(dir, no)))
                 Die("cannot create the sub-directory of file " + std::to_string(no));
         }
@@ -178,7 +181,7 @@ void WriteAll(const std::string& dir, size_t count, const std::string& bytes) {
         pending.Add(h);
         if (!Write(h, bytes))
             Die("cannot write " + FilePath(dir, no));
-        const bool batchEnd = no % 200 == 0 || no == count;
+        const bool batchEnd = (no - first + 1) % 200 == 0 || no + 1 == end;
         if (batchEnd && !pending.FlushAndClose())
             Die("cannot flush");
         if (batchEnd && !SyncDir(Shard(dir, no)))
@@ -186,10 +189,10 @@ void WriteAll(const std::string& dir, size_t count, const std::string& bytes) {
     }
 }
 
-void ReadBack(const std::string& dir, size_t count, size_t expected) {
+void ReadBack(const std::string& dir, size_t first, size_t count, size_t expected) {
     std::vector<char> ok(count, 0);
     InLanes(count, [&](size_t i) {
-        const Native h = OpenRead(FilePath(dir, i + 1));
+        const Native h = OpenRead(FilePath(dir, first + i));
         std::string buf;
         ok[i] = h != kNone && ReadAll(h, &buf) && buf.size() == expected;
         if (h != kNone)
@@ -206,17 +209,20 @@ double Since(std::chrono::steady_clock::time_point t) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3)
-        return std::fprintf(stderr, "usage: file_floor DIR COUNT\n"), 2;
+    if (argc != 3 && argc != 4)
+        return std::fprintf(stderr, "usage: file_floor DIR COUNT [FIRST]\n"), 2;
     const std::string dir = argv[1];
     const size_t count = std::strtoul(argv[2], nullptr, 10);
+    const size_t first = argc == 4 ? std::strtoul(argv[3], nullptr, 10) : 1;
+    if (count == 0 || first == 0)
+        return std::fprintf(stderr, "file_floor: COUNT and FIRST must be above 0\n"), 2;
     // About the mean size of the benchmark's generated messages.
     const std::string bytes(900, 'x');
     auto t = std::chrono::steady_clock::now();
-    WriteAll(dir, count, bytes);
+    WriteAll(dir, first, count, bytes);
     const double write = Since(t);
     t = std::chrono::steady_clock::now();
-    ReadBack(dir, count, bytes.size());
+    ReadBack(dir, first, count, bytes.size());
     std::printf("files %zu write %.3f read %.3f\n", count, write, Since(t));
     return 0;
 }

@@ -64,7 +64,12 @@ class OutFile {
         offset_ = 0;
         Status s;
         for (unsigned n = 1; n <= 10; ++n) {
-            const std::string path = prefix + (n == 1 ? "" : "-" + std::to_string(n)) + suffix;
+            std::string path = prefix;
+            if (n > 1) {
+                path += '-';
+                path += std::to_string(n);
+            }
+            path += suffix;
             s = Fs().Open(path, OpenMode::CreateNew, &file_);
             if (s.ok())
                 temp_ = path;

@@ -153,6 +153,7 @@ void NotifyHub::PostDrain() {
 
 void NotifyHub::Enqueue(std::shared_ptr<Listeners> to, const Notification& n) {
     queue_.emplace_back(std::move(to), n);
+    UpdateBusy();
     if (!delivering_) {
         PostDrain();
     }
@@ -218,6 +219,7 @@ void NotifyHub::DeliverTurn() {
                 }
             }
             hub.delivering_ = false;
+            hub.UpdateBusy();
             hub.PostDrain();
         }
     } finish{*this};
@@ -237,6 +239,7 @@ void NotifyHub::DeliverTurn() {
 
 void NotifyHub::Release() {
     if (markers_ > 0 && --markers_ == 0) {
+        UpdateBusy();
         keepAlive_.reset(); // the caller holds the hub for the rest of its turn
     }
 }

@@ -12,6 +12,7 @@
 
 #include "StoreApi.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -105,6 +106,9 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     // Release markers posted behind ids passed by pointer that have not come
     // back yet. While there are any the hub keeps itself (and the module) alive.
     size_t awaitingRelease() const { return markers_; }
+    // Either of the two, readable from any thread: the receivers have not had
+    // every notification yet.
+    bool Busy() const { return busy_.load(std::memory_order_relaxed); }
 
     // Pollers run on every timer tick, e.g. to pick up other processes' changes.
     using PollerId = unsigned;
@@ -130,6 +134,7 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     void Release();
     void Poll();
     void PostDrain();
+    void UpdateBusy() { busy_.store(!queue_.empty() || markers_ > 0, std::memory_order_relaxed); }
 
     HWND hwnd_ = nullptr;
     DWORD thread_ = 0;
@@ -139,6 +144,7 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     IdSlots ids_;
     bool postedIds_ = false; // in this turn
     size_t markers_ = 0;
+    std::atomic<bool> busy_{false};
     std::unique_ptr<KeepAlive> keepAlive_;
     std::map<PollerId, std::function<void()>> pollers_;
     PollerId nextPoller_ = 1;

@@ -195,8 +195,13 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     // Events of the store's creation are history for a fresh session.
     session->store_->TakeEvents();
     try {
+        // The hub outlives the remover (see the destructor). Under Wine every
+        // file call goes through the one server the window's messages go
+        // through too, so a burst of notifications is taken in first.
+        NotifyHub* hub = session->hub_.get();
         session->remover_ = std::make_unique<mailstore::LetGoRemover>(
-            mailstore::DefaultFileSystem(), session->store_->Directory());
+            mailstore::DefaultFileSystem(), session->store_->Directory(),
+            [hub] { return hub->Busy(); });
     } catch (const std::exception&) {
         return E_OUTOFMEMORY; // no thread to be had
     }
@@ -262,9 +267,8 @@ void StoreSession::AllowRemoval() {
     // longer than until the next poll, which comes only while the thread idles.
     if (!remover_)
         return;
-    const bool busy = hub_->pending() > 0 || hub_->awaitingRelease() > 0;
-    remover_->AllowFor(busy ? std::chrono::milliseconds(0)
-                            : std::chrono::milliseconds(2 * NotifyHub::kPollMilliseconds));
+    remover_->AllowFor(hub_->Busy() ? std::chrono::milliseconds(0)
+                                    : std::chrono::milliseconds(2 * NotifyHub::kPollMilliseconds));
 }
 
 void StoreSession::CatchUp() {

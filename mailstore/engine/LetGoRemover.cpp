@@ -68,8 +68,9 @@ bool LockWaiter::Any() {
     return g_lockWaiters.load() > 0;
 }
 
-LetGoRemover::LetGoRemover(FileSystem& fs, std::string dir)
-    : fs_(fs), dir_(std::move(dir)), helper_([this] { Help(); }), thread_([this] { Run(); }) {}
+LetGoRemover::LetGoRemover(FileSystem& fs, std::string dir, Busy busy)
+    : fs_(fs), dir_(std::move(dir)), busy_(std::move(busy)), helper_([this] { Help(); }),
+      thread_([this] { Run(); }) {}
 
 void LetGoRemover::Stop() {
     if (!thread_.joinable())
@@ -134,8 +135,10 @@ void LetGoRemover::Run() {
             }
             inHand_ = batch.size();
         }
+        HoldOff();
         const bool flat = AnyFlatFiles(fs_, dir_);
         for (size_t at = 0; at < batch.size() && !stopping_;) {
+            HoldOff();
             {
                 // A wait, not a poll: each wake-up costs the busy thread too.
                 std::unique_lock<std::mutex> lock(mutex_);
@@ -148,6 +151,21 @@ void LetGoRemover::Run() {
         }
         std::lock_guard<std::mutex> lock(mutex_);
         inHand_ = 0;
+    }
+}
+
+void LetGoRemover::HoldOff() {
+    if (!busy_)
+        return;
+    const auto until = std::chrono::steady_clock::now() + kMostHeldOff;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_ && std::chrono::steady_clock::now() < until) {
+        lock.unlock();
+        const bool busy = busy_();
+        lock.lock();
+        if (!busy)
+            return;
+        wake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stop_; });
     }
 }
 

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,7 +33,13 @@ class LockWaiter {
 
 class LetGoRemover {
   public:
-    LetGoRemover(FileSystem& fs, std::string dir);
+    // `busy`, when given, is asked from the remover's thread before each hold
+    // of the lock: while it says so (for at most kMostHeldOff each time) the
+    // remover waits. A store whose file calls share one server with a window
+    // (as under Wine) gives the window its burst of notifications first.
+    using Busy = std::function<bool()>;
+    static constexpr std::chrono::milliseconds kMostHeldOff{30000};
+    LetGoRemover(FileSystem& fs, std::string dir, Busy busy = {});
     // Stops after the files in hand; files still waiting are left to the next
     // open of the store, which finds them by the deletes' records.
     ~LetGoRemover() { Stop(); }
@@ -67,6 +74,8 @@ class LetGoRemover {
     };
 
     void Run();
+    // Waits while `busy_` says so, up to kMostHeldOff, or until stopped.
+    void HoldOff();
     // The second thread: removes alongside Run while it holds the lock, since
     // one thread alone leaves the file system's work half idle.
     void Help();
@@ -79,6 +88,7 @@ class LetGoRemover {
 
     FileSystem& fs_;
     const std::string dir_;
+    const Busy busy_;
     std::atomic<bool> stopping_{false}; // read between files, without the mutex
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -25,7 +25,7 @@ void FolderTreeView::Rebuild(IStoreNamespace* store, STOREFOLDERID wantedId) {
     // A drag's picture is hidden while the tree repaints beneath it, or it
     // would put back the old tree where it stood (nothing when no drag is on).
     const bool hidden = ImageList_DragShowNolock(FALSE) != FALSE;
-    folder_tree::Rebuild(tree_, store, wantedId, suppress_);
+    sync_.Rebuild(tree_, store, wantedId, suppress_);
     if (hidden) {
         UpdateWindow(tree_);
         ImageList_DragShowNolock(TRUE);
@@ -74,11 +74,7 @@ std::wstring FolderTreeView::Text(HTREEITEM node) const {
 }
 
 void FolderTreeView::SetText(HTREEITEM node, const std::wstring& text) {
-    TVITEMW item{};
-    item.mask = TVIF_TEXT | TVIF_HANDLE;
-    item.hItem = node;
-    item.pszText = const_cast<wchar_t*>(text.c_str());
-    TreeView_SetItem(tree_, &item);
+    sync_.SetText(tree_, node, text);
 }
 
 POINT FolderTreeView::MenuPoint(HTREEITEM node) const {

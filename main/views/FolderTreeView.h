@@ -5,6 +5,7 @@
 #include "main/views/Controls.h"
 #include "main/views/LabelTip.h"
 #include "store/StoreApi.h"
+#include "storeui/FolderTreeSync.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -22,7 +23,8 @@ class FolderTreeView {
     HWND Handle() const { return tree_; }
     void SetImages(HIMAGELIST images);
 
-    // Refills the tree from the store and selects the wanted folder.
+    // Makes the tree what a refill from the store would, changing only the
+    // nodes that differ, and selects the wanted folder.
     void Rebuild(IStoreNamespace* store, STOREFOLDERID wantedId);
 
     // While set, selection changes are not the user's choice of a folder.
@@ -52,5 +54,6 @@ class FolderTreeView {
   private:
     HWND tree_ = nullptr;
     LabelTip tip_;
+    folder_tree::TreeSync sync_;
     bool suppress_ = false;
 };

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace list_sync {
@@ -20,6 +21,10 @@ namespace list_sync {
 namespace {
 
 constexpr int kNoImage = -1;
+
+// The view repaints each row whose state changes, on screen or not, each a
+// round trip to the window system; past this many rows it repaints once.
+constexpr size_t kQuietFrom = 64;
 
 void AddColumn(HWND list, int index, const wchar_t* caption, int width, int format, int image) {
     LVCOLUMNW column{};
@@ -353,6 +358,9 @@ void Reorder(HWND list, MessageRows& rows, std::vector<uint32_t> slots) {
     rows.SetOrder(std::move(slots));
     if (!all) {
         const std::vector<int> selected = rows.TakeSelected();
+        std::optional<RedrawGuard> quiet;
+        if (selected.size() > kQuietFrom)
+            quiet.emplace(list);
         SetState(list, -1, 0, LVIS_SELECTED);
         for (int item : selected)
             SetState(list, item, LVIS_SELECTED, LVIS_SELECTED);
@@ -398,6 +406,9 @@ void Flush(HWND list, MessageRows& rows) {
                             selected.end(), std::back_inserter(cleared));
         std::set_difference(selected.begin(), selected.end(), pending.shown.begin(),
                             pending.shown.end(), std::back_inserter(added));
+        std::optional<RedrawGuard> quiet;
+        if (cleared.size() + added.size() > kQuietFrom)
+            quiet.emplace(list);
         for (int item : cleared)
             if (item < static_cast<int>(rows.Count()))
                 SetState(list, item, 0, LVIS_SELECTED);

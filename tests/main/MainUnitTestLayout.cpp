@@ -1,6 +1,7 @@
 // The main window as the user sees it: places, settings, resizing, focus order,
 // menus, colours, the About link and the log panel.
 #include "main/views/Controls.h"
+#include "main/views/LogPanel.h"
 #include "storeui/FolderTree.h"
 #include "MainUnitTestSupport.h"
 #include "UnitAbout.h"
@@ -355,10 +356,14 @@ TEST_F(MainWindowTest, LogKeepsEveryLinePastTheEditsDefaultLimit) {
 TEST_F(MainWindowTest, LogShowsLinesEvenWhenTheQueueNeverGoesIdle) {
     Start();
     const int before = GetWindowTextLengthW(window_->MemoInfo());
-    for (int i = 0; i < 5000; ++i)
+    // Lines keep coming for longer than the panel lets them wait.
+    const ULONGLONG start = GetTickCount64();
+    for (int i = 0; GetTickCount64() - start < 2 * LogPanel::kBusyEveryMs; ++i) {
         window_->Log("MARKEDASREAD MsgId=" + std::to_string(i));
-    // No message was dispatched, yet most lines are in the edit already.
-    EXPECT_GE(GetWindowTextLengthW(window_->MemoInfo()) - before, 4096 * 15);
+        Sleep(1);
+    }
+    // No message was dispatched, yet lines are in the edit already.
+    EXPECT_GT(GetWindowTextLengthW(window_->MemoInfo()) - before, 0);
 }
 
 } // namespace

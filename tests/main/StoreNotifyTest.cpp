@@ -475,7 +475,7 @@ TEST_F(StoreNotifyTest, NewRenamedAndMovedFoldersRebuildAroundTheSelection) {
     EXPECT_EQ(window_->CurrentFolderId(), 4u);
 }
 
-// What the log and the record looked like when the rebuild emptied the tree.
+// What the log and the record looked like when the rebuild put in the new node.
 struct AtRebuild {
     const StoreNotifyTest* test = nullptr;
     std::string log;
@@ -485,8 +485,7 @@ struct AtRebuild {
 LRESULT CALLBACK WatchRebuild(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                               DWORD_PTR data) {
     auto* seen = reinterpret_cast<AtRebuild*>(data);
-    if (message == TVM_DELETEITEM && reinterpret_cast<HTREEITEM>(lParam) == TVI_ROOT &&
-        seen->freed < 0)
+    if (message == TVM_INSERTITEMW && seen->freed < 0)
         seen->freed = seen->test->Freed(), seen->log = seen->test->Log();
     return DefSubclassProc(tree, message, wParam, lParam);
 }

@@ -2,6 +2,7 @@
 // slow, literal way: nodes appended, siblings sorted by callback after each
 // node's data is set, every node expanded one by one afterwards.
 #include "storeui/FolderTree.h"
+#include "storeui/FolderTreeSync.h"
 #include "StoreDouble.h"
 #include "StoreRecords.h"
 
@@ -20,9 +21,11 @@ using ::testing::ElementsAre;
 namespace {
 
 std::vector<STOREFOLDERID>* g_selections = nullptr;
+// When set, changes raised while it is up are not recorded: the window ignores them.
+bool* g_ignoredUnder = nullptr;
 
 LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NOTIFY && g_selections) {
+    if (message == WM_NOTIFY && g_selections && !(g_ignoredUnder && *g_ignoredUnder)) {
         auto* change = reinterpret_cast<NMTREEVIEWW*>(lParam);
         if (change->hdr.code == TVN_SELCHANGEDW)
             g_selections->push_back(change->itemNew.hItem
@@ -309,6 +312,53 @@ TEST_F(FolderTreeRebuild, LongNamesAreCutAtTheRecordsEnd) {
     folder_tree::Rebuild(fast_, store_.Get(), 0, suppress_);
     ASSERT_EQ(Dump(fast_).size(), 1u);
     EXPECT_EQ(Dump(fast_)[0].text, std::wstring(256, L'x'));
+}
+
+// The tree kept in step node by node ends as a literal rebuild would, through
+// every kind of change, and leaves the nodes that did not change alone.
+TEST_F(FolderTreeRebuild, SyncEndsAsALiteralRebuildAfterEveryChange) {
+    store_->AddFolder(1, 0, "Inbox", FOLDER_INBOX).AddFolder(2, 0, "Archive");
+    for (STOREFOLDERID id = 10; id < 20; ++id)
+        store_->AddFolder(id, 2, "Year " + std::to_string(id));
+    store_->AddFolder(30, 12, "Deep").AddFolder(31, 30, "Deeper").AddFolder(5, 0, "Five");
+    folder_tree::TreeSync sync;
+    auto syncBoth = [&](STOREFOLDERID wanted, const char* step) {
+        SCOPED_TRACE(step);
+        selections_.clear();
+        g_ignoredUnder = &suppress_;
+        sync.Rebuild(fast_, store_.Get(), wanted, suppress_);
+        g_ignoredUnder = nullptr;
+        const std::vector<STOREFOLDERID> changes = selections_;
+        selections_.clear();
+        LiteralRebuild(literal_, store_.Get(), wanted);
+        EXPECT_EQ(Dump(fast_), Dump(literal_));
+        // One change the window sees, to the node a rebuild selects last.
+        ASSERT_FALSE(selections_.empty());
+        EXPECT_EQ(changes, std::vector<STOREFOLDERID>{selections_.back()});
+        EXPECT_FALSE(suppress_);
+        EXPECT_EQ(store_->OpenEnumerations(), 0);
+    };
+    syncBoth(0, "first fill");
+    const HTREEITEM inbox = TreeView_GetRoot(fast_);
+    store_->AddFolder(15 + 100, 2, "Created").AddFolder(3, 0, "Between");
+    syncBoth(11, "created");
+    store_->RenameFolderTo(11, "Renamed");
+    store_->Folder(5).type = FOLDER_SENT;
+    syncBoth(11, "renamed, new type");
+    // Selecting a node would expand what lies above it, so the wanted one is
+    // elsewhere while expansion is what is checked.
+    store_->MoveFolderTo(12, 1); // with its sub-tree, under a node that had no children
+    syncBoth(3, "moved");
+    TreeView_Expand(fast_, folder_tree::FindNode(fast_, 12), TVE_COLLAPSE);
+    syncBoth(3, "folded by the user");
+    store_->RemoveFolder(12);
+    syncBoth(31, "selected one deleted");
+    store_->RemoveFolder(2);
+    syncBoth(1, "parent of many deleted");
+    sync.SetText(fast_, folder_tree::FindNode(fast_, 5), L"Edited");
+    store_->RenameFolderTo(5, "Edited");
+    syncBoth(5, "renamed in place");
+    EXPECT_EQ(TreeView_GetRoot(fast_), inbox);
 }
 
 } // namespace

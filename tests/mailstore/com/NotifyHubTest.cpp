@@ -238,14 +238,21 @@ TEST_F(HubTest, StorageIsReleasedOnlyAfterTheHandlersRan) {
     RecorderWindow window;
     listeners->Add(&owner, window.hwnd(), true, 5);
     std::vector<size_t> heldDuringHandler;
+    // Busy (what the file remover waits on) until the last handler ran.
+    std::vector<bool> busyDuringHandler;
     window.onMessage = [&](const Received&) {
         heldDuringHandler.push_back(hub->awaitingRelease());
+        busyDuringHandler.push_back(hub->Busy());
     };
+    EXPECT_FALSE(hub->Busy());
     hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 5, 21));
+    EXPECT_TRUE(hub->Busy());
     hub->Enqueue(listeners, MessageNote(WM_MARKEDASREAD, 5, 22));
     hub->Enqueue(listeners, MessageNote(WM_DELETEMSGS, 5, 23));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(heldDuringHandler, (std::vector<size_t>{1, 1, 1}));
+    EXPECT_EQ(busyDuringHandler, (std::vector<bool>{true, true, true}));
+    EXPECT_FALSE(hub->Busy());
     ASSERT_EQ(window.received.size(), 3u);
     EXPECT_EQ(window.received[0].id, 21u);
     EXPECT_EQ(window.received[1].id, 22u);

@@ -530,6 +530,41 @@ TEST(StoreLetGoFiles, RemovedOffTheThreadThenForgotten) {
     fsys::remove_all(dir);
 }
 
+// While its owner says it is busy the remover leaves the files alone; then
+// it goes on.
+TEST(StoreLetGoFiles, RemoverWaitsWhileItsOwnerIsBusy) {
+    namespace fsys = std::filesystem;
+    const fsys::path dir =
+        fsys::temp_directory_path() / ("letgo-busy-" + std::to_string(std::random_device()()));
+    fsys::remove_all(dir);
+    FileSystem& disk = DefaultFileSystem();
+    OpenOptions o = Options(&disk);
+    o.removeLetGoFilesLater = true;
+    std::unique_ptr<Store> store;
+    ASSERT_TRUE(Store::Open(dir.string(), o, &store).ok());
+    std::vector<ImportItem> items(3);
+    const std::string source = MakeMessage(1);
+    for (ImportItem& item : items)
+        item.source = source;
+    std::vector<MessageId> ids;
+    ASSERT_TRUE(store->ImportMessages(1, items, &ids).ok());
+    ASSERT_TRUE(store->DeleteMessages(1, ids).ok());
+    std::atomic<bool> busy{true};
+    {
+        LetGoRemover remover(disk, dir.string(), [&busy] { return busy.load(); });
+        remover.Add(store->TakeLetGoFiles());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(remover.TakeDone().empty());
+        EXPECT_FALSE(remover.Idle());
+        busy = false;
+        for (int i = 0; i < 5000 && !remover.Idle(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(remover.TakeDone().size(), 3u);
+    }
+    store.reset();
+    fsys::remove_all(dir);
+}
+
 TEST(StoreFormats, StoresWrittenBeforeChecksumsStillOpen) {
     MemFs fs;
     // The records hold what the headers say, as every store wrote them.

@@ -1,5 +1,6 @@
 #include "UnitMessProps.h"
 
+#include "ui/Clock.h"
 #include "ui/Dpi.h"
 #include "ui/Text.h"
 #include "ui/WaitCursor.h"
@@ -230,13 +231,6 @@ void TFormMessProps::StopLoading() {
 
 namespace {
 
-double NowMs() {
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
 // The next piece's size from how long the last piece of `bytes` took: about
 // kPieceMs a piece, at most twice the last so one slow turn cannot follow a
 // fast one.
@@ -274,7 +268,7 @@ void RedrawScrollBars(HWND box) {
 
 bool TFormMessProps::AddPiece(bool first) {
     HWND box = RichEdit1();
-    const double started = NowMs();
+    const double started = ui::NowMs();
     const auto wanted =
         static_cast<ULONG>(std::min<unsigned long long>(left_, first ? kFirstPiece : pieceBytes_));
     std::string piece;
@@ -334,7 +328,7 @@ bool TFormMessProps::AddPiece(bool first) {
         InvalidateRect(box, nullptr, FALSE);
     RedrawScrollBars(box);
     if (wanted == pieceBytes_)
-        pieceBytes_ = NextPieceBytes(wanted, NowMs() - started);
+        pieceBytes_ = NextPieceBytes(wanted, ui::NowMs() - started);
     return stream.dwError == 0 && cookie.left == 0;
 }
 

@@ -2,7 +2,8 @@
 // COUNT messages let go (the delete committed first, then LetGoRemover until
 // it is idle, then the one record that they are gone), beside a bare loop
 // deleting COUNT files of the same size laid out the same way and flushed as
-// the store's are: unlink or DeleteFileW, nothing else. Each is timed once the
+// the store's are: unlink or DeleteFileW, nothing else, on one thread and on
+// two. Each is timed once the
 // disk has settled after the files were written.
 // Usage: bench_store_removal [COUNT] (20000).
 #include "LetGoRemover.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -89,8 +91,9 @@ bool StoreRemoval(const std::string& dir, int count, double* seconds) {
     return ok;
 }
 
-// The floor: as many files of the same size in the same places, deleted.
-bool BareRemoval(const std::string& dir, int count, double* seconds) {
+// The floor: as many files of the same size in the same places, deleted on
+// `threads` threads (the store's remover uses two).
+bool BareRemoval(const std::string& dir, int count, double* seconds, int threads) {
     std::vector<std::string> paths;
     for (int i = 1; i <= count; ++i) {
         const std::string path = dir + "/" + detail::MessageFilePath(static_cast<uint64_t>(i));
@@ -104,9 +107,17 @@ bool BareRemoval(const std::string& dir, int count, double* seconds) {
     }
     Settle();
     const auto start = Clock::now();
-    bool ok = true;
-    for (const std::string& path : paths)
-        ok = RemoveBare(path) && ok;
+    std::atomic<bool> ok{true};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            for (size_t i = t; i < paths.size(); i += threads) {
+                if (!RemoveBare(paths[i]))
+                    ok = false;
+            }
+        });
+    for (std::thread& thread : pool)
+        thread.join();
     *seconds = Seconds(start);
     return ok;
 }
@@ -118,18 +129,21 @@ int main(int argc, char** argv) {
     const fsys::path root =
         fsys::temp_directory_path() /
         ("bench-removal-" + std::to_string(Clock::now().time_since_epoch().count()));
-    double store = 0, bare = 0;
+    double store = 0, bare = 0, bare2 = 0;
     fsys::create_directories(root);
     const bool ok = StoreRemoval((root / "store").string(), count, &store) &&
-                    BareRemoval((root / "bare").string(), count, &bare);
+                    BareRemoval((root / "bare").string(), count, &bare, 1) &&
+                    BareRemoval((root / "bare2").string(), count, &bare2, 2);
     std::error_code ec;
     fsys::remove_all(root, ec);
     if (!ok) {
         std::fprintf(stderr, "bench_store_removal: the run failed\n");
         return 1;
     }
-    std::printf("freed-file removal, %d files: store %.2f s (%.0f files/s), bare loop %.2f s "
-                "(%.0f files/s): %.2fx the bare loop's time\n",
-                count, store, count / store, bare, count / bare, store / bare);
+    std::printf("freed-file removal, %d files: store %.2f s (%.0f files/s); bare loop %.2f s "
+                "(%.0f files/s): %.2fx its time; the same on two threads %.2f s (%.0f files/s): "
+                "%.2fx\n",
+                count, store, count / store, bare, count / bare, store / bare, bare2, count / bare2,
+                store / bare2);
     return 0;
 }

@@ -10,7 +10,7 @@
 // Then the same at 20,000 with another process also reading the list's row
 // count every millisecond.
 // The store is seeded through the engine, which is not timed. Sizes may be
-// given as arguments.
+// given as arguments; "reader" adds the run with the reader at those sizes.
 #include "BenchSupport.h"
 #include "main/MainUnit.h"
 #include "StoreObjects.h"
@@ -292,9 +292,15 @@ int main(int argc, char** argv) {
     bench::OutsideAsker::RunIfAsked(argc, argv);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     bench::InitControls();
+    // "reader" among the sizes: each size again with the row count read every 1 ms.
     std::vector<size_t> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.push_back(static_cast<size_t>(std::atol(argv[i])));
+    bool withReader = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "reader")
+            withReader = true;
+        else
+            sizes.push_back(static_cast<size_t>(std::atol(argv[i])));
+    }
     const bool defaults = sizes.empty();
     if (defaults)
         sizes = {20000, 100000};
@@ -308,6 +314,8 @@ int main(int argc, char** argv) {
         ok = BenchSize(count, false) && ok;
     if (defaults)
         ok = BenchSize(20000, true) && ok;
+    for (size_t count : withReader ? sizes : std::vector<size_t>())
+        ok = BenchSize(count, true) && ok;
     CoUninitialize();
     return ok ? 0 : 1;
 }

@@ -151,6 +151,13 @@ void NotifyHub::PostDrain() {
     }
 }
 
+void NotifyHub::UpdateBusy() {
+    const bool busy = !queue_.empty() || markers_ > 0;
+    if (!busy && busy_.load(std::memory_order_relaxed))
+        settledAt_.store(NowMs() + kSettleMs, std::memory_order_relaxed);
+    busy_.store(busy, std::memory_order_relaxed);
+}
+
 void NotifyHub::Enqueue(std::shared_ptr<Listeners> to, const Notification& n) {
     queue_.emplace_back(std::move(to), n);
     UpdateBusy();

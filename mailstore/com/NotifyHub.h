@@ -13,6 +13,7 @@
 #include "StoreApi.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -107,8 +108,13 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     // back yet. While there are any the hub keeps itself (and the module) alive.
     size_t awaitingRelease() const { return markers_; }
     // Either of the two, readable from any thread: the receivers have not had
-    // every notification yet.
-    bool Busy() const { return busy_.load(std::memory_order_relaxed); }
+    // every notification yet; and for kSettleMs after, while a window still
+    // brings its list up to date and paints.
+    static constexpr int64_t kSettleMs = 1000;
+    bool Busy() const {
+        return busy_.load(std::memory_order_relaxed) ||
+               NowMs() < settledAt_.load(std::memory_order_relaxed);
+    }
 
     // Pollers run on every timer tick, e.g. to pick up other processes' changes.
     using PollerId = unsigned;
@@ -134,7 +140,12 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     void Release();
     void Poll();
     void PostDrain();
-    void UpdateBusy() { busy_.store(!queue_.empty() || markers_ > 0, std::memory_order_relaxed); }
+    void UpdateBusy();
+    static int64_t NowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 
     HWND hwnd_ = nullptr;
     DWORD thread_ = 0;
@@ -145,6 +156,7 @@ class NotifyHub : public std::enable_shared_from_this<NotifyHub> {
     bool postedIds_ = false; // in this turn
     size_t markers_ = 0;
     std::atomic<bool> busy_{false};
+    std::atomic<int64_t> settledAt_{0};
     std::unique_ptr<KeepAlive> keepAlive_;
     std::map<PollerId, std::function<void()>> pollers_;
     PollerId nextPoller_ = 1;

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <chrono>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -204,13 +205,15 @@ HRESULT StoreSession::Open(const std::wstring& directory, std::shared_ptr<StoreS
     } catch (const std::exception&) {
         return E_OUTOFMEMORY; // no thread to be had
     }
-    // What an earlier session left waiting goes at once.
+    // What an earlier session left waiting goes as soon as the thread idles.
+    session->AllowRemoval();
     session->remover_->Add(session->store_->TakeLetGoFiles());
     std::weak_ptr<StoreSession> weak = session;
     session->poller_ = session->hub_->AddPoller([weak] {
         if (auto s = weak.lock()) {
             s->CatchUp();
             s->ForgetRemovedFiles();
+            s->AllowRemoval();
         }
     });
     std::lock_guard lock(g_sessionsMutex);
@@ -244,16 +247,28 @@ StoreSession::~StoreSession() {
 }
 
 void StoreSession::Publish() {
-    if (remover_)
-        remover_->Add(store_->TakeLetGoFiles());
-    if (stalled_ || !store_->HasEvents()) {
-        return;
-    }
-    for (const auto& event : store_->TakeEvents()) {
-        for (const auto& n : NotificationsFor(event)) {
-            hub_->Enqueue(listeners_, n);
+    if (!stalled_ && store_->HasEvents()) {
+        for (const auto& event : store_->TakeEvents()) {
+            for (const auto& n : NotificationsFor(event)) {
+                hub_->Enqueue(listeners_, n);
+            }
         }
     }
+    if (remover_) {
+        AllowRemoval(); // before the files are handed over
+        remover_->Add(store_->TakeLetGoFiles());
+    }
+}
+
+void StoreSession::AllowRemoval() {
+    // File removal would slow every step this thread's windows take (tens of
+    // thousands for a large delete's notifications, or a list of 20,000 being
+    // filled): it goes on only while they have nothing waiting, for a little
+    // longer than until the next poll, which comes only while the thread idles.
+    if (!remover_)
+        return;
+    remover_->AllowFor(hub_->Busy() ? std::chrono::milliseconds(0)
+                                    : std::chrono::milliseconds(2 * NotifyHub::kPollMilliseconds));
 }
 
 void StoreSession::CatchUp() {

@@ -50,6 +50,10 @@ class StoreSession : public std::enable_shared_from_this<StoreSession> {
     // nothing left to do, without waiting for another writer; runs on the
     // hub's timer.
     void ForgetRemovedFiles();
+    // Lets the remover go on a while, or holds it off while notifications
+    // wait to be handled by this thread's windows; runs after every publish
+    // and on the hub's timer.
+    void AllowRemoval();
     // CatchUp, then TakeFailure. Queries that start something (an enumeration,
     // a record) poll first so they see the latest.
     HRESULT Poll();

@@ -3,8 +3,10 @@
 #include "Codec.h"
 #include "StoreFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <utility>
 
 namespace mailstore {
 
@@ -67,17 +69,21 @@ bool LockWaiter::Any() {
 }
 
 LetGoRemover::LetGoRemover(FileSystem& fs, std::string dir, Busy busy)
-    : fs_(fs), dir_(std::move(dir)), busy_(std::move(busy)), thread_([this] { Run(); }) {}
+    : fs_(fs), dir_(std::move(dir)), busy_(std::move(busy)), helper_([this] { Help(); }),
+      thread_([this] { Run(); }) {}
 
 void LetGoRemover::Stop() {
     if (!thread_.joinable())
         return;
+    stopping_ = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    helpWake_.notify_all();
+    thread_.join(); // first: a hold waits for the helper to finish its share
+    helper_.join();
 }
 
 void LetGoRemover::Add(std::vector<LetGoFile> files) {
@@ -102,9 +108,17 @@ bool LetGoRemover::Idle() {
     return waiting_.empty() && inHand_ == 0;
 }
 
-bool LetGoRemover::Stopping() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stop_;
+void LetGoRemover::AllowFor(std::chrono::milliseconds span) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        allowedUntil_ = (std::chrono::steady_clock::now() + span).time_since_epoch().count();
+    }
+    if (span.count() > 0)
+        wake_.notify_all();
+}
+
+bool LetGoRemover::Allowed() const {
+    return std::chrono::steady_clock::now().time_since_epoch().count() < allowedUntil_;
 }
 
 void LetGoRemover::Run() {
@@ -123,9 +137,14 @@ void LetGoRemover::Run() {
         }
         HoldOff();
         const bool flat = AnyFlatFiles(fs_, dir_);
-        for (size_t at = 0; at < batch.size() && !Stopping();) {
+        for (size_t at = 0; at < batch.size() && !stopping_;) {
             HoldOff();
-            while (LockWaiter::Any() && !Stopping())
+            {
+                // A wait, not a poll: each wake-up costs the busy thread too.
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return stop_ || Allowed(); });
+            }
+            while (LockWaiter::Any() && !stopping_)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             at += RemoveUnderLock(batch, at, flat);
             std::this_thread::sleep_for(kGap);
@@ -150,24 +169,68 @@ void LetGoRemover::HoldOff() {
     }
 }
 
+void LetGoRemover::Help() {
+    for (;;) {
+        Hold* hold = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            helpWake_.wait(lock, [this] { return stop_ || help_ != nullptr; });
+            if (!help_)
+                return; // stopped between holds
+            hold = std::exchange(help_, nullptr);
+        }
+        RemoveShare(*hold);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            helping_ = false;
+        }
+        helpDone_.notify_all();
+    }
+}
+
+void LetGoRemover::RemoveShare(Hold& hold) {
+    const std::vector<LetGoFile>& batch = *hold.batch;
+    std::vector<uint64_t> done;
+    while (!stopping_ && Allowed() && !LockWaiter::Any() &&
+           std::chrono::steady_clock::now() < hold.until) {
+        const size_t at = hold.next++;
+        if (at >= batch.size())
+            break;
+        if (RemoveOne(fs_, dir_, batch[at], hold.flat) != Outcome::Failed)
+            done.push_back(batch[at].no);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_.insert(done_.end(), done.begin(), done.end());
+}
+
 size_t LetGoRemover::RemoveUnderLock(const std::vector<LetGoFile>& batch, size_t from, bool flat) {
     std::unique_ptr<FileLock> held;
     if (!fs_.Lock(dir_ + "/" + detail::kLockName, 0, &held).ok())
-        return 0; // another writer has it: after the gap, again // another writer has it: after the
-                  // gap, again
-    const auto until = std::chrono::steady_clock::now() + kHold;
-    std::vector<uint64_t> done;
-    size_t at = from;
-    while (at < batch.size() && !LockWaiter::Any() && std::chrono::steady_clock::now() < until) {
-        if (RemoveOne(fs_, dir_, batch[at], flat) != Outcome::Failed)
-            done.push_back(batch[at].no);
-        ++at;
+        return 0; // another writer has it: after the gap, again
+    Hold hold;
+    hold.batch = &batch;
+    hold.flat = flat;
+    hold.until = std::chrono::steady_clock::now() + kHold;
+    hold.next = from;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!stop_) { // else the helper may be gone
+            help_ = &hold;
+            helping_ = true;
+        }
     }
+    helpWake_.notify_all();
+    RemoveShare(hold);
+    {
+        // No file is removed once the lock is let go.
+        std::unique_lock<std::mutex> lock(mutex_);
+        helpDone_.wait(lock, [this] { return !helping_; });
+    }
+    const size_t taken = std::min(hold.next.load(), batch.size()) - from;
     held.reset();
     std::lock_guard<std::mutex> lock(mutex_);
-    done_.insert(done_.end(), done.begin(), done.end());
-    inHand_ = batch.size() - at;
-    return at - from;
+    inHand_ = batch.size() - from - taken;
+    return taken;
 }
 
 } // namespace mailstore

@@ -1,5 +1,6 @@
 #include "main/views/LogPanel.h"
 
+#include "ui/Clock.h"
 #include "ui/Dialog.h"
 #include "ui/Text.h"
 
@@ -8,13 +9,6 @@
 #include <algorithm>
 
 namespace {
-
-double NowMs() {
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 HWND MakeMemo(HWND parent, int id, const controls::Place& place, HFONT font) {
     HWND edit = controls::MakeChild(
@@ -42,7 +36,7 @@ LogPanel::~LogPanel() {
 
 void LogPanel::Append(std::string_view line) {
     if (pendingLines_ == 0)
-        waitingSince_ = NowMs();
+        waitingSince_ = ui::NowMs();
     pending_ += ui::FromAnsi(line);
     pending_ += L"\r\n";
     ++pendingLines_;
@@ -52,7 +46,7 @@ void LogPanel::Append(std::string_view line) {
         timerSet_ = SetTimer(edit_, TimerId(), USER_TIMER_MINIMUM, IdleTimer) != 0;
     if (!timerSet_)
         Flush();
-    else if (NowMs() - waitingSince_ >= kBusyEveryMs)
+    else if (ui::NowMs() - waitingSince_ >= kBusyEveryMs)
         ShowSlice(kSliceMs);
 }
 
@@ -71,9 +65,9 @@ void LogPanel::ShowSlice(double budgetMs) {
     size_t end = pendingFrom_;
     for (size_t line = 0; line < lines; ++line)
         end = pending_.find(L'\n', end) + 1;
-    const double start = NowMs();
+    const double start = ui::NowMs();
     Show(end - pendingFrom_, lines);
-    const double took = NowMs() - start;
+    const double took = ui::NowMs() - start;
     // A call also costs the edit something of its own, more as its text
     // grows, so a slice never shrinks below kMinSliceLines (small slices
     // would spend the budget on that); it grows or shrinks at most twofold.
@@ -83,7 +77,7 @@ void LogPanel::ShowSlice(double budgetMs) {
                                                      static_cast<double>(sliceLines_) * 2));
         sliceLines_ = std::max(sliceLines_, kMinSliceLines);
     }
-    waitingSince_ = NowMs();
+    waitingSince_ = ui::NowMs();
 }
 
 void LogPanel::Show(size_t chars, size_t lines) {

@@ -19,7 +19,7 @@ class LogPanel {
     static constexpr double kSliceMs = 40;
     // In a busy queue, a slice at most this often.
     static constexpr double kBusyEveryMs = 500;
-    static constexpr size_t kMinSliceLines = 512;
+    static constexpr size_t kMinSliceLines = 2048;
 
     // Lifts the edit's text limit, so the log never stops taking lines.
     explicit LogPanel(HWND edit);
@@ -50,7 +50,7 @@ class LogPanel {
     std::wstring pending_; // the pending lines from pendingFrom_ on
     size_t pendingFrom_ = 0;
     size_t pendingLines_ = 0;
-    size_t sliceLines_ = 1024; // lines a slice takes, as the last ones took
-    double waitingSince_ = 0;  // the oldest pending line, or the last slice
+    size_t sliceLines_ = kMinSliceLines; // lines a slice takes, as the last ones took
+    double waitingSince_ = 0;            // the oldest pending line, or the last slice
     bool timerSet_ = false;
 };

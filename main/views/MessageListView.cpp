@@ -5,6 +5,7 @@
 #include "main/views/MessageListSync.h"
 #include "ui/RedrawGuard.h"
 #include "ui/Dpi.h"
+#include "ui/Clock.h"
 
 #include <commctrl.h>
 
@@ -20,13 +21,6 @@ int NextItem(HWND list, int start, UINT flags) {
 constexpr UINT_PTR kSortTimer = 0x534F;
 // Work per step: well inside what a user notices as a window not answering.
 constexpr double kSortStepMs = 60;
-
-double NowMs() {
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 void SelectOnly(HWND list, int row) {
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
@@ -147,9 +141,9 @@ void MessageListView::ContinueSort() {
     if (job_->Version() != rows_.Version()) // rows came or went: their slots moved
         job_ = std::make_unique<message_sort::SortJob>(rows_, job_->Order());
     // Small lists sort at once: steps go on while the time for one lasts.
-    const double until = NowMs() + kSortStepMs;
+    const double until = ui::NowMs() + kSortStepMs;
     bool done = false;
-    for (double now = NowMs(); !done && now < until; now = NowMs())
+    for (double now = ui::NowMs(); !done && now < until; now = ui::NowMs())
         done = job_->Step(until - now);
     if (!done)
         return;

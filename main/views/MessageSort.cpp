@@ -1,5 +1,6 @@
 #include "main/views/MessageSort.h"
 #include "ui/Text.h"
+#include "ui/Clock.h"
 
 #include <windows.h>
 
@@ -13,17 +14,6 @@
 namespace message_sort {
 
 namespace {
-
-double NowMs() {
-    static const double perMs = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart) / 1000.0;
-    }();
-    LARGE_INTEGER count;
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) / perMs;
-}
 
 template <typename Key> int CompareValues(const Key& a, const Key& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
@@ -188,7 +178,7 @@ void SortJob::Collect(const MessageRows& rows) {
 }
 
 bool SortJob::Step(double budgetMs) {
-    const double until = NowMs() + budgetMs;
+    const double until = ui::NowMs() + budgetMs;
     switch (phase_) {
     case Phase::kCollect:
         Collect(*rows_);
@@ -203,7 +193,7 @@ bool SortJob::Step(double budgetMs) {
             AppendSortKey(wide, &keys_);
             keyAt_.push_back(static_cast<uint32_t>(keys_.size()));
             // The clock is asked every few keys: each key costs microseconds.
-            if (keyAt_.size() % 64 == 0 && NowMs() >= until)
+            if (keyAt_.size() % 64 == 0 && ui::NowMs() >= until)
                 return false;
         }
         texts_.clear();

@@ -93,6 +93,8 @@ def closed_after_delete(s, c, tool, folders):
     rc, text, _ = s.wine([s.probe, "bareclose", "0"])
     bare = float(text.split("\t")[1]) if rc == 0 and text.startswith("closed") else 0.0
     delete_all(s, folders["Second"])
+    # Closed once the Yes has reached the program, not while the question shows.
+    s.gone(" Delete message(s)")
     rc, text, err = s.wine([s.probe, "close", "30"], timeout=60)
     if rc != 0 or not text.startswith("closed"):
         raise Failed(f"probe close: {err.strip() or text}")

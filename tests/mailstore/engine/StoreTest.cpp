@@ -490,7 +490,13 @@ TEST(StoreLetGoFiles, RemovedOffTheThreadThenForgotten) {
     EXPECT_EQ(fileCount(), 300u);
     {
         LetGoRemover remover(disk, dir.string());
+        // Held off, it takes nothing however long it waits.
+        remover.AllowFor(std::chrono::milliseconds(0));
         remover.Add(store->TakeLetGoFiles());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(fileCount(), 300u);
+        EXPECT_FALSE(remover.Idle());
+        remover.AllowFor(std::chrono::seconds(60));
         // Changes of this process get the lock while the remover works.
         for (int i = 0; i < 20; ++i)
             ASSERT_TRUE(store->MarkRead(1, {ids[250]}, i % 2 == 0).ok());

@@ -53,6 +53,24 @@ inline void Paint(HWND window) {
     }
 }
 
+// Runs the message loop while `more` says so; returns the longest time one
+// message took to handle.
+inline double PumpWhile(const std::function<bool()>& more) {
+    double longest = 0;
+    MSG message;
+    while (more()) {
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            continue;
+        }
+        const double taken = Now();
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        longest = std::max(longest, Now() - taken);
+    }
+    return longest;
+}
+
 inline void InitControls() {
     INITCOMMONCONTROLSEX init{sizeof init, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&init);

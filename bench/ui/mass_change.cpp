@@ -88,33 +88,15 @@ Timing Run(TBrisvanderMain& window, UINT command) {
     const double start = bench::Now();
     SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
     timing.call = timing.longest = bench::Now() - start;
-    MSG message;
-    while (window.Busy()) {
-        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            WaitMessage();
-            continue;
-        }
-        const double taken = bench::Now();
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        timing.longest = std::max(timing.longest, bench::Now() - taken);
-    }
+    timing.longest = std::max(timing.longest, bench::PumpWhile([&] { return window.Busy(); }));
     // Paints what waits; the log's slices go on below.
     const double painting = bench::Now();
     RedrawWindow(window.Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     timing.longest = std::max(timing.longest, bench::Now() - painting);
     timing.done = bench::Now() - start;
     // The log catches up in slices from its timer, the queue answered between.
-    while (window.LogPendingLines() > 0) {
-        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            WaitMessage();
-            continue;
-        }
-        const double taken = bench::Now();
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        timing.longest = std::max(timing.longest, bench::Now() - taken);
-    }
+    timing.longest =
+        std::max(timing.longest, bench::PumpWhile([&] { return window.LogPendingLines() > 0; }));
     bench::Paint(window.Handle());
     timing.log = bench::Now() - start;
     timing.asked = asker.Stop();
@@ -190,17 +172,7 @@ Timing BareFloor(size_t count) {
     bench::OutsideAsker asker(host, WM_NULL, 20);
     const double start = bench::Now();
     PostMessageW(host, BareReceiver::kDrain, 0, 0);
-    MSG message;
-    while (receiver.left > 0) {
-        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            WaitMessage();
-            continue;
-        }
-        const double taken = bench::Now();
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        timing.longest = std::max(timing.longest, bench::Now() - taken);
-    }
+    timing.longest = bench::PumpWhile([&] { return receiver.left > 0; });
     const double emptying = bench::Now();
     SendMessageW(list, LVM_SETITEMCOUNT, 0, 0);
     bench::Paint(host);

@@ -108,17 +108,8 @@ Click ClickHeader(ViewHost& host, int column) {
     header.iSubItem = column;
     SendMessageW(host.Host(), WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&header));
     click.longest = bench::Now() - start;
-    MSG message;
-    while (host.View().Sorting()) {
-        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-            continue;
-        }
-        const double taken = bench::Now();
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        click.longest = std::max(click.longest, bench::Now() - taken);
-    }
+    click.longest =
+        std::max(click.longest, bench::PumpWhile([&] { return host.View().Sorting(); }));
     const double painting = bench::Now();
     bench::Paint(host.Host());
     click.longest = std::max(click.longest, bench::Now() - painting);
